@@ -1,0 +1,181 @@
+#include "kw_multicast_recv.h"
+
+#include <cstring>
+#include <new>
+
+#include "KW_OLog.h"
+
+// ---------------------------------------------------------------- bufferSt
+
+kw_multicast_recv::bufferSt::bufferSt(int size, int count)
+    : slotSize(size > 0 ? size : 1),
+      slotCount(count > 0 ? static_cast<uint32_t>(count) : 0),
+      putCount(0),
+      getIndex(0),
+      pool(new char[static_cast<size_t>(slotSize) * slotCount + 1]()),
+      slots(new char*[slotCount + 1]) {
+  for (uint32_t i = 0; i < slotCount; ++i) slots[i] = pool + static_cast<size_t>(i) * slotSize;
+}
+
+kw_multicast_recv::bufferSt::~bufferSt() {
+  delete[] slots;
+  delete[] pool;
+}
+
+const char* kw_multicast_recv::bufferSt::putPacket(const char* text) {
+  olog->printf("kw_multicast_recv:bufferSt:putPacket() %p\n", static_cast<void*>(this));
+  if (putCount >= slotCount) return nullptr;
+  char* slot = slots[putCount];
+  ++putCount;
+  // A text longer than the slot is cut to what fits with its terminator.
+  const size_t room = static_cast<size_t>(slotSize) - 1;
+  const size_t length = strnlen(text, room);
+  std::memcpy(slot, text, length);
+  slot[length] = '\0';
+  return slot;
+}
+
+char* kw_multicast_recv::bufferSt::getPacket() {
+  olog->printf("kw_multicast_recv:bufferSt:getPacket() %p\n", static_cast<void*>(this));
+  if (getIndex >= putCount) return nullptr;
+  return slots[getIndex++];
+}
+
+// ---------------------------------------------------------------- receiver
+
+namespace {
+
+char* copyText(const char* text) {
+  const char* source = text ? text : "";
+  const size_t length = std::strlen(source);
+  char* copy = new char[length + 1];
+  std::memcpy(copy, source, length + 1);
+  return copy;
+}
+
+}  // namespace
+
+kw_multicast_recv::kw_multicast_recv(const char* ipAddress, int port, int slotSize, int slotCount)
+    : readBuffer_(new bufferSt(slotSize, slotCount)),
+      writeBuffer_(new bufferSt(slotSize, slotCount)),
+      ipAddress_(copyText(ipAddress)),
+      port_(port),
+      slotSize_(slotSize),
+      slotCount_(slotCount) {
+  olog->printf("kw_multicast_recv::kw_multicast_recv() %p\n", static_cast<void*>(this));
+}
+
+kw_multicast_recv::~kw_multicast_recv() {
+  olog->printf("kw_multicast_recv::~kw_multicast_recv() %p\n", static_cast<void*>(this));
+  stop();
+  delete readBuffer_;
+  delete writeBuffer_;
+  delete[] ipAddress_;
+}
+
+void kw_multicast_recv::run(int) {
+  olog->printf("kw_multicast_recv::run in process %d %d\n", kw::processId(), kw::threadId());
+  // A second run while the thread runs would lose the first thread: ignore it.
+  if (runThread_cb_handle_.running()) return;
+  openSocket();
+  stopping_.store(false);
+  if (!wake_.open() || !runThread_cb_handle_.start(&kw_multicast_recv::threadEntry, this)) {
+    // No thread: the receiver stays stopped and keeps no socket.
+    kw::closeSocket(socket_);
+    socket_ = 0;
+    wake_.close();
+  }
+  olog->printf("kw_multicast_recv::run() after thread launch, runThread_cb_handle_ is %d\n",
+               runThread_cb_handle_.number());
+}
+
+void kw_multicast_recv::stop() {
+  olog->printf("kw_multicast_recv:stop() %p\n", static_cast<void*>(this));
+  if (!runThread_cb_handle_.running()) return;
+  // Mark the receiver as stopping under the lock, so that no store can begin
+  // after this point, then wake the thread and wait for it to end. The join
+  // happens without the lock: the thread may be about to take it.
+  getLock();
+  stopping_.store(true);
+  wake_.signal();
+  relLock();
+  runThread_cb_handle_.join();
+  kw::Sleep(10);
+  getLock();
+  kw::closeSocket(socket_);
+  socket_ = 0;
+  wake_.close();
+  relLock();
+}
+
+void kw_multicast_recv::swapBuffers() {
+  olog->printf("kw_multicast_recv::swapBuffers() %p\n", static_cast<void*>(this));
+  getLock();
+  bufferSt* const was = readBuffer_;
+  readBuffer_ = writeBuffer_;
+  writeBuffer_ = was;
+  readBuffer_->getIndex = 0;
+  writeBuffer_->putCount = 0;
+  relLock();
+}
+
+const char* kw_multicast_recv::putPacket(const char* text) {
+  olog->printf("kw_multicast_recv::putPacket() %p\n", static_cast<void*>(this));
+  getLock();
+  const char* slot = stopping_.load() ? nullptr : writeBuffer_->putPacket(text);
+  relLock();
+  return slot;
+}
+
+char* kw_multicast_recv::getPacket() {
+  olog->printf("kw_multicast_recv:getPacket() %p\n", static_cast<void*>(this));
+  return readBuffer_->getPacket();
+}
+
+void kw_multicast_recv::openSocket() {
+  olog->printf("Opening socket ip %s port %d\n", ipAddress_, port_);
+  socket_ = kw::openMulticastReceiver(ipAddress_, port_);
+}
+
+const char* kw_multicast_recv::receive(char* buffer) {
+  size_t count = 0;
+  const kw::ReceiveStatus status =
+      kw::waitAndReceive(socket_, wake_, buffer, kReceiveSize, &count);
+  if (status != kw::ReceiveStatus::Data) return nullptr;
+  buffer[count >= static_cast<size_t>(kReceiveSize) ? kReceiveSize - 1 : count] = '\0';
+  return buffer;
+}
+
+void kw_multicast_recv::threadEntry(void* self) {
+  static_cast<kw_multicast_recv*>(self)->runingThread();
+}
+
+void kw_multicast_recv::runingThread() {
+  olog->printf("kw_multicast_recv::runingThread in process %d %d\n", kw::processId(),
+               kw::threadId());
+  char buffer[kReceiveSize];
+  while (!stopping_.load()) {
+    const char* text = receive(buffer);
+    if (text == nullptr) {
+      // Woken to stop, or the receive failed: in the latter case pause
+      // briefly so that a socket that keeps failing cannot make this spin.
+      if (!stopping_.load()) kw::Sleep(10);
+      continue;
+    }
+    olog->printf(" -----   String is |%s|\n", text);
+    putPacket(text);
+  }
+}
+
+// ---------------------------------------------------------------- start-up
+
+namespace {
+bool g_socketsStarted = false;
+}
+
+int startWinsock() {
+  // Linux sockets need no start-up; the flag keeps the once-per-process rule.
+  if (g_socketsStarted) return 1;
+  g_socketsStarted = true;
+  return 1;
+}

@@ -1,0 +1,107 @@
+// kw_multicast_recv: the receiver of one feed port (one multicast group and
+// UDP port), with its socket, its receive thread and a double buffer of
+// packet texts between that thread and the host's thread.
+//
+// Exchange protocol of the two halves:
+//  - the receive thread only ever stores into `writeBuffer_`, one packet at a
+//    time, holding `lock_` for the store;
+//  - the host's thread calls swapBuffers(), which under `lock_` exchanges the
+//    two pointers, rewinds the new read half and empties the new write half;
+//  - the host's thread then reads the read half with getPacket() without the
+//    lock: after an exchange the receive thread cannot reach that half.
+// All packet storage is allocated by the constructor; a store is one bounded
+// copy into a preallocated slot, a read is a pointer hand-out.
+//
+// Threads:
+//  - constant after construction: ipAddress_, port_, slotSize_, slotCount_;
+//  - host's thread only: run, stop, swapBuffers, getPacket, the destructor,
+//    and the read half;
+//  - receive thread: runingThread, receive, putPacket;
+//  - guarded by lock_: writeBuffer_ contents, the pointer exchange.
+// Lock order: lock_ first, then the log's lock, never the reverse.
+//
+// Ending the thread: stop() marks the receiver as stopping and signals a
+// wake-up event that the receive thread waits on beside its socket, then
+// joins the thread. The thread never blocks on anything but that wait and
+// lock_, which no one holds for long, so stop() always returns, with the
+// thread gone, no packet half stored and no lock held.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform.h"
+
+class kw_multicast_recv {
+ public:
+  static constexpr int kReceiveSize = 5000;  // bytes one receive may take
+
+  // One half of the double buffer: slotCount slots of slotSize bytes each,
+  // allocated once and zero-filled.
+  struct bufferSt {
+    int32_t slotSize;
+    uint32_t slotCount;
+    uint32_t putCount;  // packets stored since this half became the write half
+    uint32_t getIndex;  // next packet to hand out while this is the read half
+    char* pool;
+    char** slots;
+
+    bufferSt(int slotSize, int slotCount);
+    ~bufferSt();
+    bufferSt(const bufferSt&) = delete;
+    bufferSt& operator=(const bufferSt&) = delete;
+
+    // Copies `text` into the next free slot, cut to slotSize - 1 characters,
+    // and returns the slot; null when the half is full (the packet is dropped).
+    const char* putPacket(const char* text);
+    // The next stored packet in arrival order, or null when all were handed out.
+    char* getPacket();
+  };
+
+  kw_multicast_recv(const char* ipAddress, int port, int slotSize, int slotCount);
+  virtual ~kw_multicast_recv();
+  kw_multicast_recv(const kw_multicast_recv&) = delete;
+  kw_multicast_recv& operator=(const kw_multicast_recv&) = delete;
+
+  // Opens the socket, joins the group and starts the receive thread. A
+  // receiver whose thread already runs ignores the call.
+  void run(int unused);
+  // Ends the receive thread and closes the socket; nothing when not running.
+  void stop();
+  void swapBuffers();
+  const char* putPacket(const char* text);
+  char* getPacket();
+
+  void openSocket();
+  // Waits for one datagram and returns it as a text in `buffer` (5000 bytes,
+  // at most 4999 characters kept); null when woken to stop or when the
+  // receive failed.
+  const char* receive(char* buffer);
+  void runingThread();
+
+  void getLock() { lock_.wait(); }
+  void relLock() { lock_.post(); }
+
+  bool isRunning() const { return runThread_cb_handle_.running(); }
+  const char* ipAddress() const { return ipAddress_; }
+  int port() const { return port_; }
+
+ private:
+  static void threadEntry(void* self);
+
+  bufferSt* readBuffer_;
+  bufferSt* writeBuffer_;
+  char* ipAddress_;
+  int32_t port_;
+  int32_t slotSize_;
+  int32_t slotCount_;
+  kw::Semaphore lock_;
+  kw::Thread runThread_cb_handle_;
+  int socket_ = 0;  // 0 until run opens it; kw::kNoSocket when it could not be made
+  kw::WakeEvent wake_;
+  std::atomic<bool> stopping_{false};
+};
+
+// Once-per-process start-up of the sockets library. Linux needs none, so it
+// only records that start-up happened; returns 1.
+int startWinsock();

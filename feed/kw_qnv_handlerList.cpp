@@ -1,0 +1,232 @@
+#include "kw_qnv_handlerList.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "KW_OLog.h"
+#include "kw_multicast_recv.h"
+#include "kw_qnv_nodeHandler.h"
+#include "kw_qnv_portHandler.h"
+
+namespace {
+
+// Up to `wanted` white-space separated tokens of one line piece, each cut
+// into its own buffer. Returns how many were found.
+int scanTokens(const char* line, char tokens[][kw_qnv_handlerList::kLinePiece + 1], int wanted) {
+  int count = 0;
+  const char* p = line;
+  while (count < wanted) {
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f') ++p;
+    if (*p == '\0') break;
+    const char* start = p;
+    while (*p != '\0' && *p != ' ' && *p != '\t' && *p != '\n' && *p != '\r' && *p != '\v' &&
+           *p != '\f') {
+      ++p;
+    }
+    const size_t length = static_cast<size_t>(p - start);
+    std::memcpy(tokens[count], start, length);
+    tokens[count][length] = '\0';
+    ++count;
+  }
+  return count;
+}
+
+// The leading decimal number of a token: optional sign, digits, the rest
+// ignored; 0 when the token does not begin with a number. Saturates instead
+// of overflowing, so a long run of digits reads as a large number.
+long leadingNumber(const char* token) {
+  errno = 0;
+  const long value = std::strtol(token, nullptr, 10);
+  return value;
+}
+
+int toInt(long value) {
+  if (value > 2147483647L) return 2147483647;
+  if (value < -2147483647L - 1) return -2147483647 - 1;
+  return static_cast<int>(value);
+}
+
+// Reads a text file in pieces of at most 255 characters, each piece handled
+// as a line of its own.
+template <typename Handle>
+bool forEachLine(const char* path, Handle handle) {
+  if (path == nullptr) return false;
+  FILE* file = std::fopen(path, "r");
+  if (file == nullptr) return false;
+  char line[kw_qnv_handlerList::kLinePiece + 1];
+  while (std::fgets(line, sizeof line, file) != nullptr) handle(line);
+  std::fclose(file);
+  return true;
+}
+
+}  // namespace
+
+kw_qnv_handlerList::kw_qnv_handlerList(int slotSize, int slotCount)
+    : slotSize_(slotSize), slotCount_(slotCount) {
+  startWinsock();
+}
+
+kw_qnv_handlerList::~kw_qnv_handlerList() {
+  stopAll();
+  if (portsLoaded_) clearPorts();
+  if (nodesLoaded_) clearNodes();
+}
+
+bool kw_qnv_handlerList::readNodeFile(const char* path) {
+  if (nodesLoaded_) clearNodes();
+
+  kw_qnv_nodeHandler* head = nullptr;
+  kw_qnv_nodeHandler* tail = nullptr;
+  uint32_t count = 0;
+  int largest = 0;
+  const bool opened = forEachLine(path, [&](const char* line) {
+    char tokens[2][kLinePiece + 1];
+    const int found = scanTokens(line, tokens, 2);
+    if (found == 0 || tokens[0][0] == '#') return;
+    const long number = leadingNumber(tokens[0]);
+    // Numbers run from 0 to 1000; a negative one would index outside the
+    // number table, so it is skipped like one above 1000.
+    if (number > kMaxNodeId || number < 0) return;
+    const int id = static_cast<int>(number);
+    auto* node = new kw_qnv_nodeHandler(found > 1 ? tokens[1] : "", id);
+    node->mediumMs_ = mediumMs_;
+    node->badMs_ = badMs_;
+    node->prev_ = tail;
+    if (tail) tail->next_ = node; else head = node;
+    tail = node;
+    ++count;
+    if (id > largest) largest = id;
+  });
+  if (!opened || count == 0) return false;
+
+  nodeCount_ = count;
+  maxNodeId_ = largest;
+  nodeHead_ = head;
+  nodesById_ = new kw_qnv_nodeHandler*[static_cast<size_t>(maxNodeId_) + 1]();
+  nodesByIndex_ = new kw_qnv_nodeHandler*[nodeCount_];
+  uint32_t j = 0;
+  for (kw_qnv_nodeHandler* node = nodeHead_; node != nullptr; node = node->next_, ++j) {
+    // A repeated number: the number table keeps the first node listed.
+    if (nodesById_[node->nodeId_] == nullptr) nodesById_[node->nodeId_] = node;
+    nodesByIndex_[j] = node;
+  }
+  nodesLoaded_ = 1;
+  return true;
+}
+
+bool kw_qnv_handlerList::readPortFile(const char* path) {
+  if (portsLoaded_) clearPorts();
+
+  kw_qnv_portHandler* head = nullptr;
+  kw_qnv_portHandler* tail = nullptr;
+  uint32_t count = 0;
+  const bool opened = forEachLine(path, [&](const char* line) {
+    char tokens[3][kLinePiece + 1];
+    if (scanTokens(line, tokens, 3) < 3 || tokens[0][0] == '#') return;
+    const int port = toInt(leadingNumber(tokens[2]));
+    auto* handler = new kw_qnv_portHandler(tokens[0], tokens[1], port, slotSize_, slotCount_, this);
+    handler->prev_ = tail;
+    if (tail) tail->next_ = handler; else head = handler;
+    tail = handler;
+    ++count;
+  });
+  if (!opened || count == 0) return false;
+
+  portCount_ = count;
+  portHead_ = head;
+  portsByIndex_ = new kw_qnv_portHandler*[portCount_];
+  uint32_t j = 0;
+  for (kw_qnv_portHandler* port = portHead_; port != nullptr; port = port->next_) {
+    portsByIndex_[j++] = port;
+  }
+  portsLoaded_ = 1;
+  return true;
+}
+
+bool kw_qnv_handlerList::clearNodes() {
+  if (nodesLoaded_) {
+    stopAll();
+    kw_qnv_nodeHandler* node = nodeHead_;
+    while (node != nullptr) {
+      kw_qnv_nodeHandler* next = node->next_;
+      delete node;
+      node = next;
+    }
+    delete[] nodesById_;
+    delete[] nodesByIndex_;
+    nodesById_ = nullptr;
+    nodesByIndex_ = nullptr;
+    nodeCount_ = 0;
+    maxNodeId_ = 0;
+    nodeHead_ = nullptr;
+    nodesLoaded_ = 0;
+  }
+  return true;
+}
+
+bool kw_qnv_handlerList::clearPorts() {
+  if (portsLoaded_) {
+    stopAll();
+    kw_qnv_portHandler* port = portHead_;
+    while (port != nullptr) {
+      kw_qnv_portHandler* next = port->next_;
+      delete port;
+      port = next;
+    }
+    delete[] portsByIndex_;
+    portsByIndex_ = nullptr;
+    portCount_ = 0;
+    portHead_ = nullptr;
+    portsLoaded_ = 0;
+  }
+  return true;
+}
+
+kw_qnv_nodeHandler* kw_qnv_handlerList::getNode(unsigned index) {
+  return index < nodeCount_ ? nodesByIndex_[index] : nullptr;
+}
+
+kw_qnv_nodeHandler* kw_qnv_handlerList::getNodeById(unsigned id) {
+  if (nodesById_ == nullptr || id > static_cast<unsigned>(maxNodeId_)) return nullptr;
+  return nodesById_[id];
+}
+
+int kw_qnv_handlerList::getNodeId(unsigned index) {
+  return index < nodeCount_ ? nodesByIndex_[index]->nodeId_ : 0;
+}
+
+void kw_qnv_handlerList::clearUpdated(unsigned index) {
+  if (index < nodeCount_) nodesByIndex_[index]->updated_ = 0;
+}
+
+void kw_qnv_handlerList::serviceAll() {
+  for (kw_qnv_portHandler* port = portHead_; port != nullptr; port = port->next_) port->service();
+}
+
+void kw_qnv_handlerList::runAll() {
+  for (kw_qnv_portHandler* port = portHead_; port != nullptr; port = port->next_) port->run();
+}
+
+void kw_qnv_handlerList::stopAll() {
+  for (kw_qnv_portHandler* port = portHead_; port != nullptr; port = port->next_) port->stop();
+}
+
+namespace {
+// |seconds| x 1000, truncated toward zero, kept within int.
+int32_t toMilliseconds(double seconds) {
+  const double ms = std::fabs(seconds) * 1000.0;
+  if (!(ms < 2147483647.0)) return ms != ms ? 0 : 2147483647;
+  return static_cast<int32_t>(ms);
+}
+}  // namespace
+
+void kw_qnv_handlerList::setThresholds(double medium, double bad) {
+  mediumMs_ = toMilliseconds(medium);
+  badMs_ = toMilliseconds(bad);
+  for (kw_qnv_nodeHandler* node = nodeHead_; node != nullptr; node = node->next_) {
+    node->mediumMs_ = mediumMs_;
+    node->badMs_ = badMs_;
+  }
+}

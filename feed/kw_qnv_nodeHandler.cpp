@@ -1,0 +1,73 @@
+#include "kw_qnv_nodeHandler.h"
+
+#include <cstring>
+
+#include "KW_OLog.h"
+
+kw_qnv_nodeHandler::kw_qnv_nodeHandler(const char* name, int nodeId) : nodeId_(nodeId) {
+  const char* source = name ? name : "";
+  const size_t length = std::strlen(source);
+  name_ = new char[length + 1];
+  std::memcpy(name_, source, length + 1);
+  olog->printf("kw_qnv_nodeHandler::kw_qnv_nodeHandler() %p\n", static_cast<void*>(this));
+}
+
+kw_qnv_nodeHandler::~kw_qnv_nodeHandler() {
+  olog->printf("kw_qnv_nodeHandler::~kw_qnv_nodeHandler() %p--\n", static_cast<void*>(this));
+  delete[] name_;
+}
+
+void kw_qnv_nodeHandler::set(double latitude, double longitude, const tm& utcTm,
+                             const kw::_timeb& utc1970, const char* utcString) {
+  olog->printf("kw_qnv_nodeHandler::set() %p\n", static_cast<void*>(this));
+  // Packets are ordered by their own time: an older one is ignored, an equal
+  // one accepted.
+  if (utc1970.time < lastUtc_.time) return;
+  if (utc1970.time == lastUtc_.time && utc1970.millitm < lastUtc_.millitm) return;
+  lastUtc_ = utc1970;
+  markPacket();
+  latitude_ = latitude;
+  longitude_ = longitude;
+  utc1970_ = utc1970;
+  utcTm_ = utcTm;
+  const char* text = utcString ? utcString : "";
+  std::strncpy(utcString_, text, kUtcStringSize - 1);
+  utcString_[kUtcStringSize - 1] = '\0';
+  olog->printf("kw_qnv_nodeHandler::set\nutcString_ %s\nutcString %s\n", utcString_, text);
+  updated_ = 1;
+}
+
+void kw_qnv_nodeHandler::markPacket() {
+  olog->printf("kw_qnv_nodeHandler::markPacket() %p\n", static_cast<void*>(this));
+  kw::_ftime(&lastMark_);
+}
+
+int kw_qnv_nodeHandler::updateHealth() {
+  olog->printf("kw_qnv_nodeHandler::updateHealth() %p\n", static_cast<void*>(this));
+  kw::_timeb now;
+  kw::_ftime(&now);
+  // 32-bit arithmetic throughout; wrapping (not overflowing) like the
+  // integers it stands for.
+  const int32_t s = static_cast<int32_t>(static_cast<uint32_t>(now.time) -
+                                         static_cast<uint32_t>(lastMark_.time));
+  int grade;
+  if (s > badMs_ / 999) {
+    grade = 2;
+  } else {
+    const int32_t e = static_cast<int32_t>(static_cast<uint32_t>(s) * 1000u +
+                                           static_cast<uint32_t>(now.millitm) -
+                                           static_cast<uint32_t>(lastMark_.millitm));
+    grade = e >= badMs_ ? 2 : e >= mediumMs_ ? 1 : 0;
+  }
+  health_ = grade;
+  return grade;
+}
+
+double kw_qnv_nodeHandler::getIdleTime() {
+  olog->printf("kw_qnv_nodeHandler::getIdleTime() %p\n", static_cast<void*>(this));
+  kw::_timeb now;
+  kw::_ftime(&now);
+  return static_cast<double>(static_cast<int>(now.millitm) - static_cast<int>(lastMark_.millitm)) *
+             0.001 +
+         (static_cast<double>(now.time) - static_cast<double>(lastMark_.time));
+}

@@ -1,0 +1,71 @@
+// kw_qnv_portHandler: one feed port (a multicast group and UDP port from one
+// line of the port file). Owns the port's receiver, starts and stops it, and
+// in service() drains the packets received since the previous call, parses
+// each one and hands the result to the node with the packet's number.
+//
+// The packet parsers are members: they write their results into this
+// object's output area (latitude_ to utcString_), which service() passes on
+// to the node once both sentences of a packet parsed.
+//
+// Feed packet, one datagram, for example
+//   001,com1,com2,$GPZDA,123456.78,07,12,2026,08,00*64,$GPGLL,3555.4270,N,11526.3400,W,123456.78,A,A*72
+// node number, two port-name fields, a ZDA (time) and a GLL (position)
+// sentence, each with an XOR checksum written "%2x" (space-padded).
+//
+// Thread safety: host's thread only. The receiver's own thread touches only
+// the receiver's write half (see kw_multicast_recv).
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+#include "platform.h"
+
+class kw_multicast_recv;
+class kw_qnv_handlerList;
+
+class kw_qnv_portHandler {
+ public:
+  static constexpr int kUtcStringSize = 128;
+
+  kw_qnv_portHandler(const char* name, const char* ipAddress, int port, int slotSize,
+                     int slotCount, kw_qnv_handlerList* owner);
+  ~kw_qnv_portHandler();
+  kw_qnv_portHandler(const kw_qnv_portHandler&) = delete;
+  kw_qnv_portHandler& operator=(const kw_qnv_portHandler&) = delete;
+
+  // Starts the receiver (socket and receive thread). A running port ignores it.
+  void run();
+  void stop();
+  // Exchanges the receiver's halves and dispatches every packet taken out.
+  void service();
+
+  // Checks the envelope and both checksums of a NUL-terminated packet, which
+  // it changes in place (each sentence's "*" becomes NUL). Returns the node
+  // number; *first and *second point at the two sentences' "$", and *second
+  // is null whenever the packet is rejected.
+  int parsePacket_full(char* packet, char** first, char** second);
+  // Time (ZDA) sentence: true and utcTm_, utc1970_, utcString_ written when
+  // all seven fields convert; false and nothing written otherwise.
+  bool parsePacket_s1(char* sentence);
+  // Position (GLL) sentence: true and latitude_, longitude_ written when all
+  // eight fields convert; false and nothing written otherwise.
+  bool parsePacket_s2(char* sentence);
+
+  kw_multicast_recv* receiver() { return receiver_; }
+  bool isRunning() const { return running_ != 0; }
+
+  char* name_;
+  char* ipAddress_;
+  int32_t port_;
+  uint8_t running_ = 0;
+  kw_qnv_portHandler* next_ = nullptr;
+  kw_qnv_portHandler* prev_ = nullptr;
+  kw_qnv_handlerList* owner_;
+  kw_multicast_recv* receiver_;
+  double latitude_ = 0.0;
+  double longitude_ = 0.0;
+  kw::_timeb utc1970_ = {};
+  tm utcTm_ = {};
+  char utcString_[kUtcStringSize] = {};
+};
