@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "KW_OLog.h"
+#include "kw_multicast_recv.h"
+#include "platform.h"
+#include "support/isolation.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+constexpr const char* kGroup = "239.255.42.10";
+constexpr int kPort = 47020;
+
+// ---------------------------------------------------------------- halves
+
+TEST(BufferHalf, StoresInOrderAndDropsWhenFull) {
+  kw_multicast_recv::bufferSt half(16, 3);
+  EXPECT_NE(half.putPacket("one"), nullptr);
+  EXPECT_NE(half.putPacket(""), nullptr);
+  EXPECT_NE(half.putPacket("three"), nullptr);
+  EXPECT_EQ(half.putPacket("four"), nullptr);
+  EXPECT_STREQ(half.getPacket(), "one");
+  EXPECT_STREQ(half.getPacket(), "");
+  EXPECT_STREQ(half.getPacket(), "three");
+  EXPECT_EQ(half.getPacket(), nullptr);
+}
+
+TEST(BufferHalf, LongTextIsCutToItsSlot) {
+  kw_multicast_recv::bufferSt half(8, 2);
+  half.putPacket("0123456789");
+  half.putPacket("ab");
+  EXPECT_STREQ(half.getPacket(), "0123456");
+  EXPECT_STREQ(half.getPacket(), "ab");
+}
+
+TEST(Receiver, SwapHandsOutWhatWasStored) {
+  kw_multicast_recv receiver(kGroup, kPort, 250, 20);
+  receiver.swapBuffers();
+  EXPECT_EQ(receiver.getPacket(), nullptr);
+  for (int i = 0; i < 25; ++i) receiver.putPacket(std::to_string(i).c_str());
+  EXPECT_EQ(receiver.getPacket(), nullptr);  // still in the write half
+  receiver.swapBuffers();
+  for (int i = 0; i < 20; ++i) EXPECT_STREQ(receiver.getPacket(), std::to_string(i).c_str());
+  EXPECT_EQ(receiver.getPacket(), nullptr);
+  receiver.swapBuffers();
+  EXPECT_EQ(receiver.getPacket(), nullptr);
+}
+
+TEST(Receiver, StopWithoutRunOnlyLogs) {
+  kw_test::TempDir dir;
+  dir.enter();
+  ASSERT_EQ(olog->open("logFile.txt"), 1);
+  {
+    kw_multicast_recv receiver(kGroup, kPort, 250, 20);
+    receiver.stop();
+    EXPECT_FALSE(receiver.isRunning());
+  }
+  olog->close();
+  const std::string log = kw_test::readFile("logFile.txt");
+  EXPECT_NE(log.find("kw_multicast_recv:stop() 0x"), std::string::npos);
+  EXPECT_EQ(log.find("Opening socket"), std::string::npos);
+}
+
+// ---------------------------------------------------------------- sockets
+
+class ReceiverNet : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    KW_REQUIRE_ISOLATED_NETWORK();
+    sender_ = kw::openMulticastSender(0, 1);
+    ASSERT_NE(sender_, kw::kNoSocket);
+  }
+  void TearDown() override { kw::closeSocket(sender_); }
+
+  void send(const std::string& text) {
+    ASSERT_TRUE(kw::sendDatagram(sender_, kGroup, kPort, text.data(), text.size()));
+  }
+  // Loopback delivers at once; give the receive thread time to store.
+  static void settle() { kw::Sleep(200); }
+
+  static std::vector<std::string> drain(kw_multicast_recv& receiver) {
+    receiver.swapBuffers();
+    std::vector<std::string> texts;
+    while (const char* text = receiver.getPacket()) texts.emplace_back(text);
+    return texts;
+  }
+
+  int sender_ = kw::kNoSocket;
+};
+
+TEST_F(ReceiverNet, FirstTwentyOfTwentyFiveInArrivalOrder) {
+  kw_multicast_recv receiver(kGroup, kPort, 250, 20);
+  receiver.run(0);
+  kw::Sleep(50);
+  for (int i = 0; i < 25; ++i) send("packet " + std::to_string(i));
+  send("");
+  settle();
+  const auto texts = drain(receiver);
+  ASSERT_EQ(texts.size(), 20u);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(texts[i], "packet " + std::to_string(i));
+  receiver.stop();
+}
+
+TEST_F(ReceiverNet, EmptyAndOversizedDatagrams) {
+  kw_multicast_recv receiver(kGroup, kPort, 5000, 4);
+  receiver.run(0);
+  kw::Sleep(50);
+  send("");
+  send(std::string(6000, 'x'));
+  settle();
+  const auto texts = drain(receiver);
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0], "");
+  EXPECT_EQ(texts[1], std::string(4999, 'x'));
+  receiver.stop();
+}
+
+TEST_F(ReceiverNet, StopRunCyclesKeepStoredPackets) {
+  kw_multicast_recv receiver(kGroup, kPort, 250, 20);
+  receiver.run(0);
+  receiver.run(0);  // a second run on a running receiver is ignored
+  kw::Sleep(50);
+  send("before stop");
+  settle();
+  receiver.stop();
+  EXPECT_FALSE(receiver.isRunning());
+  send("while stopped");
+  settle();
+  for (int cycle = 0; cycle < 5; ++cycle) {
+    receiver.run(0);
+    receiver.stop();
+  }
+  receiver.run(0);
+  kw::Sleep(50);
+  send("after run");
+  settle();
+  const auto texts = drain(receiver);
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0], "before stop");
+  EXPECT_EQ(texts[1], "after run");
+}
+
+TEST_F(ReceiverNet, EveryListenerOnTheGroupGetsEachDatagram) {
+  kw_multicast_recv first(kGroup, kPort, 250, 20);
+  kw_multicast_recv second(kGroup, kPort, 250, 20);
+  first.run(0);
+  second.run(0);
+  kw::Sleep(50);
+  send("shared");
+  settle();
+  EXPECT_EQ(drain(first), std::vector<std::string>{"shared"});
+  EXPECT_EQ(drain(second), std::vector<std::string>{"shared"});
+}
+
+TEST_F(ReceiverNet, StopWhileFloodedAndLogging) {
+  kw_test::TempDir dir;
+  dir.enter();
+  ASSERT_EQ(olog->open("logFile.txt"), 1);
+  kw_multicast_recv receiver(kGroup, kPort, 250, 20);
+  for (int cycle = 0; cycle < 10; ++cycle) {
+    receiver.run(0);
+    for (int i = 0; i < 100; ++i) send("flood " + std::to_string(i));
+    if (cycle % 2) receiver.swapBuffers();
+    receiver.stop();
+    EXPECT_FALSE(receiver.isRunning());
+  }
+  olog->close();
+}
+
+}  // namespace
