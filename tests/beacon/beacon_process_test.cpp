@@ -1,0 +1,234 @@
+// The real nmea_beacon process, seen from the outside: its multicast
+// packets, its console output, its command line and its clean stop.
+// Runs inside the isolated network namespace (loopback only).
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/child_process.h"
+#include "kw_multicast_recv.h"
+#include "kw_qnv_portHandler.h"
+#include "packet_builder.h"
+#include "platform.h"
+#include "support/isolation.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using kw_test::ChildProcess;
+using kw_test::completeLines;
+
+constexpr const char* kBeacon = KW_NMEA_BEACON_PATH;
+constexpr const char* kGroup = "239.255.42.1";
+constexpr int kPort = 47001;
+constexpr int kSlotSize = 250;
+constexpr int kSlotCount = 20;
+
+struct Arrival {
+  std::string text;
+  Clock::time_point at;
+};
+
+// Takes every packet the receiver holds, stamped with the time of taking.
+void collect(kw_multicast_recv* receiver, std::vector<Arrival>* into) {
+  receiver->swapBuffers();
+  while (const char* packet = receiver->getPacket()) into->push_back({packet, Clock::now()});
+}
+
+// Collects until `count` packets have arrived or `timeout` passed, looking
+// every 5 ms so that arrival times are close to the real ones.
+std::vector<Arrival> collectUntil(kw_multicast_recv* receiver, size_t count,
+                                  std::chrono::milliseconds timeout) {
+  std::vector<Arrival> arrivals;
+  const auto deadline = Clock::now() + timeout;
+  while (arrivals.size() < count && Clock::now() < deadline) {
+    collect(receiver, &arrivals);
+    std::this_thread::sleep_for(5ms);
+  }
+  return arrivals;
+}
+
+size_t packetLines(const std::string& out) {
+  const std::vector<std::string> lines = completeLines(out);
+  return lines.empty() ? 0 : lines.size() - 1;
+}
+
+std::string startLine(const char* group, int port) {
+  char line[128];
+  std::snprintf(line, sizeof line, "Sending to mcast adrs: %s and port number : %d ", group, port);
+  return line;
+}
+
+class BeaconProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    KW_REQUIRE_ISOLATED_NETWORK();
+    receiver_.run(0);
+  }
+  void TearDown() override { receiver_.stop(); }
+
+  // Sends `signalNumber` and expects the beacon to end with status 0.
+  void expectCleanStop(ChildProcess* beacon, int signalNumber) {
+    ASSERT_TRUE(beacon->signal(signalNumber));
+    int status = -1;
+    ASSERT_TRUE(beacon->waitExit(3s, &status)) << "the beacon did not stop";
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+
+  kw_multicast_recv receiver_{kGroup, kPort, kSlotSize, kSlotCount};
+};
+
+// Checks one received packet: both checksums, node, a time of today's
+// clock, and a position on the beacon's circle.
+void expectValidPacket(const std::string& text, int node) {
+  SCOPED_TRACE(text);
+  kw_qnv_portHandler parser("check", kGroup, kPort, kSlotSize, 2, nullptr);
+  char copy[kw_beacon::kTextSize];
+  std::snprintf(copy, sizeof copy, "%s", text.c_str());
+  char* first = nullptr;
+  char* second = nullptr;
+  EXPECT_EQ(parser.parsePacket_full(copy, &first, &second), node);
+  ASSERT_NE(second, nullptr) << "checksum or envelope rejected";
+  ASSERT_TRUE(parser.parsePacket_s1(first));
+  ASSERT_TRUE(parser.parsePacket_s2(second));
+  // Stamped at most a few seconds before now, as this machine's local time.
+  EXPECT_NEAR(static_cast<double>(parser.utc1970_.time), static_cast<double>(kw::now().seconds), 5.0);
+  // Back to ddmm.mmmm: the distance from the centre is the radius.
+  auto ddmm = [](double degrees) {
+    const double whole = std::floor(degrees);
+    return whole * 100.0 + (degrees - whole) * 60.0;
+  };
+  const double dLat = ddmm(parser.latitude_) - kw_beacon::kCentreLatitude;
+  const double dLong = ddmm(-parser.longitude_) - kw_beacon::kCentreLongitude;
+  EXPECT_NEAR(std::sqrt(dLat * dLat + dLong * dLong), kw_beacon::kRadius, 1e-3);
+}
+
+TEST_F(BeaconProcess, MulticastsNodesInTurnEveryQuarterSecondAndStopsOnSigterm) {
+  ChildProcess beacon;
+  ASSERT_TRUE(beacon.start(kBeacon, {kBeacon, kGroup, "47001"}));
+
+  const std::vector<Arrival> arrivals = collectUntil(&receiver_, 11, 10s);
+  ASSERT_EQ(arrivals.size(), 11u);
+
+  // Every packet was printed, line by line, while the beacon was running.
+  ASSERT_TRUE(beacon.readOutUntil([](const std::string& out) { return packetLines(out) >= 11; }, 2s))
+      << beacon.out();
+
+  const int expectedNodes[] = {1, 2, 3, 4, 0, 1, 2, 3, 4, 0, 1};
+  for (size_t i = 0; i < arrivals.size(); ++i) expectValidPacket(arrivals[i].text, expectedNodes[i]);
+
+  // About every 250 ms: each gap within loose bounds for a busy machine,
+  // the mean close to the pause plus the building time.
+  for (size_t i = 1; i < arrivals.size(); ++i) {
+    const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(arrivals[i].at -
+                                                                           arrivals[i - 1].at);
+    EXPECT_GE(gap.count(), 150) << "gap before packet " << i;
+    EXPECT_LE(gap.count(), 600) << "gap before packet " << i;
+  }
+  const double meanMs =
+      std::chrono::duration<double, std::milli>(arrivals.back().at - arrivals.front().at).count() /
+      static_cast<double>(arrivals.size() - 1);
+  EXPECT_GE(meanMs, 235.0);
+  EXPECT_LE(meanMs, 330.0);
+
+  expectCleanStop(&beacon, SIGTERM);
+  EXPECT_TRUE(beacon.err().empty()) << beacon.err();
+
+  // The console shows the start line, then exactly the packets sent, in
+  // order: the packet in hand at the signal was printed and sent too.
+  std::this_thread::sleep_for(100ms);
+  std::vector<Arrival> all = arrivals;
+  collect(&receiver_, &all);
+  const std::vector<std::string> lines = completeLines(beacon.out());
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], startLine(kGroup, kPort));
+  EXPECT_EQ(beacon.out().back(), '\n');
+  ASSERT_EQ(lines.size() - 1, all.size()) << beacon.out();
+  for (size_t i = 0; i < all.size(); ++i) EXPECT_EQ(lines[i + 1], all[i].text);
+}
+
+// Signalled just after a packet arrived, the beacon is pausing with the next
+// packet built: that one is still printed and sent, then the loop ends.
+TEST_F(BeaconProcess, SigintFinishesThePacketInHandThenStops) {
+  ChildProcess beacon;
+  ASSERT_TRUE(beacon.start(kBeacon, {"nmea_beacon", kGroup, "47001"}));
+  std::vector<Arrival> arrivals = collectUntil(&receiver_, 2, 5s);
+  ASSERT_EQ(arrivals.size(), 2u);
+  const auto signalled = Clock::now();
+  expectCleanStop(&beacon, SIGINT);
+  // It ends within one pass of the loop.
+  EXPECT_LT(Clock::now() - signalled, 1s);
+
+  std::this_thread::sleep_for(100ms);
+  collect(&receiver_, &arrivals);
+  ASSERT_EQ(arrivals.size(), 3u);
+  expectValidPacket(arrivals[2].text, 3);
+  const std::vector<std::string> lines = completeLines(beacon.out());
+  ASSERT_EQ(lines.size(), 4u) << beacon.out();
+  EXPECT_EQ(lines[3], arrivals[2].text);
+}
+
+TEST_F(BeaconProcess, PortKeepsItsLowSixteenBits) {
+  ChildProcess beacon;
+  // 65537 is port 1: the start line says so and the packets arrive there.
+  kw_multicast_recv portOne(kGroup, 1, kSlotSize, kSlotCount);
+  portOne.run(0);
+  ASSERT_TRUE(beacon.start(kBeacon, {kBeacon, kGroup, "65537"}));
+  const std::vector<Arrival> arrivals = collectUntil(&portOne, 2, 5s);
+  portOne.stop();
+  EXPECT_EQ(arrivals.size(), 2u);
+  expectCleanStop(&beacon, SIGTERM);
+  const std::vector<std::string> lines = completeLines(beacon.out());
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], startLine(kGroup, 1));
+}
+
+TEST_F(BeaconProcess, FailingSendsDoNotStopTheLoop) {
+  // A port that is no number is port 0, to which nothing can be sent; the
+  // beacon goes on building and printing.
+  ChildProcess beacon;
+  ASSERT_TRUE(beacon.start(kBeacon, {kBeacon, kGroup, "no-port"}));
+  ASSERT_TRUE(beacon.readOutUntil([](const std::string& out) { return packetLines(out) >= 3; }, 5s))
+      << beacon.out();
+  expectCleanStop(&beacon, SIGTERM);
+  const std::vector<std::string> lines = completeLines(beacon.out());
+  EXPECT_EQ(lines[0], startLine(kGroup, 0));
+  EXPECT_EQ(lines[1].rfind("001,com1,com2,$GPZDA,", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[3].rfind("003,com1,com2,$GPZDA,", 0), 0u) << lines[3];
+}
+
+TEST_F(BeaconProcess, WrongArgumentCountsPrintUsageAndSendNothing) {
+  const std::vector<std::vector<std::string>> argumentLists = {
+      {"beacon-as-invoked"},
+      {"beacon-as-invoked", kGroup},
+      {"beacon-as-invoked", kGroup, "47001", "extra"}};
+  for (const auto& args : argumentLists) {
+    SCOPED_TRACE(args.size() - 1);
+    ChildProcess beacon;
+    ASSERT_TRUE(beacon.start(kBeacon, args));
+    int status = -1;
+    ASSERT_TRUE(beacon.waitExit(3s, &status));
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(beacon.err(), "usage: beacon-as-invoked <IPaddress> <portNum>\n");
+    EXPECT_EQ(beacon.out(), "");
+  }
+  // A beacon would have sent its first packet a quarter second after start.
+  std::this_thread::sleep_for(400ms);
+  std::vector<Arrival> arrivals;
+  collect(&receiver_, &arrivals);
+  EXPECT_TRUE(arrivals.empty()) << arrivals.front().text;
+}
+
+}  // namespace
