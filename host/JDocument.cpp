@@ -1,0 +1,361 @@
+#include "JDocument.h"
+
+#include <climits>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "JClassRegistry.h"
+#include "JDictionary.h"
+#include "JGraph.h"
+#include "JLinkObj.h"
+#include "JModuleObj.h"
+#include "JOutputStream.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr const char* kDocumentName = "jhost graph";
+constexpr int kVersion = 1;
+constexpr std::uintmax_t kMaxFileSize = 16u * 1024u * 1024u;
+
+void fail(std::string* error, const std::string& reason) {
+  if (error != nullptr) *error = reason;
+}
+
+// UTF-8 as RFC 3629 defines it: no overlong forms, no surrogates, nothing
+// beyond U+10FFFF. Only such text is written as a JSON string.
+bool isUtf8(const std::string& text) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned c = s[i];
+    size_t more = 0;
+    unsigned low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      more = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      more = 2;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      more = 3;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + more >= n) return false;  // cut short at the end
+    if (s[i + 1] < low || s[i + 1] > high) return false;
+    for (size_t k = 2; k <= more; ++k) {
+      if (s[i + k] < 0x80 || s[i + k] > 0xBF) return false;
+    }
+    i += more + 1;
+  }
+  return true;
+}
+
+std::string toHex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 0x0F];
+  }
+  return out;
+}
+
+bool fromHex(const std::string& hex, std::string* bytes) {
+  auto value = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  if (hex.size() % 2 != 0) return false;
+  bytes->clear();
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const int hi = value(hex[i]), lo = value(hex[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    *bytes += static_cast<char>(hi * 16 + lo);
+  }
+  return true;
+}
+
+Json entryToJson(const JEntry& entry) {
+  switch (entry.kind) {
+    case JEntry::Kind::Integer:
+      return Json(entry.integer);
+    case JEntry::Kind::Real:
+      if (std::isfinite(entry.real)) return Json(entry.real);
+      return Json{{"real", std::isnan(entry.real) ? "nan" : (entry.real > 0 ? "inf" : "-inf")}};
+    case JEntry::Kind::Text: {
+      const std::string text = static_cast<char*>(entry.text);
+      if (isUtf8(text)) return Json(text);
+      return Json{{"bytes", toHex(text)}};
+    }
+  }
+  return Json();
+}
+
+bool entryFromJson(const std::string& key, const Json& value, JEntry* entry) {
+  entry->key = key;
+  if (value.is_number_unsigned()) {
+    if (value.get<std::uint64_t>() > static_cast<std::uint64_t>(LLONG_MAX)) return false;
+    entry->kind = JEntry::Kind::Integer;
+    entry->integer = static_cast<long long>(value.get<std::uint64_t>());
+    return true;
+  }
+  if (value.is_number_integer()) {
+    entry->kind = JEntry::Kind::Integer;
+    entry->integer = value.get<long long>();
+    return true;
+  }
+  if (value.is_number_float()) {
+    entry->kind = JEntry::Kind::Real;
+    entry->real = value.get<double>();
+    return true;
+  }
+  if (value.is_string()) {
+    entry->kind = JEntry::Kind::Text;
+    entry->text = JString(value.get<std::string>().c_str());
+    return true;
+  }
+  if (value.is_object() && value.size() == 1 && value.contains("real") && value["real"].is_string()) {
+    const std::string word = value["real"].get<std::string>();
+    entry->kind = JEntry::Kind::Real;
+    if (word == "nan") entry->real = std::nan("");
+    else if (word == "inf") entry->real = HUGE_VAL;
+    else if (word == "-inf") entry->real = -HUGE_VAL;
+    else return false;
+    return true;
+  }
+  if (value.is_object() && value.size() == 1 && value.contains("bytes") &&
+      value["bytes"].is_string()) {
+    std::string bytes;
+    if (!fromHex(value["bytes"].get<std::string>(), &bytes)) return false;
+    entry->kind = JEntry::Kind::Text;
+    entry->text = JString(bytes.c_str());
+    return true;
+  }
+  return false;
+}
+
+// An integer field of `object` that fits in [low, high].
+bool integerField(const Json& object, const char* key, long long low, long long high,
+                  long long* out) {
+  if (!object.contains(key)) return false;
+  const Json& value = object[key];
+  if (value.is_number_unsigned()) {
+    const std::uint64_t v = value.get<std::uint64_t>();
+    if (high < 0 || v > static_cast<std::uint64_t>(high)) return false;
+    *out = static_cast<long long>(v);
+    return *out >= low;
+  }
+  if (!value.is_number_integer()) return false;
+  *out = value.get<long long>();
+  return *out >= low && *out <= high;
+}
+
+// Makes one block from its JSON form and adds it to `graph`.
+JModuleObj* readBlock(const Json& item, size_t index, JGraph& graph,
+                      std::map<long long, JModuleObj*>& byId, std::string* error) {
+  const std::string where = "block " + std::to_string(index);
+  long long id = 0;
+  if (!item.is_object() || !integerField(item, "id", LLONG_MIN, LLONG_MAX, &id)) {
+    fail(error, where + ": needs an object with an integer \"id\"");
+    return nullptr;
+  }
+  if (byId.count(id) != 0) {
+    fail(error, where + ": id " + std::to_string(id) + " is used twice");
+    return nullptr;
+  }
+  if (!item.contains("class") || !item["class"].is_string()) {
+    fail(error, where + ": needs a text \"class\"");
+    return nullptr;
+  }
+  JDictionary dictionary;
+  if (item.contains("entries")) {
+    const Json& entries = item["entries"];
+    if (!entries.is_object()) {
+      fail(error, where + ": \"entries\" must be an object");
+      return nullptr;
+    }
+    for (const auto& [key, value] : entries.items()) {
+      JEntry entry;
+      if (!entryFromJson(key, value, &entry)) {
+        fail(error, where + ": entry '" + key + "' has a value that is not an integer, a real or a text");
+        return nullptr;
+      }
+      dictionary.add(entry);
+    }
+  }
+  std::string reason;
+  JModuleObj* block = graph.create(item["class"].get<std::string>().c_str(), &reason);
+  if (block == nullptr) {
+    fail(error, where + ": " + reason);
+    return nullptr;
+  }
+  block->readContent(dictionary);
+  byId[id] = block;
+  return block;
+}
+
+bool readLink(const Json& item, size_t index, JGraph& graph,
+              const std::map<long long, JModuleObj*>& byId, std::string* error) {
+  const std::string where = "link " + std::to_string(index);
+  long long from = 0, to = 0, output = 0, input = 0;
+  if (!item.is_object() || !integerField(item, "from", LLONG_MIN, LLONG_MAX, &from) ||
+      !integerField(item, "to", LLONG_MIN, LLONG_MAX, &to) ||
+      !integerField(item, "output", INT_MIN, INT_MAX, &output) ||
+      !integerField(item, "input", INT_MIN, INT_MAX, &input)) {
+    fail(error, where + ": needs integer \"from\", \"output\", \"to\" and \"input\"");
+    return false;
+  }
+  const auto source = byId.find(from);
+  const auto target = byId.find(to);
+  if (source == byId.end() || target == byId.end()) {
+    fail(error, where + ": refers to a block id that does not exist");
+    return false;
+  }
+  std::string reason;
+  if (graph.link(source->second, static_cast<int>(output), target->second,
+                 static_cast<int>(input), &reason) == nullptr) {
+    fail(error, where + ": " + reason);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string JDocument::toText(const JGraph& graph) {
+  Json root;
+  root["document"] = kDocumentName;
+  root["version"] = kVersion;
+  Json blocks = Json::array();
+  for (int i = 0; i < graph.blockCount(); ++i) {
+    JModuleObj* block = graph.block(i);
+    JOutputStream stream;
+    block->writeContent(stream);
+    Json entries = Json::object();
+    for (const JEntry& entry : stream.entries()) entries[entry.key] = entryToJson(entry);
+    Json item;
+    item["id"] = i + 1;
+    item["class"] = block->className() != nullptr ? block->className() : "";
+    item["entries"] = std::move(entries);
+    blocks.push_back(std::move(item));
+  }
+  Json links = Json::array();
+  for (int i = 0; i < graph.linkCount(); ++i) {
+    const JLinkObj* link = graph.linkAt(i);
+    links.push_back(Json{{"from", graph.indexOf(link->source()) + 1},
+                         {"output", link->output()},
+                         {"to", graph.indexOf(link->target()) + 1},
+                         {"input", link->input()}});
+  }
+  root["blocks"] = std::move(blocks);
+  root["links"] = std::move(links);
+  // Keys come from block code; should one not be UTF-8, it is written with
+  // replacement characters rather than failing the whole document.
+  return root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, std::string* error) {
+  Json root;
+  try {
+    root = Json::parse(text);
+  } catch (const Json::exception& e) {
+    fail(error, std::string("document is not valid JSON: ") + e.what());
+    return nullptr;
+  }
+  if (!root.is_object()) {
+    fail(error, "document is not a JSON object");
+    return nullptr;
+  }
+  long long version = 0;
+  if (root.contains("version") && (!integerField(root, "version", 0, LLONG_MAX, &version) ||
+                                   version != kVersion)) {
+    fail(error, "document version is not " + std::to_string(kVersion));
+    return nullptr;
+  }
+  if (!root.contains("blocks") || !root["blocks"].is_array()) {
+    fail(error, "document has no \"blocks\" list");
+    return nullptr;
+  }
+  if (root.contains("links") && !root["links"].is_array()) {
+    fail(error, "document's \"links\" is not a list");
+    return nullptr;
+  }
+  auto graph = std::make_unique<JGraph>();
+  std::map<long long, JModuleObj*> byId;
+  const Json& blocks = root["blocks"];
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    if (readBlock(blocks[i], i, *graph, byId, error) == nullptr) return nullptr;
+  }
+  if (root.contains("links")) {
+    const Json& links = root["links"];
+    for (size_t i = 0; i < links.size(); ++i) {
+      if (!readLink(links[i], i, *graph, byId, error)) return nullptr;
+    }
+  }
+  return graph;
+}
+
+bool JDocument::save(const JGraph& graph, const std::string& path, std::string* error) {
+  const std::string text = toText(graph);
+  const std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (out) out << text;
+    if (out) out.close();
+    if (!out) {
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      fail(error, "cannot write document '" + path + "'");
+      return false;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(temporary, path, ec);
+  if (ec) {
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    fail(error, "cannot write document '" + path + "': " + ec.message());
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<JGraph> JDocument::load(const std::string& path, std::string* error) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    fail(error, "document not found: '" + path + "'");
+    return nullptr;
+  }
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) {
+    fail(error, "cannot read document '" + path + "': " + ec.message());
+    return nullptr;
+  }
+  if (size > kMaxFileSize) {
+    fail(error, "document '" + path + "' is larger than 16 MiB");
+    return nullptr;
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string text(static_cast<size_t>(size), '\0');
+  if (!in || !in.read(text.data(), static_cast<std::streamsize>(size))) {
+    fail(error, "cannot read document '" + path + "'");
+    return nullptr;
+  }
+  std::string reason;
+  std::unique_ptr<JGraph> graph = fromText(text, &reason);
+  if (graph == nullptr) fail(error, "document '" + path + "': " + reason);
+  return graph;
+}

@@ -1,0 +1,85 @@
+// JGraph: the host's dataflow graph. Owns blocks and the links between
+// them, makes blocks of registered classes by class name, runs the blocks'
+// lifecycle (startup, close) and destroys them through their virtual
+// destructor.
+//
+// A link goes from output n of one block to input m of another. It is
+// refused when either block is not in this graph, a port index does not
+// exist (n not below the source's ogm, m not below the target's igm), the
+// source's outputAllowed(n) or the target's inputAllowed(m) says no, the same
+// link already exists, or the link would close a cycle (evaluation runs
+// synchronously through broadcast and engine, so a cycle would never end).
+//
+// Owns every block added and every link made. Removing a block removes its
+// links first and closes it when it was started.
+// Invariants: each block is in at most one graph; every link's two blocks
+// are in this graph and listed in those blocks' link lists.
+// Thread safety: host's thread only; no block or link may be removed while
+// an evaluation (engine, access, broadcast) is running.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "JExport.h"
+
+class JGraphics;
+class JLinkObj;
+class JModuleObj;
+
+class J_EXPORT JGraph {
+ public:
+  JGraph();
+  // Closes every started block, then removes every link and destroys every
+  // block, in the order they were added.
+  ~JGraph();
+  JGraph(const JGraph&) = delete;
+  JGraph& operator=(const JGraph&) = delete;
+
+  // Takes ownership of `block` and returns it; null (and `block` untouched)
+  // when it is null or already in a graph.
+  JModuleObj* add(JModuleObj* block, std::string* error = nullptr);
+  // Makes a block of a registered class (a clone of the class's prototype)
+  // and adds it; null with a reason when the class is unknown.
+  JModuleObj* create(const char* className, std::string* error = nullptr);
+  // Makes a link; null with a reason when it is refused (see above).
+  JLinkObj* link(JModuleObj* source, int output, JModuleObj* target, int input,
+                 std::string* error = nullptr);
+  // Removes and destroys a link of this graph; false when it is not one.
+  bool unlink(JLinkObj* link);
+  // Removes a block of this graph: its links, close (when started), delete.
+  bool remove(JModuleObj* block);
+
+  // Calls startup on every block not yet started, in order.
+  void startup();
+  // Calls close on every started block, in order.
+  void close();
+  bool isStarted(const JModuleObj* block) const;
+
+  int blockCount() const { return static_cast<int>(blocks_.size()); }
+  // The block at `index` (in the order added); null out of range.
+  JModuleObj* block(int index) const;
+  // The index of `block`, or -1 when it is not in this graph.
+  int indexOf(const JModuleObj* block) const;
+  int linkCount() const { return static_cast<int>(links_.size()); }
+  // The link at `index` (in the order made); null out of range.
+  JLinkObj* linkAt(int index) const;
+
+  // Paints every block, in order, onto `graphics` at `scale`.
+  void paint(JGraphics& graphics, double scale = 1.0);
+
+ private:
+  struct Slot {
+    std::unique_ptr<JModuleObj> block;
+    bool started = false;
+  };
+
+  Slot* slotOf(const JModuleObj* block);
+  const Slot* slotOf(const JModuleObj* block) const;
+  bool reaches(const JModuleObj* from, const JModuleObj* to) const;
+  void detach(JLinkObj* link);
+
+  std::vector<Slot> blocks_;
+  std::vector<std::unique_ptr<JLinkObj>> links_;
+};
