@@ -1,0 +1,112 @@
+// JQNV_packet_sniffer: the sniffer block of the dataflow host. It reads a
+// port list (which multicast groups to join) and a node list (which node
+// numbers to track), receives feed packets on one thread per port while its
+// "on off" input is on, and on every rising edge of its "clock" input takes
+// in the packets received since the last tick and announces, for every node,
+// eight outputs: node id, latitude, longitude, utc sec, utc ms, utc string,
+// health and idle time.
+//
+// Owns its kw_qnv_handlerList (handlers_) from startup to close; the list
+// owns the port handlers (each with its receiver and receive thread) and the
+// node handlers. The host owns the block and calls close before destroying a
+// started block.
+//
+// Thread safety: every operation runs on the host's thread. The receive
+// threads live inside the handler list and never call the block.
+// Invariants: ogm == 8 * num_nodes_ and num_nodes_ <= 128; every output index
+// a tick announces is below ogm; nodeFile_ and portFile_ are terminated.
+#pragma once
+
+#include <cstdint>
+
+#include "JAddObj.h"
+#include "JString.h"
+
+class kw_qnv_handlerList;
+class JComponent;
+class JDataType;
+class JDictionary;
+class JLinkObj;
+class JOutputStream;
+class JProperty;
+class JRegion;
+
+class J_EXPORT JQNV_packet_sniffer : public JAddObj {
+ public:
+  static constexpr const char* kVersion = "0.7";
+  static constexpr int kFileNameSize = 260;
+  static constexpr unsigned kMaxNodes = 128;
+  static constexpr int kSlotSize = 250;   // packet slot size of the feed
+  static constexpr int kSlotCount = 20;   // slots per buffer half
+
+  JQNV_packet_sniffer();
+  JQNV_packet_sniffer(const JQNV_packet_sniffer& other);
+  JQNV_packet_sniffer& operator=(const JQNV_packet_sniffer& other);
+  ~JQNV_packet_sniffer() override;
+
+  // Host operations, in the host's table order.
+  const char* className() const override;
+  JObject* clone() const override;
+  void startup() override;
+  void reset() override;
+  void close() override;
+  void paint(JGraphics graphics, double dx, double dy, JRegion& region, double scale) override;
+  JArray getProperties() override;
+  bool updateProperty(JProperty& property) override;
+  JString inputTag(int n) override;
+  JString outputTag(int n) override;
+  int inputType(int n) override;
+  int outputType(int n) override;
+  void draw(JGraphics graphics, int x, int y, int w, int h) override;
+  void access(int n, JLinkObj& link, const JDataType& data) override;
+  bool inputAllowed(int n) override;
+  bool outputAllowed(int n) override;
+  JFRect inputArea(int n) override;
+  JFRect outputArea(int n) override;
+  int inputFace(int n) override;
+  int outputFace(int n) override;
+  JFPoint inputPoint(int n, JLinkObj& link) override;
+  JFPoint outputPoint(int n, JLinkObj& link) override;
+  void engine(int n, JLinkObj& link) override;
+  void addButton(JComponent* component) override;
+
+  bool isValid();
+
+  // For the host's tools and tests: the feed while started, else null.
+  kw_qnv_handlerList* handlers() const { return handlers_; }
+  unsigned nodeGroups() const { return num_nodes_; }
+  const char* nodeFile() const { return nodeFile_; }
+  const char* portFile() const { return portFile_; }
+
+  static int instanceCount;              // default constructions in this process
+  static char versionText[kFileNameSize];  // "0.7 - <build time stamp>\n", formed once
+  static JString registered;             // what Register() answered at load
+
+ protected:
+  void writeContent(JOutputStream& stream) override;
+  void readContent(JDictionary& dictionary) override;
+  bool updateNNodes(unsigned n);
+
+ private:
+  // Copies `text` into a file-name field; false (field unchanged) when it
+  // does not fit.
+  static bool copyFileName(char* field, const char* text);
+  void copyStateFrom(const JQNV_packet_sniffer& other);
+  void releaseHandlers();
+
+  int32_t clock_ = 0;
+  int32_t onOff_ = 0;
+  char nodeFile_[kFileNameSize] = {};
+  JString nodeFilter_;
+  char portFile_[kFileNameSize] = {};
+  JString portFilter_;
+  double mediumThreshold_ = 2.0;
+  double badThreshold_ = 4.0;
+  int32_t maxPacketSize_ = 250;
+  int32_t packetBufferSize_ = 20;
+  kw_qnv_handlerList* handlers_ = nullptr;
+  uint32_t num_nodes_ = 0;
+  bool valid_ = true;
+  // False shows the "Bad Version" face and makes engine ignore its inputs.
+  bool versionOk_ = true;
+};

@@ -1,0 +1,45 @@
+// JQNV_packet_sniffer: the face. Three lines of text (the caption and the
+// counts of ports and nodes in the feed) and a small status square in the
+// block's colour at the top-left corner.
+#include <cstdio>
+
+#include "JGraphics.h"
+#include "JQNV_packet_sniffer.h"
+#include "JRect.h"
+#include "JRegion.h"
+#include "KW_OLog.h"
+#include "kw_qnv_handlerList.h"
+
+namespace {
+void* self(const JQNV_packet_sniffer* block) {
+  return const_cast<void*>(static_cast<const void*>(block));
+}
+}  // namespace
+
+void JQNV_packet_sniffer::paint(JGraphics graphics, double dx, double dy, JRegion& region,
+                                double scale) {
+  olog->printf("JQNV_packet_sniffer::paint() %p\n", self(this));
+  JAddObj::paint(graphics, dx, dy, region, scale);
+  const JRect r = getIExtent(dx, dy, scale);
+  graphics.setJColor(moduleColor);
+  const int d = depth2();
+  graphics.fill3DRect(r.x + d, r.y + d, d, d, 3);
+}
+
+void JQNV_packet_sniffer::draw(JGraphics graphics, int x, int y, int w, int h) {
+  olog->printf("JQNV_packet_sniffer::draw() %p\n", self(this));
+  char ports[100];
+  char nodes[100];
+  if (versionOk_) {
+    std::snprintf(ports, sizeof ports, "%d ports",
+                  handlers_ ? static_cast<int>(handlers_->portCount_) : 0);
+    std::snprintf(nodes, sizeof nodes, "%d nodes",
+                  handlers_ ? static_cast<int>(handlers_->nodeCount_) : 0);
+  } else {
+    std::snprintf(ports, sizeof ports, "Bad Version");
+    std::snprintf(nodes, sizeof nodes, "Save and retry");
+  }
+  drawText(graphics, JString("QNV"), JRect(x, y + h / 12, w, h / 3));
+  drawText(graphics, JString(ports), JRect(x, y + h / 3, w, h / 3));
+  drawText(graphics, JString(nodes), JRect(x, y + (2 * h) / 3 - h / 12, w, h / 3));
+}
