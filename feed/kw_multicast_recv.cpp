@@ -4,6 +4,7 @@
 #include <new>
 
 #include "KW_OLog.h"
+#include "text_copy.h"
 
 // ---------------------------------------------------------------- bufferSt
 
@@ -43,22 +44,10 @@ char* kw_multicast_recv::bufferSt::getPacket() {
 
 // ---------------------------------------------------------------- receiver
 
-namespace {
-
-char* copyText(const char* text) {
-  const char* source = text ? text : "";
-  const size_t length = std::strlen(source);
-  char* copy = new char[length + 1];
-  std::memcpy(copy, source, length + 1);
-  return copy;
-}
-
-}  // namespace
-
 kw_multicast_recv::kw_multicast_recv(const char* ipAddress, int port, int slotSize, int slotCount)
     : readBuffer_(new bufferSt(slotSize, slotCount)),
       writeBuffer_(new bufferSt(slotSize, slotCount)),
-      ipAddress_(copyText(ipAddress)),
+      ipAddress_(kw::copyText(ipAddress)),
       port_(port),
       slotSize_(slotSize),
       slotCount_(slotCount) {

@@ -3,12 +3,10 @@
 #include <cstring>
 
 #include "KW_OLog.h"
+#include "text_copy.h"
 
-kw_qnv_nodeHandler::kw_qnv_nodeHandler(const char* name, int nodeId) : nodeId_(nodeId) {
-  const char* source = name ? name : "";
-  const size_t length = std::strlen(source);
-  name_ = new char[length + 1];
-  std::memcpy(name_, source, length + 1);
+kw_qnv_nodeHandler::kw_qnv_nodeHandler(const char* name, int nodeId)
+    : name_(kw::copyText(name)), nodeId_(nodeId) {
   olog->printf("kw_qnv_nodeHandler::kw_qnv_nodeHandler() %p\n", static_cast<void*>(this));
 }
 

@@ -3,19 +3,12 @@
 #include <cstring>
 
 #include "KW_OLog.h"
+#include "text_copy.h"
 #include "kw_multicast_recv.h"
 #include "kw_qnv_handlerList.h"
 #include "kw_qnv_nodeHandler.h"
 
 namespace {
-
-char* copyText(const char* text) {
-  const char* source = text ? text : "";
-  const size_t length = std::strlen(source);
-  char* copy = new char[length + 1];
-  std::memcpy(copy, source, length + 1);
-  return copy;
-}
 
 // A sentence pointer for a "%s" trace line: a rejected packet leaves null ones.
 const char* orNull(const char* text) { return text ? text : "(null)"; }
@@ -24,8 +17,8 @@ const char* orNull(const char* text) { return text ? text : "(null)"; }
 
 kw_qnv_portHandler::kw_qnv_portHandler(const char* name, const char* ipAddress, int port,
                                        int slotSize, int slotCount, kw_qnv_handlerList* owner)
-    : name_(copyText(name)),
-      ipAddress_(copyText(ipAddress)),
+    : name_(kw::copyText(name)),
+      ipAddress_(kw::copyText(ipAddress)),
       port_(port),
       owner_(owner),
       receiver_(new kw_multicast_recv(ipAddress_, port, slotSize, slotCount)) {}

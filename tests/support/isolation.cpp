@@ -1,20 +1,9 @@
 #include "support/isolation.h"
 
-#include <net/if.h>
-
-#include <cstring>
+#include "platform.h"
 
 namespace kw_test {
 
-bool insideIsolatedNetwork() {
-  struct if_nameindex* names = if_nameindex();
-  if (names == nullptr) return false;
-  bool onlyLoopback = true;
-  for (const struct if_nameindex* entry = names; entry->if_index != 0; ++entry) {
-    if (std::strcmp(entry->if_name, "lo") != 0) onlyLoopback = false;
-  }
-  if_freenameindex(names);
-  return onlyLoopback;
-}
+bool insideIsolatedNetwork() { return kw::onlyLoopbackNetwork(); }
 
 }  // namespace kw_test
