@@ -1,0 +1,45 @@
+// FlowRunner: one headless run of a dataflow document, start to end.
+//
+//  1. Registers the runner's blocks and loads the plug-ins (PluginSet).
+//  2. Loads the document (DocumentFile): blocks made by class name,
+//     restored with readContent, linked; checks its list files.
+//  3. Checks that every output asked for can be made (the track picture
+//     needs a map block fed from a node; folders must exist or be made).
+//  4. Starts every block, announces every constant block once, then drives
+//     the clock blocks (ClockSchedule) until the run time is over or a stop
+//     signal came (StopSignal), showing the node table (NodeTable,
+//     TableView) after each clock edge and recording the track picture.
+//  5. Paints each block's face and takes the document text, then closes
+//     every block, and writes the faces, the track picture and the document
+//     (saved only after a run that started and ended cleanly), printing
+//     the path of each file written.
+//
+// Nothing is written before step 5, so bad input of any kind leaves every
+// file as it was. Messages go to `err`, the table and the list of written
+// files to `out`.
+// Owns the graph for the run. Thread safety: host's thread only.
+#pragma once
+
+#include <ostream>
+
+#include "RunOptions.h"
+
+namespace flowhost {
+
+class FlowRunner {
+ public:
+  // Exit statuses of run().
+  static constexpr int kOk = 0;
+  static constexpr int kFailed = 1;
+
+  FlowRunner(std::ostream& out, std::ostream& err);
+  // Runs the document of `options`. `outputIsTerminal` picks the table's
+  // mode when the options leave it to the runner.
+  int run(const RunOptions& options, bool outputIsTerminal);
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+};
+
+}  // namespace flowhost

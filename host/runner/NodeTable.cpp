@@ -1,0 +1,126 @@
+#include "NodeTable.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "JGraph.h"
+#include "JIntegerData.h"
+#include "JLinkObj.h"
+#include "JModuleObj.h"
+#include "JRealData.h"
+#include "JStringData.h"
+
+namespace flowhost {
+
+namespace {
+
+constexpr int kMaxHops = 8;
+
+// Output kinds of a sniffer's node group.
+enum Kind { kNodeId = 0, kLatitude = 1, kLongitude = 2, kUtcString = 5, kHealth = 6, kIdle = 7 };
+
+bool isClass(const JModuleObj* block, const char* name) {
+  return block != nullptr && block->className() != nullptr &&
+         std::strcmp(block->className(), name) == 0;
+}
+
+std::optional<int> readInteger(JModuleObj* block, int output) {
+  int value = 0;
+  JLinkObj link(block, output, nullptr, 0);
+  if (!link.access(JIntegerData(value))) return std::nullopt;
+  return value;
+}
+
+std::optional<double> readReal(JModuleObj* block, int output) {
+  double value = 0.0;
+  JLinkObj link(block, output, nullptr, 0);
+  if (!link.access(JRealData(value))) return std::nullopt;
+  return value;
+}
+
+std::optional<std::string> readText(JModuleObj* block, int output) {
+  JString value;
+  JLinkObj link(block, output, nullptr, 0);
+  if (!link.access(JStringData(value))) return std::nullopt;
+  return std::string(static_cast<char*>(value));
+}
+
+}  // namespace
+
+bool NodeTable::feedingOutput(JModuleObj* block, int input, JModuleObj** sniffer, int* output) {
+  JLinkObj* link = block->inputSet(input).at(0);
+  for (int hop = 0; link != nullptr && hop < kMaxHops; ++hop) {
+    JModuleObj* source = link->source();
+    if (source == nullptr) return false;
+    if (isClass(source, kSnifferClass)) {
+      *sniffer = source;
+      *output = link->output();
+      return true;
+    }
+    link = source->inputSet(0).at(0);
+    if (link == nullptr) link = source->inputSet(1).at(0);
+  }
+  return false;
+}
+
+NodeTable::NodeTable(const JGraph& graph) {
+  for (int b = 0; b < graph.blockCount(); ++b) {
+    JModuleObj* block = graph.block(b);
+    if (!isClass(block, kSnifferClass)) continue;
+    ++sniffers_;
+    const int groups = std::clamp(block->ogm / kOutputsPerNode, 0, kMaxNodesPerSniffer);
+    for (int i = 0; i < groups; ++i) nodes_.push_back(Node{block, b, i});
+  }
+  for (int b = 0; b < graph.blockCount(); ++b) {
+    JModuleObj* block = graph.block(b);
+    if (!isClass(block, kMapClass)) continue;
+    for (int input = 0; input < 2; ++input) {
+      JModuleObj* sniffer = nullptr;
+      int output = 0;
+      if (!feedingOutput(block, input, &sniffer, &output)) continue;
+      for (Node& node : nodes_) {
+        if (node.sniffer == sniffer && node.index == output / kOutputsPerNode &&
+            node.map == nullptr) {
+          node.map = block;
+          node.mapBlock = b;
+        }
+      }
+      break;
+    }
+  }
+}
+
+std::vector<NodeRow> NodeTable::read() const {
+  std::vector<NodeRow> rows;
+  rows.reserve(nodes_.size());
+  for (const Node& node : nodes_) {
+    NodeRow row;
+    row.block = node.block;
+    row.node = node.index;
+    const int base = node.index * kOutputsPerNode;
+    row.nodeId = readInteger(node.sniffer, base + kNodeId);
+    row.latitude = readReal(node.sniffer, base + kLatitude);
+    row.longitude = readReal(node.sniffer, base + kLongitude);
+    row.utc = readText(node.sniffer, base + kUtcString);
+    row.health = readInteger(node.sniffer, base + kHealth);
+    row.idle = readReal(node.sniffer, base + kIdle);
+    if (node.map != nullptr) {
+      row.mapped = true;
+      row.mapBlock = node.mapBlock;
+      row.inMap = readInteger(node.map, 0);
+      row.pixelX = readInteger(node.map, 1);
+      row.pixelY = readInteger(node.map, 2);
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+JModuleObj* NodeTable::firstMap() const {
+  for (const Node& node : nodes_) {
+    if (node.map != nullptr) return node.map;
+  }
+  return nullptr;
+}
+
+}  // namespace flowhost

@@ -1,0 +1,78 @@
+// NodeTable: what the runner knows about every node of a running graph.
+// It finds each sniffer block (class JQNV_packet_sniffer; eight outputs per
+// node: node id, latitude, longitude, utc sec, utc ms, utc string, health,
+// idle time) and, for each node, the first map block (class JGeoGridObj)
+// whose latitude input (else its longitude input) is fed from that node's
+// outputs, directly or through blocks in between (their input 0, then 1).
+// read() then fetches the current values through free-standing links, the
+// way a linked block would, so health and idle time belong to that moment.
+//
+// Owns nothing: the blocks belong to the graph, which must outlive the
+// table and keep its blocks and links while the table is in use.
+// Thread safety: host's thread only.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class JGraph;
+class JModuleObj;
+
+namespace flowhost {
+
+// One node's values; a field is empty when its output left the data
+// untouched (e.g. the block was not started).
+struct NodeRow {
+  int block = 0;  // index of the sniffer block in the graph
+  int node = 0;   // node index within the sniffer (its output group)
+  std::optional<int> nodeId;
+  std::optional<double> latitude;
+  std::optional<double> longitude;
+  std::optional<std::string> utc;
+  std::optional<int> health;
+  std::optional<double> idle;
+  bool mapped = false;  // a map block is fed from this node
+  int mapBlock = -1;    // its index in the graph
+  std::optional<int> inMap;
+  std::optional<int> pixelX;
+  std::optional<int> pixelY;
+};
+
+class NodeTable {
+ public:
+  static constexpr const char* kSnifferClass = "JQNV_packet_sniffer";
+  static constexpr const char* kMapClass = "JGeoGridObj";
+  static constexpr int kOutputsPerNode = 8;
+  // The sniffer keeps at most this many nodes; a document may store a larger
+  // count, whose extra groups hold no node. The table shows no more.
+  static constexpr int kMaxNodesPerSniffer = 128;
+
+  explicit NodeTable(const JGraph& graph);
+
+  // Number of nodes, over all sniffer blocks.
+  int size() const { return static_cast<int>(nodes_.size()); }
+  int snifferCount() const { return sniffers_; }
+  // Current values of every node, in graph order, then node order.
+  std::vector<NodeRow> read() const;
+  // The first map block fed from a node, or null.
+  JModuleObj* firstMap() const;
+
+ private:
+  struct Node {
+    JModuleObj* sniffer;
+    int block;
+    int index;
+    JModuleObj* map = nullptr;
+    int mapBlock = -1;
+  };
+
+  // The sniffer output that feeds `input` of `block`, following input links
+  // upstream through at most kMaxHops blocks; false when none does.
+  static bool feedingOutput(JModuleObj* block, int input, JModuleObj** sniffer, int* output);
+
+  std::vector<Node> nodes_;
+  int sniffers_ = 0;
+};
+
+}  // namespace flowhost

@@ -1,0 +1,44 @@
+// RunOptions: the command line of flowhost, parsed and checked.
+//
+//   flowhost [options] <document>
+//
+// Every number is checked (finite, in range) and every option that needs a
+// value must have one; a problem gives a one-line reason and no options.
+// A plain value type. Thread safety: any thread, on its own copy.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace flowhost {
+
+struct RunOptions {
+  enum class Table { Auto, Live, Plain, Off };
+
+  std::string document;
+  std::optional<double> seconds;      // run time; empty: until SIGINT/SIGTERM
+  std::optional<double> rate;         // overrides every clock block's rate
+  std::vector<std::string> plugins;   // plug-in files to load, in order
+  std::vector<std::string> pluginDirs;  // searched first for the default plug-ins
+  bool defaultPlugins = true;         // load the project's two plug-ins
+  bool save = false;                  // write the document back after the run
+  std::string saveAs;                 // ... or to this file
+  std::string facesDir;               // write each block's face here (SVG)
+  std::string trackFile;              // write the track picture here (SVG)
+  Table table = Table::Auto;
+  double every = 1.0;                 // seconds between plain tables
+  bool help = false;
+
+  static constexpr double kMaxSeconds = 1e7;
+  static constexpr double kMaxEvery = 3600.0;
+};
+
+// Parses the arguments after the program name. False with a reason in
+// `error` on a usage error; `options` is then unspecified.
+bool parseRunOptions(const std::vector<std::string>& args, RunOptions* options, std::string* error);
+
+// The usage text printed by --help and after a usage error.
+std::string usageText();
+
+}  // namespace flowhost

@@ -1,0 +1,137 @@
+#include "TrackPicture.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace flowhost {
+
+namespace {
+
+constexpr int kMargin = 20;       // around the map, in map pixels
+constexpr int kHeading = 40;      // room above the map for the name and legend
+constexpr int kMaxShownSide = 1200;  // largest side of the picture as shown
+constexpr int kDotRadius = 3;
+
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+const char* TrackPicture::healthColor(int health) {
+  switch (health) {
+    case 0: return "rgb(0,160,0)";
+    case 1: return "rgb(255,140,0)";
+    case 2: return "rgb(220,0,0)";
+    default: return "rgb(128,128,128)";
+  }
+}
+
+void TrackPicture::setMap(int width, int height, const std::string& name) {
+  width_ = std::max(width, 1);
+  height_ = std::max(height, 1);
+  name_ = name;
+}
+
+TrackPicture::Track& TrackPicture::track(int node, const std::string& label) {
+  for (Track& t : tracks_) {
+    if (t.node == node) return t;
+  }
+  tracks_.push_back(Track{node, label, {}});
+  return tracks_.back();
+}
+
+void TrackPicture::add(int node, const std::string& label, int x, int y, int health) {
+  Track& t = track(node, label);
+  t.label = label;
+  if (!t.points.empty()) {
+    const Point& last = t.points.back();
+    if (last.x == x && last.y == y && last.health == health) return;
+  }
+  if (t.points.size() >= kMaxPointsPerNode) {
+    ++dropped_;
+    return;
+  }
+  t.points.push_back(Point{x, y, health});
+}
+
+std::size_t TrackPicture::pointCount() const {
+  std::size_t count = 0;
+  for (const Track& t : tracks_) count += t.points.size();
+  return count;
+}
+
+std::string TrackPicture::toSvg() const {
+  const long long fullWidth = static_cast<long long>(width_) + 2 * kMargin;
+  const long long fullHeight = static_cast<long long>(height_) + kHeading + kMargin;
+  // A large map is shown scaled down; the drawing keeps map pixels as units.
+  const double shrink = std::min(1.0, static_cast<double>(kMaxShownSide) /
+                                          static_cast<double>(std::max(fullWidth, fullHeight)));
+  const auto shown = [shrink](long long side) {
+    return std::max(1LL, static_cast<long long>(static_cast<double>(side) * shrink));
+  };
+  const int ox = kMargin, oy = kHeading;  // where map pixel (0, 0) lies
+
+  std::ostringstream svg;
+  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << shown(fullWidth)
+      << "\" height=\"" << shown(fullHeight) << "\" viewBox=\"0 0 " << fullWidth << ' '
+      << fullHeight << "\">\n";
+  svg << "  <title>node tracks" << (name_.empty() ? "" : " on " + escaped(name_)) << "</title>\n";
+  svg << "  <rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  svg << "  <rect class=\"map\" x=\"" << ox << "\" y=\"" << oy << "\" width=\"" << width_
+      << "\" height=\"" << height_ << "\" fill=\"rgb(244,244,236)\" stroke=\"black\"/>\n";
+  svg << "  <text x=\"" << ox << "\" y=\"16\" font-family=\"sans-serif\" font-size=\"13\">"
+      << escaped(name_.empty() ? "map" : name_) << " (" << width_ << " x " << height_
+      << " pixels)</text>\n";
+  const char* words[] = {"health 0", "health 1", "health 2"};
+  for (int h = 0; h < 3; ++h) {
+    const int lx = ox + h * 90;
+    svg << "  <circle class=\"legend\" cx=\"" << lx + 4 << "\" cy=\"30\" r=\"" << kDotRadius
+        << "\" fill=\"" << healthColor(h) << "\"/>\n";
+    svg << "  <text x=\"" << lx + 12 << "\" y=\"34\" font-family=\"sans-serif\" "
+        << "font-size=\"11\">" << words[h] << "</text>\n";
+  }
+  for (const Track& t : tracks_) {
+    if (t.points.empty()) continue;
+    svg << "  <g class=\"node\" id=\"track-" << t.node << "\">\n";
+    svg << "    <polyline class=\"track\" fill=\"none\" stroke=\"rgb(150,150,150)\" points=\"";
+    for (std::size_t i = 0; i < t.points.size(); ++i) {
+      svg << (i == 0 ? "" : " ") << ox + t.points[i].x << ',' << oy + t.points[i].y;
+    }
+    svg << "\"/>\n";
+    for (const Point& p : t.points) {
+      svg << "    <circle cx=\"" << ox + p.x << "\" cy=\"" << oy + p.y << "\" r=\"" << kDotRadius
+          << "\" fill=\"" << healthColor(p.health) << "\"/>\n";
+    }
+    const Point& last = t.points.back();
+    svg << "    <text x=\"" << ox + last.x + 5 << "\" y=\"" << oy + last.y - 5
+        << "\" font-family=\"sans-serif\" font-size=\"11\">" << escaped(t.label) << "</text>\n";
+    svg << "  </g>\n";
+  }
+  svg << "</svg>\n";
+  return svg.str();
+}
+
+bool TrackPicture::write(const std::string& path, std::string* error) const {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (out) out << toSvg();
+  if (out) out.close();
+  if (!out) {
+    if (error != nullptr) *error = "cannot write track picture '" + path + "'";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace flowhost

@@ -1,0 +1,31 @@
+// flowhost: the host stand-in's headless runner. Runs a dataflow document
+// with the plug-ins and the runner's own blocks, shows the node table while
+// it runs, and closes every block at the end, on Ctrl-C and on SIGTERM too.
+// See RunOptions.cpp (usage text) and FlowRunner.h for what it does.
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "FlowRunner.h"
+#include "RunOptions.h"
+#include "StopSignal.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  flowhost::RunOptions options;
+  std::string error;
+  if (!flowhost::parseRunOptions(args, &options, &error)) {
+    std::cerr << "flowhost: " << error << "\n\n" << flowhost::usageText();
+    return 2;
+  }
+  if (options.help) {
+    std::cout << flowhost::usageText();
+    return 0;
+  }
+  // Before anything runs, so that a stop request is never missed.
+  flowhost::StopSignal::install();
+  flowhost::FlowRunner runner(std::cout, std::cerr);
+  return runner.run(options, isatty(STDOUT_FILENO) == 1);
+}

@@ -1,0 +1,497 @@
+// The runner's parts apart from the blocks: command line, document file,
+// node table and its view, track picture.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "DocumentFile.h"
+#include "JAddObj.h"
+#include "JClassRegistry.h"
+#include "JDegreeTextObj.h"
+#include "JDictionary.h"
+#include "JGraph.h"
+#include "JIntegerData.h"
+#include "JOutputStream.h"
+#include "JRealData.h"
+#include "JStringData.h"
+#include "NodeTable.h"
+#include "PluginSet.h"
+#include "RunOptions.h"
+#include "RunnerBlocks.h"
+#include "TableView.h"
+#include "TrackPicture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using flowhost::DocumentFile;
+using flowhost::NodeRow;
+using flowhost::NodeTable;
+using flowhost::RunOptions;
+using flowhost::TableView;
+using flowhost::TrackPicture;
+using kw_test::readFile;
+using kw_test::TempDir;
+using Json = nlohmann::ordered_json;
+
+// ---- command line ---------------------------------------------------------
+
+bool parse(const std::vector<std::string>& args, RunOptions* options, std::string* error) {
+  return flowhost::parseRunOptions(args, options, error);
+}
+
+TEST(RunOptionsParse, TakesEveryOptionInBothForms) {
+  RunOptions o;
+  std::string error;
+  ASSERT_TRUE(parse({"-t", "2.5", "--rate=8", "-p", "a.so", "--plugin", "b.so", "-P", "dir",
+                     "--no-default-plugins", "--faces=out", "-k", "t.svg", "--table", "plain",
+                     "--every", "0.5", "--save-as", "copy.json", "doc.json"},
+                    &o, &error))
+      << error;
+  EXPECT_EQ(o.document, "doc.json");
+  EXPECT_DOUBLE_EQ(o.seconds.value_or(0), 2.5);
+  EXPECT_DOUBLE_EQ(o.rate.value_or(0), 8.0);
+  EXPECT_EQ(o.plugins, (std::vector<std::string>{"a.so", "b.so"}));
+  EXPECT_EQ(o.pluginDirs, std::vector<std::string>{"dir"});
+  EXPECT_FALSE(o.defaultPlugins);
+  EXPECT_EQ(o.facesDir, "out");
+  EXPECT_EQ(o.trackFile, "t.svg");
+  EXPECT_EQ(o.table, RunOptions::Table::Plain);
+  EXPECT_DOUBLE_EQ(o.every, 0.5);
+  EXPECT_EQ(o.saveAs, "copy.json");
+  EXPECT_FALSE(o.save);
+
+  ASSERT_TRUE(parse({"doc.json", "--save"}, &o, &error));
+  EXPECT_TRUE(o.save);
+  EXPECT_FALSE(o.seconds.has_value());  // until a stop signal
+  EXPECT_TRUE(o.defaultPlugins);
+  EXPECT_EQ(o.table, RunOptions::Table::Auto);
+  ASSERT_TRUE(parse({"--help"}, &o, &error));
+  EXPECT_TRUE(o.help);
+}
+
+TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
+  const struct {
+    std::vector<std::string> args;
+    const char* reason;
+  } cases[] = {
+      {{}, "no document given"},
+      {{"a.json", "b.json"}, "more than one document"},
+      {{"--seconds"}, "needs a number of seconds"},
+      {{"-t", "0", "d"}, "is not a number of seconds above 0"},
+      {{"-t", "-3", "d"}, "above 0"},
+      {{"-t", "5x", "d"}, "above 0"},
+      {{"-t", "nan", "d"}, "above 0"},
+      {{"-t", "1e30", "d"}, "above 0"},
+      {{"--rate", "0", "d"}, "is not between 0.01 and 1000 Hz"},
+      {{"--rate=2000", "d"}, "between"},
+      {{"--rate", "inf", "d"}, "between"},
+      {{"--table", "fancy", "d"}, "is not live, plain or off"},
+      {{"--every", "0", "d"}, "above 0"},
+      {{"-p"}, "needs a plug-in file"},
+      {{"--faces=", "d"}, "needs a folder"},
+      {{"--frobnicate", "d"}, "unknown option '--frobnicate'"},
+      {{"--save", "--save-as", "x", "d"}, "cannot be used together"},
+  };
+  for (const auto& c : cases) {
+    RunOptions o;
+    std::string error;
+    std::string joined;
+    for (const std::string& a : c.args) joined += a + " ";
+    EXPECT_FALSE(parse(c.args, &o, &error)) << joined;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << joined << "-> " << error;
+  }
+}
+
+// ---- plug-ins ------------------------------------------------------------
+
+TEST(PluginSearch, GivenFoldersComeFirstThenTheInstallationThenTheBuild) {
+  const std::vector<std::string> places =
+      flowhost::PluginSet::candidates("JGeoGridObj.so", {"/opt/a", "/opt/b"});
+  ASSERT_GE(places.size(), 3u);
+  EXPECT_EQ(places[0], "/opt/a/JGeoGridObj.so");
+  EXPECT_EQ(places[1], "/opt/b/JGeoGridObj.so");
+  // Next to the program: <program folder>/../lib.
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+  EXPECT_EQ(places[2],
+            (self.parent_path().parent_path() / "lib" / "JGeoGridObj.so").lexically_normal().string());
+  for (const std::string& place : places) {
+    EXPECT_EQ(std::filesystem::path(place).filename(), "JGeoGridObj.so") << place;
+  }
+}
+
+TEST(PluginSearch, ADefaultPlugInThatIsFoundButBrokenIsAnError) {
+  TempDir dir;
+  dir.write("JQNV_packet_sniffer.so", "not a library\n");
+  flowhost::PluginSet plugins;
+  std::string error;
+  EXPECT_FALSE(plugins.loadDefaults({dir.path().string()}, &error));
+  EXPECT_NE(error.find("cannot load plug-in '" + dir.file("JQNV_packet_sniffer.so") + "'"),
+            std::string::npos)
+      << error;
+  EXPECT_TRUE(plugins.loaded().empty());
+}
+
+// ---- document file --------------------------------------------------------
+
+// Stands in for a block that names a list file, like the sniffer: stores
+// "list file name" and, at startup, drops a name it cannot read.
+class ListFileBlock : public JAddObj {
+ public:
+  const char* className() const override { return "JListFileTestObj"; }
+  JObject* clone() const override { return new ListFileBlock(*this); }
+  void writeContent(JOutputStream& stream) override {
+    JAddObj::writeContent(stream);
+    putObject(stream, "list file name", JString(name.c_str()));
+  }
+  void readContent(JDictionary& dictionary) override {
+    JAddObj::readContent(dictionary);
+    if (auto* text = static_cast<JString*>(getObject(dictionary, "list file name"))) {
+      name = static_cast<char*>(*text);
+    }
+  }
+  void startup() override {
+    if (!std::ifstream(name)) name.clear();
+  }
+  std::string name;
+};
+
+class DocumentFiles : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    flowhost::registerRunnerBlocks();
+    if (!JClassRegistry::contains("JListFileTestObj")) JClassRegistry::add(new ListFileBlock());
+  }
+
+  static std::string document(const std::string& fileName) {
+    Json doc = {{"document", "jhost graph"},
+                {"version", 1},
+                {"blocks",
+                 Json::array({Json{{"id", 7},
+                                   {"class", "JListFileTestObj"},
+                                   {"entries", Json{{"label", "lists"}, {"list file name", fileName}}}},
+                              Json{{"id", 9}, {"class", "JClockObj"}, {"entries", Json{{"rate", 2.0}}}}})},
+                {"links", Json::array()}};
+    return doc.dump(2) + "\n";
+  }
+
+  ListFileBlock* listBlock(const DocumentFile& file) {
+    return dynamic_cast<ListFileBlock*>(file.graph()->block(0));
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(DocumentFiles, RelativeNamesAreTakenFromTheDocumentsFolderAndSavedAsWritten) {
+  std::filesystem::create_directories(dir_.path() / "docs" / "lists");
+  dir_.write("docs/lists/a.nod", "1\n");
+  const std::string path = dir_.write("docs/demo.json", document("lists/a.nod"));
+
+  DocumentFile file;
+  std::string error;
+  ASSERT_TRUE(file.load(path, &error)) << error;
+  EXPECT_EQ(listBlock(file)->name, (dir_.path() / "docs" / "lists" / "a.nod").string());
+  EXPECT_TRUE(file.checkListFiles(&error)) << error;
+
+  std::string text;
+  ASSERT_TRUE(file.currentText(&text, &error)) << error;
+  const Json saved = Json::parse(text);
+  EXPECT_EQ(saved["blocks"][0]["entries"]["list file name"], "lists/a.nod");
+  EXPECT_EQ(saved["blocks"][1]["entries"]["rate"], 2.0);
+
+  // A name the block changed itself is saved as it now is.
+  listBlock(file)->name = "/elsewhere/b.nod";
+  ASSERT_TRUE(file.currentText(&text, &error)) << error;
+  EXPECT_EQ(Json::parse(text)["blocks"][0]["entries"]["list file name"], "/elsewhere/b.nod");
+}
+
+TEST_F(DocumentFiles, AListFileThatCannotBeReadIsNamedBeforeAnythingStarts) {
+  const std::string path = dir_.write("demo.json", document("missing.nod"));
+  DocumentFile file;
+  std::string error;
+  ASSERT_TRUE(file.load(path, &error)) << error;
+  EXPECT_FALSE(file.checkListFiles(&error));
+  EXPECT_NE(error.find("block 7 (JListFileTestObj)"), std::string::npos) << error;
+  EXPECT_NE(error.find("\"list file name\" names 'missing.nod'"), std::string::npos) << error;
+  EXPECT_NE(error.find("cannot be read"), std::string::npos) << error;
+}
+
+TEST_F(DocumentFiles, ANameDroppedDuringTheRunBlocksTheSave) {
+  const std::string path = dir_.write("demo.json", document("gone.nod"));
+  DocumentFile file;
+  std::string error;
+  ASSERT_TRUE(file.load(path, &error)) << error;
+  file.graph()->startup();  // the block drops the name it cannot read
+  std::string text;
+  EXPECT_FALSE(file.currentText(&text, &error));
+  EXPECT_NE(error.find("dropped its \"list file name\" ('gone.nod')"), std::string::npos) << error;
+}
+
+TEST_F(DocumentFiles, BadDocumentsAreRefusedWithTheirReason) {
+  const struct {
+    std::string name;
+    std::string text;
+    const char* reason;
+  } cases[] = {
+      {"broken.json", "{\"blocks\": [", "is not valid JSON"},
+      {"array.json", "[1, 2]", "not a JSON object"},
+      {"noblocks.json", "{\"document\": \"jhost graph\"}", "has no \"blocks\" list"},
+      {"unknown.json", "{\"blocks\": [{\"id\": 1, \"class\": \"NoSuchObj\"}]}",
+       "unknown module class 'NoSuchObj'"},
+      {"port.json",
+       "{\"blocks\": [{\"id\": 1, \"class\": \"JClockObj\"}, {\"id\": 2, \"class\": \"JDisplayObj\"}],"
+       " \"links\": [{\"from\": 1, \"output\": 3, \"to\": 2, \"input\": 0}]}",
+       "output 3 does not exist on JClockObj"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir_.write(c.name, c.text);
+    DocumentFile file;
+    std::string error;
+    EXPECT_FALSE(file.load(path, &error)) << c.name;
+    EXPECT_EQ(file.graph(), nullptr);
+    EXPECT_NE(error.find("document '" + path + "'"), std::string::npos) << error;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
+  }
+  DocumentFile file;
+  std::string error;
+  EXPECT_FALSE(file.load(dir_.file("absent.json"), &error));
+  EXPECT_NE(error.find("document not found"), std::string::npos) << error;
+  EXPECT_FALSE(file.load(dir_.path().string(), &error));
+  EXPECT_NE(error.find("is not a regular file"), std::string::npos) << error;
+}
+
+TEST_F(DocumentFiles, WritingReplacesTheFileWholeOrNotAtAll) {
+  const std::string path = dir_.write("doc.json", "old");
+  std::string error;
+  ASSERT_TRUE(DocumentFile::writeFile(path, "new text\n", &error)) << error;
+  EXPECT_EQ(readFile(path), "new text\n");
+  EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+
+  EXPECT_FALSE(DocumentFile::writeFile(dir_.file("no/such/folder/doc.json"), "x", &error));
+  EXPECT_NE(error.find("cannot write"), std::string::npos);
+  // A target that cannot be replaced (a folder) keeps what it was.
+  std::filesystem::create_directories(dir_.path() / "taken" / "inside");
+  EXPECT_FALSE(DocumentFile::writeFile(dir_.file("taken"), "x", &error));
+  EXPECT_TRUE(std::filesystem::is_directory(dir_.path() / "taken" / "inside"));
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("taken") + ".tmp"));
+}
+
+// ---- node table -----------------------------------------------------------
+
+// Stands in for the sniffer: two nodes, eight outputs each; answers only
+// once started, as the real block does.
+class FakeSniffer : public JAddObj {
+ public:
+  FakeSniffer() {
+    igm = 2;
+    ogm = 16;
+  }
+  const char* className() const override { return "JQNV_packet_sniffer"; }
+  JObject* clone() const override { return new FakeSniffer(*this); }
+  void startup() override { started = true; }
+  int outputType(int n) override {
+    const int k = n % 8;
+    return k == 1 || k == 2 || k == 7 ? JRealData::id : k == 5 ? JStringData::id : JIntegerData::id;
+  }
+  void access(int n, JLinkObj&, const JDataType& data) override {
+    if (!started || n < 0 || n >= ogm) return;
+    const int i = n / 8;
+    switch (n % 8) {
+      case 0: static_cast<int&>(data) = 10 + i; break;
+      case 1: static_cast<double&>(data) = 35.5 + i; break;
+      case 2: static_cast<double&>(data) = -115.25 - i; break;
+      case 5: static_cast<JString&>(data) = JString("2024/01/02,03:04:05.600"); break;
+      case 6: static_cast<int&>(data) = i; break;
+      case 7: static_cast<double&>(data) = 0.5 + i; break;
+      default: static_cast<int&>(data) = 0;
+    }
+  }
+  bool started = false;
+};
+
+// Stands in for the map block: three integer outputs.
+class FakeMap : public JAddObj {
+ public:
+  explicit FakeMap(int base) : base_(base) {
+    igm = 2;
+    ogm = 3;
+  }
+  const char* className() const override { return "JGeoGridObj"; }
+  JObject* clone() const override { return new FakeMap(*this); }
+  void access(int n, JLinkObj&, const JDataType& data) override {
+    if (n >= 0 && n < 3) static_cast<int&>(data) = n == 0 ? 65535 : base_ + n;
+  }
+
+ private:
+  int base_;
+};
+
+class Nodes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sniffer_ = static_cast<FakeSniffer*>(graph_.add(new FakeSniffer()));
+    auto* unfed = graph_.add(new FakeMap(900));            // fed by nobody
+    auto* converter = graph_.add(new JDegreeTextObj());
+    map1_ = graph_.add(new FakeMap(100));                  // node 1, through a converter
+    map0_ = graph_.add(new FakeMap(200));                  // node 0, longitude input only
+    ASSERT_NE(unfed, nullptr);
+    ASSERT_NE(graph_.link(sniffer_, 9, converter, 0), nullptr);
+    ASSERT_NE(graph_.link(converter, 0, map1_, 0), nullptr);
+    ASSERT_NE(graph_.link(sniffer_, 2, map0_, 1), nullptr);
+  }
+
+  JGraph graph_;
+  FakeSniffer* sniffer_ = nullptr;
+  JModuleObj* map0_ = nullptr;
+  JModuleObj* map1_ = nullptr;
+};
+
+TEST_F(Nodes, FindsEachNodesMapUpstreamAndReadsCurrentValues) {
+  const NodeTable table(graph_);
+  ASSERT_EQ(table.size(), 2);
+  EXPECT_EQ(table.snifferCount(), 1);
+  EXPECT_EQ(table.firstMap(), map0_);
+
+  std::vector<NodeRow> rows = table.read();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_FALSE(rows[0].nodeId.has_value());  // not started: nothing answered
+  EXPECT_TRUE(rows[0].mapped);
+
+  graph_.startup();
+  rows = table.read();
+  EXPECT_EQ(rows[0].nodeId, 10);
+  EXPECT_EQ(rows[1].nodeId, 11);
+  EXPECT_DOUBLE_EQ(rows[1].latitude.value_or(0), 36.5);
+  EXPECT_DOUBLE_EQ(rows[1].longitude.value_or(0), -116.25);
+  EXPECT_EQ(rows[1].utc.value_or(""), "2024/01/02,03:04:05.600");
+  EXPECT_EQ(rows[1].health, 1);
+  EXPECT_DOUBLE_EQ(rows[1].idle.value_or(0), 1.5);
+  EXPECT_EQ(rows[0].mapBlock, graph_.indexOf(map0_));
+  EXPECT_EQ(rows[0].pixelX, 201);
+  EXPECT_EQ(rows[1].mapBlock, graph_.indexOf(map1_));
+  EXPECT_EQ(rows[1].inMap, 65535);
+  EXPECT_EQ(rows[1].pixelY, 102);
+}
+
+std::vector<std::string> words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+TEST_F(Nodes, TableLinesShowEveryColumnAndADashForWhatWasNotRead) {
+  const NodeTable table(graph_);
+  std::vector<std::string> lines = TableView::lines(table.read(), 1.25, 3);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "t=1.2 s  ticks=3  nodes=2");
+  EXPECT_EQ(words(lines[1]), (std::vector<std::string>{"node", "latitude", "longitude", "utc",
+                                                       "string", "health", "idle", "s", "in_map",
+                                                       "pixel_x", "pixel_y"}));
+  EXPECT_EQ(words(lines[2]), (std::vector<std::string>{"-", "-", "-", "-", "-", "-", "65535",
+                                                       "201", "202"}));
+  graph_.startup();
+  lines = TableView::lines(table.read(), 2.0, 8);
+  EXPECT_EQ(words(lines[3]),
+            (std::vector<std::string>{"11", "36.500000", "-116.250000", "2024/01/02,03:04:05.600",
+                                      "1", "1.50", "65535", "101", "102"}));
+}
+
+TEST(TableLines, NodesWithoutAMapAndASecondSnifferAreShownAsSuch) {
+  NodeRow a;
+  a.block = 0;
+  a.nodeId = 3;
+  a.idle = 1.7e9;  // never heard from: idle since 1970
+  a.utc = std::string("");
+  NodeRow b = a;
+  b.block = 4;
+  const std::vector<std::string> lines = TableView::lines({a, b}, 0, 0);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(words(lines[1])[0], "block");
+  EXPECT_EQ(words(lines[2]), (std::vector<std::string>{"1", "3", "-", "-", "-", "-", "1.7e+09",
+                                                       "-", "-", "-"}));
+  EXPECT_EQ(words(lines[3])[0], "5");
+  EXPECT_EQ(TableView::lines({}, 0, 0).back(), "(no sniffer block with nodes in this document)");
+}
+
+TEST(TableViewModes, PlainIsPacedAndFreeOfEscapesLiveRedrawsInPlace) {
+  NodeRow row;
+  row.nodeId = 1;
+  std::ostringstream plain;
+  TableView plainView(plain, TableView::Mode::Plain, 1.0);
+  for (int i = 0; i <= 10; ++i) plainView.show({row}, i * 0.25, i);  // 2.5 s at 4 Hz
+  plainView.show({row}, 2.6, 11, true);                                // the last one
+  const std::string text = plain.str();
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  size_t blocks = 0;
+  for (size_t at = text.find("t="); at != std::string::npos; at = text.find("t=", at + 1)) ++blocks;
+  EXPECT_EQ(blocks, 4u);  // at 0, 1 and 2 s, and the forced one
+
+  std::ostringstream live;
+  TableView liveView(live, TableView::Mode::Live, 1.0);
+  liveView.show({row}, 0.0, 0);
+  EXPECT_EQ(live.str().find('\x1b'), std::string::npos);  // nothing to draw over yet
+  liveView.show({row}, 0.25, 1);
+  EXPECT_NE(live.str().find("\x1b[3F\x1b[J"), std::string::npos);  // back over 3 lines
+
+  std::ostringstream off;
+  TableView offView(off, TableView::Mode::Off, 1.0);
+  offView.show({row}, 0.0, 0, true);
+  EXPECT_TRUE(off.str().empty());
+}
+
+// ---- track picture --------------------------------------------------------
+
+TEST(TrackPictures, DrawTheMapAndEachNodesDotsColouredByHealth) {
+  TrackPicture picture;
+  picture.setMap(400, 300, "beacon <circle> & co");
+  picture.add(0, "node 1", 10, 20, 0);
+  picture.add(0, "node 1", 10, 20, 0);  // the same again: not kept
+  picture.add(0, "node 1", 11, 21, 1);
+  picture.add(1, "node 2", 399, 299, 2);
+  picture.add(1, "node 2", 0, 0, 7);
+  EXPECT_EQ(picture.pointCount(), 4u);
+  const std::string svg = picture.toSvg();
+  EXPECT_EQ(svg.rfind("<svg ", 0), 0u);
+  EXPECT_NE(svg.find("</svg>"), std::string::npos);
+  EXPECT_NE(svg.find("<rect class=\"map\" x=\"20\" y=\"40\" width=\"400\" height=\"300\""),
+            std::string::npos);
+  EXPECT_NE(svg.find("beacon &lt;circle&gt; &amp; co"), std::string::npos);
+  EXPECT_EQ(svg.find("<circle>"), std::string::npos);
+  EXPECT_NE(svg.find("points=\"30,60 31,61\""), std::string::npos);
+  EXPECT_NE(svg.find("<circle cx=\"30\" cy=\"60\" r=\"3\" fill=\"rgb(0,160,0)\"/>"), std::string::npos);
+  EXPECT_NE(svg.find("<circle cx=\"31\" cy=\"61\" r=\"3\" fill=\"rgb(255,140,0)\"/>"), std::string::npos);
+  EXPECT_NE(svg.find("<circle cx=\"419\" cy=\"339\" r=\"3\" fill=\"rgb(220,0,0)\"/>"), std::string::npos);
+  EXPECT_NE(svg.find("<circle cx=\"20\" cy=\"40\" r=\"3\" fill=\"rgb(128,128,128)\"/>"), std::string::npos);
+  EXPECT_NE(svg.find(">node 2</text>"), std::string::npos);
+}
+
+TEST(TrackPictures, KeepALimitedNumberOfPointsAndShrinkLargeMaps) {
+  TrackPicture picture;
+  picture.setMap(0, -5, "");
+  EXPECT_EQ(picture.width(), 1);
+  EXPECT_EQ(picture.height(), 1);
+  picture.setMap(10000, 5000, "big");
+  for (size_t i = 0; i < TrackPicture::kMaxPointsPerNode + 10; ++i) {
+    picture.add(0, "n", static_cast<int>(i % 10000), static_cast<int>(i / 10000), 0);
+  }
+  EXPECT_EQ(picture.pointCount(), TrackPicture::kMaxPointsPerNode);
+  EXPECT_EQ(picture.droppedPoints(), 10u);
+  const std::string svg = picture.toSvg();
+  EXPECT_NE(svg.find("width=\"1200\""), std::string::npos);
+  EXPECT_NE(svg.find("viewBox=\"0 0 10040 5060\""), std::string::npos);
+
+  TempDir dir;
+  std::string error;
+  EXPECT_TRUE(picture.write(dir.file("t.svg"), &error)) << error;
+  EXPECT_EQ(readFile(dir.file("t.svg")), svg);
+  EXPECT_FALSE(picture.write(dir.file("no/such/t.svg"), &error));
+  EXPECT_NE(error.find("cannot write track picture"), std::string::npos);
+}
+
+}  // namespace
