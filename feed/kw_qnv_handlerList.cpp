@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "KW_OLog.h"
+#include "platform.h"
 #include "kw_multicast_recv.h"
 #include "kw_qnv_nodeHandler.h"
 #include "kw_qnv_portHandler.h"
@@ -49,11 +50,11 @@ int toInt(long value) {
 }
 
 // Reads a text file in pieces of at most 255 characters, each piece handled
-// as a line of its own.
+// as a line of its own. Only regular files are read: a named pipe or a device
+// in place of a list could block the host's thread or never end.
 template <typename Handle>
 bool forEachLine(const char* path, Handle handle) {
-  if (path == nullptr) return false;
-  FILE* file = std::fopen(path, "r");
+  FILE* file = kw::openRegularFile(path);
   if (file == nullptr) return false;
   char line[kw_qnv_handlerList::kLinePiece + 1];
   while (std::fgets(line, sizeof line, file) != nullptr) handle(line);

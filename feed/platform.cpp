@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -77,6 +78,23 @@ bool appendToFile(const char* path, const char* data, size_t length) {
   }
   ::close(fd);
   return whole;
+}
+
+FILE* openRegularFile(const char* path) {
+  if (path == nullptr) return nullptr;
+  // Opening without blocking: a named pipe with no writer would otherwise
+  // hold the caller until one comes.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* file = fdopen(fd, "r");
+  if (file == nullptr) ::close(fd);
+  return file;
 }
 
 // ---------------------------------------------------------------- identity

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <atomic>
 #include <thread>
 
@@ -63,6 +64,10 @@ void Sleep(unsigned ms);
 // Appends `length` bytes to the file at `path` (created when missing) with
 // one open, one write and one close. False when nothing could be written.
 bool appendToFile(const char* path, const char* data, size_t length);
+
+// Opens a regular file for reading as text; null when it cannot be opened or
+// is not a regular file (a named pipe or a device could block or never end).
+FILE* openRegularFile(const char* path);
 
 // ---------------------------------------------------------------- identity
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 
@@ -61,6 +63,18 @@ TEST_F(ListTest, NodeFileEdges) {
 
   EXPECT_FALSE(list_.readNodeFile(dir_.file("missing.nod").c_str()));
   EXPECT_EQ(list_.nodeCount_, 0u);
+}
+
+TEST_F(ListTest, OnlyRegularFilesAreRead) {
+  // A device that never ends, a pipe with no writer and a folder are refused
+  // at once instead of holding the caller.
+  EXPECT_FALSE(list_.readNodeFile("/dev/zero"));
+  const std::string pipe = dir_.file("pipe.nod");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_FALSE(list_.readNodeFile(pipe.c_str()));
+  EXPECT_FALSE(list_.readPortFile(pipe.c_str()));
+  EXPECT_FALSE(list_.readPortFile(dir_.path().c_str()));
+  EXPECT_FALSE(list_.readNodeFile(nullptr));
 }
 
 TEST_F(ListTest, NegativeAndRepeatedNumbers) {
