@@ -127,6 +127,7 @@ JLinkObj* JGraph::link(JModuleObj* source, int output, JModuleObj* target, int i
   links_.push_back(std::make_unique<JLinkObj>(source, output, target, input));
   JLinkObj* made = links_.back().get();
   source->outputLinks_.push_back(made);
+  source->outputsStale_ = true;
   target->inputLinks_.push_back(made);
   return made;
 }
@@ -136,6 +137,7 @@ void JGraph::detach(JLinkObj* link) {
     list.erase(std::remove(list.begin(), list.end(), link), list.end());
   };
   drop(link->source()->outputLinks_);
+  link->source()->outputsStale_ = true;
   drop(link->target()->inputLinks_);
 }
 

@@ -1,5 +1,7 @@
 #include "JModuleObj.h"
 
+#include <algorithm>
+
 #include <cmath>
 
 #include "JClassRegistry.h"
@@ -118,12 +120,38 @@ void JModuleObj::engine(int, JLinkObj&) {}
 
 void JModuleObj::addButton(JComponent* component) { addModuleButton(component, this); }
 
+void JModuleObj::indexOutputs() {
+  outputsByIndex_.clear();
+  for (JLinkObj* link : outputLinks_) {
+    const int n = link->output();
+    if (n < 0) continue;
+    if (static_cast<size_t>(n) >= outputsByIndex_.size()) outputsByIndex_.resize(static_cast<size_t>(n) + 1);
+    outputsByIndex_[static_cast<size_t>(n)].push_back(link);
+  }
+  outputsStale_ = false;
+}
+
 void JModuleObj::broadcast(int n) {
-  // A snapshot: a target's engine must not disturb this walk by reordering
-  // the list (links may not be removed during evaluation at all).
-  const std::vector<JLinkObj*> links = outputLinks_;
-  for (JLinkObj* link : links) {
-    if (link->output() == n && link->target() != nullptr) link->target()->engine(link->input(), *link);
+  if (outputsStale_) indexOutputs();
+  if (n < 0 || static_cast<size_t>(n) >= outputsByIndex_.size()) return;
+  // A snapshot: a target's engine must not disturb this walk (links may not
+  // be removed during evaluation at all, and one made meanwhile rebuilds the
+  // index). Most outputs have a link or two, kept without allocating.
+  const std::vector<JLinkObj*>& current = outputsByIndex_[static_cast<size_t>(n)];
+  constexpr size_t kFew = 4;
+  JLinkObj* few[kFew];
+  std::vector<JLinkObj*> many;
+  JLinkObj* const* links = few;
+  const size_t count = current.size();
+  if (count <= kFew) {
+    std::copy(current.begin(), current.end(), few);
+  } else {
+    many = current;
+    links = many.data();
+  }
+  for (size_t i = 0; i < count; ++i) {
+    JLinkObj* link = links[i];
+    if (link->target() != nullptr) link->target()->engine(link->input(), *link);
   }
 }
 

@@ -150,6 +150,13 @@ class J_EXPORT JModuleObj : public JViewObj {
   JString label_;
   int repaintRequests_ = 0;
   JGraph* graph_ = nullptr;
+  // Rebuilds outputsByIndex_ from outputLinks_ after the graph changed it.
+  void indexOutputs();
+
   std::vector<JLinkObj*> inputLinks_;   // in the order made
   std::vector<JLinkObj*> outputLinks_;  // in the order made
+  // The links of each output, in the order made, so that broadcast finds
+  // them without walking every link of the block; rebuilt when stale.
+  std::vector<std::vector<JLinkObj*>> outputsByIndex_;
+  bool outputsStale_ = true;
 };
