@@ -40,10 +40,19 @@ void kw_qnv_nodeHandler::markPacket() {
   kw::_ftime(&lastMark_);
 }
 
+namespace {
+// The clock's seconds (cut to 32 bits, as _ftime does) and milliseconds: all
+// that health and idle time read of a clock reading. Skipping _ftime's zone
+// fields keeps the two outputs, asked for every node at every tick, cheap.
+kw::_timeb clockNow() {
+  const kw::ClockReading reading = kw::now();
+  return kw::_timeb{static_cast<int32_t>(reading.seconds), static_cast<uint16_t>(reading.millis), 0, 0};
+}
+}  // namespace
+
 int kw_qnv_nodeHandler::updateHealth() {
   olog->printf("kw_qnv_nodeHandler::updateHealth() %p\n", static_cast<void*>(this));
-  kw::_timeb now;
-  kw::_ftime(&now);
+  const kw::_timeb now = clockNow();
   // 32-bit arithmetic throughout; wrapping (not overflowing) like the
   // integers it stands for.
   const int32_t s = static_cast<int32_t>(static_cast<uint32_t>(now.time) -
@@ -63,8 +72,7 @@ int kw_qnv_nodeHandler::updateHealth() {
 
 double kw_qnv_nodeHandler::getIdleTime() {
   olog->printf("kw_qnv_nodeHandler::getIdleTime() %p\n", static_cast<void*>(this));
-  kw::_timeb now;
-  kw::_ftime(&now);
+  const kw::_timeb now = clockNow();
   return static_cast<double>(static_cast<int>(now.millitm) - static_cast<int>(lastMark_.millitm)) *
              0.001 +
          (static_cast<double>(now.time) - static_cast<double>(lastMark_.time));
