@@ -7,58 +7,99 @@
 // runs from its "$" to the first "*" after it. A checksum is the XOR of the
 // bytes between "$" and "*", written "%2x" (a space, not a zero, pads values
 // below 0x10); "%2X" is accepted too.
+//
+// The parsers run once per received packet, so they avoid the general C
+// library calls: each conversion goes through kw::scan, which answers the
+// common forms itself with exactly the result that sscanf, snprintf, mktime
+// and kw::_ftime would give, and calls them for everything else. Trace lines
+// are formatted only while the log is open.
 #include <cmath>
-#include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
 #include "KW_OLog.h"
 #include "kw_qnv_portHandler.h"
+#include "scan.h"
 
 namespace {
 
-// True when the two characters at `given` equal the checksum `value` written
-// "%2x" or "%2X". Stops at the first difference, so it never reads past a
-// terminator that comes early.
-bool checksumMatches(unsigned value, const char* given) {
-  char lower[8];
-  char upper[8];
-  std::snprintf(lower, sizeof lower, "%2x", value);
-  std::snprintf(upper, sizeof upper, "%2X", value);
-  return std::strncmp(lower, given, 2) == 0 || std::strncmp(upper, given, 2) == 0;
+// The two characters "%2x" and "%2X" make of a checksum value: a space and
+// one digit below 0x10.
+struct ChecksumForms {
+  char lower[2];
+  char upper[2];
+};
+
+ChecksumForms formsOf(unsigned value) {
+  static constexpr char kLower[] = "0123456789abcdef";
+  static constexpr char kUpper[] = "0123456789ABCDEF";
+  ChecksumForms forms;
+  const unsigned high = (value >> 4) & 0xf;
+  const unsigned low = value & 0xf;
+  forms.lower[0] = high != 0 ? kLower[high] : ' ';
+  forms.upper[0] = high != 0 ? kUpper[high] : ' ';
+  forms.lower[1] = kLower[low];
+  forms.upper[1] = kUpper[low];
+  return forms;
 }
 
+// True when the two characters at `given` equal the checksum `value` written
+// "%2x" or "%2X". The second character is read only when the first matched,
+// so a terminator that comes early is never passed.
+bool checksumMatches(unsigned value, const char* given) {
+  const ChecksumForms forms = formsOf(value);
+  if (given[0] == forms.lower[0] && given[1] == forms.lower[1]) return true;
+  return given[0] == forms.upper[0] && given[1] == forms.upper[1];
+}
+
+// XOR of the bytes in [begin, end), eight at a time.
 unsigned xorOf(const char* begin, const char* end) {
-  unsigned sum = 0;
-  for (const char* p = begin; p != end; ++p) sum ^= static_cast<unsigned char>(*p);
+  uint64_t wide = 0;
+  for (; end - begin >= 8; begin += 8) {
+    uint64_t word;
+    std::memcpy(&word, begin, sizeof word);
+    wide ^= word;
+  }
+  wide ^= wide >> 32;
+  wide ^= wide >> 16;
+  wide ^= wide >> 8;
+  unsigned sum = static_cast<unsigned>(wide & 0xff);
+  for (; begin != end; ++begin) sum ^= static_cast<unsigned char>(*begin);
   return sum;
 }
 
-// Splits a sentence into fields: field 0 starts at the "$", each comma starts
-// the next field at the character after it. A comma followed directly by
-// another comma (an empty field) makes that field and all later ones absent.
-// Returns the number of fields present, at most `wanted`.
-int splitFields(const char* sentence, const char** fields, int wanted) {
-  int count = 0;
-  fields[count++] = sentence;
-  for (const char* p = sentence; *p != '\0' && count < wanted; ++p) {
-    if (*p != ',') continue;
-    if (p[1] == ',') break;
-    fields[count++] = p + 1;
+// Fields: field 0 starts at the sentence's "$", each comma starts the next
+// field at the character after it. Given a position within a field (its
+// start, or where its scan stopped, which is never past its end), returns
+// the start of the next field; null when there is none, or when it is empty
+// (a comma follows directly), which makes it and every later field absent.
+const char* nextField(const char* within) {
+  for (;; ++within) {
+    const char c = *within;
+    if (c == ',') return within[1] == ',' ? nullptr : within + 1;
+    if (c == '\0') return nullptr;
   }
-  return count;
 }
 
-// hhmmss.cc as "%2d%2d%lf": exactly three conversions.
-bool scanClock(const char* field, int* hour, int* minute, double* seconds) {
-  return std::sscanf(field, "%2d%2d%lf", hour, minute, seconds) == 3;
+// Moves `field` to the next field after a scan that stopped at `end` (null
+// when the scan failed). False when the scan failed or there is no next
+// field.
+bool advance(const char*& field, const char* end) {
+  if (end == nullptr) return false;
+  field = nextField(end);
+  return field != nullptr;
 }
 
-bool scanLong(const char* field, long* value) { return std::sscanf(field, "%ld", value) == 1; }
+// "%1[...]": the field's first character is one of the set.
+bool letterOf(const char* field, char a, char b, char c, char d) {
+  const char letter = field[0];
+  return letter == a || letter == b || letter == c || letter == d;
+}
 
-bool scanType(const char* field) {
-  char type[6];
-  return std::sscanf(field, "$%5s", type) == 1;
+bool letterOf(const char* field, char a, char b, char c, char d, char e, char f) {
+  const char letter = field[0];
+  return letterOf(field, a, b, c, d) || letter == e || letter == f;
 }
 
 // The calendar member from a scanned value minus an offset, wrapping like the
@@ -80,36 +121,37 @@ int kw_qnv_portHandler::parsePacket_full(char* packet, char** first, char** seco
   *first = nullptr;
   *second = nullptr;
   int node = 0;
-  std::sscanf(packet, "%d", &node);
+  kw::scan::scanInt(packet, &node);  // the result is not tested
 
   char* dollar = std::strchr(packet, '$');
   if (dollar == nullptr) return node;
-  olog->printf("parsePacket_full 01\n");
+  const bool trace = olog->isOpen() != 0;
+  if (trace) olog->printf("parsePacket_full 01\n");
   *first = dollar;
   if (dollar[1] == '\0') return node;
 
-  olog->printf("parsePacket_full 02\n");
+  if (trace) olog->printf("parsePacket_full 02\n");
+  // The first "*" or "$" after the "$", then, after a "*", the next one.
   char* star = nullptr;
-  char* p = dollar + 1;
-  for (;; ++p) {
-    if (*p == '\0') {
-      olog->printf("parsePacket_full dumping 02.2\n");
-      *first = nullptr;
+  char* p = dollar + 1 + std::strcspn(dollar + 1, "$*");
+  if (*p == '*') {
+    star = p;
+    // Usually only the checksum and a comma lie between.
+    for (++p; *p != '$' && *p != '*' && *p != '\0';) ++p;
+    if (*p == '*') {
+      if (trace) olog->printf("parsePacket_full dumping 02.1 at %s\n", p);
       return node;
     }
-    if (*p == '$') break;
-    if (*p == '*') {
-      if (star != nullptr) {
-        olog->printf("parsePacket_full dumping 02.1 at %s\n", p);
-        return node;
-      }
-      star = p;
-    }
+  }
+  if (*p == '\0') {
+    if (trace) olog->printf("parsePacket_full dumping 02.2\n");
+    *first = nullptr;
+    return node;
   }
 
-  olog->printf("parsePacket_full 03\n");
+  if (trace) olog->printf("parsePacket_full 03\n");
   *second = p;
-  olog->printf("parsePacket_full 04\n");
+  if (trace) olog->printf("parsePacket_full 04\n");
 
   // A first sentence without any "*" has no end of its own: refuse it.
   if (star == nullptr) {
@@ -120,7 +162,7 @@ int kw_qnv_portHandler::parsePacket_full(char* packet, char** first, char** seco
 
   *star = '\0';
   if (star[1] != '$' && star[1] != ',') {
-    olog->printf("runner is |%s|\n", dollar + 1);
+    if (trace) olog->printf("runner is |%s|\n", dollar + 1);
     if (!checksumMatches(xorOf(dollar + 1, star), star + 1)) {
       *first = nullptr;
       *second = nullptr;
@@ -128,19 +170,16 @@ int kw_qnv_portHandler::parsePacket_full(char* packet, char** first, char** seco
     }
   }
 
-  olog->printf("parsePacket_full 05\n");
+  if (trace) olog->printf("parsePacket_full 05\n");
   char* body = *second + 1;
-  char* end = body;
-  while (*end != '*') {
-    if (*end == '\0') {
-      *first = nullptr;
-      *second = nullptr;
-      return node;
-    }
-    ++end;
+  char* end = std::strchr(body, '*');
+  if (end == nullptr) {
+    *first = nullptr;
+    *second = nullptr;
+    return node;
   }
 
-  olog->printf("parsePacket_full 06\n");
+  if (trace) olog->printf("parsePacket_full 06\n");
   *end = '\0';
   if (!checksumMatches(xorOf(body, end), end + 1)) {
     *first = nullptr;
@@ -148,14 +187,16 @@ int kw_qnv_portHandler::parsePacket_full(char* packet, char** first, char** seco
     return node;
   }
 
-  olog->printf("parsePacket_full 07\n");
+  if (trace) olog->printf("parsePacket_full 07\n");
   return node;
 }
 
 // $GPZDA,hhmmss.cc,dd,mm,yyyy,zh,zm
+// Each field is scanned where the split of the sentence puts it; the split
+// is done along the way, each scan's end showing where to look for the next
+// comma.
 bool kw_qnv_portHandler::parsePacket_s1(char* sentence) {
-  const char* field[7];
-  if (splitFields(sentence, field, 7) < 7) return false;
+  const bool dot = kw::scan::decimalPointIsDot();
   int hour = 0;
   int minute = 0;
   double seconds = 0;
@@ -164,16 +205,23 @@ bool kw_qnv_portHandler::parsePacket_s1(char* sentence) {
   long year = 0;
   long zoneHours = 0;
   long zoneMinutes = 0;
-  if (!scanType(field[0]) || !scanClock(field[1], &hour, &minute, &seconds) ||
-      !scanLong(field[2], &day) || !scanLong(field[3], &month) || !scanLong(field[4], &year) ||
-      !scanLong(field[5], &zoneHours) || !scanLong(field[6], &zoneMinutes)) {
+  const char* field = sentence;
+  if (!kw::scan::scanType(field) || !advance(field, field + 1) ||
+      !advance(field, kw::scan::scanClock(field, &hour, &minute, &seconds, dot)) ||
+      !advance(field, kw::scan::scanLong(field, &day)) ||
+      !advance(field, kw::scan::scanLong(field, &month)) ||
+      !advance(field, kw::scan::scanLong(field, &year)) ||
+      !advance(field, kw::scan::scanLong(field, &zoneHours)) ||
+      kw::scan::scanLong(field, &zoneMinutes) == nullptr) {
     return false;
   }
   // A seconds value that is no number, or too large to be a calendar member,
   // cannot be a time of day: refuse it instead of converting it unsafely.
   if (!(seconds > -2147483648.0 && seconds < 2147483648.0)) return false;
 
-  tm calendar{};
+  // From here on the sentence has parsed: the results are built in place.
+  tm& calendar = utcTm_;
+  calendar = tm{};
   calendar.tm_sec = static_cast<int>(seconds);
   calendar.tm_min = minute;
   calendar.tm_hour = hour;
@@ -184,44 +232,43 @@ bool kw_qnv_portHandler::parsePacket_s1(char* sentence) {
   calendar.tm_yday = 0;
   calendar.tm_isdst = -1;
 
-  kw::_timeb moment;
-  kw::_ftime(&moment);
-  const time_t converted = std::mktime(&calendar);
-  moment.time = (converted >= -2147483648LL && converted <= 2147483647LL)
-                    ? static_cast<int32_t>(converted)
-                    : -1;
-  moment.millitm = static_cast<uint16_t>((seconds - std::floor(seconds)) * 1000);
+  // The receiving machine's clock record (its zone fields stay), then the
+  // fields taken as its local time, normalised in place.
+  const time_t converted = kw::scan::clockRecordAndLocalTime(&utc1970_, &calendar);
+  utc1970_.time = (converted >= -2147483648LL && converted <= 2147483647LL)
+                      ? static_cast<int32_t>(converted)
+                      : -1;
+  utc1970_.millitm = static_cast<uint16_t>((seconds - std::floor(seconds)) * 1000);
 
-  utcTm_ = calendar;
-  utc1970_ = moment;
-  olog->printf("utc1970_.time %ld, utc1970_.millitm %d\n", static_cast<long>(utc1970_.time),
-               static_cast<int>(utc1970_.millitm));
+  const bool trace = olog->isOpen() != 0;
+  if (trace) {
+    olog->printf("utc1970_.time %ld, utc1970_.millitm %d\n", static_cast<long>(utc1970_.time),
+                 static_cast<int>(utc1970_.millitm));
+  }
   // The text is cut to the field if the values make it longer.
-  std::snprintf(utcString_, sizeof utcString_, "%4ld/%02ld/%02ld,%02d:%02d:%06.3lf", year, month,
-                day, hour, minute, seconds);
-  olog->printf("kw_qnv_portHandler::parsePacket_s1 utcString_ is %s\n", utcString_);
+  kw::scan::formatUtcString(utcString_, sizeof utcString_, year, month, day, hour, minute,
+                            seconds, dot);
+  if (trace) olog->printf("kw_qnv_portHandler::parsePacket_s1 utcString_ is %s\n", utcString_);
   return true;
 }
 
 // $GPGLL,ddmm.mmmm,N,dddmm.mmmm,W,hhmmss.cc,A,A
+// The fix time (field 5) must convert; its value is not used.
 bool kw_qnv_portHandler::parsePacket_s2(char* sentence) {
-  const char* field[8];
-  if (splitFields(sentence, field, 8) < 8) return false;
+  const bool dot = kw::scan::decimalPointIsDot();
   double latitude = 0;
   double longitude = 0;
-  char north[2];
-  char east[2];
-  char letter[2];
-  int hour = 0;
-  int minute = 0;
-  double seconds = 0;
-  if (!scanType(field[0]) || std::sscanf(field[1], "%lf", &latitude) != 1 ||
-      std::sscanf(field[2], "%1[nNsS]", north) != 1 ||
-      std::sscanf(field[3], "%lf", &longitude) != 1 ||
-      std::sscanf(field[4], "%1[eEwW]", east) != 1 ||
-      !scanClock(field[5], &hour, &minute, &seconds) ||
-      std::sscanf(field[6], "%1[aAvV]", letter) != 1 ||
-      std::sscanf(field[7], "%1[aAdDnN]", letter) != 1) {
+  const char* field = sentence;
+  const char* north = nullptr;
+  const char* east = nullptr;
+  if (!kw::scan::scanType(field) || !advance(field, field + 1) ||
+      !advance(field, kw::scan::scanDouble(field, &latitude, dot)) ||
+      !letterOf(north = field, 'n', 'N', 's', 'S') || !advance(field, field + 1) ||
+      !advance(field, kw::scan::scanDouble(field, &longitude, dot)) ||
+      !letterOf(east = field, 'e', 'E', 'w', 'W') || !advance(field, field + 1) ||
+      !advance(field, kw::scan::checkClock(field, dot)) ||
+      !letterOf(field, 'a', 'A', 'v', 'V') || !advance(field, field + 1) ||
+      !letterOf(field, 'a', 'A', 'd', 'D', 'n', 'N')) {
     return false;
   }
   const double latitudeDegrees = toDegrees(latitude);
