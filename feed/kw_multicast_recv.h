@@ -85,6 +85,8 @@ class kw_multicast_recv {
   bool isRunning() const { return runThread_cb_handle_.running(); }
   const char* ipAddress() const { return ipAddress_; }
   int port() const { return port_; }
+  int slotSize() const { return slotSize_; }
+  int slotCount() const { return slotCount_; }
 
  private:
   static void threadEntry(void* self);
