@@ -29,17 +29,17 @@ constexpr int kPortSize = 6;
 
 const char* const kInputTags[kInputs] = {"latitude", "longitude"};
 const char* const kOutputTags[kOutputs] = {"in_map", "pixel_x", "pixel_y"};
-const char* const kNoSuchPort = "ERROR";
-const char* const kCaption = "GeoGrid";
+constexpr const char* kNoSuchPort = "ERROR";
+constexpr const char* kCaption = "GeoGrid";
 
 // The property and storage names, in the order of the property list.
-const char* const kUlLatitude = "ul_latitude";
-const char* const kUlLongitude = "ul_longitude";
-const char* const kLrLatitude = "lr_latitude";
-const char* const kLrLongitude = "lr_longitude";
-const char* const kMapName = "map_name";
-const char* const kPixelWidth = "pixel_width";
-const char* const kPixelHeight = "pixel_height";
+constexpr const char* kUlLatitude = "ul_latitude";
+constexpr const char* kUlLongitude = "ul_longitude";
+constexpr const char* kLrLatitude = "lr_latitude";
+constexpr const char* kLrLongitude = "lr_longitude";
+constexpr const char* kMapName = "map_name";
+constexpr const char* kPixelWidth = "pixel_width";
+constexpr const char* kPixelHeight = "pixel_height";
 
 // A copy of `text` with a buffer of its own. JString copies share their
 // buffer, and a buffer can be changed in place through operator char*, so a
