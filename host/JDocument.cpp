@@ -333,27 +333,37 @@ bool JDocument::save(const JGraph& graph, const std::string& path, std::string* 
   return true;
 }
 
-std::unique_ptr<JGraph> JDocument::load(const std::string& path, std::string* error) {
+bool JDocument::readText(const std::string& path, std::string* text, std::string* error) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
+  if (!std::filesystem::exists(path, ec)) {
     fail(error, "document not found: '" + path + "'");
-    return nullptr;
+    return false;
+  }
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    fail(error, "document '" + path + "' is not a regular file");
+    return false;
   }
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
   if (ec) {
     fail(error, "cannot read document '" + path + "': " + ec.message());
-    return nullptr;
+    return false;
   }
   if (size > kMaxFileSize) {
     fail(error, "document '" + path + "' is larger than 16 MiB");
-    return nullptr;
+    return false;
   }
   std::ifstream in(path, std::ios::binary);
-  std::string text(static_cast<size_t>(size), '\0');
-  if (!in || !in.read(text.data(), static_cast<std::streamsize>(size))) {
+  text->assign(static_cast<size_t>(size), '\0');
+  if (!in || !in.read(text->data(), static_cast<std::streamsize>(size))) {
     fail(error, "cannot read document '" + path + "'");
-    return nullptr;
+    return false;
   }
+  return true;
+}
+
+std::unique_ptr<JGraph> JDocument::load(const std::string& path, std::string* error) {
+  std::string text;
+  if (!readText(path, &text, error)) return nullptr;
   std::string reason;
   std::unique_ptr<JGraph> graph = fromText(text, &reason);
   if (graph == nullptr) fail(error, "document '" + path + "': " + reason);

@@ -39,4 +39,7 @@ class J_EXPORT JDocument {
   // it, so a failed write leaves an existing document whole).
   static bool save(const JGraph& graph, const std::string& path, std::string* error = nullptr);
   static std::unique_ptr<JGraph> load(const std::string& path, std::string* error = nullptr);
+  // The text of a document file of at most 16 MiB; false with a reason when
+  // it is missing, not a regular file, too large or unreadable.
+  static bool readText(const std::string& path, std::string* text, std::string* error = nullptr);
 };

@@ -16,7 +16,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr std::uintmax_t kMaxFileSize = 16u * 1024u * 1024u;  // as JDocument::load
 
 void fail(std::string* error, const std::string& reason) {
   if (error != nullptr) *error = reason;
@@ -45,30 +44,9 @@ DocumentFile::~DocumentFile() = default;
 bool DocumentFile::load(const std::string& path, std::string* error) {
   graph_.reset();
   files_.clear();
+  std::string text;
+  if (!JDocument::readText(path, &text, error)) return false;
   std::error_code ec;
-  if (!fs::exists(path, ec)) {
-    fail(error, "document not found: '" + path + "'");
-    return false;
-  }
-  if (!fs::is_regular_file(path, ec)) {
-    fail(error, "document '" + path + "' is not a regular file");
-    return false;
-  }
-  const std::uintmax_t size = fs::file_size(path, ec);
-  if (ec) {
-    fail(error, "cannot read document '" + path + "': " + ec.message());
-    return false;
-  }
-  if (size > kMaxFileSize) {
-    fail(error, "document '" + path + "' is larger than 16 MiB");
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::string text(static_cast<size_t>(size), '\0');
-  if (!in || !in.read(text.data(), static_cast<std::streamsize>(size))) {
-    fail(error, "cannot read document '" + path + "'");
-    return false;
-  }
 
   // Resolve relative file names against the document's folder. A text that
   // is not a well-formed document is left for JDocument to explain.
