@@ -86,16 +86,23 @@ bool DocumentFile::load(const std::string& path, std::string* error) {
   return true;
 }
 
-bool DocumentFile::checkListFiles(std::string* error) const {
+std::vector<std::string> DocumentFile::unreadableListFiles() const {
+  std::vector<std::string> messages;
   for (const NamedFile& file : files_) {
     if (readable(file.resolved)) continue;
     std::string where = "'" + file.original + "'";
     if (file.resolved != file.original) where += " (" + file.resolved + ")";
-    fail(error, describe(file.id, file.className) + ": \"" + file.key + "\" names " + where +
-                    ", which cannot be read");
-    return false;
+    messages.push_back(describe(file.id, file.className) + ": \"" + file.key + "\" names " + where +
+                       ", which cannot be read");
   }
-  return true;
+  return messages;
+}
+
+bool DocumentFile::checkListFiles(std::string* error) const {
+  const std::vector<std::string> messages = unreadableListFiles();
+  if (messages.empty()) return true;
+  fail(error, messages.front());
+  return false;
 }
 
 bool DocumentFile::currentText(std::string* text, std::string* error) const {

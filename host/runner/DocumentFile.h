@@ -5,9 +5,10 @@
 //   sniffer's "node file name" and "port file name") names a file. When such
 //   a name is relative it is taken relative to the document's folder: the
 //   block is restored with the resolved path, and a saved document gets the
-//   name back as it was written. checkListFiles() tells, before anything
-//   starts, when such a file cannot be read (the sniffer would otherwise
-//   drop the name silently at startup and a saved document would lose it).
+//   name back as it was written. unreadableListFiles() tells, before
+//   anything starts, which such files cannot be read: the sniffer then starts
+//   without that list and drops the name, and currentText() refuses to give a
+//   document that would lose it.
 // - Safe saving. The text is written to a temporary file beside the target,
 //   which then replaces it, so a failed write leaves the old document whole.
 //
@@ -41,6 +42,9 @@ class DocumentFile {
   // True when every non-empty file-name entry names a readable file; else
   // false with a reason naming the block, the entry and the file.
   bool checkListFiles(std::string* error) const;
+  // One message for every list file named by the document that cannot be
+  // read (empty when all can).
+  std::vector<std::string> unreadableListFiles() const;
 
   // The document text of the graph as it stands (what the blocks'
   // writeContent gives), with relative file names as first written. False

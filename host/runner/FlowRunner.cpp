@@ -121,8 +121,12 @@ int FlowRunner::run(const RunOptions& options, bool outputIsTerminal) {
     }
     return kFailed;
   }
-  if (!document.checkListFiles(&reason)) {
-    return failure("document '" + options.document + "': " + reason);
+  // A list file that vanished or became unreadable is no reason to stop:
+  // the block starts with that list empty, as it would in any host. Say so;
+  // saving the document afterwards is refused, so the name is not lost.
+  for (const std::string& problem : document.unreadableListFiles()) {
+    err_ << "flowhost: warning: document '" << options.document << "': " << problem
+         << "; the block starts without that list\n";
   }
   JGraph& graph = *document.graph();
 
