@@ -1,8 +1,9 @@
 #include "JGraphics.h"
 
+#include "JSvgText.h"
+
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 struct JGraphics::Canvas {
@@ -62,23 +63,6 @@ std::string rgb(const JColor& c) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "rgb(%d,%d,%d)", c.getRed(), c.getGreen(), c.getBlue());
   return buffer;
-}
-
-// XML text: markup characters escaped; control characters, which XML 1.0
-// does not allow, shown as spaces.
-std::string escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default:
-        out += (static_cast<unsigned char>(c) < 0x20) ? ' ' : c;
-    }
-  }
-  return out;
 }
 
 void rectElement(std::ostringstream& svg, const JRect& r, const std::string& fill,
@@ -143,7 +127,7 @@ std::string JGraphics::toSvg() const {
             << (static_cast<long long>(r.y) + r.height / 2) << "\" font-family=\"sans-serif\" "
             << "font-size=\"" << size << "\" text-anchor=\"middle\" "
             << "dominant-baseline=\"central\" fill=\"" << rgb(op.color) << "\">"
-            << escaped(op.text) << "</text>\n";
+            << JSvgText::escaped(op.text) << "</text>\n";
         break;
       }
     }
@@ -153,12 +137,5 @@ std::string JGraphics::toSvg() const {
 }
 
 bool JGraphics::writeSvg(const std::string& path, std::string* error) const {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out << toSvg();
-  if (out) out.close();
-  if (!out) {
-    if (error != nullptr) *error = "cannot write SVG file '" + path + "'";
-    return false;
-  }
-  return true;
+  return JSvgText::write(path, toSvg(), "SVG file", error);
 }

@@ -1,7 +1,8 @@
 #include "TrackPicture.h"
 
+#include "JSvgText.h"
+
 #include <algorithm>
-#include <fstream>
 #include <sstream>
 
 namespace flowhost {
@@ -12,20 +13,6 @@ constexpr int kMargin = 20;       // around the map, in map pixels
 constexpr int kHeading = 40;      // room above the map for the name and legend
 constexpr int kMaxShownSide = 1200;  // largest side of the picture as shown
 constexpr int kDotRadius = 3;
-
-std::string escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -87,12 +74,12 @@ std::string TrackPicture::toSvg() const {
   svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << shown(fullWidth)
       << "\" height=\"" << shown(fullHeight) << "\" viewBox=\"0 0 " << fullWidth << ' '
       << fullHeight << "\">\n";
-  svg << "  <title>node tracks" << (name_.empty() ? "" : " on " + escaped(name_)) << "</title>\n";
+  svg << "  <title>node tracks" << (name_.empty() ? "" : " on " + JSvgText::escaped(name_)) << "</title>\n";
   svg << "  <rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   svg << "  <rect class=\"map\" x=\"" << ox << "\" y=\"" << oy << "\" width=\"" << width_
       << "\" height=\"" << height_ << "\" fill=\"rgb(244,244,236)\" stroke=\"black\"/>\n";
   svg << "  <text x=\"" << ox << "\" y=\"16\" font-family=\"sans-serif\" font-size=\"13\">"
-      << escaped(name_.empty() ? "map" : name_) << " (" << width_ << " x " << height_
+      << JSvgText::escaped(name_.empty() ? "map" : name_) << " (" << width_ << " x " << height_
       << " pixels)</text>\n";
   const char* words[] = {"health 0", "health 1", "health 2"};
   for (int h = 0; h < 3; ++h) {
@@ -116,7 +103,7 @@ std::string TrackPicture::toSvg() const {
     }
     const Point& last = t.points.back();
     svg << "    <text x=\"" << ox + last.x + 5 << "\" y=\"" << oy + last.y - 5
-        << "\" font-family=\"sans-serif\" font-size=\"11\">" << escaped(t.label) << "</text>\n";
+        << "\" font-family=\"sans-serif\" font-size=\"11\">" << JSvgText::escaped(t.label) << "</text>\n";
     svg << "  </g>\n";
   }
   svg << "</svg>\n";
@@ -124,14 +111,7 @@ std::string TrackPicture::toSvg() const {
 }
 
 bool TrackPicture::write(const std::string& path, std::string* error) const {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out << toSvg();
-  if (out) out.close();
-  if (!out) {
-    if (error != nullptr) *error = "cannot write track picture '" + path + "'";
-    return false;
-  }
-  return true;
+  return JSvgText::write(path, toSvg(), "track picture", error);
 }
 
 }  // namespace flowhost
