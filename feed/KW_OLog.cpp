@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "files.h"
+
 namespace {
 
 // The process-wide log lives in static storage that is constant-initialised,
@@ -32,29 +34,24 @@ KW_OLog::~KW_OLog() {
 int KW_OLog::open(const char* format, ...) {
   // The name and the state change under the lock, so that a receive thread
   // writing a line never sees a half-written file name.
-  getLock();
+  kw::SemaphoreGuard guard(lock_);
   va_list args;
   va_start(args, format);
   const int length = vsnprintf(fileName_, sizeof fileName_, format, args);
   va_end(args);
   if (length <= 0 || length >= kNameSize) {
-    __atomic_store_n(&opened_, 0, __ATOMIC_RELEASE);
-    relLock();
+    opened_.store(0, std::memory_order_release);
     return 0;
   }
   if (file_ != nullptr) fclose(file_);
   file_ = nullptr;
-  __atomic_store_n(&opened_, 0, __ATOMIC_RELEASE);
+  opened_.store(0, std::memory_order_release);
   file_ = fopen(fileName_, fresh_ ? "w" : "a");
-  if (file_ == nullptr) {
-    relLock();
-    return 0;
-  }
+  if (file_ == nullptr) return 0;
   fclose(file_);
   file_ = nullptr;
-  __atomic_store_n(&opened_, 1, __ATOMIC_RELEASE);
+  opened_.store(1, std::memory_order_release);
   fresh_ = 0;
-  relLock();
   return 1;
 }
 
@@ -67,7 +64,7 @@ int KW_OLog::printf(const char* format, ...) {
 }
 
 int KW_OLog::vprintf(const char* format, va_list args) {
-  if (!__atomic_load_n(&opened_, __ATOMIC_ACQUIRE)) return 0;
+  if (!opened_.load(std::memory_order_acquire)) return 0;
 
   char local[kLineBuffer];
   va_list again;
@@ -90,25 +87,23 @@ int KW_OLog::vprintf(const char* format, va_list args) {
   }
   va_end(again);
 
-  getLock();
-  const bool ok = opened_ && kw::appendToFile(fileName_, line, static_cast<size_t>(length));
-  relLock();
+  kw::SemaphoreGuard guard(lock_);
+  const bool ok = opened_.load(std::memory_order_relaxed) &&
+                  kw::appendToFile(fileName_, line, static_cast<size_t>(length));
   return ok ? length : 0;
 }
 
 void KW_OLog::close() {
-  getLock();
+  kw::SemaphoreGuard guard(lock_);
   if (file_ != nullptr) fclose(file_);
   file_ = nullptr;
-  __atomic_store_n(&opened_, 0, __ATOMIC_RELEASE);
+  opened_.store(0, std::memory_order_release);
   fresh_ = 1;
-  relLock();
 }
 
 void KW_OLog::closeSoft() {
-  getLock();
+  kw::SemaphoreGuard guard(lock_);
   if (file_ != nullptr) fclose(file_);
   file_ = nullptr;
-  __atomic_store_n(&opened_, 0, __ATOMIC_RELEASE);
-  relLock();
+  opened_.store(0, std::memory_order_release);
 }

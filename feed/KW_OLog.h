@@ -17,10 +17,12 @@
 // Lock order: `lock_` is the innermost lock; nothing else is taken under it.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 
-#include "platform.h"
+#include "semaphore_lock.h"
 
 class KW_OLog {
  public:
@@ -48,18 +50,20 @@ class KW_OLog {
   // Closes; the next successful open appends.
   void closeSoft();
 
-  int isOpen() const { return opened_; }
-  const char* getFileName() const { return fileName_; }
+  int isOpen() const { return opened_.load(std::memory_order_acquire); }
+  // Host's thread, which is the only one that changes the name (open), so
+  // reading it there needs no lock.
+  const char* getFileName() const KW_NO_THREAD_SAFETY_ANALYSIS { return fileName_; }
 
  private:
-  void getLock() { lock_.wait(); }
-  void relLock() { lock_.post(); }
+  void getLock() KW_ACQUIRE(lock_) { lock_.wait(); }
+  void relLock() KW_RELEASE(lock_) { lock_.post(); }
 
-  FILE* file_ = nullptr;             // held only within one open check
-  char fileName_[kNameSize] = {};    // as formatted by open
-  int opened_ = 0;                   // 1 while lines are accepted
-  int fresh_ = 1;                    // 1: the next successful open truncates
-  kw::Semaphore lock_;               // serialises the writing of one line
+  FILE* file_ KW_GUARDED_BY(lock_) = nullptr;           // held only within one open check
+  char fileName_[kNameSize] KW_GUARDED_BY(lock_) = {};  // as formatted by open
+  std::atomic<int32_t> opened_{0};                      // 1 while lines are accepted
+  int32_t fresh_ KW_GUARDED_BY(lock_) = 1;              // 1: the next successful open truncates
+  kw::Semaphore lock_;                                  // serialises the writing of one line
 };
 
 // The process-wide log.

@@ -15,12 +15,9 @@ kw_multicast_recv::bufferSt::bufferSt(int size, int count)
       getIndex(0),
       pool(new char[static_cast<size_t>(slotSize) * slotCount + 1]()),
       slots(new char*[slotCount + 1]) {
-  for (uint32_t i = 0; i < slotCount; ++i) slots[i] = pool + static_cast<size_t>(i) * slotSize;
-}
-
-kw_multicast_recv::bufferSt::~bufferSt() {
-  delete[] slots;
-  delete[] pool;
+  for (uint32_t i = 0; i < slotCount; ++i) {
+    slots[i] = pool.get() + static_cast<size_t>(i) * slotSize;
+  }
 }
 
 const char* kw_multicast_recv::bufferSt::putPacket(const char* text) {
@@ -58,8 +55,9 @@ kw_multicast_recv::~kw_multicast_recv() {
   olog->printf("kw_multicast_recv::~kw_multicast_recv() %p\n", static_cast<void*>(this));
   stop();
   delete readBuffer_;
+  // The thread is gone: nothing else can reach the write half now.
+  kw::SemaphoreGuard guard(lock_);
   delete writeBuffer_;
-  delete[] ipAddress_;
 }
 
 void kw_multicast_recv::run(int) {
@@ -68,10 +66,10 @@ void kw_multicast_recv::run(int) {
   if (runThread_cb_handle_.running()) return;
   openSocket();
   stopping_.store(false);
-  if (!wake_.open() || !runThread_cb_handle_.start(&kw_multicast_recv::threadEntry, this)) {
+  if (!wake_.open().ok() ||
+      !runThread_cb_handle_.start(&kw_multicast_recv::threadEntry, this)) {
     // No thread: the receiver stays stopped and keeps no socket.
-    kw::closeSocket(socket_);
-    socket_ = 0;
+    socket_.close();
     wake_.close();
   }
   olog->printf("kw_multicast_recv::run() after thread launch, runThread_cb_handle_ is %d\n",
@@ -84,36 +82,32 @@ void kw_multicast_recv::stop() {
   // Mark the receiver as stopping under the lock, so that no store can begin
   // after this point, then wake the thread and wait for it to end. The join
   // happens without the lock: the thread may be about to take it.
-  getLock();
-  stopping_.store(true);
-  wake_.signal();
-  relLock();
+  {
+    kw::SemaphoreGuard guard(lock_);
+    stopping_.store(true);
+    wake_.signal();
+  }
   runThread_cb_handle_.join();
   kw::Sleep(10);
-  getLock();
-  kw::closeSocket(socket_);
-  socket_ = 0;
+  kw::SemaphoreGuard guard(lock_);
+  socket_.close();
   wake_.close();
-  relLock();
 }
 
 void kw_multicast_recv::swapBuffers() {
   olog->printf("kw_multicast_recv::swapBuffers() %p\n", static_cast<void*>(this));
-  getLock();
+  kw::SemaphoreGuard guard(lock_);
   bufferSt* const was = readBuffer_;
   readBuffer_ = writeBuffer_;
   writeBuffer_ = was;
   readBuffer_->getIndex = 0;
   writeBuffer_->putCount = 0;
-  relLock();
 }
 
 const char* kw_multicast_recv::putPacket(const char* text) {
   olog->printf("kw_multicast_recv::putPacket() %p\n", static_cast<void*>(this));
-  getLock();
-  const char* slot = stopping_.load() ? nullptr : writeBuffer_->putPacket(text);
-  relLock();
-  return slot;
+  kw::SemaphoreGuard guard(lock_);
+  return stopping_.load() ? nullptr : writeBuffer_->putPacket(text);
 }
 
 char* kw_multicast_recv::getPacket() {
@@ -122,14 +116,22 @@ char* kw_multicast_recv::getPacket() {
 }
 
 void kw_multicast_recv::openSocket() {
-  olog->printf("Opening socket ip %s port %d\n", ipAddress_, port_);
-  socket_ = kw::openMulticastReceiver(ipAddress_, port_);
+  olog->printf("Opening socket ip %s port %d\n", ipAddress_.get(), port_);
+  kw::Failure failure;
+  socket_ = kw::openMulticastReceiver(ipAddress_.get(), port_, &failure);
+  setupFailure_ = failure.text();
+  // The receiver goes on without the step that failed, as before; the
+  // reason is kept and traced so that it can be found.
+  if (failure) {
+    olog->printf("kw_multicast_recv::openSocket() %p %s\n", static_cast<void*>(this),
+                 failure.c_str());
+  }
 }
 
 const char* kw_multicast_recv::receive(char* buffer) {
   size_t count = 0;
   const kw::ReceiveStatus status =
-      kw::waitAndReceive(socket_, wake_, buffer, kReceiveSize, &count);
+      kw::waitAndReceive(socket_.fd(), wake_, buffer, kReceiveSize, &count);
   if (status != kw::ReceiveStatus::Data) return nullptr;
   buffer[count >= static_cast<size_t>(kReceiveSize) ? kReceiveSize - 1 : count] = '\0';
   return buffer;

@@ -25,12 +25,24 @@
 // joins the thread. The thread never blocks on anything but that wait and
 // lock_, which no one holds for long, so stop() always returns, with the
 // thread gone, no packet half stored and no lock held.
+//
+// Socket set-up: every step is checked. A failing step does not stop the
+// receiver (it then receives nothing useful), but its reason is written to
+// the trace log as one line and kept for the caller (setupFailure()).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
-#include "platform.h"
+#include "clock.h"
+#include "failure.h"
+#include "multicast.h"
+#include "process.h"
+#include "semaphore_lock.h"
+#include "socket.h"
+#include "thread.h"
+#include "wake_event.h"
 
 class kw_multicast_recv {
  public:
@@ -43,11 +55,10 @@ class kw_multicast_recv {
     uint32_t slotCount;
     uint32_t putCount;  // packets stored since this half became the write half
     uint32_t getIndex;  // next packet to hand out while this is the read half
-    char* pool;
-    char** slots;
+    std::unique_ptr<char[]> pool;
+    std::unique_ptr<char*[]> slots;
 
     bufferSt(int slotSize, int slotCount);
-    ~bufferSt();
     bufferSt(const bufferSt&) = delete;
     bufferSt& operator=(const bufferSt&) = delete;
 
@@ -79,11 +90,15 @@ class kw_multicast_recv {
   const char* receive(char* buffer);
   void runingThread();
 
-  void getLock() { lock_.wait(); }
-  void relLock() { lock_.post(); }
+  void getLock() KW_ACQUIRE(lock_) { lock_.wait(); }
+  void relLock() KW_RELEASE(lock_) { lock_.post(); }
 
   bool isRunning() const { return runThread_cb_handle_.running(); }
-  const char* ipAddress() const { return ipAddress_; }
+  // Why the last socket set-up (run) was incomplete: "group 239.255.42: not
+  // an IPv4 address", "join 239.1.2.3 on port 5000: No such device"; empty
+  // when every step succeeded or the receiver never ran. Host's thread.
+  const char* setupFailure() const { return setupFailure_.c_str(); }
+  const char* ipAddress() const { return ipAddress_.get(); }
   int port() const { return port_; }
   int slotSize() const { return slotSize_; }
   int slotCount() const { return slotCount_; }
@@ -91,17 +106,20 @@ class kw_multicast_recv {
  private:
   static void threadEntry(void* self);
 
+  // The receive thread reaches the write half only through writeBuffer_
+  // under lock_; the read half is the host's thread's alone.
   bufferSt* readBuffer_;
-  bufferSt* writeBuffer_;
-  char* ipAddress_;
+  bufferSt* writeBuffer_ KW_GUARDED_BY(lock_);
+  std::unique_ptr<char[]> ipAddress_;
   int32_t port_;
   int32_t slotSize_;
   int32_t slotCount_;
   kw::Semaphore lock_;
   kw::Thread runThread_cb_handle_;
-  int socket_ = 0;  // 0 until run opens it; kw::kNoSocket when it could not be made
+  kw::Socket socket_;  // none until run opens it
   kw::WakeEvent wake_;
   std::atomic<bool> stopping_{false};
+  std::string setupFailure_;  // host's thread
 };
 
 // Once-per-process start-up of the sockets library. Linux needs none, so it

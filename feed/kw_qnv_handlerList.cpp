@@ -6,7 +6,8 @@
 #include <cstring>
 
 #include "KW_OLog.h"
-#include "platform.h"
+#include "files.h"
+#include "handler_chain.h"
 #include "kw_multicast_recv.h"
 #include "kw_qnv_nodeHandler.h"
 #include "kw_qnv_portHandler.h"
@@ -78,9 +79,7 @@ kw_qnv_handlerList::~kw_qnv_handlerList() {
 bool kw_qnv_handlerList::readNodeFile(const char* path) {
   if (nodesLoaded_) clearNodes();
 
-  kw_qnv_nodeHandler* head = nullptr;
-  kw_qnv_nodeHandler* tail = nullptr;
-  uint32_t count = 0;
+  kw::HandlerChain<kw_qnv_nodeHandler> chain;
   int largest = 0;
   const bool opened = forEachLine(path, [&](const char* line) {
     char tokens[2][kLinePiece + 1];
@@ -94,24 +93,22 @@ bool kw_qnv_handlerList::readNodeFile(const char* path) {
     auto* node = new kw_qnv_nodeHandler(found > 1 ? tokens[1] : "", id);
     node->mediumMs_ = mediumMs_;
     node->badMs_ = badMs_;
-    node->prev_ = tail;
-    if (tail) tail->next_ = node; else head = node;
-    tail = node;
-    ++count;
+    chain.append(node);
     if (id > largest) largest = id;
   });
-  if (!opened || count == 0) return false;
+  if (!opened || chain.count() == 0) {
+    kw::HandlerChain<kw_qnv_nodeHandler>::destroy(chain.head());
+    return false;
+  }
 
-  nodeCount_ = count;
+  nodeCount_ = chain.count();
   maxNodeId_ = largest;
-  nodeHead_ = head;
+  nodeHead_ = chain.head();
   nodesById_ = new kw_qnv_nodeHandler*[static_cast<size_t>(maxNodeId_) + 1]();
-  nodesByIndex_ = new kw_qnv_nodeHandler*[nodeCount_];
-  uint32_t j = 0;
-  for (kw_qnv_nodeHandler* node = nodeHead_; node != nullptr; node = node->next_, ++j) {
+  nodesByIndex_ = kw::HandlerChain<kw_qnv_nodeHandler>::indexOf(nodeHead_, nodeCount_);
+  for (kw_qnv_nodeHandler* node = nodeHead_; node != nullptr; node = node->next_) {
     // A repeated number: the number table keeps the first node listed.
     if (nodesById_[node->nodeId_] == nullptr) nodesById_[node->nodeId_] = node;
-    nodesByIndex_[j] = node;
   }
   nodesLoaded_ = 1;
   return true;
@@ -120,28 +117,21 @@ bool kw_qnv_handlerList::readNodeFile(const char* path) {
 bool kw_qnv_handlerList::readPortFile(const char* path) {
   if (portsLoaded_) clearPorts();
 
-  kw_qnv_portHandler* head = nullptr;
-  kw_qnv_portHandler* tail = nullptr;
-  uint32_t count = 0;
+  kw::HandlerChain<kw_qnv_portHandler> chain;
   const bool opened = forEachLine(path, [&](const char* line) {
     char tokens[3][kLinePiece + 1];
     if (scanTokens(line, tokens, 3) < 3 || tokens[0][0] == '#') return;
     const int port = toInt(leadingNumber(tokens[2]));
-    auto* handler = new kw_qnv_portHandler(tokens[0], tokens[1], port, slotSize_, slotCount_, this);
-    handler->prev_ = tail;
-    if (tail) tail->next_ = handler; else head = handler;
-    tail = handler;
-    ++count;
+    chain.append(new kw_qnv_portHandler(tokens[0], tokens[1], port, slotSize_, slotCount_, this));
   });
-  if (!opened || count == 0) return false;
-
-  portCount_ = count;
-  portHead_ = head;
-  portsByIndex_ = new kw_qnv_portHandler*[portCount_];
-  uint32_t j = 0;
-  for (kw_qnv_portHandler* port = portHead_; port != nullptr; port = port->next_) {
-    portsByIndex_[j++] = port;
+  if (!opened || chain.count() == 0) {
+    kw::HandlerChain<kw_qnv_portHandler>::destroy(chain.head());
+    return false;
   }
+
+  portCount_ = chain.count();
+  portHead_ = chain.head();
+  portsByIndex_ = kw::HandlerChain<kw_qnv_portHandler>::indexOf(portHead_, portCount_);
   portsLoaded_ = 1;
   return true;
 }
@@ -149,12 +139,7 @@ bool kw_qnv_handlerList::readPortFile(const char* path) {
 bool kw_qnv_handlerList::clearNodes() {
   if (nodesLoaded_) {
     stopAll();
-    kw_qnv_nodeHandler* node = nodeHead_;
-    while (node != nullptr) {
-      kw_qnv_nodeHandler* next = node->next_;
-      delete node;
-      node = next;
-    }
+    kw::HandlerChain<kw_qnv_nodeHandler>::destroy(nodeHead_);
     delete[] nodesById_;
     delete[] nodesByIndex_;
     nodesById_ = nullptr;
@@ -170,12 +155,7 @@ bool kw_qnv_handlerList::clearNodes() {
 bool kw_qnv_handlerList::clearPorts() {
   if (portsLoaded_) {
     stopAll();
-    kw_qnv_portHandler* port = portHead_;
-    while (port != nullptr) {
-      kw_qnv_portHandler* next = port->next_;
-      delete port;
-      port = next;
-    }
+    kw::HandlerChain<kw_qnv_portHandler>::destroy(portHead_);
     delete[] portsByIndex_;
     portsByIndex_ = nullptr;
     portCount_ = 0;

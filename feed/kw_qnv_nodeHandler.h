@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "platform.h"
+#include "clock.h"
 
 class kw_qnv_nodeHandler {
  public:

@@ -37,6 +37,8 @@ void kw_qnv_portHandler::run() {
   running_ = 1;
 }
 
+const char* kw_qnv_portHandler::socketFailure() const { return receiver_->setupFailure(); }
+
 void kw_qnv_portHandler::stop() {
   if (running_ == 1) receiver_->stop();
   running_ = 0;

@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "platform.h"
+#include "clock.h"
 
 class kw_multicast_recv;
 class kw_qnv_handlerList;
@@ -54,6 +54,9 @@ class kw_qnv_portHandler {
 
   kw_multicast_recv* receiver() { return receiver_; }
   bool isRunning() const { return running_ != 0; }
+  // Why the receiver's last socket set-up was incomplete ("join 239.1.2.3 on
+  // port 5000: No such device"); empty when it was complete or never tried.
+  const char* socketFailure() const;
 
   char* name_;
   char* ipAddress_;

@@ -14,62 +14,20 @@
 //    decimal point is "."; otherwise snprintf. (The exact division above and
 //    this check use the SSE rounding mode, glibc's strtod and printf the x87
 //    one; fesetround sets both alike.)
-//  - the local-time conversion (mktime) and the clock record (kw::_ftime):
-//    answered from caches, and by the real calls whenever an answer cannot be
-//    shown to be the same.
+//  - the local-time conversion and the clock record: answered by the cache
+//    of the platform layer (local_time.h), which states exactly what it
+//    answers itself and when it calls the C library instead.
 //
-// Local time. A conversion is answered from a cached zone segment: a span of
-// UTC seconds over which localtime_r was sampled every hour with the same UTC
-// offset, daylight flag, zone name and field mapping at every sample. Given
-// that a zone's transitions (and leap seconds) are more than an hour apart,
-// the offset is constant over the segment. A local time whose fields are all
-// in range (years 1971 to 2037) and whose moment lies more than 52 hours
-// inside the segment is then reached by exactly one moment (UTC offsets lie
-// within -25 h and +26 h), so mktime, whatever guess it starts from, returns
-// that moment and the fields that localtime_r gives for it; these are computed
-// here. Everything else (out-of-range fields that mktime normalises, times
-// near a transition, ambiguous or skipped local times) calls mktime itself.
-// The spacing of transitions holds for the zone files of the tz database
-// (the closest two in any zone are days apart); a TZ value that states its
-// own daylight-saving rules (it has a ",") could break it, so such a zone is
-// never cached.
-//
-// glibc's mktime keeps one hidden value between calls, the offset of its last
-// result, which decides which moment an ambiguous local time gets. A cached
-// answer leaves that value as the real call would have, except when it lies
-// in a segment of another offset than the last real call: then the next real
-// call first repeats that cached conversion with mktime, so that the hidden
-// value, and with it every later answer, is the same as if every conversion
-// had called mktime. This holds while the calling thread is the only one in
-// the process that calls mktime (true of this system); a foreign call in
-// between could make an ambiguous or skipped local time come out as the
-// other of its two moments.
-//
-// Caches are keyed by the TZ setting, so a change of TZ empties them, as it
-// makes the C library reload its zone. TZ is found as getenv finds it, and
-// the place of its entry in the environment array is remembered: the next
-// look is answered from there while the array, that entry (or, with TZ
-// absent, the array's end) are as they were, which any setenv, unsetenv,
-// putenv or clearenv that could change TZ alters. Not seen: a program that
-// rewrites in place the text of an entry it handed to putenv. With TZ unset
-// the C library re-reads /etc/localtime whenever that file changes; the
-// segments are then emptied once per second of the clock, so a replaced file
-// is noticed within a second.
-//
-// The clock record: kw::_ftime's zone fields depend only on the TZ setting and
-// the clock second; they are kept for the second and taken anew from
-// kw::_ftime at each new second, or when TZ changes.
-//
-// Thread safety: every function may be called from any thread; the caches
-// are per thread (see above for mktime's process-wide hidden value). The
-// host's thread is the only one that parses packets.
+// Thread safety: every function may be called from any thread; the time
+// caches are per thread. The host's thread is the only one that parses
+// packets.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 
-#include "platform.h"
+#include "local_time.h"
 
 namespace kw::scan {
 
@@ -113,14 +71,17 @@ inline bool scanType(const char* text);
 int formatUtcString(char* out, size_t size, long year, long month, long day, int hour,
                     int minute, double seconds, bool dot);
 
-// std::mktime(calendar), including its normalisation of *calendar.
-time_t localTime(tm* calendar);
+// The local-time conversion of the C library, with its normalisation of
+// *calendar, from the platform's cache (see local_time.h).
+inline time_t localTime(tm* calendar) { return kw::localTime(calendar); }
 
-// kw::_ftime(record).
-void clockRecord(_timeb* record);
+// kw::_ftime(record), from the platform's cache.
+inline void clockRecord(_timeb* record) { kw::clockRecord(record); }
 
 // clockRecord(record), then localTime(calendar), checking TZ once.
-time_t clockRecordAndLocalTime(_timeb* record, tm* calendar);
+inline time_t clockRecordAndLocalTime(_timeb* record, tm* calendar) {
+  return kw::clockRecordAndLocalTime(record, calendar);
+}
 
 // ---------------------------------------------------------------- inline part
 

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "../tests/feed/parser_diff.h"
+#include "parser_diff.h"
 
 namespace {
 

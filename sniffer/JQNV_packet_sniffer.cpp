@@ -37,9 +37,9 @@ void buildStamp(char* out, size_t size) {
   when.tm_mday = std::atoi(date + 4);
   when.tm_year = std::atoi(date + 7) - 1900;
   when.tm_hour = 12;
-  const time_t noon = timegm(&when);
+  const time_t noon = kw::utcSecondsOf(&when);
   tm normalised{};
-  gmtime_r(&noon, &normalised);
+  kw::utcCalendarOf(noon, &normalised);
   static const char kDays[] = "SunMonTueWedThuFriSat";
   std::snprintf(out, size, "%.3s %.3s %2d %.8s %d", kDays + 3 * normalised.tm_wday,
                 kMonths + 3 * normalised.tm_mon, normalised.tm_mday, clock,

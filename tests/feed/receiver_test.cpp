@@ -5,6 +5,8 @@
 
 #include "KW_OLog.h"
 #include "kw_multicast_recv.h"
+#include "kw_qnv_handlerList.h"
+#include "kw_qnv_portHandler.h"
 #include "platform.h"
 #include "support/isolation.h"
 #include "support/temp_dir.h"
@@ -71,9 +73,8 @@ class ReceiverNet : public ::testing::Test {
   void SetUp() override {
     KW_REQUIRE_ISOLATED_NETWORK();
     sender_ = kw::openMulticastSender(0, 1);
-    ASSERT_NE(sender_, kw::kNoSocket);
+    ASSERT_NE(sender_.fd(), kw::kNoSocket);
   }
-  void TearDown() override { kw::closeSocket(sender_); }
 
   void send(const std::string& text) {
     ASSERT_TRUE(kw::sendDatagram(sender_, kGroup, kPort, text.data(), text.size()));
@@ -88,7 +89,7 @@ class ReceiverNet : public ::testing::Test {
     return texts;
   }
 
-  int sender_ = kw::kNoSocket;
+  kw::Socket sender_;
 };
 
 TEST_F(ReceiverNet, FirstTwentyOfTwentyFiveInArrivalOrder) {
@@ -168,6 +169,55 @@ TEST_F(ReceiverNet, StopWhileFloodedAndLogging) {
     EXPECT_FALSE(receiver.isRunning());
   }
   olog->close();
+}
+
+// A port whose group is not an IPv4 address ("239.255.42", which the
+// inet_addr shorthand would read as 239.255.0.42) joins nothing but keeps
+// running like the others; the reason is one trace line and the port's
+// socketFailure(). The good port beside it still receives.
+TEST_F(ReceiverNet, BadGroupInPortListLeavesItsReasonInTheLog) {
+  kw_test::TempDir dir;
+  dir.enter();
+  const std::string ports = dir.write("ports.mcp", std::string("good ") + kGroup + " " +
+                                                       std::to_string(kPort) + "\n" +
+                                                       "bad 239.255.42 " + std::to_string(kPort) +
+                                                       "\n");
+  ASSERT_EQ(olog->open("logFile.txt"), 1);
+  {
+    kw_qnv_handlerList list(250, 20);
+    ASSERT_TRUE(list.readPortFile(ports.c_str()));
+    list.runAll();
+    kw::Sleep(50);
+    EXPECT_TRUE(list.getPort(0)->isRunning());
+    EXPECT_TRUE(list.getPort(1)->isRunning());
+    EXPECT_STREQ(list.getPort(0)->socketFailure(), "");
+    EXPECT_STREQ(list.getPort(1)->socketFailure(), "group 239.255.42: not an IPv4 address");
+    send("still heard");
+    settle();
+    EXPECT_EQ(drain(*list.getPort(0)->receiver()), std::vector<std::string>{"still heard"});
+    list.stopAll();
+  }
+  olog->close();
+  const std::string log = kw_test::readFile("logFile.txt");
+  const std::string reason = " group 239.255.42: not an IPv4 address\n";
+  const size_t at = log.find(reason);
+  ASSERT_NE(at, std::string::npos) << log;
+  EXPECT_EQ(log.find(reason, at + 1), std::string::npos) << "the reason is written once";
+  const size_t lineStart = log.rfind('\n', at) + 1;
+  const std::string opening = "kw_multicast_recv::openSocket() 0x";
+  EXPECT_EQ(log.compare(lineStart, opening.size(), opening), 0)
+      << log.substr(lineStart, at - lineStart);
+  EXPECT_EQ(log.find("openSocket() 0x", at + 1), std::string::npos) << "the good port adds none";
+}
+
+// Sending refuses a group that is not an IPv4 address instead of reading
+// the shorthand as another group, and says why.
+TEST_F(ReceiverNet, SendToBadGroupFailsWithItsReason) {
+  kw::Failure failure;
+  EXPECT_FALSE(kw::sendDatagram(sender_, "239.255.42", kPort, "x", 1, &failure));
+  EXPECT_EQ(failure.text(), "group 239.255.42: not an IPv4 address");
+  EXPECT_TRUE(kw::sendDatagram(sender_, kGroup, kPort, "x", 1, &failure));
+  EXPECT_TRUE(failure.ok());
 }
 
 }  // namespace

@@ -78,17 +78,16 @@ class FeedSender {
  public:
   FeedSender(const char* group, int port)
       : socket_(kw::openMulticastSender(0, 1)), group_(group), port_(port) {}
-  ~FeedSender() { kw::closeSocket(socket_); }
   FeedSender(const FeedSender&) = delete;
   FeedSender& operator=(const FeedSender&) = delete;
 
-  bool ok() const { return socket_ != kw::kNoSocket; }
+  bool ok() const { return socket_.fd() != kw::kNoSocket; }
   bool send(const std::string& bytes) const {
     return kw::sendDatagram(socket_, group_, port_, bytes.data(), bytes.size());
   }
 
  private:
-  int socket_;
+  kw::Socket socket_;
   const char* group_;
   int port_;
 };

@@ -1,0 +1,162 @@
+// Files (see files.h).
+#include "files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+namespace kw {
+
+bool appendToFile(const char* path, const char* data, size_t length) {
+  int fd;
+  do {
+    fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  bool whole = true;
+  while (length > 0) {
+    const ssize_t written = write(fd, data, length);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      whole = false;
+      break;
+    }
+    data += written;
+    length -= static_cast<size_t>(written);
+  }
+  ::close(fd);
+  return whole;
+}
+
+FILE* openRegularFile(const char* path) {
+  if (path == nullptr) return nullptr;
+  // Opening without blocking: a named pipe with no writer would otherwise
+  // hold the caller until one comes.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* file = fdopen(fd, "r");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file `path` finally names once every symbolic link on its last
+// component is followed; the file itself need not exist.
+Failure followLinks(const std::string& path, std::string* target) {
+  std::string current = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat info {};
+    if (lstat(current.c_str(), &info) != 0) {
+      if (errno == ENOENT) break;  // a new file (or a dangling link's target)
+      return Failure::fromErrno("look at " + current, errno);
+    }
+    if (!S_ISLNK(info.st_mode)) break;
+    std::vector<char> link(PATH_MAX + 1);
+    const ssize_t length = readlink(current.c_str(), link.data(), PATH_MAX);
+    if (length < 0) return Failure::fromErrno("read link " + current, errno);
+    const std::string named(link.data(), static_cast<size_t>(length));
+    current = !named.empty() && named[0] == '/' ? named : folderOf(current) + "/" + named;
+    if (depth == 39) return Failure::fromErrno("follow " + path, ELOOP);
+  }
+  *target = current;
+  return {};
+}
+
+// The process's umask, read without changing it (umask() would, for a
+// moment, for every thread).
+mode_t currentUmask() {
+  FILE* status = std::fopen("/proc/self/status", "re");
+  mode_t mask = 022;
+  if (status == nullptr) return mask;
+  char line[256];
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    unsigned value = 0;
+    if (std::sscanf(line, "Umask: %o", &value) == 1) {
+      mask = static_cast<mode_t>(value);
+      break;
+    }
+  }
+  std::fclose(status);
+  return mask;
+}
+
+Failure writeAll(int fd, std::string_view contents, const std::string& context) {
+  const char* data = contents.data();
+  size_t left = contents.size();
+  while (left > 0) {
+    const ssize_t written = write(fd, data, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return Failure::fromErrno(context, errno);
+    }
+    data += written;
+    left -= static_cast<size_t>(written);
+  }
+  return {};
+}
+
+}  // namespace
+
+Failure writeFileAtomically(const std::string& path, std::string_view contents) {
+  if (path.empty()) return Failure::because("write", "no file name");
+  std::string target;
+  if (Failure failure = followLinks(path, &target)) return failure;
+
+  mode_t mode = 0666 & ~currentUmask();
+  struct stat info {};
+  if (stat(target.c_str(), &info) == 0) {
+    if (!S_ISREG(info.st_mode)) return Failure::because("write " + target, "not a regular file");
+    mode = info.st_mode & 07777;
+  } else if (errno != ENOENT) {
+    return Failure::fromErrno("look at " + target, errno);
+  }
+
+  const std::string folder = folderOf(target);
+  std::string temporary = folder + "/." + nameOf(target) + ".XXXXXX";
+  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return Failure::fromErrno("temporary file in " + folder, errno);
+
+  Failure failure = writeAll(fd, contents, "write " + temporary);
+  if (failure.ok() && fchmod(fd, mode) != 0) failure = Failure::fromErrno("mode of " + temporary, errno);
+  if (failure.ok() && fsync(fd) != 0) failure = Failure::fromErrno("flush " + temporary, errno);
+  if (::close(fd) != 0 && failure.ok()) failure = Failure::fromErrno("close " + temporary, errno);
+  if (failure.ok() && rename(temporary.c_str(), target.c_str()) != 0) {
+    failure = Failure::fromErrno("replace " + target, errno);
+  }
+  if (!failure.ok()) {
+    unlink(temporary.c_str());
+    return failure;
+  }
+  // The rename is durable once the folder is flushed.
+  const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd < 0) return Failure::fromErrno("open folder " + folder, errno);
+  if (fsync(folderFd) != 0 && errno != EINVAL) failure = Failure::fromErrno("flush folder " + folder, errno);
+  ::close(folderFd);
+  return failure;
+}
+
+}  // namespace kw

@@ -1,0 +1,39 @@
+// Files: appending one record with one write, opening a regular file for
+// reading without blocking on a pipe or device, and replacing a file's
+// contents atomically through a temporary beside it.
+//
+// Owns nothing beyond the streams it returns. Any thread may call; two
+// threads writing the same path at once get one of the two contents.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "failure.h"
+
+namespace kw {
+
+// Appends `length` bytes to the file at `path` (created when missing) with
+// one open, one write and one close. False when nothing could be written.
+bool appendToFile(const char* path, const char* data, size_t length);
+
+// Opens a regular file for reading as text; null when it cannot be opened or
+// is not a regular file (a named pipe or a device could block or never end).
+FILE* openRegularFile(const char* path);
+
+// Replaces the contents of the file at `path` with `contents` so that a
+// reader sees the old contents or the new, never a part:
+//  - a symbolic link is followed to the file it names, which is written
+//    (the link stays a link);
+//  - the new contents go to an exclusive temporary created beside that file
+//    with an unpredictable name (never one a planted link could take over),
+//    which gets the file's mode (or, for a new file, 0666 less the umask),
+//    is flushed to disk and renamed over the file; the folder is then
+//    flushed too;
+//  - on any failure the temporary is removed and the file is left as it
+//    was. The Failure says which step failed and why.
+Failure writeFileAtomically(const std::string& path, std::string_view contents);
+
+}  // namespace kw

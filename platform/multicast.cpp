@@ -1,0 +1,160 @@
+// UDP multicast sockets (see multicast.h).
+#include "multicast.h"
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace kw {
+
+namespace {
+
+sockaddr_in anyAddress(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  return address;
+}
+
+std::string portText(int port) { return std::to_string(port & 0xFFFF); }
+
+// Keeps the first failure of a series of steps.
+void note(Failure* first, Failure failure) {
+  if (first != nullptr && first->ok() && !failure.ok()) *first = std::move(failure);
+}
+
+// The group's IPv4 address; false when the text is not a dotted-decimal
+// IPv4 address (the shorthand forms inet_addr took, such as "239.255.42",
+// are refused).
+bool groupAddress(const char* group, in_addr* address) {
+  return group != nullptr && inet_pton(AF_INET, group, address) == 1;
+}
+
+Failure notIpv4(const char* group) {
+  return Failure::because(std::string("group ") + (group != nullptr ? group : ""),
+                          "not an IPv4 address");
+}
+
+// A UDP socket with address reuse, bound to `port` on any local address.
+Socket boundUdpSocket(int port, Failure* failure) {
+  Socket socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+  if (!socket.valid()) {
+    note(failure, Failure::fromErrno("socket for port " + portText(port), errno));
+    return socket;
+  }
+  const int one = 1;
+  if (setsockopt(socket.fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
+    note(failure, Failure::fromErrno("address reuse on port " + portText(port), errno));
+  }
+  const sockaddr_in local = anyAddress(port);
+  if (bind(socket.fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    note(failure, Failure::fromErrno("bind to port " + portText(port), errno));
+  }
+  return socket;
+}
+
+}  // namespace
+
+Socket openMulticastReceiver(const char* group, int port, Failure* failure) {
+  if (failure != nullptr) *failure = Failure();
+  Socket socket = boundUdpSocket(port, failure);
+  if (!socket.valid()) return socket;
+  ip_mreq membership{};
+  if (!groupAddress(group, &membership.imr_multiaddr)) {
+    note(failure, notIpv4(group));
+    return socket;
+  }
+  membership.imr_interface.s_addr = htonl(INADDR_ANY);
+  if (setsockopt(socket.fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) !=
+      0) {
+    note(failure,
+         Failure::fromErrno(std::string("join ") + group + " on port " + portText(port), errno));
+  }
+  return socket;
+}
+
+Socket openMulticastSender(int port, int hops, Failure* failure) {
+  if (failure != nullptr) *failure = Failure();
+  Socket socket = boundUdpSocket(port, failure);
+  if (!socket.valid()) return socket;
+  const int ttl = hops;
+  if (setsockopt(socket.fd(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0) {
+    note(failure, Failure::fromErrno("hop limit " + std::to_string(hops), errno));
+  }
+  return socket;
+}
+
+bool sendDatagram(const Socket& socket, const char* group, int port, const char* data,
+                  size_t length, Failure* failure) {
+  if (failure != nullptr) *failure = Failure();
+  if (!socket.valid()) {
+    note(failure, Failure::because("send", "no socket"));
+    return false;
+  }
+  sockaddr_in destination{};
+  destination.sin_family = AF_INET;
+  destination.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
+  if (!groupAddress(group, &destination.sin_addr)) {
+    note(failure, notIpv4(group));
+    return false;
+  }
+  const ssize_t sent = sendto(socket.fd(), data, length, 0,
+                              reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+  if (sent != static_cast<ssize_t>(length)) {
+    note(failure, Failure::fromErrno(std::string("send to ") + group + " port " + portText(port),
+                                     sent < 0 ? errno : EMSGSIZE));
+    return false;
+  }
+  return true;
+}
+
+ReceiveStatus waitAndReceive(int fd, const WakeEvent& wake, char* buffer, size_t capacity,
+                             size_t* count) {
+  *count = 0;
+  for (;;) {
+    pollfd watched[2] = {{fd, POLLIN, 0}, {wake.fd(), POLLIN, 0}};
+    const int ready = poll(watched, 2, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return ReceiveStatus::Failed;
+    }
+    if (watched[1].revents != 0) return ReceiveStatus::Woken;
+    if (watched[0].revents & (POLLERR | POLLNVAL)) {
+      // Take the pending error off the socket so the next wait does not see it again.
+      int error = 0;
+      socklen_t size = sizeof error;
+      getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+      return ReceiveStatus::Failed;
+    }
+    const ssize_t received = recv(fd, buffer, capacity, MSG_DONTWAIT);
+    if (received >= 0) {
+      *count = static_cast<size_t>(received);
+      return ReceiveStatus::Data;
+    }
+    // Nothing there after all (or interrupted): wait again.
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    return ReceiveStatus::Failed;
+  }
+}
+
+bool onlyLoopbackNetwork() {
+  struct if_nameindex* names = if_nameindex();
+  if (names == nullptr) return false;
+  bool onlyLoopback = true;
+  for (const struct if_nameindex* entry = names; entry->if_index != 0; ++entry) {
+    if (std::strcmp(entry->if_name, "lo") != 0) onlyLoopback = false;
+  }
+  if_freenameindex(names);
+  return onlyLoopback;
+}
+
+}  // namespace kw

@@ -1,0 +1,54 @@
+// UDP multicast: a socket joined to a group as a receiver, a socket that
+// sends to groups, one send, and one wait for a datagram or a wake-up.
+//
+// Every set-up step is checked; the first one that fails is given back as a
+// Failure with its reason ("join 239.1.2.3 on port 5000: No such device",
+// "group 239.255.42: not an IPv4 address"). A step failing after the socket
+// was made does not undo it: the socket is still returned, and the caller
+// decides whether to go on with it.
+//
+// Owns nothing beyond the Sockets it returns. Any thread may call; one
+// thread at a time uses a given socket.
+#pragma once
+
+#include <cstddef>
+
+#include "failure.h"
+#include "socket.h"
+#include "wake_event.h"
+
+namespace kw {
+
+// A UDP socket bound to `port` (low 16 bits) on any local address, with
+// address reuse so that every listener on this machine gets each datagram,
+// joined as a receiver to `group` (dotted decimal) on the default interface.
+// An invalid Socket when no socket could be made at all. *failure (when not
+// null) gets the first step that failed, or success.
+Socket openMulticastReceiver(const char* group, int port, Failure* failure);
+
+// A UDP socket bound to `port` on any local address with address reuse,
+// whose multicast datagrams travel at most `hops` hops. An invalid Socket
+// when no socket could be made; *failure as above.
+Socket openMulticastSender(int port, int hops, Failure* failure = nullptr);
+
+// Sends `length` bytes to `group`:`port`. False when the group is not an
+// IPv4 address or the send failed; *failure (when not null) says which.
+bool sendDatagram(const Socket& socket, const char* group, int port, const char* data,
+                  size_t length, Failure* failure = nullptr);
+
+enum class ReceiveStatus {
+  Data,    // a datagram was received; *count holds its length
+  Woken,   // the wake event was signalled
+  Failed,  // the receive failed; nothing was stored
+};
+
+// Waits until a datagram arrives on `socket` or `wake` is signalled, then
+// receives at most `capacity` bytes into `buffer`. A socket of kNoSocket is
+// never readable: the call then waits for the wake event alone.
+ReceiveStatus waitAndReceive(int socket, const WakeEvent& wake, char* buffer, size_t capacity,
+                             size_t* count);
+
+// True when the calling process sees no network interface but loopback.
+bool onlyLoopbackNetwork();
+
+}  // namespace kw

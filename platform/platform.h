@@ -1,0 +1,28 @@
+// The platform layer: the only code that calls the operating system or the
+// C runtime's environment directly. The feed, the sniffer, the map-to-pixel
+// block and the beacon use these services, one header per service:
+//  - clock.h: the clock, `_timeb`/`_ftime`, Sleep;
+//  - calendar.h, local_time.h: calendar conversions and the cached local
+//    time of the packet parser;
+//  - semaphore_lock.h, thread.h, process.h: locking, threads, trace numbers;
+//  - socket.h, multicast.h, wake_event.h: UDP multicast receiving and
+//    sending, and waking a thread blocked on a socket;
+//  - files.h: appending, reading regular files, atomic replacement;
+//  - stop_signal.h: SIGINT/SIGTERM as a request to stop;
+//  - failure.h: the failure-with-reason type every fallible call returns.
+// This header includes them all, for code that uses several.
+#pragma once
+
+#include "calendar.h"
+#include "clock.h"
+#include "failure.h"
+#include "files.h"
+#include "local_time.h"
+#include "multicast.h"
+#include "process.h"
+#include "semaphore_lock.h"
+#include "socket.h"
+#include "stop_signal.h"
+#include "thread.h"
+#include "thread_annotations.h"
+#include "wake_event.h"

@@ -1,0 +1,40 @@
+// StopSignal: Ctrl-C (SIGINT) and SIGTERM as a request to end the program.
+// The handler only records which signal came; the program's loop looks at
+// requested() and leaves cleanly.
+//
+// Two ways of installing:
+//  - StopSignal::Repeat::Keep: every further signal only records again
+//    (nmea_beacon: the packet in hand is still sent);
+//  - StopSignal::Repeat::EndProcess: the handler is taken for one signal
+//    (SA_RESETHAND), so a second Ctrl-C ends the process the default way
+//    should the program hang while closing (flowhost).
+// No SA_RESTART: a blocking call in progress on the receiving thread ends
+// with EINTR.
+//
+// Owns the process's handlers of the two signals once installed.
+// Thread safety: install() once, early, on the main thread; the rest from
+// any thread. The signal may be taken by any thread of the process.
+#pragma once
+
+#include <chrono>
+
+#include "failure.h"
+
+namespace kw {
+
+class StopSignal {
+ public:
+  enum class Repeat { Keep, EndProcess };
+
+  // Installs the handler for SIGINT and SIGTERM; the reason when the system
+  // refused.
+  static Failure install(Repeat repeat);
+  static bool requested();
+  // The signal that asked to stop, 0 when none did.
+  static int signalNumber();
+  // Sleeps until `deadline` (steady clock); returns early when a signal
+  // arrives.
+  static void sleepUntil(std::chrono::steady_clock::time_point deadline);
+};
+
+}  // namespace kw

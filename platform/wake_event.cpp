@@ -1,0 +1,33 @@
+// The wake-up event, an eventfd (see wake_event.h).
+#include "wake_event.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+namespace kw {
+
+Failure WakeEvent::open() {
+  if (fd_ >= 0) return {};
+  fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (fd_ < 0) return Failure::fromErrno("wake-up event", errno);
+  return {};
+}
+
+void WakeEvent::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+void WakeEvent::signal() {
+  if (fd_ < 0) return;
+  const uint64_t one = 1;
+  ssize_t written;
+  do {
+    written = write(fd_, &one, sizeof one);
+  } while (written < 0 && errno == EINTR);
+}
+
+}  // namespace kw
