@@ -66,8 +66,13 @@ void kw_multicast_recv::run(int) {
   if (runThread_cb_handle_.running()) return;
   openSocket();
   stopping_.store(false);
-  if (!wake_.open().ok() ||
-      !runThread_cb_handle_.start(&kw_multicast_recv::threadEntry, this)) {
+  const kw::Failure wake = wake_.open();
+  if (wake && setupFailure_.empty()) {
+    setupFailure_ = wake.text();
+    olog->printf("kw_multicast_recv::openSocket() %p %s\n", static_cast<void*>(this),
+                 wake.c_str());
+  }
+  if (wake || !runThread_cb_handle_.start(&kw_multicast_recv::threadEntry, this)) {
     // No thread: the receiver stays stopped and keeps no socket.
     socket_.close();
     wake_.close();
