@@ -12,13 +12,16 @@ namespace {
 using kw_beacon::CommandLine;
 using kw_beacon::Parsed;
 
-// Parses `args` (without the program name).
-Parsed parse(std::vector<std::string> args, CommandLine* line, std::string* message) {
-  args.insert(args.begin(), "nmea_beacon");
+// Parses `args` (without the program name). The texts *line points into
+// stay until the next call.
+Parsed parse(const std::vector<std::string>& args, CommandLine* line, std::string* message) {
+  static std::vector<std::string> kept;
+  kept = args;
+  kept.insert(kept.begin(), "nmea_beacon");
   std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
+  for (std::string& arg : kept) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  return kw_beacon::parseCommandLine(static_cast<int>(args.size()), argv.data(), line, message);
+  return kw_beacon::parseCommandLine(static_cast<int>(kept.size()), argv.data(), line, message);
 }
 
 TEST(BeaconCommandLine, PortIsANumberFrom1To65535) {
