@@ -178,10 +178,6 @@ JLinkObj* JGraph::link(JModuleObj* source, int output, JModuleObj* target, int i
     fail(error, "the link would close a cycle");
     return nullptr;
   }
-  if (chainBlocks(source, false) + chainBlocks(target, true) > kMaxChainBlocks) {
-    fail(error, chainText());
-    return nullptr;
-  }
   if (!source->outputAllowed(output)) {
     fail(error, std::string(source->className()) + " refuses a link on output " +
                     std::to_string(output));
@@ -192,48 +188,22 @@ JLinkObj* JGraph::link(JModuleObj* source, int output, JModuleObj* target, int i
                     std::to_string(input));
     return nullptr;
   }
-  links_.push_back(std::make_unique<JLinkObj>(source, output, target, input));
-  JLinkObj* made = links_.back().get();
-  source->outputLinks_.push_back(made);
-  source->outputsStale_ = true;
-  target->inputLinks_.push_back(made);
-  return made;
-}
-
-// Longest path by a walk in post order with the answers kept, without
-// recursion: a chain may be as long as the graph.
-int JGraph::chainBlocks(const JModuleObj* block, bool forward) {
-  std::unordered_map<const JModuleObj*, int> blocksFrom;
-  std::vector<std::pair<const JModuleObj*, size_t>> stack{{block, 0}};
-  auto next = [forward](const JModuleObj* b, size_t i) -> const JModuleObj* {
-    const std::vector<JLinkObj*>& links = forward ? b->outputLinks_ : b->inputLinks_;
-    if (i >= links.size()) return nullptr;
-    return forward ? links[i]->target() : links[i]->source();
-  };
-  while (!stack.empty()) {
-    auto& [current, i] = stack.back();
-    const JModuleObj* neighbour = next(current, i);
-    if (neighbour != nullptr) {
-      ++i;
-      if (blocksFrom.count(neighbour) == 0) stack.emplace_back(neighbour, 0);
-      continue;
-    }
-    int most = 0;
-    const std::vector<JLinkObj*>& links = forward ? current->outputLinks_ : current->inputLinks_;
-    for (const JLinkObj* link : links) {
-      const auto found = blocksFrom.find(forward ? link->target() : link->source());
-      if (found != blocksFrom.end()) most = std::max(most, found->second);
-    }
-    blocksFrom[current] = most + 1;
-    stack.pop_back();
+  JLinkObj* made = makeLink(source, output, target, input);
+  if (!checkEvaluation(error)) {
+    takeBackLinks(links_.size() - 1);
+    return nullptr;
   }
-  return blocksFrom[block];
+  return made;
 }
 
 // Kahn's order over the whole graph: a block whose inputs never all come
 // from ordered blocks is on a cycle; the longest chain ending at a block is
-// one more than the longest ending at any of its sources.
-bool JGraph::checkChains(std::string* error) const {
+// one more than the longest ending at any of its sources. Then, in the
+// reverse order, the links one announcement of all of a block's outputs
+// can run through, taking each engine to announce all of its outputs in
+// turn: one for each link of the block plus what its target's announcement
+// runs through (counted up to just past the bound).
+bool JGraph::checkEvaluation(std::string* error) const {
   std::unordered_map<const JModuleObj*, size_t> position;
   position.reserve(blocks_.size());
   for (size_t i = 0; i < blocks_.size(); ++i) position[blocks_[i].block.get()] = i;
@@ -244,11 +214,12 @@ bool JGraph::checkChains(std::string* error) const {
     waiting[i] = blocks_[i].block->inputLinks_.size();
     if (waiting[i] == 0) ready.push_back(i);
   }
-  size_t ordered = 0;
+  std::vector<size_t> order;
+  order.reserve(blocks_.size());
   while (!ready.empty()) {
     const size_t i = ready.back();
     ready.pop_back();
-    ++ordered;
+    order.push_back(i);
     if (chain[i] > kMaxChainBlocks) {
       fail(error, chainText());
       return false;
@@ -259,9 +230,23 @@ bool JGraph::checkChains(std::string* error) const {
       if (--waiting[t] == 0) ready.push_back(t);
     }
   }
-  if (ordered != blocks_.size()) {
+  if (order.size() != blocks_.size()) {
     fail(error, "the links would close a cycle");
     return false;
+  }
+  std::vector<long long> runs(blocks_.size(), 0);
+  for (size_t k = order.size(); k-- > 0;) {
+    const size_t i = order[k];
+    long long total = 0;
+    for (const JLinkObj* link : blocks_[i].block->outputLinks_) {
+      total += 1 + runs[position.at(link->target())];
+      if (total > kMaxAnnouncementLinks) {
+        fail(error, "the links would let one announcement run through more than " +
+                        std::to_string(kMaxAnnouncementLinks) + " links");
+        return false;
+      }
+    }
+    runs[i] = total;
   }
   return true;
 }
@@ -275,6 +260,18 @@ JLinkObj* JGraph::makeLink(JModuleObj* source, int output, JModuleObj* target, i
   return made;
 }
 
+// The links from `first` on are the last of the graph's list and of each
+// block's two lists, so taking them back from the end undoes them exactly.
+void JGraph::takeBackLinks(size_t first) {
+  while (links_.size() > first) {
+    JLinkObj* link = links_.back().get();
+    link->source()->outputLinks_.pop_back();
+    link->source()->outputsStale_ = true;
+    link->target()->inputLinks_.pop_back();
+    links_.pop_back();
+  }
+}
+
 bool JGraph::linkAll(const std::vector<LinkRequest>& requests, std::string* error,
                      size_t* refused) {
   LinkKeys existing;
@@ -283,22 +280,11 @@ bool JGraph::linkAll(const std::vector<LinkRequest>& requests, std::string* erro
     existing.insert(LinkKey{link->source(), link->output(), link->target(), link->input()});
   }
   const size_t before = links_.size();
-  // Links made here are the last of the graph's list and of each block's
-  // two lists, so taking them back from the end undoes them exactly.
-  auto undo = [this, before] {
-    while (links_.size() > before) {
-      JLinkObj* link = links_.back().get();
-      link->source()->outputLinks_.pop_back();
-      link->source()->outputsStale_ = true;
-      link->target()->inputLinks_.pop_back();
-      links_.pop_back();
-    }
-  };
   for (size_t i = 0; i < requests.size(); ++i) {
     const LinkRequest& r = requests[i];
     const std::string reason = refusal(this, r, existing);
     if (!reason.empty()) {
-      undo();
+      takeBackLinks(before);
       fail(error, reason);
       if (refused != nullptr) *refused = i;
       return false;
@@ -306,8 +292,8 @@ bool JGraph::linkAll(const std::vector<LinkRequest>& requests, std::string* erro
     existing.insert(LinkKey{r.source, r.output, r.target, r.input});
     makeLink(r.source, r.output, r.target, r.input);
   }
-  if (!checkChains(error)) {
-    undo();
+  if (!checkEvaluation(error)) {
+    takeBackLinks(before);
     if (refused != nullptr) *refused = requests.size();
     return false;
   }

@@ -202,6 +202,48 @@ TEST_F(HostileDocumentTest, ChainsAreCheckedOnceAndBounded) {
   }
 }
 
+TEST_F(HostileDocumentTest, AnnouncementsThatMultiplyAreRefused) {
+  // Layers of two relays, each linked to both of the next layer: one value
+  // into the first layer would reach the last 2^layers times.
+  auto lattice = [](int layers) {
+    std::string text = R"({"blocks": [)";
+    for (int i = 0; i < 2 * layers; ++i) {
+      text += (i > 0 ? "," : "") + std::string(R"({"id":)") + std::to_string(i) +
+              R"(,"class":"RelayObj"})";
+    }
+    text += R"(], "links": [)";
+    bool first = true;
+    for (int layer = 0; layer + 1 < layers; ++layer) {
+      for (int from = 2 * layer; from < 2 * layer + 2; ++from) {
+        for (int to = 2 * layer + 2; to < 2 * layer + 4; ++to) {
+          text += (first ? "" : ",") + std::string(R"({"from":)") + std::to_string(from) +
+                  R"(,"output":0,"to":)" + std::to_string(to) + R"(,"input":0})";
+          first = false;
+        }
+      }
+    }
+    return text + "]}";
+  };
+  std::string error;
+  // 2 + 4 + ... + 2^15 = 65534 links from a first-layer relay: within the
+  // bound.
+  auto graph = JDocument::fromText(lattice(16), &error);
+  ASSERT_NE(graph, nullptr) << error;
+  EXPECT_EQ(timedLoad(lattice(17), &error), nullptr);
+  EXPECT_EQ(error, "links: the links would let one announcement run through more than 100000 links");
+  EXPECT_EQ(timedLoad(lattice(400), &error), nullptr);
+  EXPECT_NE(error.find("more than 100000 links"), std::string::npos) << error;
+  EXPECT_LT(seconds_, kGenerousSeconds);
+  // One link at a time: a source in front of one first-layer relay runs
+  // through 65535 links; in front of both, through twice that.
+  auto* source = new JSourceObj();
+  graph->add(source);
+  ASSERT_NE(graph->link(source, 0, graph->block(0), 0, &error), nullptr) << error;
+  EXPECT_EQ(graph->link(source, 0, graph->block(1), 0, &error), nullptr);
+  EXPECT_EQ(error, "the links would let one announcement run through more than 100000 links");
+  EXPECT_EQ(graph->linkCount(), 4 * 15 + 1);
+}
+
 TEST_F(HostileDocumentTest, CyclesAndRefusedLinksLeaveNoLinkBehind) {
   const std::string blocks =
       R"({"blocks": [{"id": 1, "class": "RelayObj"}, {"id": 2, "class": "RelayObj"},
