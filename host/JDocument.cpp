@@ -323,7 +323,7 @@ std::string JDocument::toText(const JGraph& graph) {
 
 bool JDocument::checkText(const std::string& text, std::string* error) {
   if (text.size() > kMaxBytes) {
-    fail(error, "document is larger than 16 MiB");
+    fail(error, "document is larger than " + std::to_string(kMaxBytes >> 20) + " MiB");
     return false;
   }
   const size_t nul = text.find('\0');
@@ -452,7 +452,8 @@ bool JDocument::readText(const std::string& path, std::string* text, std::string
     return false;
   }
   if (size > kMaxFileSize) {
-    fail(error, "document '" + path + "' is larger than 16 MiB");
+    fail(error, "document '" + path + "' is larger than " + std::to_string(kMaxFileSize >> 20) +
+                    " MiB");
     return false;
   }
   std::ifstream in(path, std::ios::binary);

@@ -18,7 +18,7 @@
 //
 // Reading never crashes on a bad document: anything malformed (bad JSON, a
 // missing or mistyped field, an unknown class, a duplicate or unknown id, a
-// refused link, a text over 16 MiB, arrays and objects nested deeper than
+// refused link, a text over 4 MiB, arrays and objects nested deeper than
 // kMaxDepth, a NUL byte anywhere, links that make a cycle or a chain through
 // more than JGraph::kMaxChainBlocks blocks) gives no graph and a one-line
 // reason. Reading takes time and memory in proportion to the text, whatever
@@ -36,9 +36,10 @@ class JGraph;
 
 class J_EXPORT JDocument {
  public:
-  // The largest document text, and the deepest nesting of JSON arrays and
-  // objects in it (a document itself needs five levels).
-  static constexpr std::size_t kMaxBytes = 16u * 1024u * 1024u;
+  // The largest document text (thousands of blocks; reading one takes up
+  // to about 40 bytes of memory per byte of text), and the deepest nesting
+  // of JSON arrays and objects in it (a document itself needs five levels).
+  static constexpr std::size_t kMaxBytes = 4u * 1024u * 1024u;
   static constexpr int kMaxDepth = 32;
 
   // Checks what must hold before any JSON reader sees a document text: at
@@ -56,7 +57,7 @@ class J_EXPORT JDocument {
   // it, so a failed write leaves an existing document whole).
   static bool save(const JGraph& graph, const std::string& path, std::string* error = nullptr);
   static std::unique_ptr<JGraph> load(const std::string& path, std::string* error = nullptr);
-  // The text of a document file of at most 16 MiB; false with a reason when
+  // The text of a document file of at most kMaxBytes; false with a reason when
   // it is missing, not a regular file, too large or unreadable.
   static bool readText(const std::string& path, std::string* text, std::string* error = nullptr);
 };

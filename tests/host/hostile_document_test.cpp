@@ -109,7 +109,7 @@ TEST_F(HostileDocumentTest, SizeIsBoundedForTextsAsForFiles) {
   EXPECT_NE(JDocument::fromText(text, &error), nullptr) << error;
   text.insert(text.size() - 2, "x");
   EXPECT_EQ(JDocument::fromText(text, &error), nullptr);
-  EXPECT_EQ(error, "document is larger than 16 MiB");
+  EXPECT_EQ(error, "document is larger than 4 MiB");
 }
 
 TEST_F(HostileDocumentTest, WideObjectsAndLongListsLoadInProportionalTime) {
