@@ -226,6 +226,10 @@ JModuleObj* readBlock(const ReadJson& item, size_t index, JGraph& graph,
                     "' holds a NUL byte");
     return nullptr;
   }
+  if (!JClassRegistry::contains(item["class"].get_ref<const std::string&>())) {
+    fail(error, where + ": unknown module class '" + shown(item["class"].get<std::string>()) + "'");
+    return nullptr;
+  }
   JDictionary dictionary;
   if (item.contains("entries")) {
     const ReadJson& entries = item["entries"];

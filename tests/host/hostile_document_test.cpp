@@ -310,6 +310,9 @@ TEST_F(HostileDocumentTest, NulBytesAreRefusedWherever) {
        "block 0: entry 'label' holds a text with a NUL byte"},
       {R"({"blocks": [{"id": 1, "class": "JSourceObj", "entries": {"out\u0000puts": 2}}]})",
        "block 0: entry name 'out\\x00puts' holds a NUL byte"},
+      // Not a NUL, but a message stays on one line whatever a text holds.
+      {R"({"blocks": [{"id": 1, "class": "JSource\r\nObj"}]})",
+       "block 0: unknown module class 'JSource\\x0d\\x0aObj'"},
       // Not a NUL, but a message stays on one line whatever a key holds.
       {R"({"blocks": [{"id": 1, "class": "JSourceObj", "entries": {"a\nb": null}}]})",
        "block 0: entry 'a\\x0ab' has a value that is not an integer, a real or a text"},
