@@ -9,6 +9,7 @@
 
 #include "JClassRegistry.h"
 #include "JDictionary.h"
+#include "JFailure.h"
 #include "JGraph.h"
 #include "JLinkObj.h"
 #include "JModuleObj.h"
@@ -22,9 +23,7 @@ constexpr const char* kDocumentName = "jhost graph";
 constexpr int kVersion = 1;
 constexpr std::uintmax_t kMaxFileSize = 16u * 1024u * 1024u;
 
-void fail(std::string* error, const std::string& reason) {
-  if (error != nullptr) *error = reason;
-}
+using jhost::fail;
 
 // UTF-8 as RFC 3629 defines it: no overlong forms, no surrogates, nothing
 // beyond U+10FFFF. Only such text is written as a JSON string.
@@ -165,7 +164,8 @@ bool integerField(const Json& object, const char* key, long long low, long long 
 
 // Makes one block from its JSON form and adds it to `graph`.
 JModuleObj* readBlock(const Json& item, size_t index, JGraph& graph,
-                      std::map<long long, JModuleObj*>& byId, std::string* error) {
+                      std::map<long long, JModuleObj*>& byId, const JDocument::EntryHook& onRead,
+                      std::string* error) {
   const std::string where = "block " + std::to_string(index);
   long long id = 0;
   if (!item.is_object() || !integerField(item, "id", LLONG_MIN, LLONG_MAX, &id)) {
@@ -180,6 +180,7 @@ JModuleObj* readBlock(const Json& item, size_t index, JGraph& graph,
     fail(error, where + ": needs a text \"class\"");
     return nullptr;
   }
+  const std::string className = item["class"].get<std::string>();
   JDictionary dictionary;
   if (item.contains("entries")) {
     const Json& entries = item["entries"];
@@ -193,11 +194,12 @@ JModuleObj* readBlock(const Json& item, size_t index, JGraph& graph,
         fail(error, where + ": entry '" + key + "' has a value that is not an integer, a real or a text");
         return nullptr;
       }
+      if (onRead) onRead(JDocument::EntryPlace{index, id, className}, entry);
       dictionary.add(entry);
     }
   }
   std::string reason;
-  JModuleObj* block = graph.create(item["class"].get<std::string>().c_str(), &reason);
+  JModuleObj* block = graph.create(className.c_str(), &reason);
   if (block == nullptr) {
     fail(error, where + ": " + reason);
     return nullptr;
@@ -235,7 +237,7 @@ bool readLink(const Json& item, size_t index, JGraph& graph,
 
 }  // namespace
 
-std::string JDocument::toText(const JGraph& graph) {
+std::string JDocument::toText(const JGraph& graph, const EntryHook& onWrite) {
   Json root;
   root["document"] = kDocumentName;
   root["version"] = kVersion;
@@ -244,11 +246,15 @@ std::string JDocument::toText(const JGraph& graph) {
     JModuleObj* block = graph.block(i);
     JOutputStream stream;
     block->writeContent(stream);
+    const std::string className = block->className() != nullptr ? block->className() : "";
     Json entries = Json::object();
-    for (const JEntry& entry : stream.entries()) entries[entry.key] = entryToJson(entry);
+    for (JEntry entry : stream.entries()) {
+      if (onWrite) onWrite(EntryPlace{static_cast<std::size_t>(i), i + 1, className}, entry);
+      entries[entry.key] = entryToJson(entry);
+    }
     Json item;
     item["id"] = i + 1;
-    item["class"] = block->className() != nullptr ? block->className() : "";
+    item["class"] = className;
     item["entries"] = std::move(entries);
     blocks.push_back(std::move(item));
   }
@@ -267,7 +273,8 @@ std::string JDocument::toText(const JGraph& graph) {
   return root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, std::string* error) {
+std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, std::string* error,
+                                            const EntryHook& onRead) {
   Json root;
   try {
     root = Json::parse(text);
@@ -297,7 +304,7 @@ std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, std::string
   std::map<long long, JModuleObj*> byId;
   const Json& blocks = root["blocks"];
   for (size_t i = 0; i < blocks.size(); ++i) {
-    if (readBlock(blocks[i], i, *graph, byId, error) == nullptr) return nullptr;
+    if (readBlock(blocks[i], i, *graph, byId, onRead, error) == nullptr) return nullptr;
   }
   if (root.contains("links")) {
     const Json& links = root["links"];
