@@ -209,8 +209,8 @@ bool FlowRunner::prepareTrack(Run& run) {
   }
   JOutputStream stored;
   map->writeContent(stored);
-  run.track.setMap(storedInteger(stored, "pixel_width", 1), storedInteger(stored, "pixel_height", 1),
-                   storedText(stored, "map_name"));
+  run.track.setMap(storedInteger(stored, "pixel_width", 1),
+                   storedInteger(stored, "pixel_height", 1), storedText(stored, "map_name"));
   if (!folderExists(run.options.trackFile)) {
     return refuse("cannot write the track picture '" + run.options.trackFile + "': no such folder");
   }

@@ -71,7 +71,8 @@ NodeTable::NodeTable(const JGraph& graph) {
     ++sniffers_;
     // A document may store a larger count than the sniffer keeps nodes; the
     // extra groups hold no node, and the table shows no more.
-    const int groups = std::clamp(Sniffer::nodeOf(block->ogm), 0, static_cast<int>(Sniffer::kMaxNodes));
+    const int groups =
+        std::clamp(Sniffer::nodeOf(block->ogm), 0, static_cast<int>(Sniffer::kMaxNodes));
     for (int i = 0; i < groups; ++i) nodes_.push_back(Node{block, b, i});
   }
   for (int b = 0; b < graph.blockCount(); ++b) {
