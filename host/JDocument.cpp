@@ -11,6 +11,7 @@
 
 #include "JClassRegistry.h"
 #include "JDictionary.h"
+#include "JFailure.h"
 #include "JGraph.h"
 #include "JLinkObj.h"
 #include "JModuleObj.h"
@@ -28,9 +29,7 @@ constexpr const char* kDocumentName = "jhost graph";
 constexpr int kVersion = 1;
 constexpr std::uintmax_t kMaxFileSize = JDocument::kMaxBytes;
 
-void fail(std::string* error, const std::string& reason) {
-  if (error != nullptr) *error = reason;
-}
+using jhost::fail;
 
 // A text from a document as a message shows it: on one line, with control
 // bytes as \xNN, and long texts cut.
@@ -204,7 +203,8 @@ bool integerField(const ReadJson& object, const char* key, long long low, long l
 
 // Makes one block from its JSON form and adds it to `graph`.
 JModuleObj* readBlock(const ReadJson& item, size_t index, JGraph& graph,
-                      std::map<long long, JModuleObj*>& byId, std::string* error) {
+                      std::map<long long, JModuleObj*>& byId, const JDocument::EntryHook& onRead,
+                      std::string* error) {
   const std::string where = "block " + std::to_string(index);
   long long id = 0;
   if (!item.is_object() || !integerField(item, "id", LLONG_MIN, LLONG_MAX, &id)) {
@@ -221,6 +221,7 @@ JModuleObj* readBlock(const ReadJson& item, size_t index, JGraph& graph,
   }
   // The class name and the texts reach the blocks as C texts, which a NUL
   // byte would cut short.
+  const std::string className = item["class"].get<std::string>();
   if (hasNul(item["class"].get_ref<const std::string&>())) {
     fail(error, where + ": class name '" + shown(item["class"].get<std::string>()) +
                     "' holds a NUL byte");
@@ -252,11 +253,12 @@ JModuleObj* readBlock(const ReadJson& item, size_t index, JGraph& graph,
                         "' has a value that is not an integer, a real or a text");
         return nullptr;
       }
+      if (onRead) onRead(JDocument::EntryPlace{index, id, className}, entry);
       dictionary.add(entry);
     }
   }
   std::string reason;
-  JModuleObj* block = graph.create(item["class"].get<std::string>().c_str(), &reason);
+  JModuleObj* block = graph.create(className.c_str(), &reason);
   if (block == nullptr) {
     fail(error, where + ": " + reason);
     return nullptr;
@@ -291,7 +293,7 @@ bool readLink(const ReadJson& item, size_t index, const std::map<long long, JMod
 
 }  // namespace
 
-std::string JDocument::toText(const JGraph& graph) {
+std::string JDocument::toText(const JGraph& graph, const EntryHook& onWrite) {
   Json root;
   root["document"] = kDocumentName;
   root["version"] = kVersion;
@@ -300,11 +302,15 @@ std::string JDocument::toText(const JGraph& graph) {
     JModuleObj* block = graph.block(i);
     JOutputStream stream;
     block->writeContent(stream);
+    const std::string className = block->className() != nullptr ? block->className() : "";
     Json entries = Json::object();
-    for (const JEntry& entry : stream.entries()) entries[entry.key] = entryToJson(entry);
+    for (JEntry entry : stream.entries()) {
+      if (onWrite) onWrite(EntryPlace{static_cast<std::size_t>(i), i + 1, className}, entry);
+      entries[entry.key] = entryToJson(entry);
+    }
     Json item;
     item["id"] = i + 1;
-    item["class"] = block->className() != nullptr ? block->className() : "";
+    item["class"] = className;
     item["entries"] = std::move(entries);
     blocks.push_back(std::move(item));
   }
@@ -359,7 +365,8 @@ bool JDocument::checkText(const std::string& text, std::string* error) {
   return true;
 }
 
-std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, std::string* error) {
+std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, std::string* error,
+                                            const EntryHook& onRead) {
   if (!checkText(text, error)) return nullptr;
   ReadJson root;
   try {
@@ -390,7 +397,7 @@ std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, std::string
   std::map<long long, JModuleObj*> byId;
   const ReadJson& blocks = root["blocks"];
   for (size_t i = 0; i < blocks.size(); ++i) {
-    if (readBlock(blocks[i], i, *graph, byId, error) == nullptr) return nullptr;
+    if (readBlock(blocks[i], i, *graph, byId, onRead, error) == nullptr) return nullptr;
   }
   if (root.contains("links")) {
     const ReadJson& links = root["links"];

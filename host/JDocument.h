@@ -23,13 +23,20 @@
 // more than JGraph::kMaxChainBlocks blocks) gives no graph and a one-line
 // reason. Reading takes time and memory in proportion to the text, whatever
 // its shape.
+//
+// A caller that keeps entries in a form of its own (a program that stores
+// file names relative to the document, say) passes an entry hook: it sees,
+// and may change, each entry as it passes between a block and the text, so
+// that this file stays the only reader and writer of the format.
 // Thread safety: host's thread only.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "JEntry.h"
 #include "JExport.h"
 
 class JGraph;
@@ -49,9 +56,22 @@ class J_EXPORT JDocument {
   // document's JSON itself should call it too.
   static bool checkText(const std::string& text, std::string* error = nullptr);
 
-  static std::string toText(const JGraph& graph);
-  // A new graph, or null with a reason in `error`.
-  static std::unique_ptr<JGraph> fromText(const std::string& text, std::string* error = nullptr);
+
+  // Where an entry sits: its block's position in the document's block list
+  // (0 first, the graph's order), the block's id there and its class name.
+  struct EntryPlace {
+    std::size_t block;
+    long long id;
+    std::string className;
+  };
+  using EntryHook = std::function<void(const EntryPlace& place, JEntry& entry)>;
+
+  // `onWrite` sees each entry a block wrote before it goes into the text.
+  static std::string toText(const JGraph& graph, const EntryHook& onWrite = {});
+  // A new graph, or null with a reason in `error`. `onRead` sees each entry
+  // read from the text before its block is restored with it.
+  static std::unique_ptr<JGraph> fromText(const std::string& text, std::string* error = nullptr,
+                                          const EntryHook& onRead = {});
 
   // Writes the document to `path` (through a temporary file that replaces
   // it, so a failed write leaves an existing document whole).

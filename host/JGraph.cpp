@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "JClassRegistry.h"
+#include "JFailure.h"
 #include "JGraphics.h"
 #include "JLinkObj.h"
 #include "JModuleObj.h"
@@ -12,9 +13,7 @@
 
 namespace {
 
-void fail(std::string* error, const std::string& reason) {
-  if (error != nullptr) *error = reason;
-}
+using jhost::fail;
 
 std::string portText(const char* kind, int index, const JModuleObj* block, int count) {
   return std::string(kind) + " " + std::to_string(index) + " does not exist on " +

@@ -6,6 +6,8 @@
 #include <climits>
 #include <cmath>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "JAddObj.h"
 #include "JDictionary.h"
@@ -199,6 +201,43 @@ TEST_F(DocumentTest, GraphWithLinksRoundTrips) {
   EXPECT_EQ(first->target(), loaded->block(2));
   EXPECT_EQ(first->input(), 0);
   EXPECT_FALSE(loaded->isStarted(loaded->block(0)));
+}
+
+TEST_F(DocumentTest, EntryHooksSeeEachEntryInItsPlaceAndMayChangeIt) {
+  JGraph graph;
+  graph.add(new JSourceObj(1));
+  auto* stored = new StoredObj();
+  stored->count = 5;
+  stored->name = JString("as the block has it");
+  graph.add(stored);
+
+  std::vector<std::string> seen;
+  const std::string text =
+      JDocument::toText(graph, [&seen](const JDocument::EntryPlace& place, JEntry& entry) {
+        if (entry.key != "name") return;
+        seen.push_back(std::to_string(place.block) + "/" + std::to_string(place.id) + "/" +
+                       place.className);
+        entry.text = JString("as written");
+      });
+  EXPECT_EQ(seen, std::vector<std::string>{"1/2/StoredObj"});
+  EXPECT_NE(text.find("\"name\": \"as written\""), std::string::npos) << text;
+
+  seen.clear();
+  std::string error;
+  auto loaded = JDocument::fromText(
+      text, &error, [&seen](const JDocument::EntryPlace& place, JEntry& entry) {
+        if (entry.key != "count") return;
+        seen.push_back(std::to_string(place.block) + "/" + std::to_string(place.id) + "/" +
+                       place.className);
+        entry.integer = 42;
+      });
+  ASSERT_NE(loaded, nullptr) << error;
+  EXPECT_EQ(seen, std::vector<std::string>{"1/2/StoredObj"});
+  auto* back = dynamic_cast<StoredObj*>(loaded->block(1));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->count, 42);  // the block was restored with the changed entry
+  EXPECT_STREQ(static_cast<char*>(back->name), "as written");
+  EXPECT_EQ(stored->count, 5);  // writing changed the text, not the block
 }
 
 TEST_F(DocumentTest, MalformedDocumentsAreRefusedWithAReason) {
