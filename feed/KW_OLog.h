@@ -35,6 +35,7 @@
 #include <cstdio>
 
 #include "semaphore_lock.h"
+#include "trace_settings.h"
 
 class KW_OLog {
  public:
@@ -80,7 +81,7 @@ class KW_OLog {
   char fileName_[kNameSize] KW_GUARDED_BY(lock_) = {};  // as formatted by open
   std::atomic<int32_t> opened_{0};                      // 1 while lines are accepted
   int32_t fresh_ KW_GUARDED_BY(lock_) = 1;              // 1: the next successful open truncates
-  std::atomic<uint64_t> limitBytes_{64ull * 1024 * 1024};  // rotate past this size; 0: never
+  std::atomic<uint64_t> limitBytes_{kw::kDefaultTraceLimitBytes};  // rotate past this; 0: never
   bool reported_ KW_GUARDED_BY(lock_) = false;          // a refusal or bad setting was shown
   kw::Semaphore lock_;                                  // serialises the writing of one line
 };

@@ -35,20 +35,15 @@ bool appendToFile(const char* path, const char* data, size_t length) {
 
 namespace {
 
-// What a file that is not a regular one is, for a message.
-const char* kindOf(mode_t mode) {
-  if (S_ISLNK(mode)) return "a symbolic link";
-  if (S_ISFIFO(mode)) return "a named pipe";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a regular file";
-}
-
+// "logFile.txt: a named pipe, not a regular file".
 Failure notRegular(const char* path, mode_t mode) {
-  std::string reason = kindOf(mode);
-  if (S_ISREG(mode) == 0 && reason.rfind("a ", 0) == 0) reason += ", not a regular file";
-  return Failure::because(path, reason);
+  const char* kind = S_ISLNK(mode)                     ? "a symbolic link, "
+                     : S_ISFIFO(mode)                  ? "a named pipe, "
+                     : S_ISCHR(mode) || S_ISBLK(mode)  ? "a device, "
+                     : S_ISDIR(mode)                   ? "a folder, "
+                     : S_ISSOCK(mode)                  ? "a socket, "
+                                                       : "";
+  return Failure::because(path, std::string(kind) + "not a regular file");
 }
 
 // Opens `path` for appending (created 0666 less the umask when missing)

@@ -289,7 +289,11 @@ TEST_F(LogTest, SymbolicLinkIsRefusedAndItsTargetUntouched) {
   dir_.write("victim.txt", "precious\n");
   std::filesystem::create_symlink("victim.txt", "logFile.txt");
   KW_OLog log;
+  testing::internal::CaptureStderr();
   EXPECT_EQ(log.open("logFile.txt"), 0);
+  EXPECT_EQ(log.open("logFile.txt"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "trace log logFile.txt: a symbolic link, not a regular file; it stays closed\n");
   EXPECT_EQ(log.isOpen(), 0);
   EXPECT_EQ(log.printf("x\n"), 0);
   EXPECT_EQ(kw_test::readFile("victim.txt"), "precious\n");
@@ -308,6 +312,11 @@ TEST_F(LogTest, NamedPipeOrDeviceIsRefusedWithoutBlocking) {
       << "opening a named pipe blocked";
   EXPECT_EQ(opened.get(), 0);
   EXPECT_EQ(log.isOpen(), 0);
+  KW_OLog other;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(other.open("/dev/null"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "trace log /dev/null: a device, not a regular file; it stays closed\n");
   EXPECT_EQ(log.open("/dev/null"), 0);
   EXPECT_EQ(log.isOpen(), 0);
 }
