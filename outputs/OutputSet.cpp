@@ -55,7 +55,7 @@ bool parseEndpoint(const std::string& text, bool portRequired, const std::string
     return false;
   }
   int value = defaultPort;
-  if (!portPart.empty() || colon != std::string::npos) {
+  if (portRequired || colon != std::string::npos) {
     if (!parsePort(portPart, &value)) {
       *error = "not a port number (0..65535): '" + portPart + "'";
       return false;
