@@ -48,7 +48,11 @@ bool LineStream::attach(int fd) {
 }
 
 void LineStream::write(const std::string& text) {
-  if (fd_ < 0 || broken_ || text.empty()) return;
+  if (fd_ < 0 || broken_) return;
+  if (text.empty()) {
+    flush();
+    return;
+  }
   if (backlog() + text.size() > maxBacklog_) {
     flush();
     if (backlog() + text.size() > maxBacklog_) {

@@ -30,7 +30,8 @@ class LineStream {
 
   // Queues complete lines (each ending in a line feed) and writes what the
   // descriptor takes now. When the backlog would grow beyond its bound the
-  // lines in `text` are dropped and counted instead.
+  // lines in `text` are dropped and counted instead. An empty `text` only
+  // writes what the descriptor takes now of the backlog.
   void write(const std::string& text);
   // Writes what the descriptor takes now of the backlog.
   void flush();

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "GpsdServer.h"
+#include "OutputSet.h"
 #include "support/isolation.h"
 #include "tcp_client.h"
 
@@ -166,6 +167,31 @@ TEST(GpsdServer, StuckClientsDoNotHoldUpTheFeed) {
   EXPECT_EQ(s.inboxDropped, 0u);
   EXPECT_EQ(s.clients, 6u);
   EXPECT_EQ(s.accepted, 6u);
+}
+
+// Through the output set, as the runner drives it: a snapshot every tick,
+// one report per new fix, not one per tick.
+TEST(GpsdOutputSet, EachFixReportedOnce) {
+  KW_REQUIRE_ISOLATED_NETWORK();
+  OutputOptions o;
+  o.gpsd = "127.0.0.1:0";
+  OutputSet set;
+  ASSERT_TRUE(set.open(o)) << set.error();
+  ASSERT_GT(set.gpsdPort(), 0);
+  TcpClient client;
+  ASSERT_TRUE(client.connect(set.gpsdPort()));
+  ASSERT_TRUE(client.send("?WATCH={\"enable\":true,\"json\":true};"));
+  ASSERT_TRUE(client.readUntil(contains("WATCH"), 5s));
+  NodeUpdate never;
+  never.node = 4;
+  for (int tick = 0; tick < 40; ++tick)
+    set.tick({fix(1, 1000 + tick / 4, 1.0 + tick / 4, 2), fix(2, 500, 3, 4), never});
+  ASSERT_TRUE(client.readUntil([](const std::string& t) { return countLinesStarting(t, kTpv) >= 11; }, 5s));
+  client.readUntil([](const std::string&) { return false; }, 200ms);
+  EXPECT_EQ(countLines(client.text(), "node:1"), 10);
+  EXPECT_EQ(countLines(client.text(), "node:2"), 1) << "its one fix, once";
+  EXPECT_EQ(countLines(client.text(), "node:4"), 0);
+  EXPECT_EQ(set.stats().gpsdClients, 1u);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "MqttPublisher.h"
+#include "OutputSet.h"
 #include "support/child_process.h"
 #include "support/isolation.h"
 #include "support/temp_dir.h"
@@ -214,6 +215,28 @@ TEST_F(MqttTest, BrokerRestartMidRun) {
     const auto now = retained(port_, "fleet", 3);
     return now.count("fleet/2") && now.at("fleet/2")["lat"] == -12.5;
   }, 10s)) << "publishing goes on after the reconnection";
+}
+
+// Through the output set: a unit whose health changes without a new fix
+// has its retained state brought up to date.
+TEST_F(MqttTest, HealthChangeWithoutAFixUpdatesTheRetainedState) {
+  ASSERT_TRUE(broker_->start());
+  OutputOptions o;
+  o.mqtt = "127.0.0.1:" + std::to_string(port_);
+  o.mqttPrefix = "site";
+  OutputSet set;
+  ASSERT_TRUE(set.open(o)) << set.error();
+  ASSERT_TRUE(until([&] { return set.stats().mqttConnected; }, 10s)) << set.stats().mqttError;
+  NodeUpdate u = fix(3, "van", 1000, 46.0);
+  set.tick({u});
+  u.health = kHealthBad;
+  u.idleSec = 31;
+  set.tick({u});
+  set.counters({{"com1", 5, 0, 0, 0, 0, ""}});
+  ASSERT_TRUE(until([&] {
+    const auto got = retained(port_, "site", 2);
+    return got.count("site/van") && got.at("site/van")["health_text"] == "bad" && got.count("site/feeds/com1");
+  }, 10s));
 }
 
 }  // namespace
