@@ -117,8 +117,8 @@ void MqttPublisher::stop() {
 }
 
 void MqttPublisher::run() {
-  bool first = true;
   bool socketUp = false;
+  uint64_t connectionsBefore = 0;  // connections_ when this socket was opened
   const auto pause = [this](std::chrono::milliseconds how_long) {
     std::unique_lock<std::mutex> lock(waitMutex_);
     return !waitCv_.wait_for(lock, how_long, [this] { return stopping_; });
@@ -129,8 +129,8 @@ void MqttPublisher::run() {
   };
   while (running()) {
     if (!socketUp) {
-      const int rc = first ? mosquitto_connect_async(client_, host_.c_str(), port_, kKeepAliveSec)
-                           : mosquitto_reconnect_async(client_);
+      // Host names are looked up here, on this thread, never on the feed's.
+      const int rc = mosquitto_connect_async(client_, host_.c_str(), port_, kKeepAliveSec);
       if (rc != MOSQ_ERR_SUCCESS) {
         {
           std::lock_guard<std::mutex> lock(latestMutex_);
@@ -141,22 +141,22 @@ void MqttPublisher::run() {
           std::lock_guard<std::mutex> lock(latestMutex_);
           lastError_ += std::string(" (") + std::strerror(errno) + ")";
         }
-        // The first call has stored host and port even when it failed.
-        first = false;
         if (!pause(std::chrono::milliseconds(500))) break;
         continue;
       }
-      first = false;
       socketUp = true;
+      connectionsBefore = connections_;
     }
     const int rc = mosquitto_loop(client_, 100, 1);
     if (rc != MOSQ_ERR_SUCCESS) {
       socketUp = false;
       connected_ = false;
+      const bool wasConnected = connections_ != connectionsBefore;
       {
         std::lock_guard<std::mutex> lock(latestMutex_);
-        lastError_ = "connection to the MQTT broker " + host_ + ":" + std::to_string(port_) +
-                     " lost: " + mosquitto_strerror(rc);
+        lastError_ = (wasConnected ? "connection to the MQTT broker " : "cannot connect to the MQTT broker ") +
+                     host_ + ":" + std::to_string(port_) + (wasConnected ? " lost: " : ": ") +
+                     mosquitto_strerror(rc);
       }
       if (!pause(std::chrono::milliseconds(500))) break;
     }

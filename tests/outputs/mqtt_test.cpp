@@ -170,6 +170,9 @@ TEST_F(MqttTest, BrokerStartingLateGetsTheLatestState) {
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms) << "an absent broker holds nothing up";
   ASSERT_TRUE(until([&] { return !mqtt.stats().lastError.empty(); }, 5s));
   EXPECT_FALSE(mqtt.stats().connected);
+  EXPECT_NE(mqtt.stats().lastError.find("cannot connect to the MQTT broker 127.0.0.1:" + std::to_string(port_)),
+            std::string::npos)
+      << mqtt.stats().lastError;
   EXPECT_EQ(mqtt.stats().dropped, 100u);
 
   ASSERT_TRUE(broker_->start());
@@ -189,6 +192,8 @@ TEST_F(MqttTest, BrokerRestartMidRun) {
 
   broker_->stop();
   ASSERT_TRUE(until([&] { return !mqtt.stats().connected; }, 10s));
+  ASSERT_TRUE(until([&] { return mqtt.stats().lastError.find("lost") != std::string::npos; }, 5s))
+      << mqtt.stats().lastError;
   auto slowest = std::chrono::steady_clock::duration::zero();
   for (int tick = 1; tick <= 100; ++tick) {
     for (int node = 1; node <= 3; ++node) {
