@@ -4,10 +4,12 @@
 // tick of the output set with the stream and the track files on.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "GpsdProtocol.h"
+#include "GpsdServer.h"
 #include "JsonLines.h"
 #include "MqttPublisher.h"
 #include "OutputSet.h"
@@ -71,6 +73,31 @@ void BM_MqttPayload(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_MqttPayload);
+
+// The runner's side of the gpsd server: the report formatted and handed to
+// the server thread, which takes it on to one watching client. The server
+// listens on loopback, so this runs only inside scripts/isolated.
+void BM_GpsdPublish(benchmark::State& state) {
+  const char* isolated = std::getenv("KW_ISOLATED");
+  if (isolated == nullptr || std::string(isolated) != "1") {
+    state.SkipWithError("opens a listening socket: run under scripts/isolated");
+    return;
+  }
+  kw_out::GpsdServer server;
+  if (!server.start("127.0.0.1", 0)) {
+    state.SkipWithError(server.error().c_str());
+    return;
+  }
+  kw_out::NodeUpdate u = sample(7, 1700000000);
+  for (auto _ : state) {
+    ++u.utcSec;
+    server.publish(u);
+  }
+  state.SetItemsProcessed(state.iterations());
+  const kw_out::GpsdServer::Stats s = server.stats();
+  state.counters["handover_dropped"] = static_cast<double>(s.inboxDropped);
+}
+BENCHMARK(BM_GpsdPublish);
 
 // Keeping one point in a full track (the oldest goes).
 void BM_TrackPointKept(benchmark::State& state) {

@@ -158,18 +158,18 @@ void GpsdServer::publish(const NodeUpdate& update) {
   if (wakeFd_ < 0 || !hasFix(update)) return;
   Report report{update.node, {}};
   gpsd::appendTpv(&report.line, update);
-  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(inboxMutex_);
     if (inboxBytes_ + report.line.size() > limits_.inbox) {
       ++inboxDropped_;
       return;
     }
-    wake = inbox_.empty();
     inboxBytes_ += report.line.size();
     inbox_.push_back(std::move(report));
   }
-  if (wake) {
+  // Only a server thread about to sleep in poll() needs the wake-up; a busy
+  // one takes the report on its next round without a system call here.
+  if (armed_.exchange(false)) {
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
   }
@@ -246,32 +246,41 @@ void GpsdServer::run() {
       if (c->queued() > 0) events |= POLLOUT;
       fds.push_back({c->fd, events, 0});
     }
-    const int ready = ::poll(fds.data(), fds.size(), 1000);
+    // Armed before the inbox is looked at: a report handed over after the
+    // look finds the flag set and wakes the poll below.
+    armed_ = true;
+    bool pending;
+    {
+      std::lock_guard<std::mutex> lock(inboxMutex_);
+      pending = !inbox_.empty();
+    }
+    const int ready = ::poll(fds.data(), fds.size(), pending ? 0 : 1000);
+    armed_ = false;
     if (ready < 0 && errno != EINTR) break;
     if (stopping_) break;
 
     if (fds[0].revents & POLLIN) {
       uint64_t count;
       [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
-      taken.clear();
-      {
-        std::lock_guard<std::mutex> lock(inboxMutex_);
-        taken.swap(inbox_);
-        inboxBytes_ = 0;
+    }
+    taken.clear();
+    {
+      std::lock_guard<std::mutex> lock(inboxMutex_);
+      taken.swap(inbox_);
+      inboxBytes_ = 0;
+    }
+    for (Report& r : taken) {
+      for (const auto& c : clients)
+        if (c->watching) enqueue(c.get(), r.line, limits_.clientBacklog, &dropped);
+      auto [it, added] = devices.try_emplace(r.node);
+      if (added) {
+        it->second.path = gpsd::devicePath(r.node);
+        const auto [sec, ms] = wallNow();
+        it->second.activatedSec = sec;
+        it->second.activatedMs = ms;
       }
-      for (Report& r : taken) {
-        for (const auto& c : clients)
-          if (c->watching) enqueue(c.get(), r.line, limits_.clientBacklog, &dropped);
-        auto [it, added] = devices.try_emplace(r.node);
-        if (added) {
-          it->second.path = gpsd::devicePath(r.node);
-          const auto [sec, ms] = wallNow();
-          it->second.activatedSec = sec;
-          it->second.activatedMs = ms;
-        }
-        r.line.pop_back();
-        latest[r.node] = std::move(r.line);
-      }
+      r.line.pop_back();
+      latest[r.node] = std::move(r.line);
     }
 
     for (size_t i = 0; i < clients.size(); ++i) {

@@ -83,6 +83,7 @@ class GpsdServer {
   int wakeFd_ = -1;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> armed_{false};  // the server thread may sleep: publish() must wake it
 
   std::mutex inboxMutex_;
   std::vector<Report> inbox_;
