@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "GpsdProtocol.h"
+#include "tcp_listener.h"
 
 namespace kw_out {
 
@@ -98,40 +99,15 @@ bool GpsdServer::start(const std::string& address, int port) {
     error_ = "the position server is already running";
     return false;
   }
-  const std::string host = address == "localhost" ? "127.0.0.1" : address;
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  if (port < 0 || port > 65535) {
-    error_ = "port out of range: " + std::to_string(port);
+  kw::Failure failure;
+  kw::Socket listener = kw::openTcpListener(address, port, 512, &port_, &failure);
+  if (!listener.valid()) {
+    error_ = failure.text();
     return false;
   }
-  sa.sin_port = htons(static_cast<uint16_t>(port));
-  if (::inet_pton(AF_INET, host.c_str(), &sa.sin_addr) != 1) {
-    error_ = "not an IPv4 address: " + address;
-    return false;
-  }
-  const std::string where = host + ":" + std::to_string(port);
-  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) {
-    error_ = reason("cannot make a TCP socket");
-    return false;
-  }
-  const int one = 1;
-  ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-    error_ = reason("cannot bind " + where);
-  } else if (::listen(listenFd_, 512) != 0) {
-    error_ = reason("cannot listen on " + where);
-  } else {
-    socklen_t len = sizeof sa;
-    if (::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-      error_ = reason("cannot read the bound address of " + where);
-    } else {
-      port_ = ntohs(sa.sin_port);
-      wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-      if (wakeFd_ < 0) error_ = reason("cannot make the server's wake-up event");
-    }
-  }
+  listenFd_ = listener.release();
+  wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wakeFd_ < 0) error_ = reason("cannot make the server's wake-up event");
   if (wakeFd_ < 0) {
     ::close(listenFd_);
     listenFd_ = -1;
