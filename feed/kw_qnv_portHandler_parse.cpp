@@ -200,6 +200,7 @@ bool kw_qnv_portHandler::parsePacket_s1(char* sentence) {
   int hour = 0;
   int minute = 0;
   double seconds = 0;
+  int millis = 0;
   long day = 0;
   long month = 0;
   long year = 0;
@@ -207,7 +208,7 @@ bool kw_qnv_portHandler::parsePacket_s1(char* sentence) {
   long zoneMinutes = 0;
   const char* field = sentence;
   if (!kw::scan::scanType(field) || !advance(field, field + 1) ||
-      !advance(field, kw::scan::scanClock(field, &hour, &minute, &seconds, dot)) ||
+      !advance(field, kw::scan::scanClock(field, &hour, &minute, &seconds, &millis, dot)) ||
       !advance(field, kw::scan::scanLong(field, &day)) ||
       !advance(field, kw::scan::scanLong(field, &month)) ||
       !advance(field, kw::scan::scanLong(field, &year)) ||
@@ -238,7 +239,8 @@ bool kw_qnv_portHandler::parsePacket_s1(char* sentence) {
   utc1970_.time = (converted >= -2147483648LL && converted <= 2147483647LL)
                       ? static_cast<int32_t>(converted)
                       : -1;
-  utc1970_.millitm = static_cast<uint16_t>((seconds - std::floor(seconds)) * 1000);
+  // The milliseconds as written, as the time text shows them ("24.95" 950).
+  utc1970_.millitm = static_cast<uint16_t>(millis);
 
   const bool trace = olog->isOpen() != 0;
   if (trace) {
