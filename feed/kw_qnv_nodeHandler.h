@@ -26,8 +26,9 @@ class kw_qnv_nodeHandler {
   kw_qnv_nodeHandler& operator=(const kw_qnv_nodeHandler&) = delete;
 
   // Takes one parsed packet unless its packet time is older than the last
-  // accepted one (an equal time is accepted and refreshes the mark). True
-  // when the packet was taken.
+  // accepted one (an equal time is accepted and refreshes the mark) while
+  // the node was last heard no longer than badMs_ ago by the local clock.
+  // True when the packet was taken.
   bool set(double latitude, double longitude, const tm& utcTm, const kw::_timeb& utc1970,
            const char* utcString);
   // lastMark_ = the current local clock reading.
@@ -36,6 +37,8 @@ class kw_qnv_nodeHandler {
   int updateHealth();
   // Seconds since the last accepted packet.
   double getIdleTime();
+  // Milliseconds since the last accepted packet by the local clock.
+  int64_t silentMs() const;
 
   char* name_;
   int32_t nodeId_;
