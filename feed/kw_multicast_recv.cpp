@@ -162,6 +162,10 @@ void kw_multicast_recv::runingThread() {
       continue;
     }
     olog->printf(" -----   String is |%s|\n", text);
+    if (admit_ != nullptr && !admit_(text, slotSize_)) {
+      refused_.fetch_add(1, std::memory_order_relaxed);
+      continue;
+    }
     putPacket(text);
   }
 }

@@ -1,5 +1,6 @@
 #include "kw_qnv_portHandler.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "KW_OLog.h"
@@ -8,11 +9,36 @@
 #include "kw_qnv_handlerList.h"
 #include "kw_qnv_nodeHandler.h"
 #include "kw_qnv_portStats.h"
+#include "packet_envelope.h"
 
 namespace {
 
 // A sentence pointer for a "%s" trace line: a rejected packet leaves null ones.
 const char* orNull(const char* text) { return text ? text : "(null)"; }
+
+// Whether the node number at the start of a packet, read as "%d" reads it,
+// lies within int. The parser cuts a larger one ("4294967298" would be
+// node 2), so such packets are refused instead.
+bool nodeNumberFits(const char* packet) {
+  const char* p = packet;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  const int64_t limit = negative ? int64_t{2147483648} : int64_t{2147483647};
+  int64_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > limit) return false;
+  }
+  return true;
+}
+
+// A position on the globe: finite, latitude within 90 degrees, longitude
+// within 180.
+bool positionValid(double latitude, double longitude) {
+  return std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) <= 90.0 &&
+         std::fabs(longitude) <= 180.0;
+}
 
 }  // namespace
 
@@ -22,7 +48,11 @@ kw_qnv_portHandler::kw_qnv_portHandler(const char* name, const char* ipAddress, 
       ipAddress_(kw::copyText(ipAddress)),
       port_(port),
       owner_(owner),
-      receiver_(new kw_multicast_recv(ipAddress_, port, slotSize, slotCount)) {}
+      receiver_(new kw_multicast_recv(ipAddress_, port, slotSize, slotCount)) {
+  // Junk that the envelope check would refuse never takes a slot, so a flood
+  // of it cannot crowd valid packets out of the write half.
+  receiver_->setAdmission(&kw::envelope::mayPass);
+}
 
 kw_qnv_portHandler::~kw_qnv_portHandler() {
   olog->printf("kw_qnv_portHandler::~kw_qnv_portHandler() %p\n", static_cast<void*>(this));
@@ -50,7 +80,7 @@ void kw_qnv_portHandler::readStats(kw_qnv_portStats* out) const {
   out->setupError = receiver_->setupFailure();
   out->takenIn = receiver_->takenIn();
   out->droppedFull = receiver_->droppedFull();
-  out->rejected = rejected_;
+  out->rejected = rejected_ + receiver_->refused();
   out->unknownNode = unknownNode_;
   out->older = older_;
 }
@@ -78,7 +108,8 @@ void kw_qnv_portHandler::service() {
     const bool timeParsed = parsePacket_s1(first);
     const bool positionParsed = parsePacket_s2(second);
     olog->printf("parsedPacket ok %d %d\n", timeParsed ? 1 : 0, positionParsed ? 1 : 0);
-    if (!timeParsed || !positionParsed) {
+    if (!timeParsed || !positionParsed || !nodeNumberFits(packet) ||
+        !positionValid(latitude_, longitude_)) {
       ++rejected_;
       continue;
     }

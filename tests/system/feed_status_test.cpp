@@ -2,6 +2,7 @@
 // and line), its set-up failure, and the counts of what became of the
 // datagrams it received; each node's name and whether it was ever heard.
 #include <string>
+#include <vector>
 
 #include "JQNV_packet_sniffer.h"
 #include "feed_traffic.h"
@@ -73,7 +74,8 @@ TEST_F(FeedStatus, CountsWhatBecameOfEachDatagram) {
   EXPECT_EQ(live.listFile, std::string(sniffer_->portFile()));
   EXPECT_EQ(live.line, 3);
   EXPECT_EQ(live.setupError, "");
-  EXPECT_EQ(live.takenIn, 26u);
+  // The broken checksum is refused before it takes a slot: 5 + 20 taken in.
+  EXPECT_EQ(live.takenIn, 25u);
   EXPECT_EQ(live.droppedFull, 5u);
   EXPECT_EQ(live.rejected, 1u);
   EXPECT_EQ(live.unknownNode, 2u);
@@ -90,10 +92,77 @@ TEST_F(FeedStatus, CountsWhatBecameOfEachDatagram) {
   turn(true);
   turn(false);
   ASSERT_TRUE(sniffer_->feedPortStats(0, &live));
-  EXPECT_EQ(live.takenIn, 26u);
+  EXPECT_EQ(live.takenIn, 25u);
   sniffer_->close();
   EXPECT_EQ(sniffer_->feedPortCount(), 0);
   EXPECT_FALSE(sniffer_->feedNodeHeard(0));
+}
+
+// Packets whose checksums are right but whose contents are impossible: a
+// node number beyond int (which would wrap onto node 2), positions that are
+// nan, infinite or beyond 90 / 180 degrees. None reaches a node; each is
+// counted as rejected.
+TEST_F(FeedStatus, ImpossibleNumbersAreRejectedAndCounted) {
+  startFeed("2\n", std::string("live ") + kGroup + " 47113\n");
+  turn(true);
+  kw_test::FeedSender sender(kGroup, 47113);
+  ASSERT_TRUE(sender.ok());
+  const std::string zda = kw_test::zdaBody(kw_test::clockText(500), 15, 1, 2026);
+  auto gll = [](const std::string& latitude, const std::string& longitude) {
+    return kw_test::gllBody(latitude, longitude, kw_test::clockText(500));
+  };
+  const std::vector<std::string> impossible = {
+      "4294967298" + kw_test::makePacket(2, zda, gll("4500.0000", "11526.3400")).substr(3),
+      "-4294967294" + kw_test::makePacket(2, zda, gll("4500.0000", "11526.3400")).substr(3),
+      kw_test::makePacket(2, zda, gll("nan", "11526.3400")),
+      kw_test::makePacket(2, zda, gll("4500.0000", "inf")),
+      kw_test::makePacket(2, zda, gll("9999.9999", "11526.3400")),
+      kw_test::makePacket(2, zda, gll("4500.0000", "18000.0001")),
+  };
+  for (const std::string& packet : impossible) ASSERT_TRUE(sender.send(packet)) << packet;
+  kw::Sleep(200);
+  tick();
+  EXPECT_EQ(view(0).utcSec, 0) << "an impossible packet reached node 2";
+  EXPECT_FALSE(sniffer_->feedNodeHeard(0));
+  // The edges themselves are positions.
+  ASSERT_TRUE(sender.send(kw_test::makePacket(2, zda, gll("9000.0000", "18000.0000"))));
+  kw::Sleep(200);
+  tick();
+  turn(false);
+  EXPECT_NEAR(view(0).latitude, 90.0, 1e-12);
+  kw_qnv_portStats stats;
+  ASSERT_TRUE(sniffer_->feedPortStats(0, &stats));
+  EXPECT_EQ(stats.rejected, impossible.size());
+  EXPECT_EQ(stats.takenIn, impossible.size() + 1);
+  EXPECT_EQ(stats.unknownNode, 0u);
+}
+
+// A flood of junk between two ticks, far more than a buffer half holds,
+// sent before the one valid packet: the junk is refused before it takes a
+// slot, so the valid packet still gets in, and the junk is counted.
+TEST_F(FeedStatus, JunkDoesNotCrowdOutValidPackets) {
+  startFeed("1\n", std::string("live ") + kGroup + " 47114\n");
+  turn(true);
+  kw_test::FeedSender sender(kGroup, 47114);
+  ASSERT_TRUE(sender.ok());
+  std::string junk = kw_test::numberedPacket(1, 1, 100);
+  junk[junk.size() - 1] = junk.back() == '0' ? '1' : '0';  // a bad last checksum
+  constexpr int kJunk = 200;
+  for (int round = 1; round <= 3; ++round) {
+    for (int i = 0; i < kJunk; ++i) {
+      ASSERT_TRUE(sender.send(i % 2 ? junk : "random text " + std::to_string(i)));
+    }
+    ASSERT_TRUE(sender.send(kw_test::numberedPacket(1, round, round * 100)));
+    kw::Sleep(200);
+    tick();
+    EXPECT_EQ(kw_test::centisOf(view(0).utcSec, view(0).utcMs), round * 100) << "round " << round;
+  }
+  turn(false);
+  kw_qnv_portStats stats;
+  ASSERT_TRUE(sniffer_->feedPortStats(0, &stats));
+  EXPECT_EQ(stats.takenIn, 3u);
+  EXPECT_EQ(stats.droppedFull, 0u);
+  EXPECT_EQ(stats.rejected, 3u * kJunk);
 }
 
 }  // namespace
