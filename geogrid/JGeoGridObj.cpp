@@ -123,7 +123,7 @@ void JGeoGridObj::readContent(JDictionary& dictionary) {
   remap(longitude_text, latitude_text);
 }
 
-const char* JGeoGridObj::className() const { return "JGeoGridObj"; }
+const char* JGeoGridObj::className() const { return kClassName; }
 
 JObject* JGeoGridObj::clone() const { return new (std::nothrow) JGeoGridObj(*this); }
 

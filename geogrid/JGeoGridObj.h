@@ -42,6 +42,8 @@ class JProperty;
 
 class J_EXPORT JGeoGridObj : public JAddObj {
  public:
+  // The block's class name, as className() gives it.
+  static constexpr const char* kClassName = "JGeoGridObj";
   // The value of output 0 while the position lies on the map.
   static constexpr int kInMap = 65535;
 
@@ -63,7 +65,7 @@ class J_EXPORT JGeoGridObj : public JAddObj {
   // current input texts are evaluated against it (remap).
   void readContent(JDictionary& dictionary) override;
   ~JGeoGridObj() override;
-  const char* className() const override;  // "JGeoGridObj"
+  const char* className() const override;  // kClassName
   // A new block made by the copy constructor; null when memory runs out.
   JObject* clone() const override;
   // The seven map properties (the base list is not included).

@@ -13,23 +13,20 @@ void JDictionary::add(const JEntry& entry) {
   // Texts get their own buffer so that a block changing the text it read
   // does not change the stream or another dictionary.
   copy.text = JString(static_cast<char*>(entry.text));
-  if (JEntry* existing = find(entry.key)) {
-    *existing = copy;
-  } else {
+  const auto [place, added] = index_.try_emplace(entry.key, entries_.size());
+  if (added) {
     entries_.push_back(copy);
+  } else {
+    entries_[place->second] = copy;
   }
 }
 
 const JEntry* JDictionary::find(const std::string& key) const {
-  for (const JEntry& entry : entries_) {
-    if (entry.key == key) return &entry;
-  }
-  return nullptr;
+  const auto place = index_.find(key);
+  return place != index_.end() ? &entries_[place->second] : nullptr;
 }
 
 JEntry* JDictionary::find(const std::string& key) {
-  for (JEntry& entry : entries_) {
-    if (entry.key == key) return &entry;
-  }
-  return nullptr;
+  const auto place = index_.find(key);
+  return place != index_.end() ? &entries_[place->second] : nullptr;
 }

@@ -5,11 +5,14 @@
 //
 // Owns its entries; the text objects getObject returns point into them and
 // stay valid while the dictionary lives and is not added to.
-// Invariant: keys are unique; entries keep their order.
+// Invariant: keys are unique; entries keep their order; index_ maps each key
+// to its entry's position, so adding and finding take constant time however
+// many entries a document gives a block.
 // Thread safety: host's thread only.
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "JEntry.h"
@@ -33,4 +36,5 @@ class J_EXPORT JDictionary {
 
  private:
   std::vector<JEntry> entries_;
+  std::unordered_map<std::string, size_t> index_;
 };

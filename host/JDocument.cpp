@@ -6,9 +6,12 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <unordered_map>
+#include <vector>
 
 #include "JClassRegistry.h"
 #include "JDictionary.h"
+#include "JFailure.h"
 #include "JGraph.h"
 #include "JLinkObj.h"
 #include "JModuleObj.h"
@@ -16,15 +19,39 @@
 
 namespace {
 
+// Written documents keep the order of the entries a block wrote; read ones
+// are parsed into sorted objects, whose insertion does not slow down with
+// the number of keys (the entries' order is not needed to read them).
 using Json = nlohmann::ordered_json;
+using ReadJson = nlohmann::json;
 
 constexpr const char* kDocumentName = "jhost graph";
 constexpr int kVersion = 1;
-constexpr std::uintmax_t kMaxFileSize = 16u * 1024u * 1024u;
+constexpr std::uintmax_t kMaxFileSize = JDocument::kMaxBytes;
 
-void fail(std::string* error, const std::string& reason) {
-  if (error != nullptr) *error = reason;
+using jhost::fail;
+
+// A text from a document as a message shows it: on one line, with control
+// bytes as \xNN, and long texts cut.
+std::string shown(const std::string& text) {
+  constexpr size_t kMost = 80;
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < text.size() && i < kMost; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += digits[c >> 4];
+      out += digits[c & 0x0F];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (text.size() > kMost) out += "...";
+  return out;
 }
+
+bool hasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
 
 // UTF-8 as RFC 3629 defines it: no overlong forms, no surrogates, nothing
 // beyond U+10FFFF. Only such text is written as a JSON string.
@@ -104,7 +131,7 @@ Json entryToJson(const JEntry& entry) {
   return Json();
 }
 
-bool entryFromJson(const std::string& key, const Json& value, JEntry* entry) {
+bool entryFromJson(const std::string& key, const ReadJson& value, JEntry* entry) {
   entry->key = key;
   if (value.is_number_unsigned()) {
     if (value.get<std::uint64_t>() > static_cast<std::uint64_t>(LLONG_MAX)) return false;
@@ -147,11 +174,22 @@ bool entryFromJson(const std::string& key, const Json& value, JEntry* entry) {
   return false;
 }
 
+// True when `value` is a text entry, plain or as bytes, with a NUL byte.
+bool textWithNul(const ReadJson& value) {
+  if (value.is_string()) return hasNul(value.get_ref<const std::string&>());
+  if (value.is_object() && value.size() == 1 && value.contains("bytes") &&
+      value["bytes"].is_string()) {
+    std::string bytes;
+    return fromHex(value["bytes"].get<std::string>(), &bytes) && hasNul(bytes);
+  }
+  return false;
+}
+
 // An integer field of `object` that fits in [low, high].
-bool integerField(const Json& object, const char* key, long long low, long long high,
+bool integerField(const ReadJson& object, const char* key, long long low, long long high,
                   long long* out) {
   if (!object.contains(key)) return false;
-  const Json& value = object[key];
+  const ReadJson& value = object[key];
   if (value.is_number_unsigned()) {
     const std::uint64_t v = value.get<std::uint64_t>();
     if (high < 0 || v > static_cast<std::uint64_t>(high)) return false;
@@ -164,8 +202,9 @@ bool integerField(const Json& object, const char* key, long long low, long long 
 }
 
 // Makes one block from its JSON form and adds it to `graph`.
-JModuleObj* readBlock(const Json& item, size_t index, JGraph& graph,
-                      std::map<long long, JModuleObj*>& byId, std::string* error) {
+JModuleObj* readBlock(const ReadJson& item, size_t index, JGraph& graph,
+                      std::map<long long, JModuleObj*>& byId, const JDocument::EntryHook& onRead,
+                      std::string* error) {
   const std::string where = "block " + std::to_string(index);
   long long id = 0;
   if (!item.is_object() || !integerField(item, "id", LLONG_MIN, LLONG_MAX, &id)) {
@@ -180,24 +219,46 @@ JModuleObj* readBlock(const Json& item, size_t index, JGraph& graph,
     fail(error, where + ": needs a text \"class\"");
     return nullptr;
   }
+  // The class name and the texts reach the blocks as C texts, which a NUL
+  // byte would cut short.
+  const std::string className = item["class"].get<std::string>();
+  if (hasNul(item["class"].get_ref<const std::string&>())) {
+    fail(error, where + ": class name '" + shown(item["class"].get<std::string>()) +
+                    "' holds a NUL byte");
+    return nullptr;
+  }
+  if (!JClassRegistry::contains(item["class"].get_ref<const std::string&>())) {
+    fail(error, where + ": unknown module class '" + shown(item["class"].get<std::string>()) + "'");
+    return nullptr;
+  }
   JDictionary dictionary;
   if (item.contains("entries")) {
-    const Json& entries = item["entries"];
+    const ReadJson& entries = item["entries"];
     if (!entries.is_object()) {
       fail(error, where + ": \"entries\" must be an object");
       return nullptr;
     }
     for (const auto& [key, value] : entries.items()) {
-      JEntry entry;
-      if (!entryFromJson(key, value, &entry)) {
-        fail(error, where + ": entry '" + key + "' has a value that is not an integer, a real or a text");
+      if (hasNul(key)) {
+        fail(error, where + ": entry name '" + shown(key) + "' holds a NUL byte");
         return nullptr;
       }
+      if (textWithNul(value)) {
+        fail(error, where + ": entry '" + shown(key) + "' holds a text with a NUL byte");
+        return nullptr;
+      }
+      JEntry entry;
+      if (!entryFromJson(key, value, &entry)) {
+        fail(error, where + ": entry '" + shown(key) +
+                        "' has a value that is not an integer, a real or a text");
+        return nullptr;
+      }
+      if (onRead) onRead(JDocument::EntryPlace{index, id, className}, entry);
       dictionary.add(entry);
     }
   }
   std::string reason;
-  JModuleObj* block = graph.create(item["class"].get<std::string>().c_str(), &reason);
+  JModuleObj* block = graph.create(className.c_str(), &reason);
   if (block == nullptr) {
     fail(error, where + ": " + reason);
     return nullptr;
@@ -207,8 +268,9 @@ JModuleObj* readBlock(const Json& item, size_t index, JGraph& graph,
   return block;
 }
 
-bool readLink(const Json& item, size_t index, JGraph& graph,
-              const std::map<long long, JModuleObj*>& byId, std::string* error) {
+// Reads one link's blocks and ports into `request`.
+bool readLink(const ReadJson& item, size_t index, const std::map<long long, JModuleObj*>& byId,
+              JGraph::LinkRequest* request, std::string* error) {
   const std::string where = "link " + std::to_string(index);
   long long from = 0, to = 0, output = 0, input = 0;
   if (!item.is_object() || !integerField(item, "from", LLONG_MIN, LLONG_MAX, &from) ||
@@ -224,18 +286,14 @@ bool readLink(const Json& item, size_t index, JGraph& graph,
     fail(error, where + ": refers to a block id that does not exist");
     return false;
   }
-  std::string reason;
-  if (graph.link(source->second, static_cast<int>(output), target->second,
-                 static_cast<int>(input), &reason) == nullptr) {
-    fail(error, where + ": " + reason);
-    return false;
-  }
+  *request = JGraph::LinkRequest{source->second, static_cast<int>(output), target->second,
+                                 static_cast<int>(input)};
   return true;
 }
 
 }  // namespace
 
-std::string JDocument::toText(const JGraph& graph) {
+std::string JDocument::toText(const JGraph& graph, const EntryHook& onWrite) {
   Json root;
   root["document"] = kDocumentName;
   root["version"] = kVersion;
@@ -244,20 +302,26 @@ std::string JDocument::toText(const JGraph& graph) {
     JModuleObj* block = graph.block(i);
     JOutputStream stream;
     block->writeContent(stream);
+    const std::string className = block->className() != nullptr ? block->className() : "";
     Json entries = Json::object();
-    for (const JEntry& entry : stream.entries()) entries[entry.key] = entryToJson(entry);
+    for (JEntry entry : stream.entries()) {
+      if (onWrite) onWrite(EntryPlace{static_cast<std::size_t>(i), i + 1, className}, entry);
+      entries[entry.key] = entryToJson(entry);
+    }
     Json item;
     item["id"] = i + 1;
-    item["class"] = block->className() != nullptr ? block->className() : "";
+    item["class"] = className;
     item["entries"] = std::move(entries);
     blocks.push_back(std::move(item));
   }
+  std::unordered_map<const JModuleObj*, int> ids;
+  for (int i = 0; i < graph.blockCount(); ++i) ids[graph.block(i)] = i + 1;
   Json links = Json::array();
   for (int i = 0; i < graph.linkCount(); ++i) {
     const JLinkObj* link = graph.linkAt(i);
-    links.push_back(Json{{"from", graph.indexOf(link->source()) + 1},
+    links.push_back(Json{{"from", ids[link->source()]},
                          {"output", link->output()},
-                         {"to", graph.indexOf(link->target()) + 1},
+                         {"to", ids[link->target()]},
                          {"input", link->input()}});
   }
   root["blocks"] = std::move(blocks);
@@ -267,11 +331,47 @@ std::string JDocument::toText(const JGraph& graph) {
   return root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, std::string* error) {
-  Json root;
+bool JDocument::checkText(const std::string& text, std::string* error) {
+  if (text.size() > kMaxBytes) {
+    fail(error, "document is larger than " + std::to_string(kMaxBytes >> 20) + " MiB");
+    return false;
+  }
+  const size_t nul = text.find('\0');
+  if (nul != std::string::npos) {
+    fail(error, "document holds a NUL byte at offset " + std::to_string(nul));
+    return false;
+  }
+  // Brackets count only outside strings; a backslash in a string escapes
+  // the next byte.
+  int depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxDepth) {
+        fail(error, "document nests arrays and objects deeper than " + std::to_string(kMaxDepth) +
+                        " levels (at offset " + std::to_string(i) + ")");
+        return false;
+      }
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return true;
+}
+
+std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, std::string* error,
+                                            const EntryHook& onRead) {
+  if (!checkText(text, error)) return nullptr;
+  ReadJson root;
   try {
-    root = Json::parse(text);
-  } catch (const Json::exception& e) {
+    root = ReadJson::parse(text);
+  } catch (const ReadJson::exception& e) {
     fail(error, std::string("document is not valid JSON: ") + e.what());
     return nullptr;
   }
@@ -295,14 +395,22 @@ std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, std::string
   }
   auto graph = std::make_unique<JGraph>();
   std::map<long long, JModuleObj*> byId;
-  const Json& blocks = root["blocks"];
+  const ReadJson& blocks = root["blocks"];
   for (size_t i = 0; i < blocks.size(); ++i) {
-    if (readBlock(blocks[i], i, *graph, byId, error) == nullptr) return nullptr;
+    if (readBlock(blocks[i], i, *graph, byId, onRead, error) == nullptr) return nullptr;
   }
   if (root.contains("links")) {
-    const Json& links = root["links"];
+    const ReadJson& links = root["links"];
+    std::vector<JGraph::LinkRequest> requests(links.size());
     for (size_t i = 0; i < links.size(); ++i) {
-      if (!readLink(links[i], i, *graph, byId, error)) return nullptr;
+      if (!readLink(links[i], i, byId, &requests[i], error)) return nullptr;
+    }
+    std::string reason;
+    size_t refused = 0;
+    if (!graph->linkAll(requests, &reason, &refused)) {
+      fail(error, (refused < requests.size() ? "link " + std::to_string(refused) : "links") +
+                      ": " + reason);
+      return nullptr;
     }
   }
   return graph;
@@ -335,7 +443,13 @@ bool JDocument::save(const JGraph& graph, const std::string& path, std::string* 
 
 bool JDocument::readText(const std::string& path, std::string* text, std::string* error) {
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
+  const bool exists = std::filesystem::exists(path, ec);
+  if (ec) {
+    // A loop of symbolic links, a folder that may not be searched, ...
+    fail(error, "cannot read document '" + path + "': " + ec.message());
+    return false;
+  }
+  if (!exists) {
     fail(error, "document not found: '" + path + "'");
     return false;
   }
@@ -349,7 +463,8 @@ bool JDocument::readText(const std::string& path, std::string* text, std::string
     return false;
   }
   if (size > kMaxFileSize) {
-    fail(error, "document '" + path + "' is larger than 16 MiB");
+    fail(error, "document '" + path + "' is larger than " + std::to_string(kMaxFileSize >> 20) +
+                    " MiB");
     return false;
   }
   std::ifstream in(path, std::ios::binary);

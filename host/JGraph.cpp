@@ -1,8 +1,11 @@
 #include "JGraph.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "JClassRegistry.h"
+#include "JFailure.h"
 #include "JGraphics.h"
 #include "JLinkObj.h"
 #include "JModuleObj.h"
@@ -10,13 +13,67 @@
 
 namespace {
 
-void fail(std::string* error, const std::string& reason) {
-  if (error != nullptr) *error = reason;
-}
+using jhost::fail;
 
 std::string portText(const char* kind, int index, const JModuleObj* block, int count) {
   return std::string(kind) + " " + std::to_string(index) + " does not exist on " +
          block->className() + " (" + std::to_string(count) + " " + kind + "s)";
+}
+
+// A link's four parts, for finding duplicates among many links at once.
+struct LinkKey {
+  const JModuleObj* source;
+  int output;
+  const JModuleObj* target;
+  int input;
+  bool operator==(const LinkKey&) const = default;
+};
+
+struct LinkKeyHash {
+  size_t operator()(const LinkKey& key) const {
+    size_t h = std::hash<const void*>()(key.source);
+    h = h * 31 + std::hash<int>()(key.output);
+    h = h * 31 + std::hash<const void*>()(key.target);
+    return h * 31 + std::hash<int>()(key.input);
+  }
+};
+
+using LinkKeys = std::unordered_set<LinkKey, LinkKeyHash>;
+
+std::string chainText() {
+  return "the links would make a chain through more than " +
+         std::to_string(JGraph::kMaxChainBlocks) + " blocks";
+}
+
+// Why linkAll refuses `request` in `graph`, cycles and chains aside; empty
+// when it is allowed. `existing` holds every link already made.
+std::string refusal(const JGraph* graph, const JGraph::LinkRequest& request,
+                    const LinkKeys& existing) {
+  JModuleObj* source = request.source;
+  JModuleObj* target = request.target;
+  if (source == nullptr || target == nullptr || source->graph() != graph ||
+      target->graph() != graph) {
+    return "both blocks of a link must be in this graph";
+  }
+  if (request.output < 0 || request.output >= source->ogm) {
+    return portText("output", request.output, source, source->ogm);
+  }
+  if (request.input < 0 || request.input >= target->igm) {
+    return portText("input", request.input, target, target->igm);
+  }
+  if (existing.count(LinkKey{source, request.output, target, request.input}) != 0) {
+    return "this link already exists";
+  }
+  if (source == target) return "the link would close a cycle";
+  if (!source->outputAllowed(request.output)) {
+    return std::string(source->className()) + " refuses a link on output " +
+           std::to_string(request.output);
+  }
+  if (!target->inputAllowed(request.input)) {
+    return std::string(target->className()) + " refuses a link on input " +
+           std::to_string(request.input);
+  }
+  return "";
 }
 
 }  // namespace
@@ -25,7 +82,14 @@ JGraph::JGraph() = default;
 
 JGraph::~JGraph() {
   close();
-  while (!links_.empty()) unlink(links_.back().get());
+  // Every link goes, so each block's lists are emptied whole rather than
+  // link by link (which takes the square of the link count).
+  for (Slot& slot : blocks_) {
+    slot.block->inputLinks_.clear();
+    slot.block->outputLinks_.clear();
+    slot.block->outputsStale_ = true;
+  }
+  links_.clear();
   for (Slot& slot : blocks_) {
     slot.block->graph_ = nullptr;
     slot.block.reset();
@@ -77,13 +141,12 @@ JModuleObj* JGraph::create(const char* className, std::string* error) {
 // True when a chain of links leads from `from`'s outputs to `to`.
 bool JGraph::reaches(const JModuleObj* from, const JModuleObj* to) const {
   std::vector<const JModuleObj*> pending{from};
-  std::vector<const JModuleObj*> seen;
+  std::unordered_set<const JModuleObj*> seen;
   while (!pending.empty()) {
     const JModuleObj* block = pending.back();
     pending.pop_back();
     if (block == to) return true;
-    if (std::find(seen.begin(), seen.end(), block) != seen.end()) continue;
-    seen.push_back(block);
+    if (!seen.insert(block).second) continue;
     for (const JLinkObj* link : block->outputLinks_) pending.push_back(link->target());
   }
   return false;
@@ -124,12 +187,116 @@ JLinkObj* JGraph::link(JModuleObj* source, int output, JModuleObj* target, int i
                     std::to_string(input));
     return nullptr;
   }
+  JLinkObj* made = makeLink(source, output, target, input);
+  if (!checkEvaluation(error)) {
+    takeBackLinks(links_.size() - 1);
+    return nullptr;
+  }
+  return made;
+}
+
+// Kahn's order over the whole graph: a block whose inputs never all come
+// from ordered blocks is on a cycle; the longest chain ending at a block is
+// one more than the longest ending at any of its sources. Then, in the
+// reverse order, the links one announcement of all of a block's outputs
+// can run through, taking each engine to announce all of its outputs in
+// turn: one for each link of the block plus what its target's announcement
+// runs through (counted up to just past the bound).
+bool JGraph::checkEvaluation(std::string* error) const {
+  std::unordered_map<const JModuleObj*, size_t> position;
+  position.reserve(blocks_.size());
+  for (size_t i = 0; i < blocks_.size(); ++i) position[blocks_[i].block.get()] = i;
+  std::vector<size_t> waiting(blocks_.size(), 0);  // inputs from unordered blocks
+  std::vector<int> chain(blocks_.size(), 1);
+  std::vector<size_t> ready;
+  for (size_t i = 0; i < blocks_.size(); ++i) {
+    waiting[i] = blocks_[i].block->inputLinks_.size();
+    if (waiting[i] == 0) ready.push_back(i);
+  }
+  std::vector<size_t> order;
+  order.reserve(blocks_.size());
+  while (!ready.empty()) {
+    const size_t i = ready.back();
+    ready.pop_back();
+    order.push_back(i);
+    if (chain[i] > kMaxChainBlocks) {
+      fail(error, chainText());
+      return false;
+    }
+    for (const JLinkObj* link : blocks_[i].block->outputLinks_) {
+      const size_t t = position.at(link->target());
+      chain[t] = std::max(chain[t], chain[i] + 1);
+      if (--waiting[t] == 0) ready.push_back(t);
+    }
+  }
+  if (order.size() != blocks_.size()) {
+    fail(error, "the links would close a cycle");
+    return false;
+  }
+  std::vector<long long> runs(blocks_.size(), 0);
+  for (size_t k = order.size(); k-- > 0;) {
+    const size_t i = order[k];
+    long long total = 0;
+    for (const JLinkObj* link : blocks_[i].block->outputLinks_) {
+      total += 1 + runs[position.at(link->target())];
+      if (total > kMaxAnnouncementLinks) {
+        fail(error, "the links would let one announcement run through more than " +
+                        std::to_string(kMaxAnnouncementLinks) + " links");
+        return false;
+      }
+    }
+    runs[i] = total;
+  }
+  return true;
+}
+
+JLinkObj* JGraph::makeLink(JModuleObj* source, int output, JModuleObj* target, int input) {
   links_.push_back(std::make_unique<JLinkObj>(source, output, target, input));
   JLinkObj* made = links_.back().get();
   source->outputLinks_.push_back(made);
   source->outputsStale_ = true;
   target->inputLinks_.push_back(made);
   return made;
+}
+
+// The links from `first` on are the last of the graph's list and of each
+// block's two lists, so taking them back from the end undoes them exactly.
+void JGraph::takeBackLinks(size_t first) {
+  while (links_.size() > first) {
+    JLinkObj* link = links_.back().get();
+    link->source()->outputLinks_.pop_back();
+    link->source()->outputsStale_ = true;
+    link->target()->inputLinks_.pop_back();
+    links_.pop_back();
+  }
+}
+
+bool JGraph::linkAll(const std::vector<LinkRequest>& requests, std::string* error,
+                     size_t* refused) {
+  LinkKeys existing;
+  existing.reserve(links_.size() + requests.size());
+  for (const auto& link : links_) {
+    existing.insert(LinkKey{link->source(), link->output(), link->target(), link->input()});
+  }
+  const size_t before = links_.size();
+  for (size_t i = 0; i < requests.size(); ++i) {
+    const LinkRequest& r = requests[i];
+    const std::string reason = refusal(this, r, existing);
+    if (!reason.empty()) {
+      takeBackLinks(before);
+      fail(error, reason);
+      if (refused != nullptr) *refused = i;
+      return false;
+    }
+    existing.insert(LinkKey{r.source, r.output, r.target, r.input});
+    makeLink(r.source, r.output, r.target, r.input);
+  }
+  if (!checkEvaluation(error)) {
+    takeBackLinks(before);
+    if (refused != nullptr) *refused = requests.size();
+    return false;
+  }
+  return true;
 }
 
 void JGraph::detach(JLinkObj* link) {

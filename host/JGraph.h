@@ -7,8 +7,12 @@
 // refused when either block is not in this graph, a port index does not
 // exist (n not below the source's ogm, m not below the target's igm), the
 // source's outputAllowed(n) or the target's inputAllowed(m) says no, the same
-// link already exists, or the link would close a cycle (evaluation runs
-// synchronously through broadcast and engine, so a cycle would never end).
+// link already exists, the link would close a cycle (evaluation runs
+// synchronously through broadcast and engine, so a cycle would never end), or
+// it would make a chain of links through more than kMaxChainBlocks blocks
+// (each block of a chain nests one more engine call on the stack), or let
+// one announcement run through more than kMaxAnnouncementLinks links. The
+// last two are checked over the whole graph, in time linear in its size.
 //
 // Owns every block added and every link made. Removing a block removes its
 // links first and closes it when it was started.
@@ -43,9 +47,33 @@ class J_EXPORT JGraph {
   // Makes a block of a registered class (a clone of the class's prototype)
   // and adds it; null with a reason when the class is unknown.
   JModuleObj* create(const char* className, std::string* error = nullptr);
+  // The most blocks one chain of links may pass through.
+  static constexpr int kMaxChainBlocks = 1000;
+  // The most links one announcement may run through, counting every path:
+  // links that fan out and meet again multiply the engine calls of one
+  // broadcast, and this keeps them from growing without end.
+  static constexpr long long kMaxAnnouncementLinks = 100000;
+
   // Makes a link; null with a reason when it is refused (see above).
   JLinkObj* link(JModuleObj* source, int output, JModuleObj* target, int input,
                  std::string* error = nullptr);
+
+  // One link for linkAll.
+  struct LinkRequest {
+    JModuleObj* source = nullptr;
+    int output = 0;
+    JModuleObj* target = nullptr;
+    int input = 0;
+  };
+  // Makes many links at once, in order, with the checks of link(); cycles,
+  // chains and announcements are checked once over the whole graph at the
+  // end, so the time grows with the size of the graph, not with its square. When
+  // one is refused, none of them is kept: false, a reason in `error`, and
+  // in `refused` the index of the refused request (requests.size() when
+  // the links together close a cycle, make too long a chain or let an
+  // announcement run through too many links).
+  bool linkAll(const std::vector<LinkRequest>& requests, std::string* error = nullptr,
+               size_t* refused = nullptr);
   // Removes and destroys a link of this graph; false when it is not one.
   bool unlink(JLinkObj* link);
   // Removes a block of this graph: its links, close (when started), delete.
@@ -78,6 +106,13 @@ class J_EXPORT JGraph {
   Slot* slotOf(const JModuleObj* block);
   const Slot* slotOf(const JModuleObj* block) const;
   bool reaches(const JModuleObj* from, const JModuleObj* to) const;
+  // Checks the whole graph for a cycle, a chain longer than
+  // kMaxChainBlocks and an announcement running through more than
+  // kMaxAnnouncementLinks links; false with a reason.
+  bool checkEvaluation(std::string* error) const;
+  JLinkObj* makeLink(JModuleObj* source, int output, JModuleObj* target, int input);
+  // Removes the links made last, from index `first` on.
+  void takeBackLinks(size_t first);
   void detach(JLinkObj* link);
 
   std::vector<Slot> blocks_;

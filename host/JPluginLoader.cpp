@@ -6,12 +6,11 @@
 #include <map>
 
 #include "JClassRegistry.h"
+#include "JFailure.h"
 
 namespace {
 
-void fail(std::string* error, const std::string& reason) {
-  if (error != nullptr) *error = reason;
-}
+using jhost::fail;
 
 // What loading one plug-in gave, replayed when it is loaded again.
 struct Outcome {

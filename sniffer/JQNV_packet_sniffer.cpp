@@ -9,6 +9,7 @@
 #include "JColor.h"
 #include "JFocusSet.h"
 #include "JIntegerData.h"
+#include "JQNV_trace_address.h"
 #include "JRealData.h"
 #include "JStringData.h"
 #include "KW_OLog.h"
@@ -19,10 +20,6 @@ int JQNV_packet_sniffer::instanceCount = 0;
 char JQNV_packet_sniffer::versionText[JQNV_packet_sniffer::kFileNameSize] = {};
 
 namespace {
-
-// The words of the eight output kinds, in output order within a node group.
-const char* const kKindWords[8] = {"node id",    "latitude",   "longitude", "utc sec",
-                                   "utc ms",     "utc string", "health",    "idle time"};
 
 // The plug-in's build time stamp in the C library's asctime form, such as
 // "Wed Jan 28 12:43:27 2004", from the compiler's date and time of this file.
@@ -44,10 +41,6 @@ void buildStamp(char* out, size_t size) {
   std::snprintf(out, size, "%.3s %.3s %2d %.8s %d", kDays + 3 * normalised.tm_wday,
                 kMonths + 3 * normalised.tm_mon, normalised.tm_mday, clock,
                 normalised.tm_year + 1900);
-}
-
-void* self(const JQNV_packet_sniffer* block) {
-  return const_cast<void*>(static_cast<const void*>(block));
 }
 
 }  // namespace
@@ -102,7 +95,7 @@ void JQNV_packet_sniffer::copyStateFrom(const JQNV_packet_sniffer& other) {
   versionOk_ = other.versionOk_;
 }
 
-const char* JQNV_packet_sniffer::className() const { return "JQNV_packet_sniffer"; }
+const char* JQNV_packet_sniffer::className() const { return Layout::kClassName; }
 
 JObject* JQNV_packet_sniffer::clone() const {
   olog->printf("JQNV_packet_sniffer::clone() %p\n", self(this));
@@ -169,7 +162,7 @@ bool JQNV_packet_sniffer::updateNNodes(unsigned n) {
   if (n == 0) n = 1;
   if (n == num_nodes_) return false;
   num_nodes_ = n;
-  ogm = static_cast<int>(8 * n);
+  ogm = static_cast<int>(Layout::outputCount(n));
   return true;
 }
 
@@ -182,12 +175,12 @@ int JQNV_packet_sniffer::inputType(int) {
 
 int JQNV_packet_sniffer::outputType(int n) {
   olog->printf("JQNV_packet_sniffer::outputType() %p\n", self(this));
-  switch (n % 8) {  // the remainder keeps the sign of n
-    case 1:
-    case 2:
-    case 7:
+  switch (Layout::kindOf(n)) {  // the remainder keeps the sign of n
+    case Layout::kLatitude:
+    case Layout::kLongitude:
+    case Layout::kIdleTime:
       return JRealData::id;
-    case 5:
+    case Layout::kUtcString:
       return JStringData::id;
     default:
       return JIntegerData::id;
@@ -203,9 +196,10 @@ JString JQNV_packet_sniffer::inputTag(int n) {
 
 JString JQNV_packet_sniffer::outputTag(int n) {
   olog->printf("JQNV_packet_sniffer::outputTag() %p\n", self(this));
-  if (n < 0 || static_cast<unsigned>(n) >= 8 * num_nodes_) return JString("ERROR");
+  if (n < 0 || static_cast<unsigned>(n) >= Layout::outputCount(num_nodes_)) return JString("ERROR");
   char tag[64];
-  std::snprintf(tag, sizeof tag, "%s of node %d\n", kKindWords[n % 8], n / 8);
+  std::snprintf(tag, sizeof tag, "%s of node %d\n", Layout::kKindWords[Layout::kindOf(n)],
+                Layout::nodeOf(n));
   return JString(tag);
 }
 
@@ -231,14 +225,14 @@ JFPoint JQNV_packet_sniffer::inputPoint(int n, JLinkObj& link) {
 
 JFRect JQNV_packet_sniffer::outputArea(int n) {
   olog->printf("JQNV_packet_sniffer::outputArea() n=%d %p\n", n, self(this));
-  const int outputs = static_cast<int>(8 * num_nodes_);
+  const int outputs = static_cast<int>(Layout::outputCount(num_nodes_));
   if (n >= 0 && n < outputs) return rightArea(n, 0, outputs + 1, 0.01, 0.99, 6);
   return rightArea(1, 0, 17, 0.01, 0.99, 6);
 }
 
 JFPoint JQNV_packet_sniffer::outputPoint(int n, JLinkObj& link) {
   olog->printf("JQNV_packet_sniffer::outputPoint() n=%d %p\n", n, self(this));
-  const int outputs = static_cast<int>(8 * num_nodes_);
+  const int outputs = static_cast<int>(Layout::outputCount(num_nodes_));
   if (n >= 0 && n < outputs) return rightPoint(n, link, 0, outputs + 1, 0.01, 0.99);
   return rightPoint(1, link, 0, 17, 0.01, 0.99);
 }

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "JAddObj.h"
+#include "JQNV_packet_sniffer_layout.h"
 #include "JString.h"
 
 class kw_qnv_handlerList;
@@ -36,7 +37,7 @@ class J_EXPORT JQNV_packet_sniffer : public JAddObj {
  public:
   static constexpr const char* kVersion = "0.7";
   static constexpr int kFileNameSize = 260;
-  static constexpr unsigned kMaxNodes = 128;
+  static constexpr unsigned kMaxNodes = JQNV_packet_sniffer_layout::kMaxNodes;
   static constexpr int kSlotSize = 250;   // packet slot size of the feed
   static constexpr int kSlotCount = 20;   // slots per buffer half
 
@@ -99,6 +100,8 @@ class J_EXPORT JQNV_packet_sniffer : public JAddObj {
   bool updateNNodes(unsigned n);
 
  private:
+  using Layout = JQNV_packet_sniffer_layout;
+
   // Copies `text` into a file-name field; false (field unchanged) when it
   // does not fit.
   static bool copyFileName(char* field, const char* text);

@@ -6,15 +6,10 @@
 #include "JIntegerData.h"
 #include "JLinkObj.h"
 #include "JQNV_packet_sniffer.h"
+#include "JQNV_trace_address.h"
 #include "KW_OLog.h"
 #include "kw_qnv_handlerList.h"
 #include "kw_qnv_nodeHandler.h"
-
-namespace {
-void* self(const JQNV_packet_sniffer* block) {
-  return const_cast<void*>(static_cast<const void*>(block));
-}
-}  // namespace
 
 void JQNV_packet_sniffer::engine(int n, JLinkObj& link) {
   olog->printf("JQNV_packet_sniffer::engine() n=%d %p  ----- ogm is %d\n", n, self(this), ogm);
@@ -33,8 +28,8 @@ void JQNV_packet_sniffer::engine(int n, JLinkObj& link) {
     // block's node groups announces its first groups only.
     const unsigned nodes = handlers_->nodeCount_;
     for (unsigned i = 0; i < nodes; ++i) {
-      const unsigned first = 8 * i;
-      for (unsigned k = 0; k < 8; ++k) {
+      const unsigned first = Layout::outputCount(i);
+      for (unsigned k = 0; k < static_cast<unsigned>(Layout::kOutputsPerNode); ++k) {
         if (first + k < static_cast<unsigned>(ogm)) broadcast(static_cast<int>(first + k));
       }
       handlers_->clearUpdated(i);
@@ -55,11 +50,11 @@ void JQNV_packet_sniffer::access(int n, JLinkObj&, const JDataType& data) {
   olog->printf("JQNV_packet_sniffer::access() n=%d %p\n", n, self(this));
   if (!valid_ || handlers_ == nullptr) return;
   olog->printf("JQNV_packet_sniffer NEVER\n");
-  if (n < 0 || static_cast<unsigned>(n) >= 8 * num_nodes_) return;
+  if (n < 0 || static_cast<unsigned>(n) >= Layout::outputCount(num_nodes_)) return;
 
-  const unsigned i = static_cast<unsigned>(n) / 8;
-  const int kind = n % 8;
-  if (kind == 0) {
+  const unsigned i = static_cast<unsigned>(Layout::nodeOf(n));
+  const int kind = Layout::kindOf(n);
+  if (kind == Layout::kNodeId) {
     static_cast<int&>(data) = handlers_->getNodeId(i);
     return;
   }
@@ -68,27 +63,27 @@ void JQNV_packet_sniffer::access(int n, JLinkObj&, const JDataType& data) {
   kw_qnv_nodeHandler* node = handlers_->getNode(i);
   if (node == nullptr) return;
   switch (kind) {
-    case 1:
+    case Layout::kLatitude:
       static_cast<double&>(data) = node->latitude_;
       break;
-    case 2:
+    case Layout::kLongitude:
       static_cast<double&>(data) = node->longitude_;
       break;
-    case 3:
+    case Layout::kUtcSec:
       static_cast<int&>(data) = node->utc1970_.time;
       break;
-    case 4:
+    case Layout::kUtcMs:
       static_cast<int&>(data) = node->utc1970_.millitm;
       olog->printf("JQNV_packet_sniffer::access getMilSec %d\n", node->utc1970_.millitm);
       break;
-    case 5:
+    case Layout::kUtcString:
       static_cast<JString&>(data) = JString(node->utcString_);
       olog->printf("JQNV_packet_sniffer::access getTimeString %s\n", node->utcString_);
       break;
-    case 6:
+    case Layout::kHealth:
       static_cast<int&>(data) = node->updateHealth();
       break;
-    case 7:
+    case Layout::kIdleTime:
       static_cast<double&>(data) = node->getIdleTime();
       break;
   }

@@ -5,16 +5,11 @@
 
 #include "JGraphics.h"
 #include "JQNV_packet_sniffer.h"
+#include "JQNV_trace_address.h"
 #include "JRect.h"
 #include "JRegion.h"
 #include "KW_OLog.h"
 #include "kw_qnv_handlerList.h"
-
-namespace {
-void* self(const JQNV_packet_sniffer* block) {
-  return const_cast<void*>(static_cast<const void*>(block));
-}
-}  // namespace
 
 void JQNV_packet_sniffer::paint(JGraphics graphics, double dx, double dy, JRegion& region,
                                 double scale) {

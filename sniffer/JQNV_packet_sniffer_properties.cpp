@@ -6,16 +6,13 @@
 #include "JIntegerProperty.h"
 #include "JOutputStream.h"
 #include "JQNV_packet_sniffer.h"
+#include "JQNV_trace_address.h"
 #include "JRealProperty.h"
 #include "JStringProperty.h"
 #include "KW_OLog.h"
 #include "kw_qnv_handlerList.h"
 
 namespace {
-
-void* self(const JQNV_packet_sniffer* block) {
-  return const_cast<void*>(static_cast<const void*>(block));
-}
 
 // The edited text of a file-name property (a file or a plain text property).
 bool textOf(JProperty& property, JString* text) {
@@ -133,7 +130,7 @@ void JQNV_packet_sniffer::readContent(JDictionary& dictionary) {
   if (stored < 0) stored = 0;
   if (stored > static_cast<int>(kMaxNodes)) stored = static_cast<int>(kMaxNodes);
   num_nodes_ = static_cast<uint32_t>(stored);
-  ogm = static_cast<int>(8 * num_nodes_);
+  ogm = static_cast<int>(Layout::outputCount(num_nodes_));
   olog->printf("JQNV_packet_sniffer::readContent() ogm=%d num_nodes_=%d\n", ogm,
                static_cast<int>(num_nodes_));
 

@@ -162,6 +162,37 @@ TEST_F(FlowhostCli, UsageErrorsEndWithStatusTwoAndTheUsage) {
   const Outcome help = runFlowhost({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("--track FILE"), std::string::npos);
+  const Outcome version = runFlowhost({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, std::string("flowhost ") + KW_PROJECT_VERSION + "\n");
+}
+
+TEST_F(FlowhostCli, BundledShortOptionsActAsEachAlone) {
+  const std::string path = dir_.write("good.json", clockDocument());
+  // -s (save) and -t 0.3 (seconds) in one argument.
+  const Outcome outcome = runFlowhost({"--no-default-plugins", "--table", "off", "-st0.3", path});
+  ASSERT_TRUE(outcome.ended);
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("wrote " + path), std::string::npos) << outcome.out;
+  EXPECT_EQ(Json::parse(readFile(path)), Json::parse(clockDocument()));
+}
+
+TEST_F(FlowhostCli, DoubleDashEndsTheOptionsSoADocumentMayStartWithADash) {
+  dir_.enter();
+  dir_.write("-clock.json", clockDocument());
+  const std::vector<std::string> options{"--no-default-plugins", "--table", "off", "-t", "0.2",
+                                         "--save"};
+  std::vector<std::string> args = options;
+  args.push_back("-clock.json");
+  const Outcome asOption = runFlowhost(args);
+  EXPECT_EQ(asOption.exitCode, 2);
+  EXPECT_NE(asOption.err.find("unknown option '-c'"), std::string::npos) << asOption.err;
+
+  args = options;
+  args.insert(args.end(), {"--", "-clock.json"});
+  const Outcome asDocument = runFlowhost(args);
+  ASSERT_EQ(asDocument.exitCode, 0) << asDocument.err;
+  EXPECT_NE(asDocument.out.find("wrote -clock.json"), std::string::npos) << asDocument.out;
 }
 
 #ifdef KW_SNIFFER_PLUGIN_PATH

@@ -24,6 +24,10 @@ int main(int argc, char** argv) {
     std::cout << flowhost::usageText();
     return 0;
   }
+  if (options.version) {
+    std::cout << flowhost::versionText();
+    return 0;
+  }
   // Before anything runs, so that a stop request is never missed.
   flowhost::StopSignal::install();
   flowhost::FlowRunner runner(std::cout, std::cerr);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,9 @@ class TrackPicture {
   };
 
   Track& track(int node, const std::string& label);
+  // Parts of toSvg().
+  static void writeLegend(std::ostream& svg, int ox);
+  static void writeTrack(std::ostream& svg, const Track& t, int ox, int oy);
 
   int width_ = 1;
   int height_ = 1;

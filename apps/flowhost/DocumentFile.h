@@ -5,7 +5,8 @@
 //   sniffer's "node file name" and "port file name") names a file. When such
 //   a name is relative it is taken relative to the document's folder: the
 //   block is restored with the resolved path, and a saved document gets the
-//   name back as it was written. unreadableListFiles() tells, before
+//   name back as it was written. Both rewrites go through JDocument's entry
+//   hooks, so the document's format has one reader and writer. unreadableListFiles() tells, before
 //   anything starts, which such files cannot be read: the sniffer then starts
 //   without that list and drops the name, and currentText() refuses to give a
 //   document that would lose it.

@@ -1,9 +1,9 @@
 // NodeTable: what the runner knows about every node of a running graph.
-// It finds each sniffer block (class JQNV_packet_sniffer; eight outputs per
-// node: node id, latitude, longitude, utc sec, utc ms, utc string, health,
-// idle time) and, for each node, the first map block (class JGeoGridObj)
-// whose latitude input (else its longitude input) is fed from that node's
-// outputs, directly or through blocks in between (their input 0, then 1).
+// It finds each sniffer block (its class name and output groups as
+// JQNV_packet_sniffer_layout states them) and, for each node, the first map
+// block (class JGeoGridObj::kClassName) whose latitude input (else its
+// longitude input) is fed from that node's outputs, directly or through
+// blocks in between (their input 0, then 1).
 // read() then fetches the current values through free-standing links, the
 // way a linked block would, so health and idle time belong to that moment.
 //
@@ -41,13 +41,6 @@ struct NodeRow {
 
 class NodeTable {
  public:
-  static constexpr const char* kSnifferClass = "JQNV_packet_sniffer";
-  static constexpr const char* kMapClass = "JGeoGridObj";
-  static constexpr int kOutputsPerNode = 8;
-  // The sniffer keeps at most this many nodes; a document may store a larger
-  // count, whose extra groups hold no node. The table shows no more.
-  static constexpr int kMaxNodesPerSniffer = 128;
-
   explicit NodeTable(const JGraph& graph);
 
   // Number of nodes, over all sniffer blocks.

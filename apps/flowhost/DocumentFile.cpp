@@ -2,10 +2,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <system_error>
 
 #include "JDocument.h"
+#include "JFailure.h"
 #include "JGraph.h"
 
 namespace flowhost {
@@ -14,12 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-
-void fail(std::string* error, const std::string& reason) {
-  if (error != nullptr) *error = reason;
-}
+using jhost::fail;
 
 bool endsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -46,38 +41,23 @@ bool DocumentFile::load(const std::string& path, std::string* error) {
   files_.clear();
   std::string text;
   if (!JDocument::readText(path, &text, error)) return false;
-  std::error_code ec;
 
-  // Resolve relative file names against the document's folder. A text that
-  // is not a well-formed document is left for JDocument to explain.
-  Json root = Json::parse(text, nullptr, false);
-  if (!root.is_discarded() && root.is_object() && root.contains("blocks") &&
-      root["blocks"].is_array()) {
-    const fs::path folder = fs::absolute(path, ec).parent_path();
-    Json& blocks = root["blocks"];
-    for (size_t b = 0; b < blocks.size(); ++b) {
-      Json& block = blocks[b];
-      if (!block.is_object() || !block.contains("entries") || !block["entries"].is_object()) continue;
-      const long long id = block.contains("id") && block["id"].is_number_integer()
-                               ? block["id"].get<long long>()
-                               : static_cast<long long>(b + 1);
-      const std::string className =
-          block.contains("class") && block["class"].is_string() ? block["class"].get<std::string>() : "";
-      for (auto& [key, value] : block["entries"].items()) {
-        if (!endsWith(key, kFileNameSuffix) || !value.is_string()) continue;
-        const std::string original = value.get<std::string>();
-        if (original.empty()) continue;
-        fs::path resolved(original);
-        if (resolved.is_relative()) resolved = (folder / resolved).lexically_normal();
-        files_.push_back(NamedFile{b, id, className, key, original, resolved.string()});
-        value = resolved.string();
-      }
-    }
-    text = root.dump(2);
-  }
+  // Relative file names are taken relative to the document's folder.
+  std::error_code ec;
+  const fs::path folder = fs::absolute(path, ec).parent_path();
+  auto resolve = [this, &folder](const JDocument::EntryPlace& place, JEntry& entry) {
+    if (entry.kind != JEntry::Kind::Text || !endsWith(entry.key, kFileNameSuffix)) return;
+    const std::string original = static_cast<char*>(entry.text);
+    if (original.empty()) return;
+    fs::path resolved(original);
+    if (resolved.is_relative()) resolved = (folder / resolved).lexically_normal();
+    files_.push_back(
+        NamedFile{place.block, place.id, place.className, entry.key, original, resolved.string()});
+    entry.text = JString(resolved.string().c_str());
+  };
 
   std::string reason;
-  graph_ = JDocument::fromText(text, &reason);
+  graph_ = JDocument::fromText(text, &reason, resolve);
   if (graph_ == nullptr) {
     files_.clear();
     fail(error, "document '" + path + "': " + reason);
@@ -110,29 +90,27 @@ bool DocumentFile::currentText(std::string* text, std::string* error) const {
     fail(error, "no document loaded");
     return false;
   }
-  Json root = Json::parse(JDocument::toText(*graph_), nullptr, false);
-  if (root.is_discarded() || !root.contains("blocks") || !root["blocks"].is_array()) {
-    fail(error, "the graph could not be written as a document");
+  // A name still as it was resolved goes back as first written; a name the
+  // block dropped makes the text unfit to save. An entry the block does not
+  // store (it never read it) is simply gone, as with any entry a block does
+  // not know.
+  const NamedFile* dropped = nullptr;
+  auto restore = [this, &dropped](const JDocument::EntryPlace& place, JEntry& entry) {
+    if (entry.kind != JEntry::Kind::Text) return;
+    for (const NamedFile& file : files_) {
+      if (file.block != place.block || file.key != entry.key) continue;
+      const std::string now = static_cast<char*>(entry.text);
+      if (now.empty() && dropped == nullptr) dropped = &file;
+      if (now == file.resolved) entry.text = JString(file.original.c_str());
+    }
+  };
+  const std::string written = JDocument::toText(*graph_, restore);
+  if (dropped != nullptr) {
+    fail(error, describe(dropped->id, dropped->className) + " dropped its \"" + dropped->key +
+                    "\" ('" + dropped->original + "')");
     return false;
   }
-  Json& blocks = root["blocks"];
-  for (const NamedFile& file : files_) {
-    if (file.block >= blocks.size()) continue;
-    Json& entries = blocks[file.block]["entries"];
-    // An entry the block does not store (it never read it) is simply gone,
-    // as with any entry a block does not know.
-    if (!entries.is_object() || !entries.contains(file.key)) continue;
-    Json& value = entries[file.key];
-    if (!value.is_string()) continue;
-    const std::string now = value.get<std::string>();
-    if (now.empty()) {
-      fail(error, describe(file.id, file.className) + " dropped its \"" + file.key + "\" ('" +
-                      file.original + "')");
-      return false;
-    }
-    if (now == file.resolved) value = file.original;
-  }
-  *text = root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  *text = written;
   return true;
 }
 

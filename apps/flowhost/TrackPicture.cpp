@@ -81,6 +81,16 @@ std::string TrackPicture::toSvg() const {
   svg << "  <text x=\"" << ox << "\" y=\"16\" font-family=\"sans-serif\" font-size=\"13\">"
       << JSvgText::escaped(name_.empty() ? "map" : name_) << " (" << width_ << " x " << height_
       << " pixels)</text>\n";
+  writeLegend(svg, ox);
+  for (const Track& t : tracks_) {
+    if (!t.points.empty()) writeTrack(svg, t, ox, oy);
+  }
+  svg << "</svg>\n";
+  return svg.str();
+}
+
+// The health colours, in a row above the map from x = `ox`.
+void TrackPicture::writeLegend(std::ostream& svg, int ox) {
   const char* words[] = {"health 0", "health 1", "health 2"};
   for (int h = 0; h < 3; ++h) {
     const int lx = ox + h * 90;
@@ -89,25 +99,25 @@ std::string TrackPicture::toSvg() const {
     svg << "  <text x=\"" << lx + 12 << "\" y=\"34\" font-family=\"sans-serif\" "
         << "font-size=\"11\">" << words[h] << "</text>\n";
   }
-  for (const Track& t : tracks_) {
-    if (t.points.empty()) continue;
-    svg << "  <g class=\"node\" id=\"track-" << t.node << "\">\n";
-    svg << "    <polyline class=\"track\" fill=\"none\" stroke=\"rgb(150,150,150)\" points=\"";
-    for (std::size_t i = 0; i < t.points.size(); ++i) {
-      svg << (i == 0 ? "" : " ") << ox + t.points[i].x << ',' << oy + t.points[i].y;
-    }
-    svg << "\"/>\n";
-    for (const Point& p : t.points) {
-      svg << "    <circle cx=\"" << ox + p.x << "\" cy=\"" << oy + p.y << "\" r=\"" << kDotRadius
-          << "\" fill=\"" << healthColor(p.health) << "\"/>\n";
-    }
-    const Point& last = t.points.back();
-    svg << "    <text x=\"" << ox + last.x + 5 << "\" y=\"" << oy + last.y - 5
-        << "\" font-family=\"sans-serif\" font-size=\"11\">" << JSvgText::escaped(t.label) << "</text>\n";
-    svg << "  </g>\n";
+}
+
+// One node's track: its path, a dot per point and its label at the last one;
+// map pixel (0, 0) lies at (`ox`, `oy`).
+void TrackPicture::writeTrack(std::ostream& svg, const Track& t, int ox, int oy) {
+  svg << "  <g class=\"node\" id=\"track-" << t.node << "\">\n";
+  svg << "    <polyline class=\"track\" fill=\"none\" stroke=\"rgb(150,150,150)\" points=\"";
+  for (std::size_t i = 0; i < t.points.size(); ++i) {
+    svg << (i == 0 ? "" : " ") << ox + t.points[i].x << ',' << oy + t.points[i].y;
   }
-  svg << "</svg>\n";
-  return svg.str();
+  svg << "\"/>\n";
+  for (const Point& p : t.points) {
+    svg << "    <circle cx=\"" << ox + p.x << "\" cy=\"" << oy + p.y << "\" r=\"" << kDotRadius
+        << "\" fill=\"" << healthColor(p.health) << "\"/>\n";
+  }
+  const Point& last = t.points.back();
+  svg << "    <text x=\"" << ox + last.x + 5 << "\" y=\"" << oy + last.y - 5
+      << "\" font-family=\"sans-serif\" font-size=\"11\">" << JSvgText::escaped(t.label) << "</text>\n";
+  svg << "  </g>\n";
 }
 
 bool TrackPicture::write(const std::string& path, std::string* error) const {

@@ -2,9 +2,13 @@
 //
 //   flowhost [options] <document>
 //
-// Every number is checked (finite, in range) and every option that needs a
-// value must have one; a problem gives a one-line reason and no options.
-// A plain value type. Thread safety: any thread, on its own copy.
+// Options are read with getopt_long: long options take their value as
+// "--name value" or "--name=value", short ones may be bundled ("-st 5"), and
+// "--" ends the options. Every number is checked (finite, in range) and
+// every option that needs a value must have one; a problem gives a one-line
+// reason and no options.
+// A plain value type. Thread safety: any thread, on its own copy; parsing
+// uses getopt_long's process-wide state, so one thread parses at a time.
 #pragma once
 
 #include <optional>
@@ -29,6 +33,7 @@ struct RunOptions {
   Table table = Table::Auto;
   double every = 1.0;                 // seconds between plain tables
   bool help = false;
+  bool version = false;
 
   static constexpr double kMaxSeconds = 1e7;
   static constexpr double kMaxEvery = 3600.0;
@@ -40,5 +45,7 @@ bool parseRunOptions(const std::vector<std::string>& args, RunOptions* options, 
 
 // The usage text printed by --help and after a usage error.
 std::string usageText();
+// The line printed by --version: "flowhost <version>".
+std::string versionText();
 
 }  // namespace flowhost

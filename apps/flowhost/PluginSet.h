@@ -1,7 +1,7 @@
 // PluginSet: loads the plug-ins a run needs, through JPluginLoader.
 //
 // Plug-ins named on the command line must load. The project's own two
-// (kDefaultNames) are looked for, in order, in the folders given with
+// (defaultNames(), the file names the build gives them) are looked for, in order, in the folders given with
 // --plugin-dir, in the library folder of an installation next to the
 // program (<bin>/../lib), and where this build puts them; one that is found
 // must load, one that is found nowhere is only noted: the document decides
@@ -17,8 +17,6 @@ namespace flowhost {
 
 class PluginSet {
  public:
-  static constexpr const char* kDefaultNames[] = {"JQNV_packet_sniffer.so", "JGeoGridObj.so"};
-
   struct Loaded {
     std::string path;
     std::vector<std::string> classes;
@@ -31,6 +29,8 @@ class PluginSet {
   // name is that of a plug-in already loaded is skipped.
   bool loadDefaults(const std::vector<std::string>& dirs, std::string* error);
 
+  // The file names of the default plug-ins, in loading order.
+  static std::vector<std::string> defaultNames();
   // Where a default plug-in called `name` is looked for, in order.
   static std::vector<std::string> candidates(const std::string& name,
                                              const std::vector<std::string>& dirs);

@@ -5,7 +5,8 @@
 
 #include "JPluginLoader.h"
 
-// Where this build puts the default plug-ins (set by the build).
+// Where this build puts the default plug-ins, separated by '|' (set by the
+// build); their file names are the default plug-ins' names.
 #ifndef FLOWHOST_BUILD_PLUGINS
 #define FLOWHOST_BUILD_PLUGINS ""
 #endif
@@ -48,6 +49,12 @@ bool isFile(const fs::path& path) {
 
 }  // namespace
 
+std::vector<std::string> PluginSet::defaultNames() {
+  std::vector<std::string> names;
+  for (const std::string& path : buildPaths()) names.push_back(fs::path(path).filename().string());
+  return names;
+}
+
 std::vector<std::string> PluginSet::candidates(const std::string& name,
                                                const std::vector<std::string>& dirs) {
   std::vector<std::string> places;
@@ -72,7 +79,7 @@ bool PluginSet::load(const std::string& path, std::string* error) {
 }
 
 bool PluginSet::loadDefaults(const std::vector<std::string>& dirs, std::string* error) {
-  for (const char* name : kDefaultNames) {
+  for (const std::string& name : defaultNames()) {
     // A plug-in of that name given on the command line takes its place.
     bool given = false;
     for (const Loaded& entry : loaded_) given = given || fs::path(entry.path).filename() == name;
@@ -88,7 +95,7 @@ bool PluginSet::loadDefaults(const std::vector<std::string>& dirs, std::string* 
     if (!found) {
       std::string searched;
       for (const std::string& place : places) searched += (searched.empty() ? "" : ", ") + place;
-      missing_.push_back(std::string(name) + " (looked in: " + searched + ")");
+      missing_.push_back(name + " (looked in: " + searched + ")");
     }
   }
   return true;

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "JGeoGridObj.h"
 #include "JGraph.h"
 #include "JIntegerData.h"
 #include "JLinkObj.h"
 #include "JModuleObj.h"
+#include "JQNV_packet_sniffer_layout.h"
 #include "JRealData.h"
 #include "JStringData.h"
 
@@ -14,10 +16,9 @@ namespace flowhost {
 
 namespace {
 
-constexpr int kMaxHops = 8;
+using Sniffer = JQNV_packet_sniffer_layout;
 
-// Output kinds of a sniffer's node group.
-enum Kind { kNodeId = 0, kLatitude = 1, kLongitude = 2, kUtcString = 5, kHealth = 6, kIdle = 7 };
+constexpr int kMaxHops = 8;
 
 bool isClass(const JModuleObj* block, const char* name) {
   return block != nullptr && block->className() != nullptr &&
@@ -52,7 +53,7 @@ bool NodeTable::feedingOutput(JModuleObj* block, int input, JModuleObj** sniffer
   for (int hop = 0; link != nullptr && hop < kMaxHops; ++hop) {
     JModuleObj* source = link->source();
     if (source == nullptr) return false;
-    if (isClass(source, kSnifferClass)) {
+    if (isClass(source, Sniffer::kClassName)) {
       *sniffer = source;
       *output = link->output();
       return true;
@@ -66,20 +67,23 @@ bool NodeTable::feedingOutput(JModuleObj* block, int input, JModuleObj** sniffer
 NodeTable::NodeTable(const JGraph& graph) {
   for (int b = 0; b < graph.blockCount(); ++b) {
     JModuleObj* block = graph.block(b);
-    if (!isClass(block, kSnifferClass)) continue;
+    if (!isClass(block, Sniffer::kClassName)) continue;
     ++sniffers_;
-    const int groups = std::clamp(block->ogm / kOutputsPerNode, 0, kMaxNodesPerSniffer);
+    // A document may store a larger count than the sniffer keeps nodes; the
+    // extra groups hold no node, and the table shows no more.
+    const int groups =
+        std::clamp(Sniffer::nodeOf(block->ogm), 0, static_cast<int>(Sniffer::kMaxNodes));
     for (int i = 0; i < groups; ++i) nodes_.push_back(Node{block, b, i});
   }
   for (int b = 0; b < graph.blockCount(); ++b) {
     JModuleObj* block = graph.block(b);
-    if (!isClass(block, kMapClass)) continue;
+    if (!isClass(block, JGeoGridObj::kClassName)) continue;
     for (int input = 0; input < 2; ++input) {
       JModuleObj* sniffer = nullptr;
       int output = 0;
       if (!feedingOutput(block, input, &sniffer, &output)) continue;
       for (Node& node : nodes_) {
-        if (node.sniffer == sniffer && node.index == output / kOutputsPerNode &&
+        if (node.sniffer == sniffer && node.index == Sniffer::nodeOf(output) &&
             node.map == nullptr) {
           node.map = block;
           node.mapBlock = b;
@@ -97,13 +101,13 @@ std::vector<NodeRow> NodeTable::read() const {
     NodeRow row;
     row.block = node.block;
     row.node = node.index;
-    const int base = node.index * kOutputsPerNode;
-    row.nodeId = readInteger(node.sniffer, base + kNodeId);
-    row.latitude = readReal(node.sniffer, base + kLatitude);
-    row.longitude = readReal(node.sniffer, base + kLongitude);
-    row.utc = readText(node.sniffer, base + kUtcString);
-    row.health = readInteger(node.sniffer, base + kHealth);
-    row.idle = readReal(node.sniffer, base + kIdle);
+    auto output = [&node](Sniffer::Kind kind) { return Sniffer::output(node.index, kind); };
+    row.nodeId = readInteger(node.sniffer, output(Sniffer::kNodeId));
+    row.latitude = readReal(node.sniffer, output(Sniffer::kLatitude));
+    row.longitude = readReal(node.sniffer, output(Sniffer::kLongitude));
+    row.utc = readText(node.sniffer, output(Sniffer::kUtcString));
+    row.health = readInteger(node.sniffer, output(Sniffer::kHealth));
+    row.idle = readReal(node.sniffer, output(Sniffer::kIdleTime));
     if (node.map != nullptr) {
       row.mapped = true;
       row.mapBlock = node.mapBlock;

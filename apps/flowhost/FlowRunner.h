@@ -17,10 +17,12 @@
 // Nothing is written before step 5, so bad input of any kind leaves every
 // file as it was. Messages go to `err`, the table and the list of written
 // files to `out`.
-// Owns the graph for the run. Thread safety: host's thread only.
+// Owns the graph for the length of run(). Thread safety: host's thread only.
 #pragma once
 
+#include <chrono>
 #include <ostream>
+#include <string>
 
 #include "RunOptions.h"
 
@@ -38,6 +40,24 @@ class FlowRunner {
   int run(const RunOptions& options, bool outputIsTerminal);
 
  private:
+  struct Run;  // everything one run holds, from the plug-ins to the faces
+
+  // The steps of run(), in order; each false one has said why.
+  bool loadClasses(Run& run);
+  bool loadDocument(Run& run);
+  bool prepareOutputs(Run& run);
+  bool prepareTrack(Run& run);
+  void prepareDriving(Run& run);
+  void drive(Run& run);
+  void observe(Run& run, std::chrono::steady_clock::time_point now, bool force);
+  void finish(Run& run);
+  int writeOutputs(Run& run);
+
+  // Say "flowhost: <reason>" on the error stream; failure() gives kFailed,
+  // refuse() false.
+  int failure(const std::string& reason);
+  bool refuse(const std::string& reason);
+
   std::ostream& out_;
   std::ostream& err_;
 };

@@ -1,0 +1,342 @@
+#include "FlowRunner.h"
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "ClockSchedule.h"
+#include "DocumentFile.h"
+#include "JClockObj.h"
+#include "JConstantObj.h"
+#include "JGeoGridObj.h"
+#include "JGraph.h"
+#include "JGraphics.h"
+#include "JModuleObj.h"
+#include "JOutputStream.h"
+#include "JRegion.h"
+#include "NodeTable.h"
+#include "JQNV_packet_sniffer_layout.h"
+#include "PluginSet.h"
+#include "RunnerBlocks.h"
+#include "StopSignal.h"
+#include "TableView.h"
+#include "TrackPicture.h"
+
+namespace flowhost {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr double kFaceScale = 2.0;             // faces are drawn at twice model size
+constexpr auto kLongestSleep = std::chrono::milliseconds(100);
+constexpr auto kIdleRefresh = std::chrono::milliseconds(250);  // table pace without clocks
+
+// A block's stored entry, as its writeContent gives it.
+const JEntry* storedEntry(const JOutputStream& stream, const std::string& key) {
+  for (const JEntry& entry : stream.entries()) {
+    if (entry.key == key) return &entry;
+  }
+  return nullptr;
+}
+
+int storedInteger(const JOutputStream& stream, const std::string& key, int otherwise) {
+  const JEntry* entry = storedEntry(stream, key);
+  if (entry == nullptr || entry->kind != JEntry::Kind::Integer) return otherwise;
+  return static_cast<int>(std::clamp<long long>(entry->integer, 0, 1 << 30));
+}
+
+std::string storedText(const JOutputStream& stream, const std::string& key) {
+  const JEntry* entry = storedEntry(stream, key);
+  if (entry == nullptr || entry->kind != JEntry::Kind::Text) return "";
+  return static_cast<char*>(entry->text);
+}
+
+// A class name as a file name part: letters, digits and '_' only.
+std::string fileWord(const char* name) {
+  std::string word = name != nullptr ? name : "";
+  for (char& c : word) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') c = '_';
+  }
+  return word.empty() ? "block" : word;
+}
+
+// The folder a file will be written into exists (or is the current one).
+bool folderExists(const std::string& file) {
+  const fs::path parent = fs::path(file).parent_path();
+  std::error_code ec;
+  return parent.empty() || fs::is_directory(parent, ec);
+}
+
+std::string signalName(int number) {
+  if (number == SIGINT) return "SIGINT";
+  if (number == SIGTERM) return "SIGTERM";
+  return "signal " + std::to_string(number);
+}
+
+double secondsBetween(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+}  // namespace
+
+// What one run holds, from the plug-ins to the files it will write.
+struct FlowRunner::Run {
+  struct Face {
+    std::string path;
+    JGraphics canvas;
+  };
+
+  Run(const RunOptions& o, bool terminal) : options(o), outputIsTerminal(terminal) {}
+
+  const RunOptions& options;
+  const bool outputIsTerminal;
+  PluginSet plugins;
+  DocumentFile document;
+  JGraph* graph = nullptr;  // the document's
+  std::optional<NodeTable> table;
+  TrackPicture track;
+  bool wantTrack = false;
+  std::string saveTo;  // where the document is saved; empty: not saved
+  ClockSchedule schedule;
+  std::optional<TableView> view;
+  Clock::time_point start;
+  std::vector<Face> faces;
+  std::string documentText;
+  std::string documentProblem;
+  bool documentReady = false;
+};
+
+FlowRunner::FlowRunner(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+int FlowRunner::failure(const std::string& reason) {
+  err_ << "flowhost: " << reason << '\n';
+  return kFailed;
+}
+
+bool FlowRunner::refuse(const std::string& reason) {
+  failure(reason);
+  return false;
+}
+
+int FlowRunner::run(const RunOptions& options, bool outputIsTerminal) {
+  Run run(options, outputIsTerminal);
+  if (!loadClasses(run) || !loadDocument(run) || !prepareOutputs(run)) return kFailed;
+  drive(run);
+  finish(run);
+  return writeOutputs(run);
+}
+
+// The runner's own block classes, the plug-ins asked for and the defaults.
+bool FlowRunner::loadClasses(Run& run) {
+  if (!registerRunnerBlocks()) {
+    return refuse("the runner's own block classes could not be registered");
+  }
+  std::string reason;
+  for (const std::string& path : run.options.plugins) {
+    if (!run.plugins.load(path, &reason)) return refuse(reason);
+  }
+  if (run.options.defaultPlugins && !run.plugins.loadDefaults(run.options.pluginDirs, &reason)) {
+    return refuse(reason);
+  }
+  for (const PluginSet::Loaded& plugin : run.plugins.loaded()) {
+    std::string classes;
+    for (const std::string& name : plugin.classes) classes += (classes.empty() ? "" : ", ") + name;
+    out_ << "flowhost: plug-in " << plugin.path << " (" << classes << ")\n";
+  }
+  return true;
+}
+
+bool FlowRunner::loadDocument(Run& run) {
+  std::string reason;
+  if (!run.document.load(run.options.document, &reason)) {
+    failure(reason);
+    if (reason.find("unknown module class") != std::string::npos) {
+      for (const std::string& missing : run.plugins.missing()) {
+        err_ << "flowhost: note: default plug-in not found: " << missing << '\n';
+      }
+    }
+    return false;
+  }
+  // A list file that vanished or became unreadable is no reason to stop:
+  // the block starts with that list empty, as it would in any host. Say so;
+  // saving the document afterwards is refused, so the name is not lost.
+  for (const std::string& problem : run.document.unreadableListFiles()) {
+    err_ << "flowhost: warning: document '" << run.options.document << "': " << problem
+         << "; the block starts without that list\n";
+  }
+  run.graph = run.document.graph();
+  run.table.emplace(*run.graph);
+  return true;
+}
+
+// Every output asked for is checked before anything starts.
+bool FlowRunner::prepareOutputs(Run& run) {
+  const RunOptions& options = run.options;
+  if (!options.trackFile.empty() && !prepareTrack(run)) return false;
+  if (!options.facesDir.empty()) {
+    std::error_code ec;
+    fs::create_directories(options.facesDir, ec);
+    if (ec || !fs::is_directory(options.facesDir, ec)) {
+      return refuse("cannot make the faces folder '" + options.facesDir + "'");
+    }
+  }
+  run.saveTo = options.save ? options.document : options.saveAs;
+  if (!run.saveTo.empty() && !folderExists(run.saveTo)) {
+    return refuse("cannot save the document to '" + run.saveTo + "': no such folder");
+  }
+  prepareDriving(run);
+  return true;
+}
+
+// The track picture is drawn on the first map block fed from a node.
+bool FlowRunner::prepareTrack(Run& run) {
+  run.wantTrack = true;
+  JModuleObj* map = run.table->firstMap();
+  if (map == nullptr) {
+    return refuse("no " + std::string(JGeoGridObj::kClassName) + " block of '" +
+                  run.options.document + "' is fed from a node of a " +
+                  JQNV_packet_sniffer_layout::kClassName +
+                  " block; there is no map to draw the track picture on");
+  }
+  JOutputStream stored;
+  map->writeContent(stored);
+  run.track.setMap(storedInteger(stored, "pixel_width", 1),
+                   storedInteger(stored, "pixel_height", 1), storedText(stored, "map_name"));
+  if (!folderExists(run.options.trackFile)) {
+    return refuse("cannot write the track picture '" + run.options.trackFile + "': no such folder");
+  }
+  return true;
+}
+
+// The clock blocks' schedule and the table's mode.
+void FlowRunner::prepareDriving(Run& run) {
+  const RunOptions& options = run.options;
+  for (int b = 0; b < run.graph->blockCount(); ++b) {
+    if (auto* clock = dynamic_cast<JClockObj*>(run.graph->block(b))) {
+      run.schedule.add(clock, options.rate.value_or(clock->rate()));
+    }
+  }
+  TableView::Mode mode = TableView::Mode::Plain;
+  switch (options.table) {
+    case RunOptions::Table::Auto:
+      mode = run.outputIsTerminal ? TableView::Mode::Live : TableView::Mode::Plain;
+      break;
+    case RunOptions::Table::Live: mode = TableView::Mode::Live; break;
+    case RunOptions::Table::Plain: mode = TableView::Mode::Plain; break;
+    case RunOptions::Table::Off: mode = TableView::Mode::Off; break;
+  }
+  run.view.emplace(out_, mode, options.every);
+}
+
+// Starts every block and drives the clocks until the run time is over or a
+// stop signal came, showing the table after each clock edge (or at an idle
+// pace when there is no clock).
+void FlowRunner::drive(Run& run) {
+  run.graph->startup();
+  for (int b = 0; b < run.graph->blockCount(); ++b) {
+    if (auto* constant = dynamic_cast<JConstantObj*>(run.graph->block(b))) constant->announce();
+  }
+  run.start = Clock::now();
+  const Clock::time_point end =
+      run.options.seconds ? run.start + std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(*run.options.seconds))
+                          : Clock::time_point::max();
+  ClockSchedule& schedule = run.schedule;
+  schedule.start(run.start);
+  Clock::time_point nextRefresh = run.start;
+  while (!StopSignal::requested()) {
+    const Clock::time_point now = Clock::now();
+    if (now >= end) break;
+    if (schedule.advance(now) > 0) {
+      observe(run, now, false);
+    } else if (schedule.empty() && now >= nextRefresh) {
+      observe(run, now, false);
+      nextRefresh = now + kIdleRefresh;
+    }
+    StopSignal::sleepUntil(std::min(
+        {schedule.empty() ? nextRefresh : schedule.nextDue(), end, now + kLongestSleep}));
+  }
+  const Clock::time_point last = Clock::now();
+  observe(run, last, true);
+  if (StopSignal::requested()) {
+    out_ << "flowhost: stopped by " << signalName(StopSignal::signalNumber()) << " after "
+         << secondsBetween(run.start, last) << " s\n";
+  }
+}
+
+// Shows the table as it stands and adds each node on the map to the track.
+void FlowRunner::observe(Run& run, Clock::time_point now, bool force) {
+  const std::vector<NodeRow> rows = run.table->read();
+  run.view->show(rows, secondsBetween(run.start, now), run.schedule.risingEdges(), force);
+  if (!run.wantTrack) return;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const NodeRow& row = rows[i];
+    if (!row.mapped || row.inMap.value_or(0) != JGeoGridObj::kInMap || !row.pixelX || !row.pixelY) {
+      continue;
+    }
+    const std::string label = row.nodeId ? "node " + std::to_string(*row.nodeId) : "node ?";
+    run.track.add(static_cast<int>(i), label, *row.pixelX, *row.pixelY, row.health.value_or(-1));
+  }
+}
+
+// Faces and document text as the run left them, then every block closes.
+void FlowRunner::finish(Run& run) {
+  if (!run.options.facesDir.empty()) {
+    for (int b = 0; b < run.graph->blockCount(); ++b) {
+      JModuleObj* block = run.graph->block(b);
+      const JRect r = block->getIExtent(-block->getX(), -block->getY(), kFaceScale);
+      JGraphics canvas(r.width + 1, r.height + 1);
+      JRegion everything;
+      block->paint(canvas, -block->getX(), -block->getY(), everything, kFaceScale);
+      char number[16];
+      std::snprintf(number, sizeof number, "%02d", b + 1);
+      const std::string name = std::string(number) + "-" + fileWord(block->className()) + ".svg";
+      run.faces.push_back(Run::Face{(fs::path(run.options.facesDir) / name).string(), canvas});
+    }
+  }
+  run.documentReady = run.saveTo.empty() ||
+                      run.document.currentText(&run.documentText, &run.documentProblem);
+  run.graph->close();
+}
+
+// Writes the faces, the track picture and the document, naming each file
+// written; any that cannot be written makes the run fail.
+int FlowRunner::writeOutputs(Run& run) {
+  int status = kOk;
+  std::string reason;
+  for (const Run::Face& face : run.faces) {
+    if (!face.canvas.writeSvg(face.path, &reason)) status = failure(reason);
+    else out_ << "wrote " << face.path << '\n';
+  }
+  if (run.wantTrack) {
+    if (run.track.write(run.options.trackFile, &reason)) {
+      out_ << "wrote " << run.options.trackFile << " (" << run.track.pointCount() << " points";
+      if (run.track.droppedPoints() > 0) out_ << ", " << run.track.droppedPoints() << " dropped";
+      out_ << ")\n";
+    } else {
+      status = failure(reason);
+    }
+  }
+  if (!run.saveTo.empty()) {
+    if (!run.documentReady) {
+      status = failure("document not saved: " + run.documentProblem);
+    } else if (DocumentFile::writeFile(run.saveTo, run.documentText, &reason)) {
+      out_ << "wrote " << run.saveTo << '\n';
+    } else {
+      status = failure("document not saved: " + reason);
+    }
+  }
+  out_.flush();
+  return status;
+}
+
+}  // namespace flowhost
