@@ -38,8 +38,16 @@ class J_EXPORT JQNV_packet_sniffer : public JAddObj {
   static constexpr const char* kVersion = "0.7";
   static constexpr int kFileNameSize = 260;
   static constexpr unsigned kMaxNodes = JQNV_packet_sniffer_layout::kMaxNodes;
-  static constexpr int kSlotSize = 250;   // packet slot size of the feed
-  static constexpr int kSlotCount = 20;   // slots per buffer half
+  // The feed's buffer: "MAX packet size" (bytes per slot) and "packet
+  // buffer size" (slots per buffer half), their defaults and their limits.
+  static constexpr int kSlotSize = 250;
+  static constexpr int kSlotCount = 20;
+  static constexpr int kMinSlotSize = 20;
+  static constexpr int kMaxSlotSize = 300;
+  static constexpr int kMinSlotCount = 10;
+  static constexpr int kMaxSlotCount = 100;
+  static constexpr double kMediumThreshold = 2.0;  // seconds
+  static constexpr double kBadThreshold = 4.0;
 
   JQNV_packet_sniffer();
   JQNV_packet_sniffer(const JQNV_packet_sniffer& other);
@@ -114,10 +122,10 @@ class J_EXPORT JQNV_packet_sniffer : public JAddObj {
   JString nodeFilter_;
   char portFile_[kFileNameSize] = {};
   JString portFilter_;
-  double mediumThreshold_ = 2.0;
-  double badThreshold_ = 4.0;
-  int32_t maxPacketSize_ = 250;
-  int32_t packetBufferSize_ = 20;
+  double mediumThreshold_ = kMediumThreshold;
+  double badThreshold_ = kBadThreshold;
+  int32_t maxPacketSize_ = kSlotSize;
+  int32_t packetBufferSize_ = kSlotCount;
   kw_qnv_handlerList* handlers_ = nullptr;
   uint32_t num_nodes_ = 0;
   bool valid_ = true;
