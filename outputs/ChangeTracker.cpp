@@ -1,0 +1,96 @@
+#include "ChangeTracker.h"
+
+namespace kw_out {
+
+const char* eventWord(Event::Kind kind) {
+  switch (kind) {
+    case Event::Kind::Health: return "health";
+    case Event::Kind::EnterMap: return "enter_map";
+    case Event::Kind::LeaveMap: return "leave_map";
+    case Event::Kind::PortSilent: return "port_silent";
+    case Event::Kind::PortBack: return "port_back";
+  }
+  return "unknown";
+}
+
+ChangeTracker::ChangeTracker(std::chrono::milliseconds silentAfter) : silentAfter_(silentAfter) {}
+
+void ChangeTracker::nodes(const std::vector<NodeUpdate>& snapshot, std::vector<size_t>* fresh,
+                          std::vector<Event>* events) {
+  for (size_t i = 0; i < snapshot.size(); ++i) {
+    const NodeUpdate& u = snapshot[i];
+    if (!hasFix(u)) continue;
+    auto [it, first] = nodes_.try_emplace(u.node);
+    NodeState& s = it->second;
+    if (first || u.utcSec != s.utcSec || u.utcMs != s.utcMs) fresh->push_back(i);
+    if (!first) {
+      if (u.health != s.health) {
+        Event e;
+        e.kind = Event::Kind::Health;
+        e.node = u.node;
+        e.name = displayName(u);
+        e.feed = u.feed;
+        e.fromHealth = s.health;
+        e.toHealth = u.health;
+        e.message = "node " + e.name + " went " + healthWord(u.health);
+        events->push_back(std::move(e));
+      }
+      // Only a change seen while a map block stays linked is an entry or a
+      // departure; linking or unlinking the map block is not.
+      if (u.hasMap && s.hasMap && u.inMap != s.inMap) {
+        Event e;
+        e.kind = u.inMap ? Event::Kind::EnterMap : Event::Kind::LeaveMap;
+        e.node = u.node;
+        e.name = displayName(u);
+        e.feed = u.feed;
+        e.fromHealth = e.toHealth = u.health;
+        e.message = "node " + e.name + (u.inMap ? " entered the map" : " left the map");
+        events->push_back(std::move(e));
+      }
+    }
+    s.utcSec = u.utcSec;
+    s.utcMs = u.utcMs;
+    s.health = u.health;
+    s.hasMap = u.hasMap;
+    s.inMap = u.inMap;
+  }
+}
+
+void ChangeTracker::ports(const std::vector<PortCounters>& counters,
+                          std::chrono::steady_clock::time_point now, std::vector<Event>* events) {
+  for (const PortCounters& c : counters) {
+    auto [it, first] = ports_.try_emplace(c.port);
+    PortState& s = it->second;
+    if (first) {
+      s.taken = c.taken;
+      s.lastChange = now;
+      continue;
+    }
+    if (c.taken != s.taken) {
+      s.taken = c.taken;
+      s.lastChange = now;
+      if (s.silent) {
+        s.silent = false;
+        Event e;
+        e.kind = Event::Kind::PortBack;
+        e.name = c.port;
+        e.message = "port " + c.port + " came back";
+        events->push_back(std::move(e));
+      }
+    } else if (!s.silent && s.taken > 0 && now - s.lastChange >= silentAfter_) {
+      s.silent = true;
+      Event e;
+      e.kind = Event::Kind::PortSilent;
+      e.name = c.port;
+      e.message = "port " + c.port + " went silent";
+      events->push_back(std::move(e));
+    }
+  }
+}
+
+bool ChangeTracker::portSilent(const std::string& port) const {
+  const auto it = ports_.find(port);
+  return it != ports_.end() && it->second.silent;
+}
+
+}  // namespace kw_out

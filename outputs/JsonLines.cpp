@@ -1,0 +1,92 @@
+#include "JsonLines.h"
+
+#include "TextOut.h"
+
+namespace kw_out {
+
+void appendNodeLine(std::string* out, const NodeUpdate& u) {
+  out->append("{\"class\":\"NODE\",\"node\":");
+  appendInt(out, u.node);
+  out->append(",\"name\":");
+  if (u.name.empty()) {
+    out->push_back('"');
+    appendInt(out, u.node);
+    out->push_back('"');
+  } else {
+    appendJsonString(out, u.name);
+  }
+  out->append(",\"feed\":");
+  appendJsonString(out, u.feed);
+  out->append(",\"time\":\"");
+  appendIsoTime(out, u.utcSec, u.utcMs);
+  out->append("\",\"lat\":");
+  appendFixed(out, u.lat, 7);
+  out->append(",\"lon\":");
+  appendFixed(out, u.lon, 7);
+  out->append(",\"health\":");
+  appendInt(out, u.health);
+  out->append(",\"health_text\":\"");
+  out->append(healthWord(u.health));
+  out->append("\",\"idle\":");
+  appendFixed(out, u.idleSec, 3);
+  if (u.hasMap) {
+    out->append(u.inMap ? ",\"in_map\":true,\"x\":" : ",\"in_map\":false,\"x\":");
+    appendInt(out, u.pixelX);
+    out->append(",\"y\":");
+    appendInt(out, u.pixelY);
+  }
+  out->append("}\n");
+}
+
+void appendEventLine(std::string* out, const Event& e, int64_t utcSec, int utcMs) {
+  out->append("{\"class\":\"EVENT\",\"event\":\"");
+  out->append(eventWord(e.kind));
+  out->append("\",\"time\":\"");
+  appendIsoTime(out, utcSec, utcMs);
+  out->push_back('"');
+  if (e.kind == Event::Kind::PortSilent || e.kind == Event::Kind::PortBack) {
+    out->append(",\"port\":");
+    appendJsonString(out, e.name);
+  } else {
+    out->append(",\"node\":");
+    appendInt(out, e.node);
+    out->append(",\"name\":");
+    appendJsonString(out, e.name);
+    out->append(",\"feed\":");
+    appendJsonString(out, e.feed);
+    if (e.kind == Event::Kind::Health) {
+      out->append(",\"from\":\"");
+      out->append(healthWord(e.fromHealth));
+      out->append("\",\"to\":\"");
+      out->append(healthWord(e.toHealth));
+      out->push_back('"');
+    }
+  }
+  out->append(",\"message\":");
+  appendJsonString(out, e.message);
+  out->append("}\n");
+}
+
+void appendPortLine(std::string* out, const PortCounters& c, bool silent, int64_t utcSec,
+                    int utcMs) {
+  out->append("{\"class\":\"PORT\",\"port\":");
+  appendJsonString(out, c.port);
+  out->append(",\"time\":\"");
+  appendIsoTime(out, utcSec, utcMs);
+  out->append("\",\"taken\":");
+  appendUnsigned(out, c.taken);
+  out->append(",\"dropped_full\":");
+  appendUnsigned(out, c.droppedFull);
+  out->append(",\"rejected\":");
+  appendUnsigned(out, c.rejected);
+  out->append(",\"unknown_node\":");
+  appendUnsigned(out, c.unknownNode);
+  out->append(",\"older\":");
+  appendUnsigned(out, c.older);
+  out->append(silent ? ",\"silent\":true" : ",\"silent\":false");
+  out->append(",\"failure\":");
+  appendJsonString(out, c.failure);
+  out->append("}\n");
+}
+
+}  // namespace kw_out

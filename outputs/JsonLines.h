@@ -1,0 +1,24 @@
+// The JSON-lines records of the --json stream: one object per node update
+// ("NODE"), per event ("EVENT") and, once a second, per port ("PORT"). Each
+// function appends one complete line, line feed included, to `out`.
+//
+// Pure functions; any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ChangeTracker.h"
+#include "NodeUpdate.h"
+
+namespace kw_out {
+
+void appendNodeLine(std::string* out, const NodeUpdate& update);
+
+// `utcSec`/`utcMs`: when the event was seen (wall clock).
+void appendEventLine(std::string* out, const Event& event, int64_t utcSec, int utcMs);
+
+void appendPortLine(std::string* out, const PortCounters& counters, bool silent, int64_t utcSec,
+                    int utcMs);
+
+}  // namespace kw_out

@@ -1,0 +1,185 @@
+#include "TextOut.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace kw_out {
+
+namespace {
+
+// Length of the valid UTF-8 sequence at text[i], or 0 when it is not one.
+size_t utf8Length(std::string_view text, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char c = byte(i);
+  size_t n;
+  uint32_t cp;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; }
+  else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; }
+  else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; }
+  else return 0;
+  if (i + n > text.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+    return 0;
+  return n;
+}
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+}  // namespace
+
+void appendJsonString(std::string* out, std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  out->push_back('"');
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      const size_t n = utf8Length(text, i);
+      if (n == 0) {
+        out->append(kReplacement);
+        ++i;
+      } else {
+        out->append(text.substr(i, n));
+        i += n;
+      }
+      continue;
+    }
+    switch (c) {
+      case '"': out->append("\\\""); break;
+      case '\\': out->append("\\\\"); break;
+      case '\n': out->append("\\n"); break;
+      case '\r': out->append("\\r"); break;
+      case '\t': out->append("\\t"); break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          out->append("\\u00");
+          out->push_back(kHex[c >> 4]);
+          out->push_back(kHex[c & 0xF]);
+        } else {
+          out->push_back(static_cast<char>(c));
+        }
+    }
+    ++i;
+  }
+  out->push_back('"');
+}
+
+void appendXmlText(std::string* out, std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      const size_t n = utf8Length(text, i);
+      if (n == 0) {
+        out->append(kReplacement);
+        ++i;
+      } else {
+        out->append(text.substr(i, n));
+        i += n;
+      }
+      continue;
+    }
+    switch (c) {
+      case '&': out->append("&amp;"); break;
+      case '<': out->append("&lt;"); break;
+      case '>': out->append("&gt;"); break;
+      case '"': out->append("&quot;"); break;
+      case '\'': out->append("&apos;"); break;
+      default:
+        if (c >= 0x20 || c == '\t' || c == '\n') out->push_back(static_cast<char>(c));
+    }
+    ++i;
+  }
+}
+
+namespace {
+
+// Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's method).
+void civilFromDays(int64_t z, int64_t* y, unsigned* m, unsigned* d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  *d = doy - (153 * mp + 2) / 5 + 1;
+  *m = mp < 10 ? mp + 3 : mp - 9;
+  *y = static_cast<int64_t>(yoe) + era * 400 + (*m <= 2);
+}
+
+void appendDigits(std::string* out, unsigned value, int width) {
+  char buf[8];
+  for (int i = width - 1; i >= 0; --i) {
+    buf[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  out->append(buf, static_cast<size_t>(width));
+}
+
+}  // namespace
+
+void appendIsoTime(std::string* out, int64_t utcSec, int utcMs) {
+  // Years outside 0..9999 cannot be written in this form; clamp the moment.
+  constexpr int64_t kMin = -62167219200;  // 0000-01-01T00:00:00Z
+  constexpr int64_t kMax = 253402300799;  // 9999-12-31T23:59:59Z
+  if (utcSec < kMin) utcSec = kMin;
+  if (utcSec > kMax) utcSec = kMax;
+  if (utcMs < 0) utcMs = 0;
+  if (utcMs > 999) utcMs = 999;
+  int64_t days = utcSec / 86400;
+  int64_t rest = utcSec % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  int64_t y;
+  unsigned m, d;
+  civilFromDays(days, &y, &m, &d);
+  appendDigits(out, static_cast<unsigned>(y), 4);
+  out->push_back('-');
+  appendDigits(out, m, 2);
+  out->push_back('-');
+  appendDigits(out, d, 2);
+  out->push_back('T');
+  appendDigits(out, static_cast<unsigned>(rest / 3600), 2);
+  out->push_back(':');
+  appendDigits(out, static_cast<unsigned>(rest / 60 % 60), 2);
+  out->push_back(':');
+  appendDigits(out, static_cast<unsigned>(rest % 60), 2);
+  out->push_back('.');
+  appendDigits(out, static_cast<unsigned>(utcMs), 3);
+  out->push_back('Z');
+}
+
+void appendFixed(std::string* out, double value, int decimals) {
+  if (!std::isfinite(value)) {
+    out->append("null");
+    return;
+  }
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+  if (r.ec != std::errc()) {
+    out->append("null");
+    return;
+  }
+  out->append(buf, r.ptr);
+}
+
+void appendInt(std::string* out, int64_t value) {
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value);
+  out->append(buf, r.ptr);
+}
+
+void appendUnsigned(std::string* out, uint64_t value) {
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value);
+  out->append(buf, r.ptr);
+}
+
+}  // namespace kw_out

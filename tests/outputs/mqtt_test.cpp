@@ -1,0 +1,248 @@
+// The MQTT publisher against a real mosquitto broker on a loopback port,
+// read with mosquitto_sub: retained positions for late subscribers, a
+// broker that starts late, and a broker restarted in the middle of a run.
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "MqttPublisher.h"
+#include "OutputSet.h"
+#include "support/child_process.h"
+#include "support/isolation.h"
+#include "support/temp_dir.h"
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace kw_out {
+namespace {
+
+constexpr const char* kBroker = "/usr/sbin/mosquitto";
+constexpr const char* kSub = "/usr/bin/mosquitto_sub";
+
+NodeUpdate fix(int node, std::string name, int64_t sec, double lat) {
+  NodeUpdate u;
+  u.node = node;
+  u.name = std::move(name);
+  u.feed = "com1";
+  u.utcSec = sec;
+  u.lat = lat;
+  u.lon = 8.5;
+  u.health = kHealthGood;
+  u.neverHeard = false;
+  return u;
+}
+
+int freePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(fd);
+  return ntohs(sa.sin_port);
+}
+
+bool until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+// A mosquitto broker on 127.0.0.1:port without persistence: a restart
+// forgets every retained message.
+class Broker {
+ public:
+  Broker(const kw_test::TempDir& dir, int port) : port_(port) {
+    const passwd* me = ::getpwuid(::geteuid());
+    conf_ = dir.write("mosquitto.conf", "listener " + std::to_string(port) +
+                                            " 127.0.0.1\nallow_anonymous true\npersistence false\n"
+                                            "log_dest stderr\nlog_type error\n" +
+                                            (me != nullptr ? "user " + std::string(me->pw_name) + "\n" : ""));
+  }
+  bool start() {
+    process_ = std::make_unique<kw_test::ChildProcess>();
+    if (!process_->start(kBroker, {"mosquitto", "-c", conf_})) return false;
+    return until([this] { return accepts(); }, 10s);
+  }
+  void stop() {
+    int status = 0;
+    process_->signal(SIGTERM);
+    process_->waitExit(10s, &status);
+    process_.reset();
+  }
+
+ private:
+  bool accepts() const {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port_));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    ::close(fd);
+    return ok;
+  }
+  int port_;
+  std::string conf_;
+  std::unique_ptr<kw_test::ChildProcess> process_;
+};
+
+// Subscribes late to "<prefix>/#" and collects `count` retained messages:
+// topic -> payload.
+std::map<std::string, json> retained(int port, const std::string& prefix, int count) {
+  std::map<std::string, json> got;
+  for (int attempt = 0; attempt < 10 && static_cast<int>(got.size()) < count; ++attempt) {
+    got.clear();
+    kw_test::ChildProcess sub;
+    if (!sub.start(kSub, {"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-t", prefix + "/#",
+                          "-v", "-C", std::to_string(count), "-W", "2"}))
+      break;
+    int status = 0;
+    sub.waitExit(10s, &status);
+    for (const std::string& line : kw_test::completeLines(sub.out())) {
+      const size_t space = line.find(' ');
+      if (space != std::string::npos) got[line.substr(0, space)] = json::parse(line.substr(space + 1), nullptr, false);
+    }
+  }
+  return got;
+}
+
+class MqttTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    KW_REQUIRE_ISOLATED_NETWORK();
+    if (::access(kBroker, X_OK) != 0) GTEST_SKIP() << "mosquitto is not installed (Debian package mosquitto)";
+    if (::access(kSub, X_OK) != 0) GTEST_SKIP() << "mosquitto_sub is not installed (Debian package mosquitto-clients)";
+    port_ = freePort();
+    broker_ = std::make_unique<Broker>(dir_, port_);
+  }
+  kw_test::TempDir dir_;
+  int port_ = 0;
+  std::unique_ptr<Broker> broker_;
+};
+
+TEST_F(MqttTest, LateSubscriberSeesEveryUnitAndFeed) {
+  ASSERT_TRUE(broker_->start());
+  MqttPublisher mqtt;
+  ASSERT_TRUE(mqtt.start("127.0.0.1", port_, "fleet/site1")) << mqtt.error();
+  ASSERT_TRUE(until([&] { return mqtt.stats().connected; }, 10s)) << mqtt.stats().lastError;
+  NodeUpdate never;
+  never.node = 9;
+  mqtt.publishNode(never);
+  mqtt.publishNode(fix(7, "truck/7", 1700000000, 47.25));
+  mqtt.publishNode(fix(2, "", 1700000001, 47.5));
+  mqtt.publishNode(fix(2, "", 1700000002, 47.75));
+  mqtt.publishPort({"com1", 12, 1, 2, 3, 4, ""});
+
+  const auto got = retained(port_, "fleet/site1", 3);
+  ASSERT_EQ(got.size(), 3u);
+  ASSERT_TRUE(got.count("fleet/site1/truck_7")) << "reserved characters of names are replaced";
+  EXPECT_EQ(got.at("fleet/site1/truck_7")["_type"], "location");
+  EXPECT_EQ(got.at("fleet/site1/truck_7")["name"], "truck/7");
+  ASSERT_TRUE(got.count("fleet/site1/2"));
+  EXPECT_DOUBLE_EQ(got.at("fleet/site1/2")["lat"].get<double>(), 47.75) << "the latest position is retained";
+  EXPECT_EQ(got.at("fleet/site1/2")["tst"], 1700000002);
+  ASSERT_TRUE(got.count("fleet/site1/feeds/com1"));
+  EXPECT_EQ(got.at("fleet/site1/feeds/com1")["taken"], 12);
+  EXPECT_EQ(got.at("fleet/site1/feeds/com1")["older"], 4);
+  EXPECT_EQ(mqtt.stats().dropped, 0u);
+}
+
+TEST_F(MqttTest, BrokerStartingLateGetsTheLatestState) {
+  MqttPublisher mqtt;
+  ASSERT_TRUE(mqtt.start("127.0.0.1", port_, "fleet")) << mqtt.error();
+  const auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < 100; ++i) mqtt.publishNode(fix(1, "a", 1000 + i, i * 0.25));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms) << "an absent broker holds nothing up";
+  ASSERT_TRUE(until([&] { return !mqtt.stats().lastError.empty(); }, 5s));
+  EXPECT_FALSE(mqtt.stats().connected);
+  EXPECT_NE(mqtt.stats().lastError.find("cannot connect to the MQTT broker 127.0.0.1:" + std::to_string(port_)),
+            std::string::npos)
+      << mqtt.stats().lastError;
+  EXPECT_EQ(mqtt.stats().dropped, 100u);
+
+  ASSERT_TRUE(broker_->start());
+  ASSERT_TRUE(until([&] { return mqtt.stats().connected; }, 10s)) << mqtt.stats().lastError;
+  const auto got = retained(port_, "fleet", 1);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_DOUBLE_EQ(got.at("fleet/a")["lat"].get<double>(), 99 * 0.25);
+}
+
+TEST_F(MqttTest, BrokerRestartMidRun) {
+  ASSERT_TRUE(broker_->start());
+  MqttPublisher mqtt;
+  ASSERT_TRUE(mqtt.start("127.0.0.1", port_, "fleet")) << mqtt.error();
+  ASSERT_TRUE(until([&] { return mqtt.stats().connected; }, 10s)) << mqtt.stats().lastError;
+  for (int node = 1; node <= 3; ++node) mqtt.publishNode(fix(node, "", 1000, node));
+  ASSERT_EQ(retained(port_, "fleet", 3).size(), 3u);
+
+  broker_->stop();
+  ASSERT_TRUE(until([&] { return !mqtt.stats().connected; }, 10s));
+  ASSERT_TRUE(until([&] { return mqtt.stats().lastError.find("lost") != std::string::npos; }, 5s))
+      << mqtt.stats().lastError;
+  auto slowest = std::chrono::steady_clock::duration::zero();
+  for (int tick = 1; tick <= 100; ++tick) {
+    for (int node = 1; node <= 3; ++node) {
+      const auto t0 = std::chrono::steady_clock::now();
+      mqtt.publishNode(fix(node, "", 1000 + tick, node + tick * 0.01));
+      slowest = std::max(slowest, std::chrono::steady_clock::now() - t0);
+    }
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_LT(slowest, 50ms) << "publishing waited for the broker";
+  EXPECT_GE(mqtt.stats().dropped, 300u);
+
+  ASSERT_TRUE(broker_->start());
+  ASSERT_TRUE(until([&] { return mqtt.stats().connections >= 2; }, 10s)) << mqtt.stats().lastError;
+  // The restarted broker forgot everything; the publisher sent every unit's
+  // latest position again.
+  const auto got = retained(port_, "fleet", 3);
+  ASSERT_EQ(got.size(), 3u);
+  for (int node = 1; node <= 3; ++node)
+    EXPECT_DOUBLE_EQ(got.at("fleet/" + std::to_string(node))["lat"].get<double>(), node + 1.0) << node;
+
+  mqtt.publishNode(fix(2, "", 5000, -12.5));
+  ASSERT_TRUE(until([&] {
+    const auto now = retained(port_, "fleet", 3);
+    return now.count("fleet/2") && now.at("fleet/2")["lat"] == -12.5;
+  }, 10s)) << "publishing goes on after the reconnection";
+}
+
+// Through the output set: a unit whose health changes without a new fix
+// has its retained state brought up to date.
+TEST_F(MqttTest, HealthChangeWithoutAFixUpdatesTheRetainedState) {
+  ASSERT_TRUE(broker_->start());
+  OutputOptions o;
+  o.mqtt = "127.0.0.1:" + std::to_string(port_);
+  o.mqttPrefix = "site";
+  OutputSet set;
+  ASSERT_TRUE(set.open(o)) << set.error();
+  ASSERT_TRUE(until([&] { return set.stats().mqttConnected; }, 10s)) << set.stats().mqttError;
+  NodeUpdate u = fix(3, "van", 1000, 46.0);
+  set.tick({u});
+  u.health = kHealthBad;
+  u.idleSec = 31;
+  set.tick({u});
+  set.counters({{"com1", 5, 0, 0, 0, 0, ""}});
+  ASSERT_TRUE(until([&] {
+    const auto got = retained(port_, "site", 2);
+    return got.count("site/van") && got.at("site/van")["health_text"] == "bad" && got.count("site/feeds/com1");
+  }, 10s));
+}
+
+}  // namespace
+}  // namespace kw_out
