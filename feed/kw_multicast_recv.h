@@ -17,7 +17,11 @@
 //  - host's thread only: run, stop, swapBuffers, getPacket, the destructor,
 //    and the read half;
 //  - receive thread: runingThread, receive, putPacket;
-//  - guarded by lock_: writeBuffer_ contents, the pointer exchange.
+//  - guarded by lock_: writeBuffer_ contents, the pointer exchange;
+//  - set on the host's thread before the first run, then constant:
+//    the admission test (setAdmission);
+//  - counted by the receive thread, read by any thread (relaxed atomics,
+//    cumulative for the receiver's life): takenIn, droppedFull, refused.
 // Lock order: lock_ first, then the log's lock, never the reverse.
 //
 // Ending the thread: stop() marks the receiver as stopping and signals a
@@ -106,6 +110,17 @@ class kw_multicast_recv {
   int port() const { return port_; }
   int slotSize() const { return slotSize_; }
   int slotCount() const { return slotCount_; }
+  // Datagrams stored into the write half, dropped because it was full, and
+  // refused by the admission test.
+  uint64_t takenIn() const { return takenIn_.load(std::memory_order_relaxed); }
+  uint64_t droppedFull() const { return droppedFull_.load(std::memory_order_relaxed); }
+  uint64_t refused() const { return refused_.load(std::memory_order_relaxed); }
+
+  // A test each received text must pass before it may take a slot (given
+  // the text and the slot size); null admits everything. Host's thread,
+  // before the first run.
+  using Admission = bool (*)(const char* text, int slotSize);
+  void setAdmission(Admission admit) { admit_ = admit; }
 
  private:
   static void threadEntry(void* self);
@@ -124,6 +139,10 @@ class kw_multicast_recv {
   kw::Socket socket_;  // none until run opens it
   kw::WakeEvent wake_;
   std::atomic<bool> stopping_{false};
+  std::atomic<uint64_t> takenIn_{0};
+  std::atomic<uint64_t> droppedFull_{0};
+  std::atomic<uint64_t> refused_{0};
+  Admission admit_ = nullptr;
   std::string setupFailure_;  // host's thread
 };
 

@@ -15,13 +15,17 @@ kw_qnv_nodeHandler::~kw_qnv_nodeHandler() {
   delete[] name_;
 }
 
-void kw_qnv_nodeHandler::set(double latitude, double longitude, const tm& utcTm,
+bool kw_qnv_nodeHandler::set(double latitude, double longitude, const tm& utcTm,
                              const kw::_timeb& utc1970, const char* utcString) {
   olog->printf("kw_qnv_nodeHandler::set() %p\n", static_cast<void*>(this));
   // Packets are ordered by their own time: an older one is ignored, an equal
-  // one accepted.
-  if (utc1970.time < lastUtc_.time) return;
-  if (utc1970.time == lastUtc_.time && utc1970.millitm < lastUtc_.millitm) return;
+  // one accepted. But a node that has heard nothing for longer than its bad
+  // threshold, by this machine's clock, takes the next packet whatever its
+  // time: one packet dated in the future (or a unit whose clock fell back an
+  // hour with daylight saving) must not hide a unit that keeps sending.
+  const bool older = utc1970.time < lastUtc_.time ||
+                     (utc1970.time == lastUtc_.time && utc1970.millitm < lastUtc_.millitm);
+  if (older && !(heard_ && silentMs() > badMs_)) return false;
   lastUtc_ = utc1970;
   markPacket();
   latitude_ = latitude;
@@ -33,6 +37,8 @@ void kw_qnv_nodeHandler::set(double latitude, double longitude, const tm& utcTm,
   utcString_[kUtcStringSize - 1] = '\0';
   olog->printf("kw_qnv_nodeHandler::set\nutcString_ %s\nutcString %s\n", utcString_, text);
   updated_ = 1;
+  heard_ = true;
+  return true;
 }
 
 void kw_qnv_nodeHandler::markPacket() {
@@ -49,6 +55,14 @@ kw::_timeb clockNow() {
   return kw::_timeb{static_cast<int32_t>(reading.seconds), static_cast<uint16_t>(reading.millis), 0, 0};
 }
 }  // namespace
+
+int64_t kw_qnv_nodeHandler::silentMs() const {
+  const kw::_timeb now = clockNow();
+  // Seconds wrap like the 32-bit clock fields they come from.
+  const int32_t s = static_cast<int32_t>(static_cast<uint32_t>(now.time) -
+                                         static_cast<uint32_t>(lastMark_.time));
+  return int64_t{s} * 1000 + now.millitm - lastMark_.millitm;
+}
 
 int kw_qnv_nodeHandler::updateHealth() {
   olog->printf("kw_qnv_nodeHandler::updateHealth() %p\n", static_cast<void*>(this));

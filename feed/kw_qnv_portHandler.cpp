@@ -1,5 +1,6 @@
 #include "kw_qnv_portHandler.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "KW_OLog.h"
@@ -7,11 +8,37 @@
 #include "kw_multicast_recv.h"
 #include "kw_qnv_handlerList.h"
 #include "kw_qnv_nodeHandler.h"
+#include "kw_qnv_portStats.h"
+#include "packet_envelope.h"
 
 namespace {
 
 // A sentence pointer for a "%s" trace line: a rejected packet leaves null ones.
 const char* orNull(const char* text) { return text ? text : "(null)"; }
+
+// Whether the node number at the start of a packet, read as "%d" reads it,
+// lies within int. The parser cuts a larger one ("4294967298" would be
+// node 2), so such packets are refused instead.
+bool nodeNumberFits(const char* packet) {
+  const char* p = packet;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  const int64_t limit = negative ? int64_t{2147483648} : int64_t{2147483647};
+  int64_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > limit) return false;
+  }
+  return true;
+}
+
+// A position on the globe: finite, latitude within 90 degrees, longitude
+// within 180.
+bool positionValid(double latitude, double longitude) {
+  return std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) <= 90.0 &&
+         std::fabs(longitude) <= 180.0;
+}
 
 }  // namespace
 
@@ -22,7 +49,11 @@ kw_qnv_portHandler::kw_qnv_portHandler(const char* name, const char* ipAddress, 
       ipAddress_(kw::copyText(ipAddress)),
       port_(port),
       owner_(owner),
-      receiver_(new kw_multicast_recv(ipAddress_, port, slotSize, slotCount, interfaceName)) {}
+      receiver_(new kw_multicast_recv(ipAddress_, port, slotSize, slotCount, interfaceName)) {
+  // Junk that the envelope check would refuse never takes a slot, so a flood
+  // of it cannot crowd valid packets out of the write half.
+  receiver_->setAdmission(&kw::envelope::mayPass);
+}
 
 kw_qnv_portHandler::~kw_qnv_portHandler() {
   olog->printf("kw_qnv_portHandler::~kw_qnv_portHandler() %p\n", static_cast<void*>(this));
@@ -42,6 +73,21 @@ const char* kw_qnv_portHandler::socketFailure() const { return receiver_->setupF
 
 const char* kw_qnv_portHandler::interfaceName() const { return receiver_->interfaceName(); }
 
+void kw_qnv_portHandler::readStats(kw_qnv_portStats* out) const {
+  out->name = name_;
+  out->group = ipAddress_;
+  out->port = port_;
+  out->interface = interfaceName();
+  out->listFile = listFile_;
+  out->line = line_;
+  out->setupError = receiver_->setupFailure();
+  out->takenIn = receiver_->takenIn();
+  out->droppedFull = receiver_->droppedFull();
+  out->rejected = rejected_ + receiver_->refused();
+  out->unknownNode = unknownNode_;
+  out->older = older_;
+}
+
 void kw_qnv_portHandler::stop() {
   if (running_ == 1) receiver_->stop();
   running_ = 0;
@@ -58,15 +104,26 @@ void kw_qnv_portHandler::service() {
     const int node = parsePacket_full(packet, &first, &second);
     olog->printf("service nodeId is %d sent %s\n", node, orNull(first));
     olog->printf("service nodeId is %d sent %s\n", node, orNull(second));
-    if (first == nullptr || second == nullptr) continue;
+    if (first == nullptr || second == nullptr) {
+      ++rejected_;
+      continue;
+    }
     const bool timeParsed = parsePacket_s1(first);
     const bool positionParsed = parsePacket_s2(second);
     olog->printf("parsedPacket ok %d %d\n", timeParsed ? 1 : 0, positionParsed ? 1 : 0);
-    if (!timeParsed || !positionParsed || owner_ == nullptr) continue;
+    if (!timeParsed || !positionParsed || !nodeNumberFits(packet) ||
+        !positionValid(latitude_, longitude_)) {
+      ++rejected_;
+      continue;
+    }
+    if (owner_ == nullptr) continue;
     // Node numbers below zero are never in the table.
-    if (node < 0) continue;
-    if (kw_qnv_nodeHandler* target = owner_->getNodeById(static_cast<unsigned>(node))) {
-      target->set(latitude_, longitude_, utcTm_, utc1970_, utcString_);
+    kw_qnv_nodeHandler* target =
+        node < 0 ? nullptr : owner_->getNodeById(static_cast<unsigned>(node));
+    if (target == nullptr) {
+      ++unknownNode_;
+    } else if (!target->set(latitude_, longitude_, utcTm_, utc1970_, utcString_)) {
+      ++older_;
     }
   }
 }

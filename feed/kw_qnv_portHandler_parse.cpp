@@ -20,54 +20,19 @@
 
 #include "KW_OLog.h"
 #include "kw_qnv_portHandler.h"
+#include "packet_envelope.h"
 #include "scan.h"
 
 namespace {
 
-// The two characters "%2x" and "%2X" make of a checksum value: a space and
-// one digit below 0x10.
-struct ChecksumForms {
-  char lower[2];
-  char upper[2];
-};
-
-ChecksumForms formsOf(unsigned value) {
-  static constexpr char kLower[] = "0123456789abcdef";
-  static constexpr char kUpper[] = "0123456789ABCDEF";
-  ChecksumForms forms;
-  const unsigned high = (value >> 4) & 0xf;
-  const unsigned low = value & 0xf;
-  forms.lower[0] = high != 0 ? kLower[high] : ' ';
-  forms.upper[0] = high != 0 ? kUpper[high] : ' ';
-  forms.lower[1] = kLower[low];
-  forms.upper[1] = kUpper[low];
-  return forms;
-}
-
 // True when the two characters at `given` equal the checksum `value` written
-// "%2x" or "%2X". The second character is read only when the first matched,
-// so a terminator that comes early is never passed.
+// "%2x" or "%2X". The second character is read only when the first is not
+// the terminator, so a text that ends early is never passed.
 bool checksumMatches(unsigned value, const char* given) {
-  const ChecksumForms forms = formsOf(value);
-  if (given[0] == forms.lower[0] && given[1] == forms.lower[1]) return true;
-  return given[0] == forms.upper[0] && given[1] == forms.upper[1];
+  return given[0] != '\0' && kw::envelope::checksumMatches(value, given[0], given[1]);
 }
 
-// XOR of the bytes in [begin, end), eight at a time.
-unsigned xorOf(const char* begin, const char* end) {
-  uint64_t wide = 0;
-  for (; end - begin >= 8; begin += 8) {
-    uint64_t word;
-    std::memcpy(&word, begin, sizeof word);
-    wide ^= word;
-  }
-  wide ^= wide >> 32;
-  wide ^= wide >> 16;
-  wide ^= wide >> 8;
-  unsigned sum = static_cast<unsigned>(wide & 0xff);
-  for (; begin != end; ++begin) sum ^= static_cast<unsigned char>(*begin);
-  return sum;
-}
+using kw::envelope::xorOf;
 
 // Fields: field 0 starts at the sentence's "$", each comma starts the next
 // field at the character after it. Given a position within a field (its
@@ -200,6 +165,7 @@ bool kw_qnv_portHandler::parsePacket_s1(char* sentence) {
   int hour = 0;
   int minute = 0;
   double seconds = 0;
+  int millis = 0;
   long day = 0;
   long month = 0;
   long year = 0;
@@ -207,7 +173,7 @@ bool kw_qnv_portHandler::parsePacket_s1(char* sentence) {
   long zoneMinutes = 0;
   const char* field = sentence;
   if (!kw::scan::scanType(field) || !advance(field, field + 1) ||
-      !advance(field, kw::scan::scanClock(field, &hour, &minute, &seconds, dot)) ||
+      !advance(field, kw::scan::scanClock(field, &hour, &minute, &seconds, &millis, dot)) ||
       !advance(field, kw::scan::scanLong(field, &day)) ||
       !advance(field, kw::scan::scanLong(field, &month)) ||
       !advance(field, kw::scan::scanLong(field, &year)) ||
@@ -238,7 +204,8 @@ bool kw_qnv_portHandler::parsePacket_s1(char* sentence) {
   utc1970_.time = (converted >= -2147483648LL && converted <= 2147483647LL)
                       ? static_cast<int32_t>(converted)
                       : -1;
-  utc1970_.millitm = static_cast<uint16_t>((seconds - std::floor(seconds)) * 1000);
+  // The milliseconds as written, as the time text shows them ("24.95" 950).
+  utc1970_.millitm = static_cast<uint16_t>(millis);
 
   const bool trace = olog->isOpen() != 0;
   if (trace) {

@@ -148,8 +148,47 @@ const char* scanDoubleSlow(const char* text, double* value) {
   return std::sscanf(text, "%lf", value) == 1 ? text : nullptr;
 }
 
-const char* scanClockSlow(const char* text, int* hour, int* minute, double* seconds) {
-  return std::sscanf(text, "%2d%2d%lf", hour, minute, seconds) == 3 ? text : nullptr;
+namespace {
+
+// The milliseconds of the seconds text [begin, end) that "%lf" read (blanks
+// first, as it skips them): its first three fraction digits, zero-filled,
+// when it is written as plain digits with at most one decimal point; else
+// from its value.
+int millisAsWritten(const char* begin, const char* end, double seconds) {
+  const char point = *nl_langinfo(RADIXCHAR);
+  const char* p = begin;
+  while (p < end && std::isspace(static_cast<unsigned char>(*p))) ++p;
+  if (p < end && (*p == '+' || *p == '-')) ++p;
+  while (p < end && std::isdigit(static_cast<unsigned char>(*p))) ++p;
+  int millis = 0;
+  int taken = 0;
+  if (p < end && *p == point) {
+    for (++p; p < end && std::isdigit(static_cast<unsigned char>(*p)); ++p) {
+      if (taken < 3) {
+        millis = millis * 10 + (*p - '0');
+        ++taken;
+      }
+    }
+  }
+  if (p != end) {
+    // inf and nan are no time of day; the caller refuses them.
+    return std::isfinite(seconds) ? static_cast<int>((seconds - std::floor(seconds)) * 1000) : 0;
+  }
+  for (; taken < 3; ++taken) millis *= 10;
+  return millis;
+}
+
+}  // namespace
+
+const char* scanClockSlow(const char* text, int* hour, int* minute, double* seconds,
+                          int* millis) {
+  int start = -1;
+  int stop = -1;
+  if (std::sscanf(text, "%2d%2d%n%lf%n", hour, minute, &start, seconds, &stop) != 3) {
+    return nullptr;
+  }
+  if (millis != nullptr) *millis = millisAsWritten(text + start, text + stop, *seconds);
+  return text;
 }
 
 bool scanTypeSlow(const char* text) {

@@ -53,10 +53,14 @@ inline const char* scanLong(const char* text, long* value);
 // sscanf(text, "%lf", value) == 1. On failure *value is untouched.
 inline const char* scanDouble(const char* text, double* value, bool dot);
 
-// sscanf(text, "%2d%2d%lf", hour, minute, seconds) == 3 (hhmmss.cc). On
-// failure the three values are unspecified.
+// sscanf(text, "%2d%2d%lf", hour, minute, seconds) == 3 (hhmmss.cc), and
+// *millis the milliseconds of the seconds as written: the first three digits
+// after the decimal point, zero-filled ("05.1" 100, "56.78" 780, "56.7899"
+// 789, "56" 0). A seconds text in another form (an exponent, a hexadecimal
+// float) has no such digits: its millis are (seconds - floor(seconds)) x
+// 1000, truncated. On failure the four values are unspecified.
 inline const char* scanClock(const char* text, int* hour, int* minute, double* seconds,
-                             bool dot);
+                             int* millis, bool dot);
 
 // scanClock's result without the values: for a field that must convert but
 // whose value is not used.
@@ -88,7 +92,8 @@ inline time_t clockRecordAndLocalTime(_timeb* record, tm* calendar) {
 const char* scanIntSlow(const char* text, int* value);
 const char* scanLongSlow(const char* text, long* value);
 const char* scanDoubleSlow(const char* text, double* value);
-const char* scanClockSlow(const char* text, int* hour, int* minute, double* seconds);
+const char* scanClockSlow(const char* text, int* hour, int* minute, double* seconds,
+                          int* millis = nullptr);
 bool scanTypeSlow(const char* text);
 
 namespace fast {
@@ -135,17 +140,49 @@ inline const char* decimalForm(const char* p, bool* negative, uint64_t* mantissa
 // rounded value of the decimal number, which is what strtod gives, in every
 // rounding mode. Null when the text has another form or these bounds do not
 // hold; *value is then untouched.
+inline bool exactValue(bool negative, uint64_t mantissa, long fraction, double* value) {
+  if (mantissa > kExactMantissa || fraction > 22) return false;
+  double result = static_cast<double>(mantissa);
+  if (negative) result = -result;
+  if (fraction > 0) result /= kExactPowers[fraction];
+  *value = result;
+  return true;
+}
+
 inline const char* decimal(const char* p, double* value) {
   bool negative;
   uint64_t mantissa;
   long fraction;
   const char* end = decimalForm(p, &negative, &mantissa, &fraction);
-  if (end == nullptr || mantissa > kExactMantissa || fraction > 22) return nullptr;
-  double result = static_cast<double>(mantissa);
-  if (negative) result = -result;
-  if (fraction > 0) result /= kExactPowers[fraction];
-  *value = result;
+  if (end == nullptr || !exactValue(negative, mantissa, fraction, value)) return nullptr;
   return end;
+}
+
+// The first three fraction digits of a common form, zero-filled, from its
+// digits (`mantissa`, at most 19) and the count of them after the point.
+inline int firstThreeFractionDigits(uint64_t mantissa, long fraction) {
+  static constexpr uint64_t kPowers[] = {1u,
+                                         10u,
+                                         100u,
+                                         1000u,
+                                         10000u,
+                                         100000u,
+                                         1000000u,
+                                         10000000u,
+                                         100000000u,
+                                         1000000000u,
+                                         10000000000u,
+                                         100000000000u,
+                                         1000000000000u,
+                                         10000000000000u,
+                                         100000000000000u,
+                                         1000000000000000u,
+                                         10000000000000000u,
+                                         100000000000000000u,
+                                         1000000000000000000u,
+                                         10000000000000000000u};
+  if (fraction >= 3) return static_cast<int>((mantissa / kPowers[fraction - 3]) % 1000);
+  return static_cast<int>((mantissa % kPowers[fraction]) * kPowers[3 - fraction]);
 }
 
 // The common form of a "%d" or "%ld" number: a sign or a digit first (no
@@ -189,16 +226,21 @@ inline const char* scanDouble(const char* text, double* value, bool dot) {
 }
 
 inline const char* scanClock(const char* text, int* hour, int* minute, double* seconds,
-                             bool dot) {
+                             int* millis, bool dot) {
   if (dot && fast::isDigit(text[0]) && fast::isDigit(text[1]) && fast::isDigit(text[2]) &&
       fast::isDigit(text[3])) {
-    if (const char* end = fast::decimal(text + 4, seconds)) {
+    bool negative;
+    uint64_t mantissa;
+    long fraction;
+    const char* end = fast::decimalForm(text + 4, &negative, &mantissa, &fraction);
+    if (end != nullptr && fast::exactValue(negative, mantissa, fraction, seconds)) {
       *hour = (text[0] - '0') * 10 + (text[1] - '0');
       *minute = (text[2] - '0') * 10 + (text[3] - '0');
+      *millis = fast::firstThreeFractionDigits(mantissa, fraction);
       return end;
     }
   }
-  return scanClockSlow(text, hour, minute, seconds);
+  return scanClockSlow(text, hour, minute, seconds, millis);
 }
 
 inline const char* checkClock(const char* text, bool dot) {

@@ -17,12 +17,18 @@ namespace kw {
 
 namespace {
 
-sockaddr_in anyAddress(int port) {
+sockaddr_in localAddress(int port, in_addr host) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_addr = host;
   return address;
+}
+
+in_addr anyHost() {
+  in_addr host{};
+  host.s_addr = htonl(INADDR_ANY);
+  return host;
 }
 
 std::string portText(int port) { return std::to_string(port & 0xFFFF); }
@@ -68,8 +74,9 @@ std::string onInterface(const char* interfaceName) {
   return hasText(interfaceName) ? std::string(" via ") + interfaceName : std::string();
 }
 
-// A UDP socket with address reuse, bound to `port` on any local address.
-Socket boundUdpSocket(int port, Failure* failure) {
+// A UDP socket with address reuse, bound to `port` on `host` (any local
+// address unless given).
+Socket boundUdpSocket(int port, Failure* failure, in_addr host = anyHost()) {
   Socket socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
   if (!socket.valid()) {
     note(failure, Failure::fromErrno("socket for port " + portText(port), errno));
@@ -79,7 +86,7 @@ Socket boundUdpSocket(int port, Failure* failure) {
   if (setsockopt(socket.fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
     note(failure, Failure::fromErrno("address reuse on port " + portText(port), errno));
   }
-  const sockaddr_in local = anyAddress(port);
+  const sockaddr_in local = localAddress(port, host);
   if (bind(socket.fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
     note(failure, Failure::fromErrno("bind to port " + portText(port), errno));
   }
@@ -91,10 +98,23 @@ Socket boundUdpSocket(int port, Failure* failure) {
 Socket openMulticastReceiver(const char* group, int port, Failure* failure,
                              const char* interfaceName) {
   if (failure != nullptr) *failure = Failure();
-  Socket socket = boundUdpSocket(port, failure);
-  if (!socket.valid()) return socket;
+  // Only the group's own datagrams: the socket is bound to the group
+  // address, so a datagram sent to the port at any other address (unicast
+  // to this machine, another group) does not match it; and IP_MULTICAST_ALL
+  // is off, so Linux does not hand it the traffic of groups that other
+  // sockets of the machine joined, which it does by default for every
+  // socket bound to the port. The bind alone would do on Linux; the option
+  // also covers the group text that is no address, whose socket is bound
+  // to any address as before.
   ip_mreqn membership{};
-  if (!groupAddress(group, &membership.imr_multiaddr)) {
+  const bool valid = groupAddress(group, &membership.imr_multiaddr);
+  Socket socket = boundUdpSocket(port, failure, valid ? membership.imr_multiaddr : anyHost());
+  if (!socket.valid()) return socket;
+  const int off = 0;
+  if (setsockopt(socket.fd(), IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0) {
+    note(failure, Failure::fromErrno("own group only on port " + portText(port), errno));
+  }
+  if (!valid) {
     note(failure, notIpv4(group));
     return socket;
   }

@@ -25,9 +25,12 @@ namespace kw {
 // name fails as "interface eth9: No such device"; an address that belongs to
 // no interface fails at the join or at the choice of the sending interface.
 
-// A UDP socket bound to `port` (low 16 bits) on any local address, with
+// A UDP socket bound to `port` (low 16 bits) on the group's address, with
 // address reuse so that every listener on this machine gets each datagram,
 // joined as a receiver to `group` (dotted decimal) on `interfaceName`.
+// It receives the datagrams sent to that group and port only: not those sent
+// to the port at another address, nor those of other groups joined on the
+// machine.
 // An invalid Socket when no socket could be made at all. *failure (when not
 // null) gets the first step that failed, or success.
 Socket openMulticastReceiver(const char* group, int port, Failure* failure,

@@ -128,8 +128,17 @@ void JQNV_packet_sniffer::startup() {
   olog->printf("JQNV_packet_sniffer::startup() %p\n", self(this));
   // A second startup replaces the feed instead of leaking a running one.
   releaseHandlers();
-  handlers_ = new (std::nothrow) kw_qnv_handlerList(kSlotSize, kSlotCount);
+  // The feed is built with the block's buffer sizes (a value outside the
+  // limits of its property gives the default) and its thresholds, before
+  // the node list takes them over.
+  const int slotSize =
+      maxPacketSize_ >= kMinSlotSize && maxPacketSize_ <= kMaxSlotSize ? maxPacketSize_ : kSlotSize;
+  const int slotCount = packetBufferSize_ >= kMinSlotCount && packetBufferSize_ <= kMaxSlotCount
+                            ? packetBufferSize_
+                            : kSlotCount;
+  handlers_ = new (std::nothrow) kw_qnv_handlerList(slotSize, slotCount);
   if (handlers_ == nullptr) return;
+  handlers_->setThresholds(mediumThreshold_, badThreshold_);
   if (nodeFile_[0] != '\0' && handlers_->readNodeFile(nodeFile_)) {
     updateNNodes(handlers_->nodeCount_);
   } else {

@@ -24,6 +24,7 @@
 #include "JString.h"
 
 class kw_qnv_handlerList;
+struct kw_qnv_portStats;
 class JComponent;
 class JDataType;
 class JDictionary;
@@ -37,8 +38,16 @@ class J_EXPORT JQNV_packet_sniffer : public JAddObj {
   static constexpr const char* kVersion = "0.7";
   static constexpr int kFileNameSize = 260;
   static constexpr unsigned kMaxNodes = JQNV_packet_sniffer_layout::kMaxNodes;
-  static constexpr int kSlotSize = 250;   // packet slot size of the feed
-  static constexpr int kSlotCount = 20;   // slots per buffer half
+  // The feed's buffer: "MAX packet size" (bytes per slot) and "packet
+  // buffer size" (slots per buffer half), their defaults and their limits.
+  static constexpr int kSlotSize = 250;
+  static constexpr int kSlotCount = 20;
+  static constexpr int kMinSlotSize = 20;
+  static constexpr int kMaxSlotSize = 300;
+  static constexpr int kMinSlotCount = 10;
+  static constexpr int kMaxSlotCount = 100;
+  static constexpr double kMediumThreshold = 2.0;  // seconds
+  static constexpr double kBadThreshold = 4.0;
 
   JQNV_packet_sniffer();
   JQNV_packet_sniffer(const JQNV_packet_sniffer& other);
@@ -79,6 +88,16 @@ class J_EXPORT JQNV_packet_sniffer : public JAddObj {
   const char* nodeFile() const { return nodeFile_; }
   const char* portFile() const { return portFile_; }
 
+  // Feed status for the host, host's thread only. Before startup and after
+  // close they answer 0 / false / "". Counters run from the reading of the
+  // port list on, through every stop and run. Virtual so that a host which
+  // loaded the plug-in privately (dlopen RTLD_LOCAL) reaches them through
+  // the block's own table, with nothing to link against.
+  virtual int feedPortCount() const;                                   // ports of the current list
+  virtual bool feedPortStats(int index, kw_qnv_portStats* out) const;  // false when index is out of range
+  virtual const char* feedNodeName(int index) const;                   // name from the node list line, "" when the line has none
+  virtual bool feedNodeHeard(int index) const;                         // true once the node has accepted a packet
+
   static int instanceCount;              // default constructions in this process
   static char versionText[kFileNameSize];  // "0.7 - <build time stamp>\n", formed once
   static JString registered;             // what Register() answered at load
@@ -103,10 +122,10 @@ class J_EXPORT JQNV_packet_sniffer : public JAddObj {
   JString nodeFilter_;
   char portFile_[kFileNameSize] = {};
   JString portFilter_;
-  double mediumThreshold_ = 2.0;
-  double badThreshold_ = 4.0;
-  int32_t maxPacketSize_ = 250;
-  int32_t packetBufferSize_ = 20;
+  double mediumThreshold_ = kMediumThreshold;
+  double badThreshold_ = kBadThreshold;
+  int32_t maxPacketSize_ = kSlotSize;
+  int32_t packetBufferSize_ = kSlotCount;
   kw_qnv_handlerList* handlers_ = nullptr;
   uint32_t num_nodes_ = 0;
   bool valid_ = true;

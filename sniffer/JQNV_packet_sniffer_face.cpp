@@ -1,6 +1,8 @@
 // JQNV_packet_sniffer: the face. Three lines of text (the caption and the
 // counts of ports and nodes in the feed) and a small status square in the
 // block's colour at the top-left corner.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "JGraphics.h"
@@ -21,6 +23,12 @@ void JQNV_packet_sniffer::paint(JGraphics graphics, double dx, double dy, JRegio
   graphics.fill3DRect(r.x + d, r.y + d, d, d, 3);
 }
 
+namespace {
+int toInt(int64_t value) {
+  return static_cast<int>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
+}  // namespace
+
 void JQNV_packet_sniffer::draw(JGraphics graphics, int x, int y, int w, int h) {
   olog->printf("JQNV_packet_sniffer::draw() %p\n", self(this));
   char ports[100];
@@ -34,7 +42,12 @@ void JQNV_packet_sniffer::draw(JGraphics graphics, int x, int y, int w, int h) {
     std::snprintf(ports, sizeof ports, "Bad Version");
     std::snprintf(nodes, sizeof nodes, "Save and retry");
   }
-  drawText(graphics, JString("QNV"), JRect(x, y + h / 12, w, h / 3));
-  drawText(graphics, JString(ports), JRect(x, y + h / 3, w, h / 3));
-  drawText(graphics, JString(nodes), JRect(x, y + (2 * h) / 3 - h / 12, w, h / 3));
+  // Positions in 64 bits: 2 * h overflows int for heights above 2^30, which
+  // restored geometry can give; a position beyond int is held at its end.
+  const int64_t top = y;
+  const int64_t height = h;
+  drawText(graphics, JString("QNV"), JRect(x, toInt(top + height / 12), w, h / 3));
+  drawText(graphics, JString(ports), JRect(x, toInt(top + height / 3), w, h / 3));
+  drawText(graphics, JString(nodes),
+           JRect(x, toInt(top + (2 * height) / 3 - height / 12), w, h / 3));
 }

@@ -29,6 +29,14 @@ bool textOf(JProperty& property, JString* text) {
 
 bool named(JProperty& property, const char* name) { return property.getName() == name; }
 
+int withinOr(int value, int low, int high, int otherwise) {
+  return value >= low && value <= high ? value : otherwise;
+}
+
+double positiveOr(double value, double otherwise) {
+  return value > 0.0 && value < 1e9 ? value : otherwise;
+}
+
 }  // namespace
 
 JArray JQNV_packet_sniffer::getProperties() {
@@ -36,8 +44,9 @@ JArray JQNV_packet_sniffer::getProperties() {
   JArray list = JAddObj::getProperties();
   list.append(new JFileProperty("node file name", JString(nodeFile_), nodeFilter_));
   list.append(new JFileProperty("port file name", JString(portFile_), portFilter_));
-  list.append(new JIntegerProperty("MAX packet size", maxPacketSize_, 20, 300));
-  list.append(new JIntegerProperty("packet buffer size", packetBufferSize_, 10, 100));
+  list.append(new JIntegerProperty("MAX packet size", maxPacketSize_, kMinSlotSize, kMaxSlotSize));
+  list.append(
+      new JIntegerProperty("packet buffer size", packetBufferSize_, kMinSlotCount, kMaxSlotCount));
   list.append(new JRealProperty("medium threshold", mediumThreshold_, 5, 3));
   list.append(new JRealProperty("bad threshold", badThreshold_, 5, 3));
   list.append(new JStringProperty("version", JString(versionText)));
@@ -134,10 +143,17 @@ void JQNV_packet_sniffer::readContent(JDictionary& dictionary) {
   olog->printf("JQNV_packet_sniffer::readContent() ogm=%d num_nodes_=%d\n", ogm,
                static_cast<int>(num_nodes_));
 
-  maxPacketSize_ = getInteger(dictionary, "MAX packet size", 0);
-  packetBufferSize_ = getInteger(dictionary, "packet buffer size", 0);
-  mediumThreshold_ = getDouble(dictionary, "medium threshold", 0.0);
-  badThreshold_ = getDouble(dictionary, "bad threshold", 0.0);
+  // A missing entry keeps the default, and so does a value the dialog could
+  // not have given (sizes outside their limits; a threshold that is not a
+  // positive number, such as the 0.0 that documents without these entries
+  // used to be saved back with).
+  maxPacketSize_ = withinOr(getInteger(dictionary, "MAX packet size", kSlotSize), kMinSlotSize,
+                            kMaxSlotSize, kSlotSize);
+  packetBufferSize_ = withinOr(getInteger(dictionary, "packet buffer size", kSlotCount),
+                               kMinSlotCount, kMaxSlotCount, kSlotCount);
+  mediumThreshold_ = positiveOr(getDouble(dictionary, "medium threshold", kMediumThreshold),
+                                kMediumThreshold);
+  badThreshold_ = positiveOr(getDouble(dictionary, "bad threshold", kBadThreshold), kBadThreshold);
   if (handlers_ != nullptr) handlers_->setThresholds(mediumThreshold_, badThreshold_);
   valid_ = isValid();
 }

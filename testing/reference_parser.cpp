@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <langinfo.h>
+#include <string>
 
 #include "KW_OLog.h"
 #include "reference_parser.h"
@@ -53,6 +55,34 @@ int splitFields(const char* sentence, const char** fields, int wanted) {
 // hhmmss.cc as "%2d%2d%lf": exactly three conversions.
 bool scanClock(const char* field, int* hour, int* minute, double* seconds) {
   return std::sscanf(field, "%2d%2d%lf", hour, minute, seconds) == 3;
+}
+
+// The same, and the milliseconds of the seconds as written: the text that
+// "%lf" read is cut out; when it is an optional sign, digits and at most one
+// decimal point with digits, its first three fraction digits padded with
+// zeros to three; otherwise (seconds - floor(seconds)) x 1000, truncated.
+bool scanClock(const char* field, int* hour, int* minute, double* seconds, int* millis) {
+  int start = -1;
+  int stop = -1;
+  if (std::sscanf(field, "%2d%2d%n%lf%n", hour, minute, &start, seconds, &stop) != 3) return false;
+  std::string text(field + start, field + stop);
+  text.erase(0, text.find_first_not_of(" \t\n\v\f\r"));
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) text.erase(0, 1);
+  const std::string point = nl_langinfo(RADIXCHAR);
+  const size_t at = text.find(point.substr(0, 1));
+  const std::string whole = text.substr(0, at);
+  const std::string fraction = at == std::string::npos ? "" : text.substr(at + 1);
+  const auto digitsOnly = [](const std::string& part) {
+    return part.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (digitsOnly(whole) && digitsOnly(fraction)) {
+    *millis = std::stoi((fraction + "000").substr(0, 3));
+  } else if (std::isfinite(*seconds)) {
+    *millis = static_cast<int>((*seconds - std::floor(*seconds)) * 1000);
+  } else {
+    *millis = 0;  // no time of day: the sentence is refused anyway
+  }
+  return true;
 }
 
 bool scanLong(const char* field, long* value) { return std::sscanf(field, "%ld", value) == 1; }
@@ -160,12 +190,13 @@ bool ReferenceParser::parsePacket_s1(char* sentence) {
   int hour = 0;
   int minute = 0;
   double seconds = 0;
+  int millis = 0;
   long day = 0;
   long month = 0;
   long year = 0;
   long zoneHours = 0;
   long zoneMinutes = 0;
-  if (!scanType(field[0]) || !scanClock(field[1], &hour, &minute, &seconds) ||
+  if (!scanType(field[0]) || !scanClock(field[1], &hour, &minute, &seconds, &millis) ||
       !scanLong(field[2], &day) || !scanLong(field[3], &month) || !scanLong(field[4], &year) ||
       !scanLong(field[5], &zoneHours) || !scanLong(field[6], &zoneMinutes)) {
     return false;
@@ -191,7 +222,7 @@ bool ReferenceParser::parsePacket_s1(char* sentence) {
   moment.time = (converted >= -2147483648LL && converted <= 2147483647LL)
                     ? static_cast<int32_t>(converted)
                     : -1;
-  moment.millitm = static_cast<uint16_t>((seconds - std::floor(seconds)) * 1000);
+  moment.millitm = static_cast<uint16_t>(millis);
 
   utcTm_ = calendar;
   utc1970_ = moment;

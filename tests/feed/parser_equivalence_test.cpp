@@ -22,6 +22,8 @@
 #include "fake_clock.h"
 #include "packet_util.h"
 #include "parser_diff.h"
+#include "reference_parser.h"
+#include "kw_qnv_portHandler.h"
 #include "scan.h"
 #include "support/temp_dir.h"
 
@@ -130,7 +132,8 @@ TEST(ScanNumbers, FloatsClocksAndTypesMatchSscanf) {
       int hours[2] = {0, 0};
       int minutes[2] = {0, 0};
       double seconds[2] = {0, 0};
-      end = kw::scan::scanClock(text.c_str(), &hours[0], &minutes[0], &seconds[0], dot);
+      int millis = 0;
+      end = kw::scan::scanClock(text.c_str(), &hours[0], &minutes[0], &seconds[0], &millis, dot);
       const bool clockSlow =
           std::sscanf(text.c_str(), "%2d%2d%lf", &hours[1], &minutes[1], &seconds[1]) == 3;
       EXPECT_EQ(end != nullptr, clockSlow) << "|" << text << "|";
@@ -645,7 +648,8 @@ const char* const kZdaClocks[] = {
     "12",        "",          " 123456.78", "1234 56.78", "-1-2-3.5", "+1+2+3.5", "1234-0.0",
     "12345e1",   "12345.6e-1", "1234inf",  "1234nan",   "1234infinity", "12340x1p4", "12340x",
     "123460.00", "126000.00", "999999.999", ("1234" "99999999999999999999999"), "0x1234",
-    "12:34:56",  "123456.78x", "123456.7849999999", "123456.0625"};
+    "12:34:56",  "123456.78x", "123456.7849999999", "123456.0625", "123424.95", "123456.7899",
+    "123405.1",  "-1-2-0.25", " 1 2 3.125", "123456.", "1234.999999999999999999999"};
 
 const char* const kCalendarFields[] = {
     "07", "7", "07x", "-1", "+3", " 5", "0", "13", "2147483648", "99999999999999999999", "",
@@ -689,6 +693,46 @@ TEST_F(ParserEquivalenceTest, TimeSentenceFields) {
   packets.push_back(makePacket(4, zda + ",", gll));
   packets.push_back(makePacket(4, withField(zda, 6, "00,"), gll));
   for (const std::string& packet : packets) expectSame({packet});
+}
+
+// Milliseconds are the first three fraction digits as written, in both
+// parsers: every seconds text 00.000 to 59.999 and 00.00 to 59.99, on the
+// fast path and, with a blank before the seconds, on sscanf's path.
+TEST_F(ParserEquivalenceTest, MillisecondsAreTheFractionDigitsAsWritten) {
+  kw_qnv_portHandler fast("feed", "239.255.42.1", 47000, 250, 20, nullptr);
+  ReferenceParser reference;
+  int checked = 0;
+  auto expectMillis = [&](const std::string& clock, int expected) {
+    const std::string sentence = "$" + zdaBody(clock);
+    std::string forFast = sentence;
+    std::string forReference = sentence;
+    ASSERT_TRUE(fast.parsePacket_s1(forFast.data())) << clock;
+    ASSERT_TRUE(reference.parsePacket_s1(forReference.data())) << clock;
+    ASSERT_EQ(fast.utc1970_.millitm, expected) << clock;
+    ASSERT_EQ(reference.utc1970_.millitm, expected) << clock;
+    ++checked;
+  };
+  char clock[32];
+  for (int second = 0; second < 60; ++second) {
+    for (int fraction = 0; fraction < 1000; ++fraction) {
+      std::snprintf(clock, sizeof clock, "1234%02d.%03d", second, fraction);
+      expectMillis(clock, fraction);
+    }
+    for (int fraction = 0; fraction < 100; ++fraction) {
+      std::snprintf(clock, sizeof clock, (second % 2 ? "1234%02d.%02d" : "1234 %02d.%02d"), second,
+                    fraction);
+      expectMillis(clock, fraction * 10);
+    }
+  }
+  EXPECT_EQ(checked, 66000);
+  expectMillis("123405.10", 100);
+  expectMillis("123456.78", 780);
+  expectMillis("123456.7899", 789);
+  expectMillis("123424.95", 950);
+  expectMillis("1234 24.95", 950);
+  expectMillis("123456", 0);
+  expectMillis("12345e1", 0);      // 50 s, no fraction digits: from the value
+  expectMillis("12345.25e1", 500);  // 52.5 s
 }
 
 TEST_F(ParserEquivalenceTest, PositionSentenceFields) {

@@ -227,7 +227,7 @@ TEST_F(ParserTest, TimeSentenceFields) {
     return port_.parsePacket_s1(text.data());
   };
   ASSERT_TRUE(s1("$GPZDA,123405.10,07,12,2026,08,00"));
-  EXPECT_EQ(port_.utc1970_.millitm, 99);  // 5.1 falls just short of .1
+  EXPECT_EQ(port_.utc1970_.millitm, 100);  // the digits as written, not 5.1 - 5 (0.0999...)
   EXPECT_STREQ(port_.utcString_, "2026/12/07,12:34:05.100");
 
   ASSERT_TRUE(s1("$GPZDA,123456.78,07,12,2026,08,00"));

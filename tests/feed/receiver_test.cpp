@@ -7,6 +7,7 @@
 #include "kw_multicast_recv.h"
 #include "kw_qnv_handlerList.h"
 #include "kw_qnv_portHandler.h"
+#include "packet_util.h"
 #include "platform.h"
 #include "support/isolation.h"
 #include "support/temp_dir.h"
@@ -156,6 +157,43 @@ TEST_F(ReceiverNet, EveryListenerOnTheGroupGetsEachDatagram) {
   EXPECT_EQ(drain(second), std::vector<std::string>{"shared"});
 }
 
+// A receiver takes its own group's datagrams only: not a unicast datagram
+// sent to its port, nor those of another group on the same port that a
+// second receiver of this process joined.
+TEST_F(ReceiverNet, OnlyItsOwnGroupsDatagrams) {
+  constexpr const char* kOther = "239.255.42.11";
+  kw_multicast_recv mine(kGroup, kPort, 250, 20);
+  kw_multicast_recv other(kOther, kPort, 250, 20);
+  mine.run(0);
+  other.run(0);
+  kw::Sleep(50);
+  EXPECT_STREQ(mine.setupFailure(), "");
+  ASSERT_TRUE(kw::sendDatagram(sender_, kOther, kPort, "other group", 11));
+  ASSERT_TRUE(kw::sendDatagram(sender_, "127.0.0.1", kPort, "unicast", 7));
+  send("own group");
+  settle();
+  EXPECT_EQ(drain(mine), std::vector<std::string>{"own group"});
+  EXPECT_EQ(drain(other), std::vector<std::string>{"other group"});
+}
+
+// The admission test runs before a datagram takes a slot: refused ones are
+// counted and leave the slots to those admitted.
+TEST_F(ReceiverNet, RefusedDatagramsTakeNoSlot) {
+  kw_multicast_recv receiver(kGroup, kPort, 250, 2);
+  receiver.setAdmission([](const char* text, int) { return text[0] == 'k'; });
+  receiver.run(0);
+  kw::Sleep(50);
+  for (int i = 0; i < 10; ++i) send("junk");
+  send("keep 1");
+  send("keep 2");
+  send("keep 3");
+  settle();
+  EXPECT_EQ(drain(receiver), (std::vector<std::string>{"keep 1", "keep 2"}));
+  EXPECT_EQ(receiver.refused(), 10u);
+  EXPECT_EQ(receiver.takenIn(), 2u);
+  EXPECT_EQ(receiver.droppedFull(), 1u);
+}
+
 TEST_F(ReceiverNet, StopWhileFloodedAndLogging) {
   kw_test::TempDir dir;
   dir.enter();
@@ -192,9 +230,12 @@ TEST_F(ReceiverNet, BadGroupInPortListLeavesItsReasonInTheLog) {
     EXPECT_TRUE(list.getPort(1)->isRunning());
     EXPECT_STREQ(list.getPort(0)->socketFailure(), "");
     EXPECT_STREQ(list.getPort(1)->socketFailure(), "group 239.255.42: not an IPv4 address");
-    send("still heard");
+    // A port takes in feed packets only (see the admission test).
+    const std::string packet =
+        kw_test::makePacket(1, kw_test::zdaBody("123456.78"), kw_test::gllBody());
+    send(packet);
     settle();
-    EXPECT_EQ(drain(*list.getPort(0)->receiver()), std::vector<std::string>{"still heard"});
+    EXPECT_EQ(drain(*list.getPort(0)->receiver()), std::vector<std::string>{packet});
     list.stopAll();
   }
   olog->close();

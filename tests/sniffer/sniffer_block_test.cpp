@@ -16,7 +16,9 @@
 #include "JRegion.h"
 #include "JStringData.h"
 #include "JStringProperty.h"
+#include "kw_multicast_recv.h"
 #include "kw_qnv_handlerList.h"
+#include "kw_qnv_nodeHandler.h"
 #include "kw_qnv_portHandler.h"
 #include "sniffer_fixture.h"
 
@@ -336,8 +338,13 @@ TEST_F(SnifferBlock, DocumentRoundTrip) {
   ASSERT_NE(restored->handlers(), nullptr);
   EXPECT_EQ(restored->handlers()->portCount_, 2u);
   EXPECT_EQ(restored->handlers()->nodeCount_, 3u);
-  // The list made by startup keeps its own thresholds until the next edit.
-  EXPECT_EQ(restored->handlers()->mediumMs_, 2000);
+  // Startup builds the feed with the stored thresholds and buffer size.
+  EXPECT_EQ(restored->handlers()->mediumMs_, 1250);
+  EXPECT_EQ(restored->handlers()->badMs_, 4000);
+  EXPECT_EQ(restored->handlers()->getNode(0)->mediumMs_, 1250);
+  EXPECT_EQ(restored->handlers()->slotSize_, 250);
+  EXPECT_EQ(restored->handlers()->slotCount_, 55);
+  EXPECT_EQ(restored->handlers()->getPort(1)->receiver()->slotCount(), 55);
   JArray list = restored->getProperties();
   EXPECT_EQ(static_cast<JRealProperty*>(list.at(list.size() - 3))->getValue(), 1.25);
   EXPECT_EQ(static_cast<JIntegerProperty*>(list.at(list.size() - 4))->getValue(), 55);
@@ -354,11 +361,38 @@ TEST_F(SnifferBlock, DocumentWithNoEntries) {
   EXPECT_EQ(sniffer->ogm, 0);
   JArray list = sniffer->getProperties();
   const int base = list.size() - 7;
-  EXPECT_EQ(static_cast<JIntegerProperty*>(list.at(base + 2))->getValue(), 0);
-  EXPECT_EQ(static_cast<JIntegerProperty*>(list.at(base + 3))->getValue(), 0);
-  EXPECT_EQ(static_cast<JRealProperty*>(list.at(base + 4))->getValue(), 0.0);
-  EXPECT_EQ(static_cast<JRealProperty*>(list.at(base + 5))->getValue(), 0.0);
+  // Missing entries keep the defaults, and are saved back as such.
+  EXPECT_EQ(static_cast<JIntegerProperty*>(list.at(base + 2))->getValue(), 250);
+  EXPECT_EQ(static_cast<JIntegerProperty*>(list.at(base + 3))->getValue(), 20);
+  EXPECT_EQ(static_cast<JRealProperty*>(list.at(base + 4))->getValue(), 2.0);
+  EXPECT_EQ(static_cast<JRealProperty*>(list.at(base + 5))->getValue(), 4.0);
   EXPECT_STREQ(sniffer->nodeFile(), "");
+  JOutputStream stream;
+  static_cast<JObject*>(sniffer)->writeContent(stream);
+  JDictionary saved(stream);
+  EXPECT_EQ(JObject::getInteger(saved, "MAX packet size", -1), 250);
+  EXPECT_EQ(JObject::getInteger(saved, "packet buffer size", -1), 20);
+  EXPECT_EQ(JObject::getDouble(saved, "medium threshold", -1), 2.0);
+  EXPECT_EQ(JObject::getDouble(saved, "bad threshold", -1), 4.0);
+}
+
+// Values the dialog could not have given (saved by older versions as 0, or
+// edited by hand) start the feed with the defaults.
+TEST_F(SnifferBlock, StoredValuesOutsideTheirLimitsGiveTheDefaults) {
+  JOutputStream stream;
+  JObject::putInteger(stream, "MAX packet size", 0);
+  JObject::putInteger(stream, "packet buffer size", 101);
+  JObject::putDouble(stream, "medium threshold", 0.0);
+  JObject::putDouble(stream, "bad threshold", -3.0);
+  JQNV_packet_sniffer* sniffer = makeSniffer();
+  JDictionary dictionary(stream);
+  static_cast<JObject*>(sniffer)->readContent(dictionary);
+  graph_.startup();
+  ASSERT_NE(sniffer->handlers(), nullptr);
+  EXPECT_EQ(sniffer->handlers()->slotSize_, 250);
+  EXPECT_EQ(sniffer->handlers()->slotCount_, 20);
+  EXPECT_EQ(sniffer->handlers()->mediumMs_, 2000);
+  EXPECT_EQ(sniffer->handlers()->badMs_, 4000);
 }
 
 TEST_F(SnifferBlock, CloseAndCloneAndCopyLines) {
@@ -408,6 +442,19 @@ TEST_F(SnifferBlock, FaceTextsAndRectangles) {
   EXPECT_TRUE(rects[0] == JRect(0, 0, 50, 3));
   EXPECT_TRUE(rects[1] == JRect(0, 3, 50, 3));
   EXPECT_TRUE(rects[2] == JRect(0, 6, 50, 3));
+
+  // A height above 2^30 (restored geometry): the third line still lies two
+  // thirds down, not at a wrapped position.
+  const int tall = (1 << 30) + 6;
+  JGraphics huge(300, 300);
+  sniffer->draw(huge, 0, 0, 50, tall);
+  rects.clear();
+  for (const auto& op : huge.ops()) {
+    if (op.kind == JGraphics::Kind::Text) rects.push_back(op.rect);
+  }
+  ASSERT_EQ(rects.size(), 3u);
+  EXPECT_EQ(rects[2].y, static_cast<int>((2 * int64_t{tall}) / 3 - tall / 12));
+  EXPECT_GT(rects[2].y, rects[1].y);
 
   JQNV_packet_sniffer* started = startedWith(5, "a 239.255.42.34 47044\nb 239.255.42.35 47045\n");
   JGraphics face(300, 300);
