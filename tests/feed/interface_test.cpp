@@ -13,6 +13,7 @@
 #include "kw_multicast_recv.h"
 #include "kw_qnv_handlerList.h"
 #include "kw_qnv_portHandler.h"
+#include "packet_util.h"
 #include "platform.h"
 #include "support/isolation.h"
 #include "support/temp_dir.h"
@@ -112,14 +113,17 @@ TEST_F(InterfaceJoin, PortListFourthTokenChoosesTheInterface) {
                                           "field 239.255.42.30 47030 kwdummy0\n");
   const std::string without = dir.write("office.mcp", "office 239.255.42.30 47030\n");
   kw_qnv_handlerList ports(250, 20);
+  // Ports take in only what passes the envelope check: send a real packet.
+  const std::string packet =
+      kw_test::makePacket(7, kw_test::zdaBody("123456.78"), kw_test::gllBody());
 
   ASSERT_TRUE(ports.readPortFile(withToken.c_str()));
   ASSERT_EQ(ports.portCount(), 1u);
   EXPECT_STREQ(ports.getPort(0)->interfaceName(), "kwdummy0");
   ports.runAll();
   EXPECT_STREQ(ports.getPort(0)->socketFailure(), "");
-  sendVia(kInterface, "field packet");
-  EXPECT_EQ(taken(ports.getPort(0)->receiver()), std::vector<std::string>{"field packet"});
+  sendVia(kInterface, packet);
+  EXPECT_EQ(taken(ports.getPort(0)->receiver()), std::vector<std::string>{packet});
   ports.stopAll();
 
   // Without the token the port joins where the system routes the group
@@ -127,7 +131,7 @@ TEST_F(InterfaceJoin, PortListFourthTokenChoosesTheInterface) {
   ASSERT_TRUE(ports.readPortFile(without.c_str()));
   EXPECT_STREQ(ports.getPort(0)->interfaceName(), "");
   ports.runAll();
-  sendVia(kInterface, "field packet");
+  sendVia(kInterface, packet);
   EXPECT_TRUE(taken(ports.getPort(0)->receiver()).empty());
   ports.stopAll();
 }
