@@ -35,7 +35,7 @@ class JRegion;
 class J_EXPORT JQNV_packet_sniffer : public JAddObj {
  public:
   static constexpr const char* kVersion = "0.7";
-  static constexpr int kFileNameSize = 260;
+  static constexpr int kFileNameSize = JQNV_packet_sniffer_layout::kFileNameSize;
   static constexpr unsigned kMaxNodes = JQNV_packet_sniffer_layout::kMaxNodes;
   static constexpr int kSlotSize = 250;   // packet slot size of the feed
   static constexpr int kSlotCount = 20;   // slots per buffer half

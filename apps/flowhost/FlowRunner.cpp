@@ -327,9 +327,12 @@ int FlowRunner::writeOutputs(Run& run) {
     }
   }
   if (!run.saveTo.empty()) {
-    if (!run.documentReady) {
+    // A run that failed to write what it was asked for does not save.
+    if (status != kOk) {
+      failure("document not saved: the run failed");
+    } else if (!run.documentReady) {
       status = failure("document not saved: " + run.documentProblem);
-    } else if (DocumentFile::writeFile(run.saveTo, run.documentText, &reason)) {
+    } else if (DocumentFile::save(run.saveTo, run.documentText, &reason)) {
       out_ << "wrote " << run.saveTo << '\n';
     } else {
       status = failure("document not saved: " + reason);
