@@ -11,6 +11,7 @@
 #include "DocumentFile.h"
 #include "JClockObj.h"
 #include "PluginSet.h"
+#include "trace_settings.h"
 
 // The program's version (set by the build from the project's version).
 #ifndef FLOWHOST_VERSION
@@ -40,6 +41,8 @@ enum LongOnly : int {
   kTable,
   kEvery,
   kVersion,
+  kTrace,
+  kTraceLimit,
 };
 
 // Every option, named by its short form or, without one, by a LongOnly code.
@@ -57,6 +60,8 @@ const option kOptions[] = {
     {"every", required_argument, nullptr, kEvery},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
+    {"trace", required_argument, nullptr, kTrace},
+    {"trace-limit", required_argument, nullptr, kTraceLimit},
     {nullptr, 0, nullptr, 0},
 };
 // Leading ':': a missing value is told apart from an unknown option.
@@ -126,6 +131,12 @@ std::string usageText() {
          "      --table MODE     live, plain or off (default: live on a terminal,\n"
          "                       plain otherwise)\n"
          "      --every S        seconds between tables in plain mode (default 1)\n"
+         "      --trace on|off   keep the sniffer's trace log (logFile.txt) or leave it\n"
+         "                       closed from the start (default: on, or KW_TRACE)\n"
+         "      --trace-limit BYTES\n"
+         "                       rotate logFile.txt to logFile.txt.1 before it passes\n"
+         "                       BYTES, 0 for never (default: 64 MiB, or\n"
+         "                       KW_TRACE_LIMIT_BYTES)\n"
          "  -h, --help           show this text\n"
          "      --version        show the program's version\n"
          "\n"
@@ -182,6 +193,8 @@ const char* valueNeeded(int code) {
     case 'k':
     case kSaveAs: return "a file";
     case kTable: return "live, plain or off";
+    case kTrace: return "on or off";
+    case kTraceLimit: return "a number of bytes";
     default: return "a value";
   }
 }
@@ -227,6 +240,22 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
       return checked(takeSeconds(value, RunOptions::kMaxEvery, "interval", &options->every, error));
     case 'r': return checked(takeRate(value, options, error));
     case kTable: return checked(takeTable(value, options, error));
+    case kTrace: {
+      bool on = true;
+      if (!kw::parseTraceSwitch(value.c_str(), &on)) {
+        return checked(refuse(error, "trace '" + value + "' is not on or off"));
+      }
+      options->trace = on;
+      return Taken::kOk;
+    }
+    case kTraceLimit: {
+      uint64_t bytes = 0;
+      if (!kw::parseTraceLimit(value.c_str(), &bytes)) {
+        return checked(refuse(error, "trace limit '" + value + "' is not a number of bytes"));
+      }
+      options->traceLimitBytes = bytes;
+      return Taken::kOk;
+    }
     case 'p': return takeList(value, &options->plugins);
     case 'P': return takeList(value, &options->pluginDirs);
     case kSaveAs: return takeName(value, &options->saveAs);
