@@ -128,13 +128,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (nodes[i].id > largest) largest = nodes[i].id;
   }
   check(list.getNode(static_cast<unsigned>(nodes.size())) == nullptr);
-  for (int id = 0; id <= 1001; ++id) {
-    kw_qnv_nodeHandler* first = nullptr;
-    for (size_t i = 0; i < nodes.size() && first == nullptr; ++i) {
-      if (nodes[i].id == id) first = list.getNode(static_cast<unsigned>(i));
-    }
-    check(list.getNodeById(static_cast<unsigned>(id)) == first);
-  }
+  std::vector<kw_qnv_nodeHandler*> firstOf(1002, nullptr);
+  for (size_t i = nodes.size(); i-- > 0;) firstOf[nodes[i].id] = list.getNode(static_cast<unsigned>(i));
+  for (int id = 0; id <= 1001; ++id) check(list.getNodeById(static_cast<unsigned>(id)) == firstOf[id]);
   if (!nodes.empty()) check(list.maxNodeId_ == largest);
 
   // Port list: count, order, and each line's three fields.
