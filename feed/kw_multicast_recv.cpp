@@ -84,21 +84,39 @@ void kw_multicast_recv::run(int) {
 }
 
 void kw_multicast_recv::stop() {
+  signalStop();
+  finishStop();
+}
+
+void kw_multicast_recv::signalStop() {
   olog->printf("kw_multicast_recv:stop() %p\n", static_cast<void*>(this));
-  if (!runThread_cb_handle_.running()) return;
+  if (runThread_cb_handle_.running() && !stopSignalled_) signalThread();
+}
+
+void kw_multicast_recv::signalThread() {
   // Mark the receiver as stopping under the lock, so that no store can begin
-  // after this point, then wake the thread and wait for it to end. The join
-  // happens without the lock: the thread may be about to take it.
-  {
-    kw::SemaphoreGuard guard(lock_);
-    stopping_.store(true);
-    wake_.signal();
-  }
+  // after this point, then wake the thread.
+  kw::SemaphoreGuard guard(lock_);
+  stopping_.store(true);
+  wake_.signal();
+  stopSignalled_ = true;
+  stopSignalledAt_ = std::chrono::steady_clock::now();
+}
+
+void kw_multicast_recv::finishStop() {
+  if (!runThread_cb_handle_.running()) return;
+  if (!stopSignalled_) signalThread();
+  // The join happens without the lock: the thread may be about to take it.
   runThread_cb_handle_.join();
-  kw::Sleep(10);
+  // The pause after ending the thread, counted from the signal.
+  const auto pause = std::chrono::milliseconds(10) -
+                     (std::chrono::steady_clock::now() - stopSignalledAt_);
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(pause).count();
+  if (left > 0) kw::Sleep(static_cast<unsigned>(left));
   kw::SemaphoreGuard guard(lock_);
   socket_.close();
   wake_.close();
+  stopSignalled_ = false;
 }
 
 void kw_multicast_recv::swapBuffers() {

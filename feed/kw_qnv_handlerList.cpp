@@ -206,7 +206,17 @@ void kw_qnv_handlerList::runAll() {
 }
 
 void kw_qnv_handlerList::stopAll() {
-  for (kw_qnv_portHandler* port = portHead_; port != nullptr; port = port->next_) port->stop();
+  // Every running receiver is told to stop first, then each is waited for:
+  // their threads end together and their pauses overlap, so stopping a
+  // thousand ports takes about as long as stopping one. What each port ends
+  // in is what its own stop() gives: receiver stopped, running_ 0.
+  for (kw_qnv_portHandler* port = portHead_; port != nullptr; port = port->next_) {
+    if (port->running_ == 1) port->receiver_->signalStop();
+  }
+  for (kw_qnv_portHandler* port = portHead_; port != nullptr; port = port->next_) {
+    if (port->running_ == 1) port->receiver_->finishStop();
+    port->running_ = 0;
+  }
 }
 
 namespace {

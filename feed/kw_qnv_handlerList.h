@@ -42,6 +42,8 @@ class kw_qnv_handlerList {
 
   void serviceAll();
   void runAll();
+  // Stops every port: all running receivers are told to stop first, then
+  // each is waited for, so the time does not grow with the port count.
   void stopAll();
 
   // Thresholds in seconds; kept and handed to every node in milliseconds.

@@ -12,6 +12,7 @@
 #include "JClassRegistry.h"
 #include "JDictionary.h"
 #include "JFailure.h"
+#include "files.h"
 #include "JGraph.h"
 #include "JLinkObj.h"
 #include "JModuleObj.h"
@@ -417,25 +418,9 @@ std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, std::string
 }
 
 bool JDocument::save(const JGraph& graph, const std::string& path, std::string* error) {
-  const std::string text = toText(graph);
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (out) out << text;
-    if (out) out.close();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      fail(error, "cannot write document '" + path + "'");
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, path, ec);
-  if (ec) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    fail(error, "cannot write document '" + path + "': " + ec.message());
+  const kw::Failure failure = kw::writeFileAtomically(path, toText(graph));
+  if (failure) {
+    fail(error, "cannot write document '" + path + "': " + failure.text());
     return false;
   }
   return true;

@@ -73,8 +73,10 @@ class J_EXPORT JDocument {
   static std::unique_ptr<JGraph> fromText(const std::string& text, std::string* error = nullptr,
                                           const EntryHook& onRead = {});
 
-  // Writes the document to `path` (through a temporary file that replaces
-  // it, so a failed write leaves an existing document whole).
+  // Writes the document to `path` atomically (kw::writeFileAtomically: an
+  // exclusive temporary beside the file replaces it; a symbolic link is
+  // written through, the mode kept), so a failed write leaves an existing
+  // document whole.
   static bool save(const JGraph& graph, const std::string& path, std::string* error = nullptr);
   static std::unique_ptr<JGraph> load(const std::string& path, std::string* error = nullptr);
   // The text of a document file of at most kMaxBytes; false with a reason when

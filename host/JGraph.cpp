@@ -1,6 +1,9 @@
 #include "JGraph.h"
 
 #include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -353,6 +356,33 @@ void JGraph::close() {
       slot.block->close();
     }
   }
+}
+
+void JGraph::closeTogether(int workers) {
+  std::vector<JModuleObj*> toClose;
+  for (Slot& slot : blocks_) {
+    if (slot.started) {
+      slot.started = false;
+      toClose.push_back(slot.block.get());
+    }
+  }
+  std::atomic<size_t> next{0};
+  auto closeSome = [&toClose, &next] {
+    for (size_t i = next++; i < toClose.size(); i = next++) toClose[i]->close();
+  };
+  const size_t helpers =
+      std::min(toClose.size(), static_cast<size_t>(std::max(workers, 1))) - (toClose.empty() ? 0 : 1);
+  std::vector<std::thread> threads;
+  threads.reserve(helpers);
+  for (size_t t = 0; t < helpers; ++t) {
+    try {
+      threads.emplace_back(closeSome);
+    } catch (const std::system_error&) {
+      break;  // no more threads: the ones there are (and this one) close the rest
+    }
+  }
+  closeSome();
+  for (std::thread& thread : threads) thread.join();
 }
 
 bool JGraph::isStarted(const JModuleObj* block) const {

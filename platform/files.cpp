@@ -1,13 +1,16 @@
 // Files (see files.h).
 #include "files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace kw {
@@ -210,6 +213,47 @@ Failure writeAll(int fd, std::string_view contents, const std::string& context) 
   return {};
 }
 
+// A name mkostemp gives for `name`: "." + name + "." + six letters or digits.
+bool isTemporaryName(const std::string& candidate, const std::string& name) {
+  if (candidate.size() != name.size() + 8 || candidate[0] != '.') return false;
+  if (candidate.compare(1, name.size(), name) != 0 || candidate[name.size() + 1] != '.') return false;
+  for (size_t i = name.size() + 2; i < candidate.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(candidate[i]);
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
+  }
+  return true;
+}
+
+// Removes the temporaries an atomic write of `name` in `folder` left behind
+// when its process was killed: each is locked by its writer for as long as
+// the writer lives, so one that can be locked has no writer any more. A
+// temporary that is still empty and less than a second old may be one a
+// writer has just made and not locked yet; it is left for a later write.
+void removeAbandonedTemporaries(const std::string& folder, const std::string& name) {
+  DIR* listing = opendir(folder.c_str());
+  if (listing == nullptr) return;
+  const int folderFd = dirfd(listing);
+  while (const dirent* entry = readdir(listing)) {
+    const std::string candidate = entry->d_name;
+    if (!isTemporaryName(candidate, name)) continue;
+    const int fd = openat(folderFd, candidate.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+        flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      const bool fresh = info.st_size == 0 && time(nullptr) - info.st_mtime < 2;
+      // Still the same file under that name (not replaced meanwhile)?
+      struct stat named {};
+      if (!fresh && fstatat(folderFd, candidate.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+          named.st_ino == info.st_ino && named.st_dev == info.st_dev) {
+        unlinkat(folderFd, candidate.c_str(), 0);
+      }
+    }
+    ::close(fd);
+  }
+  closedir(listing);
+}
+
 }  // namespace
 
 Failure writeFileAtomically(const std::string& path, std::string_view contents) {
@@ -227,9 +271,13 @@ Failure writeFileAtomically(const std::string& path, std::string_view contents) 
   }
 
   const std::string folder = folderOf(target);
+  removeAbandonedTemporaries(folder, nameOf(target));
   std::string temporary = folder + "/." + nameOf(target) + ".XXXXXX";
   const int fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return Failure::fromErrno("temporary file in " + folder, errno);
+  // Held until this process closes the file or dies: the mark of a live
+  // writer that removeAbandonedTemporaries respects.
+  flock(fd, LOCK_EX);
 
   Failure failure = writeAll(fd, contents, "write " + temporary);
   if (failure.ok() && fchmod(fd, mode) != 0) failure = Failure::fromErrno("mode of " + temporary, errno);

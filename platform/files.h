@@ -51,7 +51,10 @@ FILE* openRegularFile(const char* path);
 //    is flushed to disk and renamed over the file; the folder is then
 //    flushed too;
 //  - on any failure the temporary is removed and the file is left as it
-//    was. The Failure says which step failed and why.
+//    was. The Failure says which step failed and why;
+//  - temporaries of the same file left by a writer that was killed (named
+//    "." + name + "." + six letters or digits, no longer locked by a live
+//    writer) are removed first.
 Failure writeFileAtomically(const std::string& path, std::string_view contents);
 
 }  // namespace kw

@@ -36,7 +36,7 @@ class JRegion;
 class J_EXPORT JQNV_packet_sniffer : public JAddObj {
  public:
   static constexpr const char* kVersion = "0.7";
-  static constexpr int kFileNameSize = 260;
+  static constexpr int kFileNameSize = JQNV_packet_sniffer_layout::kFileNameSize;
   static constexpr unsigned kMaxNodes = JQNV_packet_sniffer_layout::kMaxNodes;
   // The feed's buffer: "MAX packet size" (bytes per slot) and "packet
   // buffer size" (slots per buffer half), their defaults and their limits.

@@ -24,6 +24,8 @@ struct JQNV_packet_sniffer_layout {
     kIdleTime = 7,
   };
   static constexpr int kOutputsPerNode = 8;
+  // The size of the block's list file name fields, terminator included.
+  static constexpr int kFileNameSize = 260;
   static constexpr unsigned kMaxNodes = 128;
 
   // The word of each kind in an output's tag.

@@ -7,6 +7,8 @@
 #include "JDocument.h"
 #include "JFailure.h"
 #include "JGraph.h"
+#include "JQNV_packet_sniffer_layout.h"
+#include "files.h"
 
 namespace flowhost {
 
@@ -25,6 +27,20 @@ bool readable(const std::string& path) {
   if (!fs::is_regular_file(path, ec)) return false;
   std::ifstream in(path, std::ios::binary);
   return static_cast<bool>(in);
+}
+
+// The longest name a block's file name field holds (it keeps a terminator).
+constexpr std::size_t kLongestName = JQNV_packet_sniffer_layout::kFileNameSize - 1;
+
+// The name to hand a block for the file at `resolved` (absolute): the path
+// itself when it fits the block's field, else the same file relative to the
+// current folder when that fits; empty when neither does.
+std::string nameThatFits(const fs::path& resolved) {
+  if (resolved.string().size() <= kLongestName) return resolved.string();
+  std::error_code ec;
+  const fs::path relative = resolved.lexically_relative(fs::current_path(ec));
+  if (!ec && !relative.empty() && relative.string().size() <= kLongestName) return relative.string();
+  return "";
 }
 
 std::string describe(long long id, const std::string& className) {
@@ -51,9 +67,14 @@ bool DocumentFile::load(const std::string& path, std::string* error) {
     if (original.empty()) return;
     fs::path resolved(original);
     if (resolved.is_relative()) resolved = (folder / resolved).lexically_normal();
-    files_.push_back(
-        NamedFile{place.block, place.id, place.className, entry.key, original, resolved.string()});
-    entry.text = JString(resolved.string().c_str());
+    std::string handed = nameThatFits(resolved);
+    const bool fits = !handed.empty();
+    // A name that fits nowhere goes to the block as it is; the block refuses
+    // it and starts without that list, and unreadableListFiles() says why.
+    if (!fits) handed = resolved.string();
+    files_.push_back(NamedFile{place.block, place.id, place.className, entry.key, original,
+                               resolved.string(), handed, fits});
+    entry.text = JString(handed.c_str());
   };
 
   std::string reason;
@@ -69,11 +90,16 @@ bool DocumentFile::load(const std::string& path, std::string* error) {
 std::vector<std::string> DocumentFile::unreadableListFiles() const {
   std::vector<std::string> messages;
   for (const NamedFile& file : files_) {
-    if (readable(file.resolved)) continue;
     std::string where = "'" + file.original + "'";
     if (file.resolved != file.original) where += " (" + file.resolved + ")";
-    messages.push_back(describe(file.id, file.className) + ": \"" + file.key + "\" names " + where +
-                       ", which cannot be read");
+    const std::string names = describe(file.id, file.className) + ": \"" + file.key + "\" names ";
+    if (!file.fits) {
+      messages.push_back(names + where + ", whose path (" + std::to_string(file.resolved.size()) +
+                         " characters) is too long for the block's file name field (at most " +
+                         std::to_string(kLongestName) + "), even relative to the current folder");
+    } else if (!readable(file.resolved)) {
+      messages.push_back(names + where + ", which cannot be read");
+    }
   }
   return messages;
 }
@@ -101,7 +127,7 @@ bool DocumentFile::currentText(std::string* text, std::string* error) const {
       if (file.block != place.block || file.key != entry.key) continue;
       const std::string now = static_cast<char*>(entry.text);
       if (now.empty() && dropped == nullptr) dropped = &file;
-      if (now == file.resolved) entry.text = JString(file.original.c_str());
+      if (now == file.handed) entry.text = JString(file.original.c_str());
     }
   };
   const std::string written = JDocument::toText(*graph_, restore);
@@ -115,27 +141,23 @@ bool DocumentFile::currentText(std::string* text, std::string* error) const {
 }
 
 bool DocumentFile::writeFile(const std::string& path, const std::string& text, std::string* error) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (out) out << text;
-    if (out) out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      fail(error, "cannot write '" + path + "'");
-      return false;
-    }
-  }
-  std::error_code ec;
-  fs::rename(temporary, path, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    fail(error, "cannot write '" + path + "': " + ec.message());
+  const kw::Failure failure = kw::writeFileAtomically(path, text);
+  if (failure) {
+    fail(error, "cannot write '" + path + "': " + failure.text());
     return false;
   }
   return true;
+}
+
+bool DocumentFile::save(const std::string& path, const std::string& text, std::string* error) {
+  // What the next run would do with it: the host's own reader, every block
+  // made and restored, every link checked.
+  std::string reason;
+  if (JDocument::fromText(text, &reason) == nullptr) {
+    fail(error, "it would not load again: " + reason);
+    return false;
+  }
+  return writeFile(path, text, error);
 }
 
 }  // namespace flowhost

@@ -9,9 +9,17 @@
 //   hooks, so the document's format has one reader and writer. unreadableListFiles() tells, before
 //   anything starts, which such files cannot be read: the sniffer then starts
 //   without that list and drops the name, and currentText() refuses to give a
-//   document that would lose it.
-// - Safe saving. The text is written to a temporary file beside the target,
-//   which then replaces it, so a failed write leaves the old document whole.
+//   document that would lose it. A resolved name must fit a block's file
+//   name field (JQNV_packet_sniffer_layout::kFileNameSize, with its
+//   terminator): when the full path is too long the block is given the path
+//   relative to the current folder instead, where that fits, and otherwise
+//   unreadableListFiles() names the file (the block then starts without it).
+// - Safe saving. save() first reads the text back with the host's reader
+//   and refuses a document that would not load again (a link to an output
+//   the block no longer has, say); the text then goes through the platform's
+//   atomic write (kw::writeFileAtomically: exclusive temporary beside the
+//   real file, mode kept, a symbolic link written through, flushed), so a
+//   failed or refused save leaves the old document whole.
 //
 // Owns the graph it loaded until takeGraph(). Thread safety: host's thread.
 #pragma once
@@ -52,8 +60,12 @@ class DocumentFile {
   // with a reason when a block has since dropped a file name it had.
   bool currentText(std::string* text, std::string* error) const;
 
-  // Writes `text` to `path` through a temporary file; false with a reason.
+  // Writes `text` to `path` atomically; false with a reason.
   static bool writeFile(const std::string& path, const std::string& text, std::string* error);
+  // Saves a document text: false, with the reason, and nothing written when
+  // the host's reader would refuse the text ("it would not load again:
+  // link 41: output 25 does not exist on ...") or the write fails.
+  static bool save(const std::string& path, const std::string& text, std::string* error);
 
  private:
   struct NamedFile {
@@ -62,7 +74,10 @@ class DocumentFile {
     std::string className;
     std::string key;
     std::string original;  // as written in the document
-    std::string resolved;  // as handed to the block
+    std::string resolved;  // the full path
+    std::string handed;    // as handed to the block: `resolved`, or a shorter
+                           // path to the same file when that one is too long
+    bool fits;             // `handed` fits the block's file name field
   };
 
   std::unique_ptr<JGraph> graph_;

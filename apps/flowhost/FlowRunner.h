@@ -10,9 +10,10 @@
 //     signal came (StopSignal), showing the node table (NodeTable,
 //     TableView) after each clock edge and recording the track picture.
 //  5. Paints each block's face and takes the document text, then closes
-//     every block, and writes the faces, the track picture and the document
-//     (saved only after a run that started and ended cleanly), printing
-//     the path of each file written.
+//     every block (side by side, JGraph::closeTogether, so that their pauses
+//     overlap), and writes the faces, the track picture and the document
+//     (saved only when everything else was written and the text would load
+//     again), printing the path of each file written.
 //
 // Nothing is written before step 5, so bad input of any kind leaves every
 // file as it was. Messages go to `err`, the table and the list of written
