@@ -112,7 +112,10 @@ void kw_multicast_recv::swapBuffers() {
 const char* kw_multicast_recv::putPacket(const char* text) {
   olog->printf("kw_multicast_recv::putPacket() %p\n", static_cast<void*>(this));
   kw::SemaphoreGuard guard(lock_);
-  return stopping_.load() ? nullptr : writeBuffer_->putPacket(text);
+  if (stopping_.load()) return nullptr;
+  const char* slot = writeBuffer_->putPacket(text);
+  (slot != nullptr ? takenIn_ : droppedFull_).fetch_add(1, std::memory_order_relaxed);
+  return slot;
 }
 
 char* kw_multicast_recv::getPacket() {

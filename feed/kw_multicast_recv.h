@@ -17,7 +17,9 @@
 //  - host's thread only: run, stop, swapBuffers, getPacket, the destructor,
 //    and the read half;
 //  - receive thread: runingThread, receive, putPacket;
-//  - guarded by lock_: writeBuffer_ contents, the pointer exchange.
+//  - guarded by lock_: writeBuffer_ contents, the pointer exchange;
+//  - counted by the receive thread, read by any thread (relaxed atomics,
+//    cumulative for the receiver's life): takenIn, droppedFull.
 // Lock order: lock_ first, then the log's lock, never the reverse.
 //
 // Ending the thread: stop() marks the receiver as stopping and signals a
@@ -102,6 +104,9 @@ class kw_multicast_recv {
   int port() const { return port_; }
   int slotSize() const { return slotSize_; }
   int slotCount() const { return slotCount_; }
+  // Datagrams stored into the write half, and dropped because it was full.
+  uint64_t takenIn() const { return takenIn_.load(std::memory_order_relaxed); }
+  uint64_t droppedFull() const { return droppedFull_.load(std::memory_order_relaxed); }
 
  private:
   static void threadEntry(void* self);
@@ -119,6 +124,8 @@ class kw_multicast_recv {
   kw::Socket socket_;  // none until run opens it
   kw::WakeEvent wake_;
   std::atomic<bool> stopping_{false};
+  std::atomic<uint64_t> takenIn_{0};
+  std::atomic<uint64_t> droppedFull_{0};
   std::string setupFailure_;  // host's thread
 };
 

@@ -51,14 +51,22 @@ int toInt(long value) {
 }
 
 // Reads a text file in pieces of at most 255 characters, each piece handled
-// as a line of its own. Only regular files are read: a named pipe or a device
-// in place of a list could block the host's thread or never end.
+// as a line of its own, with the 1-based number of the file line it belongs
+// to. Only regular files are read: a named pipe or a device in place of a
+// list could block the host's thread or never end.
 template <typename Handle>
 bool forEachLine(const char* path, Handle handle) {
   FILE* file = kw::openRegularFile(path);
   if (file == nullptr) return false;
   char line[kw_qnv_handlerList::kLinePiece + 1];
-  while (std::fgets(line, sizeof line, file) != nullptr) handle(line);
+  int number = 0;
+  bool lineStart = true;
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    if (lineStart) ++number;
+    const size_t length = std::strlen(line);
+    lineStart = length > 0 && line[length - 1] == '\n';
+    handle(line, number);
+  }
   std::fclose(file);
   return true;
 }
@@ -81,7 +89,7 @@ bool kw_qnv_handlerList::readNodeFile(const char* path) {
 
   kw::HandlerChain<kw_qnv_nodeHandler> chain;
   int largest = 0;
-  const bool opened = forEachLine(path, [&](const char* line) {
+  const bool opened = forEachLine(path, [&](const char* line, int) {
     char tokens[2][kLinePiece + 1];
     const int found = scanTokens(line, tokens, 2);
     if (found == 0 || tokens[0][0] == '#') return;
@@ -118,11 +126,14 @@ bool kw_qnv_handlerList::readPortFile(const char* path) {
   if (portsLoaded_) clearPorts();
 
   kw::HandlerChain<kw_qnv_portHandler> chain;
-  const bool opened = forEachLine(path, [&](const char* line) {
+  const bool opened = forEachLine(path, [&](const char* line, int number) {
     char tokens[3][kLinePiece + 1];
     if (scanTokens(line, tokens, 3) < 3 || tokens[0][0] == '#') return;
     const int port = toInt(leadingNumber(tokens[2]));
-    chain.append(new kw_qnv_portHandler(tokens[0], tokens[1], port, slotSize_, slotCount_, this));
+    auto* handler = new kw_qnv_portHandler(tokens[0], tokens[1], port, slotSize_, slotCount_, this);
+    handler->listFile_ = path;
+    handler->line_ = number;
+    chain.append(handler);
   });
   if (!opened || chain.count() == 0) {
     kw::HandlerChain<kw_qnv_portHandler>::destroy(chain.head());

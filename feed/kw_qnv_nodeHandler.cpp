@@ -15,13 +15,13 @@ kw_qnv_nodeHandler::~kw_qnv_nodeHandler() {
   delete[] name_;
 }
 
-void kw_qnv_nodeHandler::set(double latitude, double longitude, const tm& utcTm,
+bool kw_qnv_nodeHandler::set(double latitude, double longitude, const tm& utcTm,
                              const kw::_timeb& utc1970, const char* utcString) {
   olog->printf("kw_qnv_nodeHandler::set() %p\n", static_cast<void*>(this));
   // Packets are ordered by their own time: an older one is ignored, an equal
   // one accepted.
-  if (utc1970.time < lastUtc_.time) return;
-  if (utc1970.time == lastUtc_.time && utc1970.millitm < lastUtc_.millitm) return;
+  if (utc1970.time < lastUtc_.time) return false;
+  if (utc1970.time == lastUtc_.time && utc1970.millitm < lastUtc_.millitm) return false;
   lastUtc_ = utc1970;
   markPacket();
   latitude_ = latitude;
@@ -33,6 +33,8 @@ void kw_qnv_nodeHandler::set(double latitude, double longitude, const tm& utcTm,
   utcString_[kUtcStringSize - 1] = '\0';
   olog->printf("kw_qnv_nodeHandler::set\nutcString_ %s\nutcString %s\n", utcString_, text);
   updated_ = 1;
+  heard_ = true;
+  return true;
 }
 
 void kw_qnv_nodeHandler::markPacket() {

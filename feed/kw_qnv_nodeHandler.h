@@ -26,8 +26,9 @@ class kw_qnv_nodeHandler {
   kw_qnv_nodeHandler& operator=(const kw_qnv_nodeHandler&) = delete;
 
   // Takes one parsed packet unless its packet time is older than the last
-  // accepted one (an equal time is accepted and refreshes the mark).
-  void set(double latitude, double longitude, const tm& utcTm, const kw::_timeb& utc1970,
+  // accepted one (an equal time is accepted and refreshes the mark). True
+  // when the packet was taken.
+  bool set(double latitude, double longitude, const tm& utcTm, const kw::_timeb& utc1970,
            const char* utcString);
   // lastMark_ = the current local clock reading.
   void markPacket();
@@ -39,6 +40,7 @@ class kw_qnv_nodeHandler {
   char* name_;
   int32_t nodeId_;
   uint8_t updated_ = 0;
+  bool heard_ = false;  // set by the first accepted packet, never cleared
   kw_qnv_nodeHandler* next_ = nullptr;
   kw_qnv_nodeHandler* prev_ = nullptr;
   double latitude_ = 0.0;

@@ -7,6 +7,7 @@
 #include "kw_multicast_recv.h"
 #include "kw_qnv_handlerList.h"
 #include "kw_qnv_nodeHandler.h"
+#include "kw_qnv_portStats.h"
 
 namespace {
 
@@ -39,6 +40,21 @@ void kw_qnv_portHandler::run() {
 
 const char* kw_qnv_portHandler::socketFailure() const { return receiver_->setupFailure(); }
 
+void kw_qnv_portHandler::readStats(kw_qnv_portStats* out) const {
+  out->name = name_;
+  out->group = ipAddress_;
+  out->port = port_;
+  out->interface.clear();
+  out->listFile = listFile_;
+  out->line = line_;
+  out->setupError = receiver_->setupFailure();
+  out->takenIn = receiver_->takenIn();
+  out->droppedFull = receiver_->droppedFull();
+  out->rejected = rejected_;
+  out->unknownNode = unknownNode_;
+  out->older = older_;
+}
+
 void kw_qnv_portHandler::stop() {
   if (running_ == 1) receiver_->stop();
   running_ = 0;
@@ -55,15 +71,25 @@ void kw_qnv_portHandler::service() {
     const int node = parsePacket_full(packet, &first, &second);
     olog->printf("service nodeId is %d sent %s\n", node, orNull(first));
     olog->printf("service nodeId is %d sent %s\n", node, orNull(second));
-    if (first == nullptr || second == nullptr) continue;
+    if (first == nullptr || second == nullptr) {
+      ++rejected_;
+      continue;
+    }
     const bool timeParsed = parsePacket_s1(first);
     const bool positionParsed = parsePacket_s2(second);
     olog->printf("parsedPacket ok %d %d\n", timeParsed ? 1 : 0, positionParsed ? 1 : 0);
-    if (!timeParsed || !positionParsed || owner_ == nullptr) continue;
+    if (!timeParsed || !positionParsed) {
+      ++rejected_;
+      continue;
+    }
+    if (owner_ == nullptr) continue;
     // Node numbers below zero are never in the table.
-    if (node < 0) continue;
-    if (kw_qnv_nodeHandler* target = owner_->getNodeById(static_cast<unsigned>(node))) {
-      target->set(latitude_, longitude_, utcTm_, utc1970_, utcString_);
+    kw_qnv_nodeHandler* target =
+        node < 0 ? nullptr : owner_->getNodeById(static_cast<unsigned>(node));
+    if (target == nullptr) {
+      ++unknownNode_;
+    } else if (!target->set(latitude_, longitude_, utcTm_, utc1970_, utcString_)) {
+      ++older_;
     }
   }
 }

@@ -18,11 +18,13 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 #include "clock.h"
 
 class kw_multicast_recv;
 class kw_qnv_handlerList;
+struct kw_qnv_portStats;
 
 class kw_qnv_portHandler {
  public:
@@ -57,6 +59,8 @@ class kw_qnv_portHandler {
   // Why the receiver's last socket set-up was incomplete ("join 239.1.2.3 on
   // port 5000: No such device"); empty when it was complete or never tried.
   const char* socketFailure() const;
+  // Fills *out with where this port came from and its counts so far.
+  void readStats(kw_qnv_portStats* out) const;
 
   char* name_;
   char* ipAddress_;
@@ -66,6 +70,12 @@ class kw_qnv_portHandler {
   kw_qnv_portHandler* prev_ = nullptr;
   kw_qnv_handlerList* owner_;
   kw_multicast_recv* receiver_;
+  std::string listFile_;  // the port list this port's line came from
+  int32_t line_ = 0;      // that line's 1-based number
+  // What service() made of the packets it took out (cumulative).
+  uint64_t rejected_ = 0;
+  uint64_t unknownNode_ = 0;
+  uint64_t older_ = 0;
   double latitude_ = 0.0;
   double longitude_ = 0.0;
   kw::_timeb utc1970_ = {};

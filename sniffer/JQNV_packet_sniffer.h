@@ -24,6 +24,7 @@
 #include "JString.h"
 
 class kw_qnv_handlerList;
+struct kw_qnv_portStats;
 class JComponent;
 class JDataType;
 class JDictionary;
@@ -78,6 +79,16 @@ class J_EXPORT JQNV_packet_sniffer : public JAddObj {
   unsigned nodeGroups() const { return num_nodes_; }
   const char* nodeFile() const { return nodeFile_; }
   const char* portFile() const { return portFile_; }
+
+  // Feed status for the host, host's thread only. Before startup and after
+  // close they answer 0 / false / "". Counters run from the reading of the
+  // port list on, through every stop and run. Virtual so that a host which
+  // loaded the plug-in privately (dlopen RTLD_LOCAL) reaches them through
+  // the block's own table, with nothing to link against.
+  virtual int feedPortCount() const;                                   // ports of the current list
+  virtual bool feedPortStats(int index, kw_qnv_portStats* out) const;  // false when index is out of range
+  virtual const char* feedNodeName(int index) const;                   // name from the node list line, "" when the line has none
+  virtual bool feedNodeHeard(int index) const;                         // true once the node has accepted a packet
 
   static int instanceCount;              // default constructions in this process
   static char versionText[kFileNameSize];  // "0.7 - <build time stamp>\n", formed once
