@@ -219,7 +219,7 @@ bool FlowRunner::prepareOutputs(Run& run) {
     return refuse(reason);
   }
   if (run.outputs.isOpen() && !options.outputs.gpsd.empty()) {
-    out_ << "flowhost: gpsd server on port " << run.outputs.gpsdPort() << '\n';
+    out_ << "flowhost: gpsd server on port " << run.outputs.gpsdPort() << std::endl;
   }
   prepareDriving(run);
   return true;
