@@ -42,7 +42,7 @@ struct OutputOptions {
   std::string gpx;                   // --gpx FILE
   std::string geojson;               // --geojson FILE
   std::string mqtt;                  // --mqtt HOST[:PORT] (port 1883 when left out)
-  std::string mqttPrefix = "flowhost";  // first topic level(s) of every MQTT message
+  std::string mqttPrefix = "gpsfeed";   // first topic level(s) of every MQTT message
   std::chrono::milliseconds fileInterval = std::chrono::seconds(5);  // track file rewrites
   size_t trackPoints = 2000;         // newest points kept per node
   std::chrono::milliseconds portSilentAfter = std::chrono::seconds(5);

@@ -151,7 +151,7 @@ std::string usageText() {
          "      --mqtt HOST[:PORT]\n"
          "                       publish retained OwnTracks-style locations and the\n"
          "                       port counters to an MQTT broker (port 1883 when left out)\n"
-         "      --mqtt-prefix P  first topic level(s) (default " + std::string(RunOptions::kDefaultMqttPrefix) + ")\n"
+         "      --mqtt-prefix P  first topic level(s) (default " + kw_out::OutputOptions().mqttPrefix + ")\n"
          "\n"
          "  -h, --help           show this text\n"
          "      --version        show the program's version\n"

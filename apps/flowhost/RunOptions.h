@@ -40,9 +40,6 @@ struct RunOptions {
 
   static constexpr double kMaxSeconds = 1e7;
   static constexpr double kMaxEvery = 3600.0;
-  static constexpr const char* kDefaultMqttPrefix = "gpsfeed";
-
-  RunOptions() { outputs.mqttPrefix = kDefaultMqttPrefix; }
   // True when the JSON-lines stream goes to standard output, so that every
   // other line the runner prints goes to standard error.
   bool jsonOnStandardOutput() const { return outputs.json == "-"; }

@@ -73,8 +73,21 @@ TEST(RunOptionsParse, TakesEveryOptionInBothForms) {
   EXPECT_EQ(o.saveAs, "copy.json");
   EXPECT_FALSE(o.save);
 
+  ASSERT_TRUE(parse({"--json", "-", "--gpsd=2947", "--gpx", "t.gpx", "--geojson", "t.geojson",
+                     "--mqtt", "broker.local", "--mqtt-prefix", "site/a", "doc.json"},
+                    &o, &error))
+      << error;
+  EXPECT_TRUE(o.jsonOnStandardOutput());
+  EXPECT_EQ(o.outputs.gpsd, "2947");
+  EXPECT_EQ(o.outputs.gpx, "t.gpx");
+  EXPECT_EQ(o.outputs.geojson, "t.geojson");
+  EXPECT_EQ(o.outputs.mqtt, "broker.local");
+  EXPECT_EQ(o.outputs.mqttPrefix, "site/a");
+
   ASSERT_TRUE(parse({"doc.json", "--save"}, &o, &error));
   EXPECT_TRUE(o.save);
+  EXPECT_EQ(o.outputs.mqttPrefix, "gpsfeed");
+  EXPECT_TRUE(o.outputs.json.empty() && o.outputs.gpsd.empty() && o.outputs.mqtt.empty());
   EXPECT_FALSE(o.seconds.has_value());  // until a stop signal
   EXPECT_TRUE(o.defaultPlugins);
   EXPECT_EQ(o.table, RunOptions::Table::Auto);
@@ -104,6 +117,12 @@ TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
       {{"--faces=", "d"}, "needs a folder"},
       {{"--frobnicate", "d"}, "unknown option '--frobnicate'"},
       {{"--save", "--save-as", "x", "d"}, "cannot be used together"},
+      {{"--gpsd", "localhost", "d"}, "--gpsd: not a port number (0..65535): 'localhost'"},
+      {{"--gpsd", "127.0.0.1:99999", "d"}, "not a port number"},
+      {{"--mqtt", ":1883", "d"}, "--mqtt: no host before ':'"},
+      {{"--mqtt", "host:x", "d"}, "not a port number"},
+      {{"--mqtt-prefix", "a/#", "d"}, "may not hold '#' or '+'"},
+      {{"--json"}, "needs a file or '-'"},
   };
   for (const auto& c : cases) {
     RunOptions o;
