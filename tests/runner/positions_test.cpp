@@ -199,7 +199,7 @@ TEST_F(Positions, GpxIsReadByGpsbabelAndGeoJsonHasEveryUnit) {
 
   if (::access(kGpsbabel, X_OK) != 0) GTEST_SKIP() << "gpsbabel is not installed (Debian package gpsbabel)";
   ChildProcess babel;
-  ASSERT_TRUE(babel.start(kGpsbabel, {"gpsbabel", "-t", "-i", "gpx", "-f", gpx, "-o", "csv", "-F", "-"}));
+  ASSERT_TRUE(babel.start(kGpsbabel, {"gpsbabel", "-i", "gpx", "-f", gpx, "-o", "csv", "-F", "-"}));
   int status = 0;
   ASSERT_TRUE(babel.waitExit(20s, &status));
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << babel.err();
