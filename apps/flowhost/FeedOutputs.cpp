@@ -70,6 +70,6 @@ void FeedOutputs::close() {
   if (open_) set_.close();
 }
 
-std::string FeedOutputs::describe() const { return open_ ? set_.describe() : ""; }
+std::string FeedOutputs::describe() const { return set_.describe(); }
 
 }  // namespace flowhost

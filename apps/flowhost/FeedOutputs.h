@@ -34,7 +34,8 @@ class FeedOutputs {
   void close();
   // The gpsd server's port (the one taken when 0 was asked for); 0 when off.
   int gpsdPort() const { return set_.gpsdPort(); }
-  // One line on what the forms did ("outputs: json dropped 0; ...").
+  // One line on what the forms did ("outputs: json dropped 0; ..."), also
+  // after close().
   std::string describe() const;
 
   // A node row as the output forms take it.

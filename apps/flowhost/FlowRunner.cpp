@@ -381,8 +381,8 @@ int FlowRunner::writeOutputs(Run& run) {
     else out_ << "wrote " << face.path << '\n';
   }
   if (run.outputs.isOpen()) {
+    run.outputs.close();  // the track files a last time
     out_ << "flowhost: " << run.outputs.describe() << '\n';
-    run.outputs.close();
   }
   if (run.wantTrack) {
     run.trackWriter.reset();  // what it still holds is older than the last picture

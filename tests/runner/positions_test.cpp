@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -174,6 +175,11 @@ TEST_F(Positions, GpxIsReadByGpsbabelAndGeoJsonHasEveryUnit) {
   EXPECT_TRUE(fs::exists(gpx)) << "no GPX file during the run";
   std::this_thread::sleep_for(1s);
   stop(flowhost, SIGTERM);
+  // The summary counts the writes during the run and the last one at the end.
+  std::smatch written;
+  ASSERT_TRUE(std::regex_search(flowhost.out(), written, std::regex("files written ([0-9]+)\n")))
+      << flowhost.out();
+  EXPECT_GE(std::stoi(written[1].str()), 4) << "two files, during the run and at the end";
 
   const Json collection = Json::parse(readFile(geojson), nullptr, false);
   ASSERT_TRUE(collection.is_object()) << readFile(geojson);
