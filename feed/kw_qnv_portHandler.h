@@ -30,8 +30,10 @@ class kw_qnv_portHandler {
  public:
   static constexpr int kUtcStringSize = 128;
 
+  // `interfaceName`: the interface the receiver joins on, a name ("eth1") or
+  // a local IPv4 address; "" for the system's choice.
   kw_qnv_portHandler(const char* name, const char* ipAddress, int port, int slotSize,
-                     int slotCount, kw_qnv_handlerList* owner);
+                     int slotCount, kw_qnv_handlerList* owner, const char* interfaceName = "");
   ~kw_qnv_portHandler();
   kw_qnv_portHandler(const kw_qnv_portHandler&) = delete;
   kw_qnv_portHandler& operator=(const kw_qnv_portHandler&) = delete;
@@ -61,6 +63,8 @@ class kw_qnv_portHandler {
   const char* socketFailure() const;
   // Fills *out with where this port came from and its counts so far.
   void readStats(kw_qnv_portStats* out) const;
+  // The interface token of the port's line; "" when it had none.
+  const char* interfaceName() const;
 
   char* name_;
   char* ipAddress_;

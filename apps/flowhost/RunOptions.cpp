@@ -11,6 +11,7 @@
 #include "DocumentFile.h"
 #include "JClockObj.h"
 #include "PluginSet.h"
+#include "trace_settings.h"
 
 // The program's version (set by the build from the project's version).
 #ifndef FLOWHOST_VERSION
@@ -46,6 +47,8 @@ enum LongOnly : int {
   kGeojson,
   kMqtt,
   kMqttPrefix,
+  kTrace,
+  kTraceLimit,
 };
 
 // Every option, named by its short form or, without one, by a LongOnly code.
@@ -69,6 +72,8 @@ const option kOptions[] = {
     {"geojson", required_argument, nullptr, kGeojson},
     {"mqtt", required_argument, nullptr, kMqtt},
     {"mqtt-prefix", required_argument, nullptr, kMqttPrefix},
+    {"trace", required_argument, nullptr, kTrace},
+    {"trace-limit", required_argument, nullptr, kTraceLimit},
     {nullptr, 0, nullptr, 0},
 };
 // Leading ':': a missing value is told apart from an unknown option.
@@ -138,6 +143,14 @@ std::string usageText() {
          "      --table MODE     live, plain or off (default: live on a terminal,\n"
          "                       plain otherwise)\n"
          "      --every S        seconds between tables in plain mode (default 1)\n"
+         "      --trace on|off   keep the sniffer's trace log (logFile.txt) or leave it\n"
+         "                       closed from the start (default: on, or KW_TRACE)\n"
+         "      --trace-limit BYTES\n"
+         "                       rotate logFile.txt to logFile.txt.1 before it passes\n"
+         "                       BYTES, 0 for never (default: 64 MiB, or\n"
+         "                       KW_TRACE_LIMIT_BYTES)\n"
+         "  -h, --help           show this text\n"
+         "      --version        show the program's version\n"
          "\n"
          "Positions out (any number at once; none of them can hold up the feed):\n"
          "      --json FILE      JSON lines: every new fix, events and port counters;\n"
@@ -152,9 +165,6 @@ std::string usageText() {
          "                       publish retained OwnTracks-style locations and the\n"
          "                       port counters to an MQTT broker (port 1883 when left out)\n"
          "      --mqtt-prefix P  first topic level(s) (default " + kw_out::OutputOptions().mqttPrefix + ")\n"
-         "\n"
-         "  -h, --help           show this text\n"
-         "      --version        show the program's version\n"
          "\n"
          "Short options may be bundled (-st 5); \"--\" ends the options, so that a\n"
          "document whose name starts with '-' can be given after it.\n"
@@ -215,6 +225,8 @@ const char* valueNeeded(int code) {
     case kMqtt: return "HOST[:PORT]";
     case kMqttPrefix: return "a topic prefix";
     case kTable: return "live, plain or off";
+    case kTrace: return "on or off";
+    case kTraceLimit: return "a number of bytes";
     default: return "a value";
   }
 }
@@ -288,6 +300,22 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
       return checked(takeSeconds(value, RunOptions::kMaxEvery, "interval", &options->every, error));
     case 'r': return checked(takeRate(value, options, error));
     case kTable: return checked(takeTable(value, options, error));
+    case kTrace: {
+      bool on = true;
+      if (!kw::parseTraceSwitch(value.c_str(), &on)) {
+        return checked(refuse(error, "trace '" + value + "' is not on or off"));
+      }
+      options->trace = on;
+      return Taken::kOk;
+    }
+    case kTraceLimit: {
+      uint64_t bytes = 0;
+      if (!kw::parseTraceLimit(value.c_str(), &bytes)) {
+        return checked(refuse(error, "trace limit '" + value + "' is not a number of bytes"));
+      }
+      options->traceLimitBytes = bytes;
+      return Taken::kOk;
+    }
     case 'p': return takeList(value, &options->plugins);
     case 'P': return takeList(value, &options->pluginDirs);
     case kSaveAs: return takeName(value, &options->saveAs);
