@@ -1,6 +1,6 @@
 #include "FileWriter.h"
 
-#include "AtomicFile.h"
+#include "files.h"
 
 namespace kw_out {
 
@@ -56,12 +56,11 @@ void FileWriter::run() {
     auto node = pending_.extract(pending_.begin());
     busy_ = true;
     lock.unlock();
-    std::string error;
-    const bool ok = writeFileAtomically(node.key(), node.mapped(), &error);
+    const kw::Failure failed = kw::writeFileAtomically(node.key(), node.mapped());
     lock.lock();
     busy_ = false;
-    if (ok) ++written_;
-    else lastError_ = error;
+    if (failed) lastError_ = failed.text();
+    else ++written_;
     if (pending_.empty()) idle_.notify_all();
   }
 }

@@ -72,6 +72,7 @@ OutputSet::~OutputSet() { close(); }
 
 bool OutputSet::open(const OutputOptions& options) {
   close();
+  closed_.clear();
   options_ = options;
   tracker_ = ChangeTracker(options.portSilentAfter);
   const auto fail = [this](const std::string& why) {
@@ -190,6 +191,7 @@ void OutputSet::close() {
     writeFiles();
     files_->drain();
   }
+  if (json_ || gpsd_ || mqtt_ || files_) closed_ = describe();
   files_.reset();
   tracks_.reset();
   gpsd_.reset();
@@ -225,6 +227,7 @@ OutputSet::Stats OutputSet::stats() const {
 }
 
 std::string OutputSet::describe() const {
+  if (!json_ && !gpsd_ && !mqtt_ && !files_ && !closed_.empty()) return closed_;
   const Stats s = stats();
   std::string line = "outputs:";
   if (json_) {

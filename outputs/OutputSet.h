@@ -42,7 +42,7 @@ struct OutputOptions {
   std::string gpx;                   // --gpx FILE
   std::string geojson;               // --geojson FILE
   std::string mqtt;                  // --mqtt HOST[:PORT] (port 1883 when left out)
-  std::string mqttPrefix = "flowhost";  // first topic level(s) of every MQTT message
+  std::string mqttPrefix = "gpsfeed";   // first topic level(s) of every MQTT message
   std::chrono::milliseconds fileInterval = std::chrono::seconds(5);  // track file rewrites
   size_t trackPoints = 2000;         // newest points kept per node
   std::chrono::milliseconds portSilentAfter = std::chrono::seconds(5);
@@ -95,6 +95,7 @@ class OutputSet {
   int gpsdPort() const;
   Stats stats() const;
   // One line for the log, e.g. "outputs: json dropped 0; gpsd 2 clients, dropped 0; ...".
+  // After close(), the line as it stood when the last files were written.
   std::string describe() const;
 
  private:
@@ -112,6 +113,7 @@ class OutputSet {
   std::vector<size_t> fresh_;
   std::vector<Event> events_;
   std::string text_;
+  std::string closed_;  // describe() at the last close()
 };
 
 }  // namespace kw_out

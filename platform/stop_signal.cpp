@@ -22,9 +22,14 @@ Failure StopSignal::install(Repeat repeat) {
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = repeat == Repeat::EndProcess ? SA_RESETHAND : 0;
-  if (sigaction(SIGINT, &action, nullptr) != 0) return Failure::fromErrno("handler for SIGINT", errno);
-  if (sigaction(SIGTERM, &action, nullptr) != 0) {
-    return Failure::fromErrno("handler for SIGTERM", errno);
+  const struct {
+    int number;
+    const char* context;
+  } signals[] = {{SIGINT, "handler for SIGINT"},
+                 {SIGTERM, "handler for SIGTERM"},
+                 {SIGHUP, "handler for SIGHUP"}};
+  for (const auto& s : signals) {
+    if (sigaction(s.number, &action, nullptr) != 0) return Failure::fromErrno(s.context, errno);
   }
   return {};
 }

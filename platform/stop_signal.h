@@ -1,4 +1,5 @@
-// StopSignal: Ctrl-C (SIGINT) and SIGTERM as a request to end the program.
+// StopSignal: Ctrl-C (SIGINT), SIGTERM and SIGHUP (the terminal closed, the
+// SSH session lost) as a request to end the program.
 // The handler only records which signal came; the program's loop looks at
 // requested() and leaves cleanly.
 //
@@ -11,7 +12,7 @@
 // No SA_RESTART: a blocking call in progress on the receiving thread ends
 // with EINTR.
 //
-// Owns the process's handlers of the two signals once installed.
+// Owns the process's handlers of the three signals once installed.
 // Thread safety: install() once, early, on the main thread; the rest from
 // any thread. The signal may be taken by any thread of the process.
 #pragma once
@@ -26,8 +27,8 @@ class StopSignal {
  public:
   enum class Repeat { Keep, EndProcess };
 
-  // Installs the handler for SIGINT and SIGTERM; the reason when the system
-  // refused.
+  // Installs the handler for SIGINT, SIGTERM and SIGHUP; the reason when the
+  // system refused.
   static Failure install(Repeat repeat);
   static bool requested();
   // The signal that asked to stop, 0 when none did.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -13,6 +14,8 @@
 
 #include "ClockSchedule.h"
 #include "DocumentFile.h"
+#include "FeedOutputs.h"
+#include "FileWriter.h"
 #include "JClockObj.h"
 #include "JConstantObj.h"
 #include "JGeoGridObj.h"
@@ -24,10 +27,12 @@
 #include "NodeTable.h"
 #include "JQNV_packet_sniffer_layout.h"
 #include "PluginSet.h"
+#include "PortReport.h"
 #include "RunnerBlocks.h"
-#include "StopSignal.h"
 #include "TableView.h"
 #include "TrackPicture.h"
+#include "files.h"
+#include "stop_signal.h"
 
 namespace flowhost {
 
@@ -42,6 +47,8 @@ constexpr auto kIdleRefresh = std::chrono::milliseconds(250);  // table pace wit
 // Blocks closed side by side at the end: a sniffer pauses 100 ms in its
 // close, and hundreds of them one after the other would take minutes.
 constexpr int kClosingThreads = 64;
+constexpr auto kCountersPeriod = std::chrono::seconds(1);      // port counters to the outputs
+constexpr auto kTrackRewrite = std::chrono::seconds(5);        // track picture during the run
 
 // A block's stored entry, as its writeContent gives it.
 const JEntry* storedEntry(const JOutputStream& stream, const std::string& key) {
@@ -82,6 +89,7 @@ bool folderExists(const std::string& file) {
 std::string signalName(int number) {
   if (number == SIGINT) return "SIGINT";
   if (number == SIGTERM) return "SIGTERM";
+  if (number == SIGHUP) return "SIGHUP";
   return "signal " + std::to_string(number);
 }
 
@@ -111,6 +119,14 @@ struct FlowRunner::Run {
   std::string saveTo;  // where the document is saved; empty: not saved
   ClockSchedule schedule;
   std::optional<TableView> view;
+  TableView::Mode tableMode = TableView::Mode::Off;
+  FeedOutputs outputs;
+  PortReport portReport;
+  std::unique_ptr<kw_out::FileWriter> trackWriter;  // the track picture during the run
+  std::size_t trackWritten = 0;   // track points (kept + dropped) last handed to it
+  Clock::time_point lastTrackWrite;
+  Clock::time_point lastCounters;
+  double lastCountersShown = -1.0;  // elapsed time of the last plain counters lines
   Clock::time_point start;
   std::vector<Face> faces;
   std::string documentText;
@@ -196,6 +212,18 @@ bool FlowRunner::prepareOutputs(Run& run) {
   if (!run.saveTo.empty() && !folderExists(run.saveTo)) {
     return refuse("cannot save the document to '" + run.saveTo + "': no such folder");
   }
+  for (const std::string* file : {&options.outputs.gpx, &options.outputs.geojson}) {
+    if (!file->empty() && !folderExists(*file)) {
+      return refuse("cannot write '" + *file + "': no such folder");
+    }
+  }
+  std::string reason;
+  if (FeedOutputs::wanted(options.outputs) && !run.outputs.open(options.outputs, &reason)) {
+    return refuse(reason);
+  }
+  if (run.outputs.isOpen() && !options.outputs.gpsd.empty()) {
+    out_ << "flowhost: gpsd server on port " << run.outputs.gpsdPort() << std::endl;
+  }
   prepareDriving(run);
   return true;
 }
@@ -238,6 +266,7 @@ void FlowRunner::prepareDriving(Run& run) {
     case RunOptions::Table::Off: mode = TableView::Mode::Off; break;
   }
   run.view.emplace(out_, mode, options.every);
+  run.tableMode = mode;
 }
 
 // Starts every block and drives the clocks until the run time is over or a
@@ -249,6 +278,9 @@ void FlowRunner::drive(Run& run) {
     if (auto* constant = dynamic_cast<JConstantObj*>(run.graph->block(b))) constant->announce();
   }
   run.start = Clock::now();
+  run.lastTrackWrite = run.start;
+  if (run.wantTrack) run.trackWriter = std::make_unique<kw_out::FileWriter>();
+  reportPorts(run, run.start, false);
   const Clock::time_point end =
       run.options.seconds ? run.start + std::chrono::duration_cast<Clock::duration>(
                                             std::chrono::duration<double>(*run.options.seconds))
@@ -256,7 +288,7 @@ void FlowRunner::drive(Run& run) {
   ClockSchedule& schedule = run.schedule;
   schedule.start(run.start);
   Clock::time_point nextRefresh = run.start;
-  while (!StopSignal::requested()) {
+  while (!kw::StopSignal::requested()) {
     const Clock::time_point now = Clock::now();
     if (now >= end) break;
     if (schedule.advance(now) > 0) {
@@ -265,21 +297,24 @@ void FlowRunner::drive(Run& run) {
       observe(run, now, false);
       nextRefresh = now + kIdleRefresh;
     }
-    StopSignal::sleepUntil(std::min(
+    kw::StopSignal::sleepUntil(std::min(
         {schedule.empty() ? nextRefresh : schedule.nextDue(), end, now + kLongestSleep}));
   }
   const Clock::time_point last = Clock::now();
   observe(run, last, true);
-  if (StopSignal::requested()) {
-    out_ << "flowhost: stopped by " << signalName(StopSignal::signalNumber()) << " after "
+  if (kw::StopSignal::requested()) {
+    out_ << "flowhost: stopped by " << signalName(kw::StopSignal::signalNumber()) << " after "
          << secondsBetween(run.start, last) << " s\n";
   }
 }
 
-// Shows the table as it stands and adds each node on the map to the track.
+// Shows the table as it stands, hands the nodes to the output forms, adds
+// each node on the map to the track and, once a second, reports the ports.
 void FlowRunner::observe(Run& run, Clock::time_point now, bool force) {
   const std::vector<NodeRow> rows = run.table->read();
   run.view->show(rows, secondsBetween(run.start, now), run.schedule.risingEdges(), force);
+  run.outputs.tick(rows, now);
+  if (force || now - run.lastCounters >= kCountersPeriod) reportPorts(run, now, force);
   if (!run.wantTrack) return;
   for (size_t i = 0; i < rows.size(); ++i) {
     const NodeRow& row = rows[i];
@@ -289,6 +324,34 @@ void FlowRunner::observe(Run& run, Clock::time_point now, bool force) {
     const std::string label = row.nodeId ? "node " + std::to_string(*row.nodeId) : "node ?";
     run.track.add(static_cast<int>(i), label, *row.pixelX, *row.pixelY, row.health.value_or(-1));
   }
+  // Rewritten every few seconds, on the writer's thread, so that a run that
+  // ends without closing (killed, power lost) still leaves a recent picture.
+  const std::size_t points = run.track.pointCount() + run.track.droppedPoints();
+  if (run.trackWriter && points != run.trackWritten && now - run.lastTrackWrite >= kTrackRewrite) {
+    run.trackWriter->submit(run.options.trackFile, run.track.toSvg());
+    run.trackWritten = points;
+    run.lastTrackWrite = now;
+  }
+}
+
+// Warns once of each port that could not be set up (the ports that work run
+// on), hands the counters to the output forms and, in plain mode, prints one
+// counters line per port every --every seconds.
+void FlowRunner::reportPorts(Run& run, Clock::time_point now, bool force) {
+  run.lastCounters = now;
+  const std::vector<PortRow> ports = run.table->ports();
+  for (const std::string& failure : run.portReport.newFailures(ports)) {
+    err_ << "flowhost: warning: " << failure << '\n';
+  }
+  run.outputs.counters(ports, now);
+  if (run.tableMode != TableView::Mode::Plain || ports.empty()) return;
+  const double elapsed = secondsBetween(run.start, now);
+  if (!force && run.lastCountersShown >= 0.0 && elapsed - run.lastCountersShown < run.options.every) {
+    return;
+  }
+  run.lastCountersShown = elapsed;
+  for (const PortRow& port : ports) out_ << PortReport::countersLine(port.stats) << '\n';
+  out_.flush();
 }
 
 // Faces and document text as the run left them, then every block closes.
@@ -320,7 +383,12 @@ int FlowRunner::writeOutputs(Run& run) {
     if (!face.canvas.writeSvg(face.path, &reason)) status = failure(reason);
     else out_ << "wrote " << face.path << '\n';
   }
+  if (run.outputs.isOpen()) {
+    run.outputs.close();  // the track files a last time
+    out_ << "flowhost: " << run.outputs.describe() << '\n';
+  }
   if (run.wantTrack) {
+    run.trackWriter.reset();  // what it still holds is older than the last picture
     if (run.track.write(run.options.trackFile, &reason)) {
       out_ << "wrote " << run.options.trackFile << " (" << run.track.pointCount() << " points";
       if (run.track.droppedPoints() > 0) out_ << ", " << run.track.droppedPoints() << " dropped";

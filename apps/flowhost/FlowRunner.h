@@ -4,20 +4,26 @@
 //  2. Loads the document (DocumentFile): blocks made by class name,
 //     restored with readContent, linked; checks its list files.
 //  3. Checks that every output asked for can be made (the track picture
-//     needs a map block fed from a node; folders must exist or be made).
+//     needs a map block fed from a node; folders must exist or be made)
+//     and opens the position outputs (FeedOutputs: JSON lines, gpsd
+//     server, GPX/GeoJSON files, MQTT).
 //  4. Starts every block, announces every constant block once, then drives
 //     the clock blocks (ClockSchedule) until the run time is over or a stop
-//     signal came (StopSignal), showing the node table (NodeTable,
-//     TableView) after each clock edge and recording the track picture.
+//     signal came (kw::StopSignal: SIGINT, SIGTERM, SIGHUP), showing the
+//     node table (NodeTable, TableView) after each clock edge, handing the
+//     nodes to the position outputs and recording the track picture, which
+//     is rewritten every few seconds. Once a second the ports are looked
+//     at: each one that could not be set up is warned of once (PortReport),
+//     the counters go to the outputs and, in plain mode, are printed.
 //  5. Paints each block's face and takes the document text, then closes
 //     every block (side by side, JGraph::closeTogether, so that their pauses
 //     overlap), and writes the faces, the track picture and the document
 //     (saved only when everything else was written and the text would load
 //     again), printing the path of each file written.
 //
-// Nothing is written before step 5, so bad input of any kind leaves every
-// file as it was. Messages go to `err`, the table and the list of written
-// files to `out`.
+// Bad input found in steps 1 to 3 leaves every file as it was (the JSON
+// stream, when asked for, is the one file opened in step 3). Messages go to
+// `err`, the table, the counters and the list of written files to `out`.
 // Owns the graph for the length of run(). Thread safety: host's thread only.
 #pragma once
 
@@ -51,6 +57,7 @@ class FlowRunner {
   void prepareDriving(Run& run);
   void drive(Run& run);
   void observe(Run& run, std::chrono::steady_clock::time_point now, bool force);
+  void reportPorts(Run& run, std::chrono::steady_clock::time_point now, bool force);
   void finish(Run& run);
   int writeOutputs(Run& run);
 

@@ -64,11 +64,12 @@ bool NodeTable::feedingOutput(JModuleObj* block, int input, JModuleObj** sniffer
   return false;
 }
 
-NodeTable::NodeTable(const JGraph& graph) {
+NodeTable::NodeTable(const JGraph& graph, const FeedStatus& status) : status_(&status) {
   for (int b = 0; b < graph.blockCount(); ++b) {
     JModuleObj* block = graph.block(b);
     if (!isClass(block, Sniffer::kClassName)) continue;
     ++sniffers_;
+    snifferBlocks_.emplace_back(b, block);
     // A document may store a larger count than the sniffer keeps nodes; the
     // extra groups hold no node, and the table shows no more.
     const int groups =
@@ -97,27 +98,64 @@ NodeTable::NodeTable(const JGraph& graph) {
 std::vector<NodeRow> NodeTable::read() const {
   std::vector<NodeRow> rows;
   rows.reserve(nodes_.size());
+  const JModuleObj* namedFor = nullptr;
+  std::string feed;
   for (const Node& node : nodes_) {
+    if (node.sniffer != namedFor) {
+      namedFor = node.sniffer;
+      feed = portNames(node.sniffer);
+    }
     NodeRow row;
     row.block = node.block;
     row.node = node.index;
+    row.name = status_->nodeName(node.sniffer, node.index);
+    row.feed = feed;
+    row.heard = status_->nodeHeard(node.sniffer, node.index);
     auto output = [&node](Sniffer::Kind kind) { return Sniffer::output(node.index, kind); };
     row.nodeId = readInteger(node.sniffer, output(Sniffer::kNodeId));
-    row.latitude = readReal(node.sniffer, output(Sniffer::kLatitude));
-    row.longitude = readReal(node.sniffer, output(Sniffer::kLongitude));
-    row.utc = readText(node.sniffer, output(Sniffer::kUtcString));
     row.health = readInteger(node.sniffer, output(Sniffer::kHealth));
     row.idle = readReal(node.sniffer, output(Sniffer::kIdleTime));
-    if (node.map != nullptr) {
-      row.mapped = true;
-      row.mapBlock = node.mapBlock;
-      row.inMap = readInteger(node.map, 0);
-      row.pixelX = readInteger(node.map, 1);
-      row.pixelY = readInteger(node.map, 2);
+    row.mapped = node.map != nullptr;
+    row.mapBlock = node.mapBlock;
+    if (row.heard) {
+      row.latitude = readReal(node.sniffer, output(Sniffer::kLatitude));
+      row.longitude = readReal(node.sniffer, output(Sniffer::kLongitude));
+      row.utc = readText(node.sniffer, output(Sniffer::kUtcString));
+      row.utcSec = readInteger(node.sniffer, output(Sniffer::kUtcSec));
+      row.utcMs = readInteger(node.sniffer, output(Sniffer::kUtcMs));
+      if (node.map != nullptr) {
+        row.inMap = readInteger(node.map, 0);
+        row.pixelX = readInteger(node.map, 1);
+        row.pixelY = readInteger(node.map, 2);
+      }
     }
     rows.push_back(std::move(row));
   }
   return rows;
+}
+
+std::vector<PortRow> NodeTable::ports() const {
+  std::vector<PortRow> rows;
+  for (const auto& [index, block] : snifferBlocks_) {
+    const int count = status_->portCount(block);
+    for (int p = 0; p < count; ++p) {
+      PortRow row;
+      row.block = index;
+      if (status_->portStats(block, p, &row.stats)) rows.push_back(std::move(row));
+    }
+  }
+  return rows;
+}
+
+// The names of the sniffer's ports, joined by ",".
+std::string NodeTable::portNames(const JModuleObj* sniffer) const {
+  std::string names;
+  kw_qnv_portStats stats;
+  for (int p = 0; p < status_->portCount(sniffer); ++p) {
+    if (!status_->portStats(sniffer, p, &stats)) break;
+    names += (names.empty() ? "" : ",") + stats.name;
+  }
+  return names;
 }
 
 JModuleObj* NodeTable::firstMap() const {

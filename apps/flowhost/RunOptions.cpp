@@ -41,6 +41,12 @@ enum LongOnly : int {
   kTable,
   kEvery,
   kVersion,
+  kJson,
+  kGpsd,
+  kGpx,
+  kGeojson,
+  kMqtt,
+  kMqttPrefix,
   kTrace,
   kTraceLimit,
 };
@@ -60,6 +66,12 @@ const option kOptions[] = {
     {"every", required_argument, nullptr, kEvery},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
+    {"json", required_argument, nullptr, kJson},
+    {"gpsd", required_argument, nullptr, kGpsd},
+    {"gpx", required_argument, nullptr, kGpx},
+    {"geojson", required_argument, nullptr, kGeojson},
+    {"mqtt", required_argument, nullptr, kMqtt},
+    {"mqtt-prefix", required_argument, nullptr, kMqttPrefix},
     {"trace", required_argument, nullptr, kTrace},
     {"trace-limit", required_argument, nullptr, kTraceLimit},
     {nullptr, 0, nullptr, 0},
@@ -140,6 +152,20 @@ std::string usageText() {
          "  -h, --help           show this text\n"
          "      --version        show the program's version\n"
          "\n"
+         "Positions out (any number at once; none of them can hold up the feed):\n"
+         "      --json FILE      JSON lines: every new fix, events and port counters;\n"
+         "                       '-' for standard output (the runner's own lines then\n"
+         "                       go to standard error)\n"
+         "      --gpsd [ADDR:]PORT\n"
+         "                       serve the gpsd protocol (address 127.0.0.1 when left\n"
+         "                       out); each node is a device of its own\n"
+         "      --gpx FILE       the tracks as GPX, rewritten every few seconds\n"
+         "      --geojson FILE   last positions and tracks as GeoJSON, likewise\n"
+         "      --mqtt HOST[:PORT]\n"
+         "                       publish retained OwnTracks-style locations and the\n"
+         "                       port counters to an MQTT broker (port 1883 when left out)\n"
+         "      --mqtt-prefix P  first topic level(s) (default " + kw_out::OutputOptions().mqttPrefix + ")\n"
+         "\n"
          "Short options may be bundled (-st 5); \"--\" ends the options, so that a\n"
          "document whose name starts with '-' can be given after it.\n"
          "Relative \"..." + std::string(DocumentFile::kFileNameSuffix) +
@@ -191,7 +217,13 @@ const char* valueNeeded(int code) {
     case 'P':
     case 'f': return "a folder";
     case 'k':
+    case kGpx:
+    case kGeojson:
     case kSaveAs: return "a file";
+    case kJson: return "a file or '-'";
+    case kGpsd: return "[ADDR:]PORT";
+    case kMqtt: return "HOST[:PORT]";
+    case kMqttPrefix: return "a topic prefix";
     case kTable: return "live, plain or off";
     case kTrace: return "on or off";
     case kTraceLimit: return "a number of bytes";
@@ -223,6 +255,34 @@ Taken takeName(const std::string& value, std::string* field) {
 Taken takeList(const std::string& value, std::vector<std::string>* list) {
   list->push_back(value);
   return value.empty() ? Taken::kMissing : Taken::kOk;
+}
+
+// An endpoint of --gpsd ([ADDR:]PORT) or --mqtt (HOST[:PORT]), checked now so
+// that a mistyped one is a usage error, not a failed run.
+Taken takeEndpoint(const char* option, const std::string& text, bool portRequired,
+                   std::string* field, std::string* error) {
+  if (text.empty()) return Taken::kMissing;
+  std::string host, why;
+  int port = 0;
+  if (!kw_out::parseEndpoint(text, portRequired, "127.0.0.1", 1883, &host, &port, &why)) {
+    refuse(error, std::string(option) + ": " + why);
+    return Taken::kBad;
+  }
+  *field = text;
+  return Taken::kOk;
+}
+
+// An MQTT topic prefix: one or more topic levels, no wildcards.
+Taken takePrefix(const std::string& text, std::string* field, std::string* error) {
+  if (text.empty()) return Taken::kMissing;
+  if (text.find_first_of("#+") != std::string::npos || text.front() == '/' ||
+      text.back() == '/') {
+    refuse(error, "MQTT topic prefix '" + text +
+                      "' may not hold '#' or '+' nor start or end with '/'");
+    return Taken::kBad;
+  }
+  *field = text;
+  return Taken::kOk;
 }
 
 // An option and its value; kBad with the reason in `error` when the value
@@ -261,6 +321,12 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
     case kSaveAs: return takeName(value, &options->saveAs);
     case 'f': return takeName(value, &options->facesDir);
     case 'k': return takeName(value, &options->trackFile);
+    case kJson: return takeName(value, &options->outputs.json);
+    case kGpx: return takeName(value, &options->outputs.gpx);
+    case kGeojson: return takeName(value, &options->outputs.geojson);
+    case kGpsd: return takeEndpoint("--gpsd", value, true, &options->outputs.gpsd, error);
+    case kMqtt: return takeEndpoint("--mqtt", value, false, &options->outputs.mqtt, error);
+    case kMqttPrefix: return takePrefix(value, &options->outputs.mqttPrefix, error);
     default: return takeFlag(code, options);
   }
 }

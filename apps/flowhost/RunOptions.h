@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "OutputSet.h"
+
 namespace flowhost {
 
 struct RunOptions {
@@ -31,6 +33,7 @@ struct RunOptions {
   std::string saveAs;                 // ... or to this file
   std::string facesDir;               // write each block's face here (SVG)
   std::string trackFile;              // write the track picture here (SVG)
+  kw_out::OutputOptions outputs;      // --json, --gpsd, --gpx, --geojson, --mqtt
   Table table = Table::Auto;
   double every = 1.0;                 // seconds between plain tables
   std::optional<bool> trace;          // the sniffer's trace log on or off; empty: as set
@@ -40,6 +43,9 @@ struct RunOptions {
 
   static constexpr double kMaxSeconds = 1e7;
   static constexpr double kMaxEvery = 3600.0;
+  // True when the JSON-lines stream goes to standard output, so that every
+  // other line the runner prints goes to standard error.
+  bool jsonOnStandardOutput() const { return outputs.json == "-"; }
 };
 
 // Parses the arguments after the program name. False with a reason in

@@ -1,6 +1,7 @@
 #include "TrackPicture.h"
 
 #include "JSvgText.h"
+#include "files.h"
 
 #include <algorithm>
 #include <sstream>
@@ -47,8 +48,8 @@ void TrackPicture::add(int node, const std::string& label, int x, int y, int hea
     if (last.x == x && last.y == y && last.health == health) return;
   }
   if (t.points.size() >= kMaxPointsPerNode) {
+    t.points.pop_front();
     ++dropped_;
-    return;
   }
   t.points.push_back(Point{x, y, health});
 }
@@ -121,7 +122,11 @@ void TrackPicture::writeTrack(std::ostream& svg, const Track& t, int ox, int oy)
 }
 
 bool TrackPicture::write(const std::string& path, std::string* error) const {
-  return JSvgText::write(path, toSvg(), "track picture", error);
+  const kw::Failure failed = kw::writeFileAtomically(path, toSvg());
+  if (failed && error != nullptr) {
+    *error = "cannot write the track picture '" + path + "': " + failed.text();
+  }
+  return !failed;
 }
 
 }  // namespace flowhost

@@ -6,12 +6,14 @@
 // map's upper-left corner, as the map block counts.
 //
 // Owns its points. A point equal to the node's previous one is not kept, so
-// a node standing still between packets adds nothing; a node keeps at most
-// kMaxPointsPerNode points, later ones are dropped (and counted).
+// a node standing still between packets adds nothing; a node keeps its
+// newest kMaxPointsPerNode points: a new one beyond that pushes the oldest
+// out (counted as dropped), so a long run shows where the nodes are now.
 // Thread safety: one thread at a time.
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -40,7 +42,8 @@ class TrackPicture {
   int height() const { return height_; }
 
   std::string toSvg() const;
-  // Writes toSvg() to `path`; false with a reason on failure.
+  // Replaces `path` with toSvg() atomically (a reader sees the old picture
+  // or the new one); false with a reason on failure.
   bool write(const std::string& path, std::string* error) const;
 
   // The fill colour of a dot for `health`.
@@ -50,7 +53,7 @@ class TrackPicture {
   struct Track {
     int node;
     std::string label;
-    std::vector<Point> points;
+    std::deque<Point> points;
   };
 
   Track& track(int node, const std::string& label);

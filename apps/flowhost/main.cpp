@@ -1,6 +1,6 @@
 // flowhost: the host stand-in's headless runner. Runs a dataflow document
 // with the plug-ins and the runner's own blocks, shows the node table while
-// it runs, and closes every block at the end, on Ctrl-C and on SIGTERM too.
+// it runs, and closes every block at the end, on Ctrl-C, SIGTERM and SIGHUP too.
 // See RunOptions.cpp (usage text) and FlowRunner.h for what it does.
 #include <unistd.h>
 
@@ -10,7 +10,7 @@
 
 #include "FlowRunner.h"
 #include "RunOptions.h"
-#include "StopSignal.h"
+#include "stop_signal.h"
 #include "trace_settings.h"
 
 int main(int argc, char** argv) {
@@ -41,7 +41,16 @@ int main(int argc, char** argv) {
     }
   }
   // Before anything runs, so that a stop request is never missed.
-  flowhost::StopSignal::install();
+  if (const kw::Failure failed = kw::StopSignal::install(kw::StopSignal::Repeat::EndProcess)) {
+    std::cerr << "flowhost: " << failed.text() << '\n';
+    return 1;
+  }
+  // With the JSON lines on standard output, everything else goes to the
+  // error stream, so that the stream stays JSON only.
+  if (options.jsonOnStandardOutput()) {
+    flowhost::FlowRunner runner(std::cerr, std::cerr);
+    return runner.run(options, isatty(STDERR_FILENO) == 1);
+  }
   flowhost::FlowRunner runner(std::cout, std::cerr);
   return runner.run(options, isatty(STDOUT_FILENO) == 1);
 }

@@ -13,7 +13,6 @@
 #include <sstream>
 #include <thread>
 
-#include "AtomicFile.h"
 #include "FileWriter.h"
 #include "LineStream.h"
 #include "OutputSet.h"
@@ -86,27 +85,30 @@ TEST(LineStream, OpenFailureCarriesTheReason) {
   stream.write("{}\n");  // harmless when not open
 }
 
-TEST(AtomicFile, ReplacesWholeAndLeavesNoTemporary) {
+// The writer replaces files whole (through the platform's atomic write) and
+// keeps the reason of a write that failed, leaving the old file in place.
+TEST(FileWriter, ReplacesWholeAndReportsAFailedWrite) {
   kw_test::TempDir dir;
   const std::string target = dir.file("track.gpx");
-  std::string error;
-  ASSERT_TRUE(writeFileAtomically(target, "old\n", &error)) << error;
-  ASSERT_TRUE(writeFileAtomically(target, std::string(1 << 20, 'n'), &error)) << error;
+  FileWriter writer;
+  writer.submit(target, std::string(1 << 20, 'n'));
+  writer.drain();
   EXPECT_EQ(kw_test::readFile(target).size(), 1u << 20);
-  struct stat st{};
-  ASSERT_EQ(::stat(target.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(writer.written(), 1u);
+  EXPECT_EQ(writer.lastError(), "");
 
-  ::chmod(dir.path().c_str(), 0555);  // the folder refuses the temporary
-  const bool wrote = writeFileAtomically(target, "new\n", &error);
-  ::chmod(dir.path().c_str(), 0755);
   if (::geteuid() != 0) {
-    EXPECT_FALSE(wrote);
-    EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
+    ::chmod(dir.path().c_str(), 0555);  // the folder refuses the temporary
+    writer.submit(target, "new\n");
+    writer.drain();
+    ::chmod(dir.path().c_str(), 0755);
+    EXPECT_NE(writer.lastError().find("Permission denied"), std::string::npos) << writer.lastError();
     EXPECT_EQ(kw_test::readFile(target).size(), 1u << 20) << "the target is left as it was";
   }
-  EXPECT_FALSE(writeFileAtomically(dir.file("missing/x.gpx"), "x", &error));
-  EXPECT_NE(error.find("missing/x.gpx"), std::string::npos) << error;
+  writer.submit(dir.file("missing/x.gpx"), "x");
+  writer.drain();
+  EXPECT_NE(writer.lastError().find("missing"), std::string::npos) << writer.lastError();
+  EXPECT_EQ(writer.written(), 1u);
   size_t entries = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
     (void)e;

@@ -39,6 +39,18 @@ TEST(StopSignalDeathTest, EndProcessTakesOnlyTheFirstSignal) {
       ::testing::KilledBySignal(SIGTERM), "");
 }
 
+// A hang-up (terminal closed, SSH lost) is a stop request like SIGTERM, not
+// the end of the process.
+TEST(StopSignalDeathTest, HangUpIsAStopRequest) {
+  EXPECT_EXIT(
+      {
+        if (kw::StopSignal::install(kw::StopSignal::Repeat::EndProcess)) _exit(2);
+        std::raise(SIGHUP);
+        _exit(kw::StopSignal::requested() && kw::StopSignal::signalNumber() == SIGHUP ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 // A sleep ends early when the signal comes, and at once when it came before.
 TEST(StopSignalDeathTest, SleepEndsWhenTheSignalArrives) {
   EXPECT_EXIT(

@@ -19,7 +19,10 @@
 #include "JOutputStream.h"
 #include "JRealData.h"
 #include "JStringData.h"
+#include "FeedOutputs.h"
+#include "FeedStatus.h"
 #include "NodeTable.h"
+#include "PortReport.h"
 #include "PluginSet.h"
 #include "RunOptions.h"
 #include "RunnerBlocks.h"
@@ -29,6 +32,10 @@
 
 namespace {
 
+using flowhost::FeedOutputs;
+using flowhost::FeedStatus;
+using flowhost::PortReport;
+using flowhost::PortRow;
 using flowhost::DocumentFile;
 using flowhost::NodeRow;
 using flowhost::NodeTable;
@@ -66,8 +73,21 @@ TEST(RunOptionsParse, TakesEveryOptionInBothForms) {
   EXPECT_EQ(o.saveAs, "copy.json");
   EXPECT_FALSE(o.save);
 
+  ASSERT_TRUE(parse({"--json", "-", "--gpsd=2947", "--gpx", "t.gpx", "--geojson", "t.geojson",
+                     "--mqtt", "broker.local", "--mqtt-prefix", "site/a", "doc.json"},
+                    &o, &error))
+      << error;
+  EXPECT_TRUE(o.jsonOnStandardOutput());
+  EXPECT_EQ(o.outputs.gpsd, "2947");
+  EXPECT_EQ(o.outputs.gpx, "t.gpx");
+  EXPECT_EQ(o.outputs.geojson, "t.geojson");
+  EXPECT_EQ(o.outputs.mqtt, "broker.local");
+  EXPECT_EQ(o.outputs.mqttPrefix, "site/a");
+
   ASSERT_TRUE(parse({"doc.json", "--save"}, &o, &error));
   EXPECT_TRUE(o.save);
+  EXPECT_EQ(o.outputs.mqttPrefix, "gpsfeed");
+  EXPECT_TRUE(o.outputs.json.empty() && o.outputs.gpsd.empty() && o.outputs.mqtt.empty());
   EXPECT_FALSE(o.seconds.has_value());  // until a stop signal
   EXPECT_TRUE(o.defaultPlugins);
   EXPECT_EQ(o.table, RunOptions::Table::Auto);
@@ -97,6 +117,12 @@ TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
       {{"--faces=", "d"}, "needs a folder"},
       {{"--frobnicate", "d"}, "unknown option '--frobnicate'"},
       {{"--save", "--save-as", "x", "d"}, "cannot be used together"},
+      {{"--gpsd", "localhost", "d"}, "--gpsd: not a port number (0..65535): 'localhost'"},
+      {{"--gpsd", "127.0.0.1:99999", "d"}, "not a port number"},
+      {{"--mqtt", ":1883", "d"}, "--mqtt: no host before ':'"},
+      {{"--mqtt", "host:x", "d"}, "not a port number"},
+      {{"--mqtt-prefix", "a/#", "d"}, "may not hold '#' or '+'"},
+      {{"--json"}, "needs a file or '-'"},
   };
   for (const auto& c : cases) {
     RunOptions o;
@@ -305,6 +331,8 @@ class FakeSniffer : public JAddObj {
       case 0: static_cast<int&>(data) = 10 + i; break;
       case 1: static_cast<double&>(data) = 35.5 + i; break;
       case 2: static_cast<double&>(data) = -115.25 - i; break;
+      case 3: static_cast<int&>(data) = 1704164645 + i; break;
+      case 4: static_cast<int&>(data) = 600; break;
       case 5: static_cast<JString&>(data) = JString("2024/01/02,03:04:05.600"); break;
       case 6: static_cast<int&>(data) = i; break;
       case 7: static_cast<double&>(data) = 0.5 + i; break;
@@ -312,6 +340,35 @@ class FakeSniffer : public JAddObj {
     }
   }
   bool started = false;
+  bool heard[2] = {true, true};
+};
+
+// The fake sniffer's feed status: two ports, the second one not set up;
+// node 0 is named.
+class FakeStatus : public FeedStatus {
+ public:
+  int portCount(const JModuleObj* block) const override { return of(block)->started ? 2 : 0; }
+  bool portStats(const JModuleObj* block, int index, kw_qnv_portStats* out) const override {
+    if (index < 0 || index >= portCount(block)) return false;
+    *out = kw_qnv_portStats{};
+    out->name = index == 0 ? "com1" : "com2";
+    out->takenIn = 40 + static_cast<uint64_t>(index);
+    out->listFile = "site.mcp";
+    out->line = 2 + index;
+    if (index == 1) out->setupError = "group 239.255.42: not an IPv4 address";
+    return true;
+  }
+  const char* nodeName(const JModuleObj* block, int node) const override {
+    return of(block)->started && node == 0 ? "truck7" : "";
+  }
+  bool nodeHeard(const JModuleObj* block, int node) const override {
+    return of(block)->started && of(block)->heard[node];
+  }
+
+ private:
+  static const FakeSniffer* of(const JModuleObj* block) {
+    return static_cast<const FakeSniffer*>(block);
+  }
 };
 
 // Stands in for the map block: three integer outputs.
@@ -346,13 +403,14 @@ class Nodes : public ::testing::Test {
   }
 
   JGraph graph_;
+  FakeStatus status_;
   FakeSniffer* sniffer_ = nullptr;
   JModuleObj* map0_ = nullptr;
   JModuleObj* map1_ = nullptr;
 };
 
 TEST_F(Nodes, FindsEachNodesMapUpstreamAndReadsCurrentValues) {
-  const NodeTable table(graph_);
+  const NodeTable table(graph_, status_);
   ASSERT_EQ(table.size(), 2);
   EXPECT_EQ(table.snifferCount(), 1);
   EXPECT_EQ(table.firstMap(), map0_);
@@ -378,6 +436,67 @@ TEST_F(Nodes, FindsEachNodesMapUpstreamAndReadsCurrentValues) {
   EXPECT_EQ(rows[1].pixelY, 102);
 }
 
+// A node never heard from has no position, time or map place to show or
+// publish (its outputs hold zeros: "null island"); health and idle stay.
+TEST_F(Nodes, NodesNeverHeardFromHaveNoPositionAndPortsAreListed) {
+  const NodeTable table(graph_, status_);
+  EXPECT_TRUE(table.ports().empty()) << "not started: no ports";
+  graph_.startup();
+  sniffer_->heard[1] = false;
+  const std::vector<NodeRow> rows = table.read();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_TRUE(rows[0].heard);
+  EXPECT_EQ(rows[0].name, "truck7");
+  EXPECT_EQ(rows[0].feed, "com1,com2");
+  EXPECT_EQ(rows[0].utcSec, 1704164645);
+  EXPECT_EQ(FeedOutputs::update(rows[0]).utcMs, 600);
+  EXPECT_TRUE(rows[0].latitude.has_value());
+  EXPECT_FALSE(rows[1].heard);
+  EXPECT_EQ(rows[1].nodeId, 11);
+  EXPECT_EQ(rows[1].health, 1);
+  EXPECT_FALSE(rows[1].latitude || rows[1].longitude || rows[1].utc || rows[1].utcSec ||
+               rows[1].inMap || rows[1].pixelX || rows[1].pixelY);
+  EXPECT_TRUE(rows[1].mapped);
+  EXPECT_FALSE(FeedOutputs::update(rows[0]).neverHeard);
+  EXPECT_TRUE(FeedOutputs::update(rows[1]).neverHeard) << "the output forms never publish it";
+  EXPECT_EQ(FeedOutputs::update(rows[0]).name, "truck7");
+  EXPECT_TRUE(FeedOutputs::update(rows[1]).hasMap == false);
+
+  const std::vector<PortRow> ports = table.ports();
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[1].block, graph_.indexOf(sniffer_));
+  EXPECT_EQ(FeedOutputs::counters(ports[0]).taken, 40u);
+  EXPECT_EQ(FeedOutputs::counters(ports[1]).failure, "group 239.255.42: not an IPv4 address");
+}
+
+// Each port that could not be set up is told once, naming the list's file
+// and line; every port has a counters line.
+TEST(PortReports, FailuresAreToldOnceWithTheirListLine) {
+  PortRow good;
+  good.stats.name = "beacon";
+  good.stats.group = "239.255.42.1";
+  good.stats.port = 47001;
+  good.stats.takenIn = 120;
+  good.stats.older = 3;
+  PortRow bad = good;
+  bad.stats.name = "far";
+  bad.stats.group = "239.255.42";
+  bad.stats.listFile = "beacon.mcp";
+  bad.stats.line = 3;
+  bad.stats.setupError = "group 239.255.42: not an IPv4 address";
+  PortReport report;
+  EXPECT_EQ(report.newFailures({good, bad}),
+            std::vector<std::string>{"beacon.mcp:3: group 239.255.42: not an IPv4 address"});
+  EXPECT_TRUE(report.newFailures({good, bad}).empty()) << "told once";
+  PortRow other = bad;
+  other.block = 7;  // the same line read by a second sniffer block
+  EXPECT_EQ(report.newFailures({other}).size(), 1u);
+  EXPECT_EQ(PortReport::countersLine(good.stats),
+            "port beacon 239.255.42.1:47001: taken 120, dropped (full) 0, rejected 0, "
+            "unknown node 0, older 3");
+  EXPECT_NE(PortReport::countersLine(bad.stats).find(", not set up"), std::string::npos);
+}
+
 std::vector<std::string> words(const std::string& line) {
   std::istringstream in(line);
   std::vector<std::string> out;
@@ -386,15 +505,15 @@ std::vector<std::string> words(const std::string& line) {
 }
 
 TEST_F(Nodes, TableLinesShowEveryColumnAndADashForWhatWasNotRead) {
-  const NodeTable table(graph_);
+  const NodeTable table(graph_, status_);
   std::vector<std::string> lines = TableView::lines(table.read(), 1.25, 3);
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "t=1.2 s  ticks=3  nodes=2");
   EXPECT_EQ(words(lines[1]), (std::vector<std::string>{"node", "latitude", "longitude", "utc",
                                                        "string", "health", "idle", "s", "in_map",
                                                        "pixel_x", "pixel_y"}));
-  EXPECT_EQ(words(lines[2]), (std::vector<std::string>{"-", "-", "-", "-", "-", "-", "65535",
-                                                       "201", "202"}));
+  EXPECT_EQ(words(lines[2]), (std::vector<std::string>{"-", "-", "-", "-", "-", "-", "-", "-",
+                                                       "-"}));
   graph_.startup();
   lines = TableView::lines(table.read(), 2.0, 8);
   EXPECT_EQ(words(lines[3]),
@@ -471,7 +590,7 @@ TEST(TrackPictures, DrawTheMapAndEachNodesDotsColouredByHealth) {
   EXPECT_NE(svg.find(">node 2</text>"), std::string::npos);
 }
 
-TEST(TrackPictures, KeepALimitedNumberOfPointsAndShrinkLargeMaps) {
+TEST(TrackPictures, KeepTheNewestPointsAndShrinkLargeMaps) {
   TrackPicture picture;
   picture.setMap(0, -5, "");
   EXPECT_EQ(picture.width(), 1);
@@ -483,6 +602,10 @@ TEST(TrackPictures, KeepALimitedNumberOfPointsAndShrinkLargeMaps) {
   EXPECT_EQ(picture.pointCount(), TrackPicture::kMaxPointsPerNode);
   EXPECT_EQ(picture.droppedPoints(), 10u);
   const std::string svg = picture.toSvg();
+  // The ten oldest went: the track starts at the 11th point (10, 0) and ends
+  // at the newest (20009 % 10000, 20009 / 10000) = (9, 2).
+  EXPECT_NE(svg.find("points=\"30,40 31,40 "), std::string::npos);
+  EXPECT_NE(svg.find(" 29,42\"/>"), std::string::npos);
   EXPECT_NE(svg.find("width=\"1200\""), std::string::npos);
   EXPECT_NE(svg.find("viewBox=\"0 0 10040 5060\""), std::string::npos);
 
@@ -491,7 +614,8 @@ TEST(TrackPictures, KeepALimitedNumberOfPointsAndShrinkLargeMaps) {
   EXPECT_TRUE(picture.write(dir.file("t.svg"), &error)) << error;
   EXPECT_EQ(readFile(dir.file("t.svg")), svg);
   EXPECT_FALSE(picture.write(dir.file("no/such/t.svg"), &error));
-  EXPECT_NE(error.find("cannot write track picture"), std::string::npos);
+  EXPECT_NE(error.find("cannot write the track picture"), std::string::npos) << error;
+  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 }
 
 }  // namespace

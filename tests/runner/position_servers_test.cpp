@@ -1,0 +1,203 @@
+// flowhost's position servers end to end, inside the isolated network
+// namespace: nmea_beacon multicasting five units and flowhost running
+// examples/demo.json, read by the real clients: gpspipe (gpsd protocol,
+// each unit its own device) and mosquitto_sub against a real mosquitto
+// broker on a loopback port, restarted in the middle of the run.
+#include <pwd.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "support/child_process.h"
+#include "support/isolation.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+using kw_test::ChildProcess;
+using kw_test::completeLines;
+using kw_test::TempDir;
+
+constexpr const char* kFlowhost = KW_FLOWHOST_PATH;
+constexpr const char* kBeacon = KW_NMEA_BEACON_PATH;
+constexpr const char* kExamples = KW_EXAMPLES_DIR;
+constexpr const char* kGpspipe = "/usr/bin/gpspipe";
+constexpr const char* kBroker = "/usr/sbin/mosquitto";
+constexpr const char* kSub = "/usr/bin/mosquitto_sub";
+constexpr int kBrokerPort = 18830;  // the namespace is this test's own
+
+std::string demoDocument() { return std::string(kExamples) + "/demo.json"; }
+
+bool installed(const char* path) { return ::access(path, X_OK) == 0; }
+
+class PositionServers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    KW_REQUIRE_ISOLATED_NETWORK();
+    dir_.enter();  // the sniffer's logFile.txt goes here
+    ASSERT_TRUE(beacon_.start(kBeacon, {"nmea_beacon", "239.255.42.1", "47001"}));
+  }
+  void TearDown() override {
+    int status = 0;
+    if (flowhost_.signal(SIGTERM)) flowhost_.waitExit(15s, &status);
+    if (beacon_.signal(SIGTERM)) beacon_.waitExit(5s, &status);
+  }
+  void stopFlowhost() {
+    ASSERT_TRUE(flowhost_.signal(SIGTERM));
+    int status = 0;
+    ASSERT_TRUE(flowhost_.waitExit(15s, &status)) << flowhost_.err();
+    ASSERT_TRUE(WIFEXITED(status)) << flowhost_.err();
+    EXPECT_EQ(WEXITSTATUS(status), 0) << flowhost_.err();
+  }
+
+  TempDir dir_;
+  ChildProcess beacon_;
+  ChildProcess flowhost_;
+};
+
+// gpspipe -w against --gpsd: every one of the five units is a device of its
+// own, with its position on the beacon's circle.
+TEST_F(PositionServers, GpspipeSeesEveryUnitAsItsOwnDevice) {
+  if (!installed(kGpspipe)) GTEST_SKIP() << "gpspipe is not installed (Debian package gpsd-clients)";
+  ASSERT_TRUE(flowhost_.start(kFlowhost, {"flowhost", "--table", "off", "--gpsd", "127.0.0.1:0",
+                                          demoDocument()}));
+  std::smatch found;
+  const std::regex listening("flowhost: gpsd server on port ([0-9]+)\n");
+  ASSERT_TRUE(flowhost_.readOutUntil(
+      [&](const std::string& out) { return std::regex_search(out, found, listening); }, 10s))
+      << flowhost_.out() << flowhost_.err();
+  const std::string where = "127.0.0.1:" + found[1].str();
+
+  ChildProcess pipe;
+  ASSERT_TRUE(pipe.start(kGpspipe, {"gpspipe", "-w", "-n", "30", where}));
+  int status = -1;
+  ASSERT_TRUE(pipe.waitExit(25s, &status)) << pipe.out();
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << pipe.err();
+  std::map<std::string, int> tpvs;
+  for (std::string line : completeLines(pipe.out())) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const Json j = Json::parse(line, nullptr, false);
+    ASSERT_TRUE(j.is_object()) << line;
+    if (j["class"] != "TPV") continue;
+    ++tpvs[j["device"].get<std::string>()];
+    EXPECT_GE(j["lat"].get<double>(), 35.25) << line;
+    EXPECT_LE(j["lat"].get<double>(), 35.93) << line;
+    EXPECT_GE(j["lon"].get<double>(), -115.78) << line;
+    EXPECT_LE(j["lon"].get<double>(), -115.10) << line;
+  }
+  std::set<std::string> devices;
+  for (const auto& [device, n] : tpvs) devices.insert(device);
+  EXPECT_EQ(devices, (std::set<std::string>{"node:0", "node:1", "node:2", "node:3", "node:4"}))
+      << pipe.out();
+  stopFlowhost();
+}
+
+// A mosquitto broker on 127.0.0.1:kBrokerPort without persistence, so a
+// restart forgets every retained message.
+class Broker {
+ public:
+  explicit Broker(const TempDir& dir) {
+    const passwd* me = ::getpwuid(::geteuid());
+    conf_ = dir.write("mosquitto.conf",
+                      "listener " + std::to_string(kBrokerPort) +
+                          " 127.0.0.1\nallow_anonymous true\npersistence false\n"
+                          "log_dest stderr\nlog_type error\n" +
+                          (me != nullptr ? "user " + std::string(me->pw_name) + "\n" : ""));
+  }
+  bool start() {
+    process_ = std::make_unique<ChildProcess>();
+    return process_->start(kBroker, {"mosquitto", "-c", conf_});
+  }
+  void stop() {
+    int status = 0;
+    process_->signal(SIGTERM);
+    process_->waitExit(10s, &status);
+    process_.reset();
+  }
+
+ private:
+  std::string conf_;
+  std::unique_ptr<ChildProcess> process_;
+};
+
+// A late subscriber's retained messages under "gpsfeed/#": topic -> payload;
+// tries for up to `timeout` until `count` topics came.
+std::map<std::string, Json> retained(size_t count, std::chrono::seconds timeout) {
+  std::map<std::string, Json> got;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+    got.clear();
+    ChildProcess sub;
+    if (!sub.start(kSub, {"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(kBrokerPort),
+                          "-t", "gpsfeed/#", "-v", "-C", std::to_string(count), "-W", "2"})) {
+      break;
+    }
+    int status = 0;
+    sub.waitExit(10s, &status);
+    for (const std::string& line : completeLines(sub.out())) {
+      const size_t space = line.find(' ');
+      if (space != std::string::npos) {
+        got[line.substr(0, space)] = Json::parse(line.substr(space + 1), nullptr, false);
+      }
+    }
+    if (got.size() < count) std::this_thread::sleep_for(500ms);
+  }
+  return got;
+}
+
+// --mqtt: each unit's retained OwnTracks-style location under its name and
+// the port's counters, seen by a late mosquitto_sub; after the broker is
+// restarted (forgetting everything) the runner reconnects on its own and
+// every unit is there again.
+TEST_F(PositionServers, MosquittoSubSeesEveryUnitAlsoAfterABrokerRestart) {
+  if (!installed(kBroker)) GTEST_SKIP() << "mosquitto is not installed (Debian package mosquitto)";
+  if (!installed(kSub)) GTEST_SKIP() << "mosquitto_sub is not installed (Debian package mosquitto-clients)";
+  Broker broker(dir_);
+  ASSERT_TRUE(broker.start());
+  ASSERT_TRUE(flowhost_.start(kFlowhost, {"flowhost", "--table", "off", "--mqtt",
+                                          "127.0.0.1:" + std::to_string(kBrokerPort),
+                                          demoDocument()}));
+  const std::set<std::string> topics{"gpsfeed/unit0",        "gpsfeed/unit1", "gpsfeed/unit2",
+                                     "gpsfeed/unit3",        "gpsfeed/unit4",
+                                     "gpsfeed/feeds/beacon"};
+  auto check = [&](const std::map<std::string, Json>& got) {
+    std::set<std::string> seen;
+    for (const auto& [topic, payload] : got) {
+      seen.insert(topic);
+      ASSERT_TRUE(payload.is_object()) << topic;
+      if (topic == "gpsfeed/feeds/beacon") {
+        EXPECT_GT(payload["taken"].get<int>(), 0);
+        continue;
+      }
+      EXPECT_EQ(payload["_type"], "location") << payload;
+      EXPECT_GE(payload["lat"].get<double>(), 35.25) << payload;
+      EXPECT_LE(payload["lon"].get<double>(), -115.10) << payload;
+      EXPECT_GT(payload["tst"].get<long long>(), 1600000000) << payload;
+      EXPECT_EQ(payload["health"], 0) << payload;
+    }
+    EXPECT_EQ(seen, topics);
+  };
+  check(retained(topics.size(), 15s));
+
+  broker.stop();
+  std::this_thread::sleep_for(2s);  // the runner goes on without a broker
+  ASSERT_TRUE(broker.start());
+  check(retained(topics.size(), 20s));
+  stopFlowhost();
+  EXPECT_NE(flowhost_.out().find("mqtt connected"), std::string::npos) << flowhost_.out();
+}
+
+}  // namespace
