@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -21,9 +22,11 @@
 #include "JModuleObj.h"
 #include "JOutputStream.h"
 #include "JRegion.h"
+#include "NodeListFile.h"
 #include "NodeTable.h"
 #include "JQNV_packet_sniffer_layout.h"
 #include "PluginSet.h"
+#include "QuickStart.h"
 #include "RunnerBlocks.h"
 #include "StopSignal.h"
 #include "TableView.h"
@@ -96,12 +99,22 @@ struct FlowRunner::Run {
   };
 
   Run(const RunOptions& o, bool terminal) : options(o), outputIsTerminal(terminal) {}
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+  ~Run() {
+    if (partFolder.empty()) return;
+    std::error_code ignored;
+    fs::remove_all(partFolder, ignored);
+  }
 
   const RunOptions& options;
   const bool outputIsTerminal;
   PluginSet plugins;
   DocumentFile document;
-  JGraph* graph = nullptr;  // the document's
+  std::optional<QuickStart> quick;
+  std::string partFolder;   // the quick start's part lists, removed at the end
+  std::string name;         // the document, as messages name it
+  JGraph* graph = nullptr;  // the document's or the quick start's
   std::optional<NodeTable> table;
   TrackPicture track;
   bool wantTrack = false;
@@ -129,7 +142,14 @@ bool FlowRunner::refuse(const std::string& reason) {
 
 int FlowRunner::run(const RunOptions& options, bool outputIsTerminal) {
   Run run(options, outputIsTerminal);
-  if (!loadClasses(run) || !loadDocument(run) || !prepareOutputs(run)) return kFailed;
+  if (!loadClasses(run)) return kFailed;
+  if (options.quickStart()) {
+    if (!buildQuickStart(run)) return kFailed;
+    if (!options.writeDocument.empty()) return writeStartingPoint(run);
+  } else if (!loadDocument(run)) {
+    return kFailed;
+  }
+  if (!prepareOutputs(run)) return kFailed;
   drive(run);
   finish(run);
   return writeOutputs(run);
@@ -156,6 +176,7 @@ bool FlowRunner::loadClasses(Run& run) {
 }
 
 bool FlowRunner::loadDocument(Run& run) {
+  run.name = "'" + run.options.document + "'";
   std::string reason;
   if (!run.document.load(run.options.document, &reason)) {
     failure(reason);
@@ -176,6 +197,85 @@ bool FlowRunner::loadDocument(Run& run) {
   run.graph = run.document.graph();
   run.table.emplace(*run.graph);
   return true;
+}
+
+// A private folder for the part lists of a node list too long for one
+// sniffer; empty when none could be made.
+namespace {
+std::string makePartFolder() {
+  std::error_code ec;
+  const fs::path base = fs::temp_directory_path(ec);
+  if (ec) return "";
+  std::random_device random;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const fs::path folder = base / ("flowhost-lists-" + std::to_string(random()));
+    if (fs::create_directory(folder, ec)) return folder.string();
+  }
+  return "";
+}
+}  // namespace
+
+// The standard graph of the two list files. The part lists of a long node
+// list go beside the document to be written, or into a private folder that
+// the run removes at its end.
+bool FlowRunner::buildQuickStart(Run& run) {
+  const RunOptions& options = run.options;
+  run.name = "the quick start graph";
+  QuickStart::Settings settings;
+  settings.nodeFile = options.nodeFile;
+  settings.portFile = options.portFile;
+  settings.rate = options.rate.value_or(JClockObj::kDefaultRate);
+  std::string reason;
+  if (!options.map.empty() && !QuickStart::parseMap(options.map, &settings.map, &reason)) {
+    return refuse(reason);
+  }
+  if (!options.writeDocument.empty()) {
+    const fs::path document(options.writeDocument);
+    settings.partFolder = document.parent_path().string();
+    settings.partStem = document.stem().string() + "-nodes";
+    if (!folderExists(options.writeDocument)) {
+      return refuse("cannot write the document '" + options.writeDocument + "': no such folder");
+    }
+  } else {
+    NodeListFile list;
+    if (list.read(options.nodeFile, nullptr) &&
+        list.nodes().size() > static_cast<size_t>(QuickStart::kNodesPerSniffer)) {
+      run.partFolder = makePartFolder();
+      if (run.partFolder.empty()) return refuse("cannot make a folder for the part node lists");
+      settings.partFolder = run.partFolder;
+    }
+  }
+  run.quick.emplace();
+  if (!run.quick->build(settings, &reason)) return refuse(reason);
+  if (options.writeDocument.empty()) {
+    for (const QuickStart::PartList& part : run.quick->partLists()) {
+      if (!DocumentFile::writeFile(part.path, part.text, &reason)) return refuse(reason);
+    }
+  }
+  const int nodes = static_cast<int>(run.quick->nodes().nodes().size());
+  out_ << "flowhost: quick start: " << nodes << (nodes == 1 ? " node" : " nodes") << " of "
+       << options.nodeFile << " on the ports of " << options.portFile << ", "
+       << run.quick->snifferCount() << (run.quick->snifferCount() == 1 ? " sniffer" : " sniffers")
+       << '\n';
+  run.graph = run.quick->graph();
+  run.table.emplace(*run.graph);
+  return true;
+}
+
+// The quick start's graph as a document, with its part lists, and no run.
+int FlowRunner::writeStartingPoint(Run& run) {
+  const std::string& path = run.options.writeDocument;
+  std::string reason;
+  for (const QuickStart::PartList& part : run.quick->partLists()) {
+    if (!DocumentFile::writeFile(part.path, part.text, &reason)) return failure(reason);
+    out_ << "wrote " << part.path << '\n';
+  }
+  if (!DocumentFile::writeFile(path, run.quick->documentText(path), &reason)) {
+    return failure("document not written: " + reason);
+  }
+  out_ << "wrote " << path << '\n';
+  out_.flush();
+  return kOk;
 }
 
 // Every output asked for is checked before anything starts.
@@ -202,8 +302,8 @@ bool FlowRunner::prepareTrack(Run& run) {
   run.wantTrack = true;
   JModuleObj* map = run.table->firstMap();
   if (map == nullptr) {
-    return refuse("no " + std::string(JGeoGridObj::kClassName) + " block of '" +
-                  run.options.document + "' is fed from a node of a " +
+    return refuse("no " + std::string(JGeoGridObj::kClassName) + " block of " +
+                  run.name + " is fed from a node of a " +
                   JQNV_packet_sniffer_layout::kClassName +
                   " block; there is no map to draw the track picture on");
   }

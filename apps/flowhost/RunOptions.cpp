@@ -11,6 +11,7 @@
 #include "DocumentFile.h"
 #include "JClockObj.h"
 #include "PluginSet.h"
+#include "QuickStart.h"
 
 // The program's version (set by the build from the project's version).
 #ifndef FLOWHOST_VERSION
@@ -40,6 +41,10 @@ enum LongOnly : int {
   kTable,
   kEvery,
   kVersion,
+  kNodes,
+  kPorts,
+  kMap,
+  kWriteDocument,
 };
 
 // Every option, named by its short form or, without one, by a LongOnly code.
@@ -57,6 +62,10 @@ const option kOptions[] = {
     {"every", required_argument, nullptr, kEvery},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
+    {"nodes", required_argument, nullptr, kNodes},
+    {"ports", required_argument, nullptr, kPorts},
+    {"map", required_argument, nullptr, kMap},
+    {"write-document", required_argument, nullptr, kWriteDocument},
     {nullptr, 0, nullptr, 0},
 };
 // Leading ':': a missing value is told apart from an unknown option.
@@ -108,13 +117,27 @@ std::string usageText() {
     defaults += (defaults.empty() ? "" : " and ") + name;
   }
   return "usage: flowhost [options] <document>\n"
+         "       flowhost [options] --nodes FILE.nod --ports FILE.mcp [--map MAP]\n"
          "Runs a dataflow document headlessly: loads the plug-ins, makes and restores\n"
          "the blocks, links them, starts them, drives the clock blocks, shows the node\n"
          "table and closes every block at the end (also on Ctrl-C or SIGTERM).\n"
+         "The second form tracks the units of a node list without a document: it\n"
+         "builds the standard graph (clock, on off, one sniffer per 128 nodes, and per\n"
+         "node two converters, a map block and a display) and runs it.\n"
+         "\n"
+         "      --nodes FILE     quick start: the node list (\"<number> [name]\" lines)\n"
+         "      --ports FILE     quick start: the port list (\"<name> <group> <port>\")\n"
+         "      --map \"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"\n"
+         "                       quick start: the map's corners in signed degrees and\n"
+         "                       its size in pixels (default: the whole world, 720x360)\n"
+         "      --write-document FILE\n"
+         "                       quick start: write the graph as a document to FILE\n"
+         "                       (a starting point for editing) instead of running it\n"
          "\n"
          "  -t, --seconds S      run for S seconds (default: until Ctrl-C or SIGTERM)\n"
          "  -r, --rate HZ        drive every clock block at HZ instead of its own rate\n"
-         "                       (the stored rate is kept)\n"
+         "                       (the stored rate is kept); in the quick start, the\n"
+         "                       clock's rate (default 4)\n"
          "  -p, --plugin FILE    load the plug-in FILE (may be repeated)\n"
          "  -P, --plugin-dir DIR look for the default plug-ins in DIR first\n"
          "      --no-default-plugins\n"
@@ -182,6 +205,10 @@ const char* valueNeeded(int code) {
     case 'k':
     case kSaveAs: return "a file";
     case kTable: return "live, plain or off";
+    case kNodes: return "a node list file";
+    case kPorts: return "a port list file";
+    case kMap: return "\"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"";
+    case kWriteDocument: return "a file";
     default: return "a value";
   }
 }
@@ -232,8 +259,27 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
     case kSaveAs: return takeName(value, &options->saveAs);
     case 'f': return takeName(value, &options->facesDir);
     case 'k': return takeName(value, &options->trackFile);
+    case kNodes: return takeName(value, &options->nodeFile);
+    case kPorts: return takeName(value, &options->portFile);
+    case kMap: return takeName(value, &options->map);
+    case kWriteDocument: return takeName(value, &options->writeDocument);
     default: return takeFlag(code, options);
   }
+}
+
+// The quick start needs both lists and takes no document to run or save.
+bool checkQuickStart(const RunOptions& options, std::string* error) {
+  if (!options.document.empty()) {
+    return refuse(error, "a document ('" + options.document +
+                             "') and --nodes/--ports cannot be used together");
+  }
+  if (options.nodeFile.empty()) return refuse(error, "--ports needs --nodes FILE as well");
+  if (options.portFile.empty()) return refuse(error, "--nodes needs --ports FILE as well");
+  if (options.save || !options.saveAs.empty()) {
+    return refuse(error, "the quick start has no document to save; use --write-document FILE");
+  }
+  QuickStart::Map map;
+  return options.map.empty() || QuickStart::parseMap(options.map, &map, error);
 }
 
 // The documents after the options: exactly one, unless only help or the
@@ -246,6 +292,11 @@ bool takeDocument(const std::vector<std::string>& operands, RunOptions* options,
   }
   if (!operands.empty()) options->document = operands[0];
   if (options->help || options->version) return true;
+  if (options->quickStart()) return checkQuickStart(*options, error);
+  if (!options->map.empty() || !options->writeDocument.empty()) {
+    return refuse(error, std::string(options->map.empty() ? "--write-document" : "--map") +
+                             " belongs to the quick start (--nodes FILE --ports FILE)");
+  }
   if (options->document.empty()) return refuse(error, "no document given");
   if (options->save && !options->saveAs.empty()) {
     return refuse(error, "--save and --save-as cannot be used together");

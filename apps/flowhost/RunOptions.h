@@ -1,6 +1,10 @@
 // RunOptions: the command line of flowhost, parsed and checked.
 //
 //   flowhost [options] <document>
+//   flowhost [options] --nodes FILE.nod --ports FILE.mcp [--map MAP]
+//
+// The second form is the quick start: the standard graph for the two list
+// files is built in memory (QuickStart) instead of read from a document.
 //
 // Options are read with getopt_long: long options take their value as
 // "--name value" or "--name=value", short ones may be bundled ("-st 5"), and
@@ -21,6 +25,10 @@ struct RunOptions {
   enum class Table { Auto, Live, Plain, Off };
 
   std::string document;
+  std::string nodeFile;               // quick start: the node list
+  std::string portFile;               // quick start: the port list
+  std::string map;                    // quick start: "UL_LAT UL_LON LR_LAT LR_LON WxH"
+  std::string writeDocument;          // quick start: write the graph here and stop
   std::optional<double> seconds;      // run time; empty: until SIGINT/SIGTERM
   std::optional<double> rate;         // overrides every clock block's rate
   std::vector<std::string> plugins;   // plug-in files to load, in order
@@ -34,6 +42,8 @@ struct RunOptions {
   double every = 1.0;                 // seconds between plain tables
   bool help = false;
   bool version = false;
+
+  bool quickStart() const { return !nodeFile.empty() || !portFile.empty(); }
 
   static constexpr double kMaxSeconds = 1e7;
   static constexpr double kMaxEvery = 3600.0;

@@ -97,6 +97,12 @@ TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
       {{"--faces=", "d"}, "needs a folder"},
       {{"--frobnicate", "d"}, "unknown option '--frobnicate'"},
       {{"--save", "--save-as", "x", "d"}, "cannot be used together"},
+      {{"--nodes", "n.nod"}, "--nodes needs --ports FILE"},
+      {{"--ports", "p.mcp"}, "--ports needs --nodes FILE"},
+      {{"--nodes", "n", "--ports", "p", "d.json"}, "cannot be used together"},
+      {{"--nodes", "n", "--ports", "p", "--save"}, "use --write-document FILE"},
+      {{"--nodes", "n", "--ports", "p", "--map", "1 2 3"}, "is not \"UL_LAT"},
+      {{"--map", "36 -116 35 -115 9x9", "d"}, "belongs to the quick start"},
   };
   for (const auto& c : cases) {
     RunOptions o;
