@@ -14,6 +14,7 @@
 
 #include "ClockSchedule.h"
 #include "DocumentFile.h"
+#include "DocumentHints.h"
 #include "JClockObj.h"
 #include "JConstantObj.h"
 #include "JGeoGridObj.h"
@@ -180,6 +181,9 @@ bool FlowRunner::loadDocument(Run& run) {
   std::string reason;
   if (!run.document.load(run.options.document, &reason)) {
     failure(reason);
+    for (const std::string& hint : DocumentHints::forRefusedLink(run.options.document, reason)) {
+      err_ << "flowhost: note: " << hint << '\n';
+    }
     if (reason.find("unknown module class") != std::string::npos) {
       for (const std::string& missing : run.plugins.missing()) {
         err_ << "flowhost: note: default plug-in not found: " << missing << '\n';
@@ -195,6 +199,9 @@ bool FlowRunner::loadDocument(Run& run) {
          << "; the block starts without that list\n";
   }
   run.graph = run.document.graph();
+  for (const std::string& warning : DocumentHints::forLongNodeLists(*run.graph)) {
+    err_ << "flowhost: warning: " << warning << '\n';
+  }
   run.table.emplace(*run.graph);
   return true;
 }

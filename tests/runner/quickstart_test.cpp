@@ -7,6 +7,7 @@
 #include <string>
 
 #include "DocumentFile.h"
+#include "DocumentHints.h"
 #include "JGraph.h"
 #include "JModuleObj.h"
 #include "JOutputStream.h"
@@ -19,6 +20,7 @@
 namespace {
 
 using flowhost::DocumentFile;
+using flowhost::DocumentHints;
 using flowhost::NodeListFile;
 using flowhost::QuickStart;
 using kw_test::readFile;
@@ -191,6 +193,72 @@ TEST_F(QuickStartGraph, ListsThatGiveNothingAreRefusedWithTheirReason) {
   EXPECT_FALSE(quick.build(settings, &error));
   EXPECT_NE(error.find("cannot read the port list"), std::string::npos) << error;
   EXPECT_EQ(quick.graph(), nullptr);
+}
+
+// ---- hints for documents whose sniffers do not match their node lists ----
+
+// A sniffer document: `count` stored (absent when negative), the list's
+// nodes, and one link from `output` to a display.
+std::string snifferDocument(int count, const std::string& list, int output) {
+  Json entries = {{"node file name", list}, {"port file name", ""}};
+  if (count >= 0) entries["number of nodes"] = count;
+  const Json doc = {
+      {"document", "jhost graph"},
+      {"version", 1},
+      {"blocks", Json::array({Json{{"id", 4}, {"class", "JQNV_packet_sniffer"}, {"entries", entries}},
+                              Json{{"id", 8}, {"class", "JDisplayObj"}, {"entries", Json::object()}}})},
+      {"links", Json::array({Json{{"from", 4}, {"output", output}, {"to", 8}, {"input", 0}}})}};
+  return doc.dump();
+}
+
+TEST_F(QuickStartGraph, ARefusedSnifferOutputNamesNumberOfNodesAndTheListsCount) {
+  dir_.write("five.nod", "0\n1\n2\n3\n4\n");
+  const struct {
+    int stored;
+    int output;
+    const char* hint;
+  } cases[] = {
+      {-1, 1, "\"number of nodes\" (missing); its node list 'five.nod' names 5 nodes: store "
+              "\"number of nodes\": 5 to give it outputs 0 to 39"},
+      {3, 25, "\"number of nodes\" (3); its node list 'five.nod' names 5 nodes: store"},
+      {5, 45, "names 5 nodes, so output 45 would not exist with the whole list either"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir_.write("doc.json", snifferDocument(c.stored, "five.nod", c.output));
+    DocumentFile file;
+    std::string reason;
+    ASSERT_FALSE(file.load(path, &reason)) << c.output;
+    const std::vector<std::string> hints = DocumentHints::forRefusedLink(path, reason);
+    ASSERT_EQ(hints.size(), 1u) << reason;
+    EXPECT_NE(hints[0].find("block 4 (JQNV_packet_sniffer) has 8 outputs per node"), std::string::npos);
+    EXPECT_NE(hints[0].find(c.hint), std::string::npos) << hints[0];
+  }
+  // Any other refusal gets no hint.
+  EXPECT_TRUE(DocumentHints::forRefusedLink(dir_.file("doc.json"),
+                                            "link 0: input 3 does not exist on JDisplayObj (1 inputs)")
+                  .empty());
+}
+
+TEST_F(QuickStartGraph, ANodeListBeyondOneSniffersNodesSaysHowManyAreLeftOut) {
+  std::string nodes;
+  for (int i = 0; i < 200; ++i) nodes += std::to_string(i) + "\n";
+  dir_.write("many.nod", nodes);
+  dir_.write("few.nod", "1\n2\n");
+  for (const char* list : {"many.nod", "few.nod"}) {
+    const std::string path = dir_.write("doc.json", snifferDocument(2, list, 0));
+    DocumentFile file;
+    std::string reason;
+    ASSERT_TRUE(file.load(path, &reason)) << reason;
+    const std::vector<std::string> warnings = DocumentHints::forLongNodeLists(*file.graph());
+    if (std::string(list) == "few.nod") {
+      EXPECT_TRUE(warnings.empty());
+      continue;
+    }
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("names 200 nodes; a sniffer takes 128, so 72 nodes are left out"),
+              std::string::npos)
+        << warnings[0];
+  }
 }
 
 }  // namespace
