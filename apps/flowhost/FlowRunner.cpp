@@ -32,6 +32,8 @@
 #include "StopSignal.h"
 #include "TableView.h"
 #include "TrackPicture.h"
+#include "web/WebServer.h"
+#include "web/WebState.h"
 
 namespace flowhost {
 
@@ -122,6 +124,8 @@ struct FlowRunner::Run {
   std::string saveTo;  // where the document is saved; empty: not saved
   ClockSchedule schedule;
   std::optional<TableView> view;
+  std::optional<WebState> web;  // with the web view
+  WebServer server;
   Clock::time_point start;
   std::vector<Face> faces;
   std::string documentText;
@@ -296,6 +300,13 @@ bool FlowRunner::prepareOutputs(Run& run) {
       return refuse("cannot make the faces folder '" + options.facesDir + "'");
     }
   }
+  if (options.http) {
+    std::string reason;
+    if (!run.server.start(options.httpAddress, options.httpPort, &reason)) return refuse(reason);
+    run.web.emplace(*run.graph);
+    out_ << "flowhost: web view on http://" << options.httpAddress << ':' << run.server.port()
+         << "/" << std::endl;  // seen at once, also through a pipe
+  }
   run.saveTo = options.save ? options.document : options.saveAs;
   if (!run.saveTo.empty() && !folderExists(run.saveTo)) {
     return refuse("cannot save the document to '" + run.saveTo + "': no such folder");
@@ -374,6 +385,7 @@ void FlowRunner::drive(Run& run) {
   }
   const Clock::time_point last = Clock::now();
   observe(run, last, true);
+  run.server.stop();
   if (StopSignal::requested()) {
     out_ << "flowhost: stopped by " << signalName(StopSignal::signalNumber()) << " after "
          << secondsBetween(run.start, last) << " s\n";
@@ -384,6 +396,10 @@ void FlowRunner::drive(Run& run) {
 void FlowRunner::observe(Run& run, Clock::time_point now, bool force) {
   const std::vector<NodeRow> rows = run.table->read();
   run.view->show(rows, secondsBetween(run.start, now), run.schedule.risingEdges(), force);
+  if (run.web) {
+    run.server.publish(run.web->take(rows, secondsBetween(run.start, now),
+                                     static_cast<long long>(run.schedule.risingEdges())));
+  }
   if (!run.wantTrack) return;
   for (size_t i = 0; i < rows.size(); ++i) {
     const NodeRow& row = rows[i];

@@ -12,6 +12,7 @@
 #include "JClockObj.h"
 #include "PluginSet.h"
 #include "QuickStart.h"
+#include "web/WebServer.h"
 
 // The program's version (set by the build from the project's version).
 #ifndef FLOWHOST_VERSION
@@ -45,6 +46,7 @@ enum LongOnly : int {
   kPorts,
   kMap,
   kWriteDocument,
+  kHttp,
 };
 
 // Every option, named by its short form or, without one, by a LongOnly code.
@@ -66,6 +68,7 @@ const option kOptions[] = {
     {"ports", required_argument, nullptr, kPorts},
     {"map", required_argument, nullptr, kMap},
     {"write-document", required_argument, nullptr, kWriteDocument},
+    {"http", optional_argument, nullptr, kHttp},
     {nullptr, 0, nullptr, 0},
 };
 // Leading ':': a missing value is told apart from an unknown option.
@@ -133,6 +136,10 @@ std::string usageText() {
          "      --write-document FILE\n"
          "                       quick start: write the graph as a document to FILE\n"
          "                       (a starting point for editing) instead of running it\n"
+         "\n"
+         "      --http [ADDR:]PORT\n"
+         "                       serve the web view (graph, map and node table, live)\n"
+         "                       on ADDR:PORT (default 127.0.0.1:8080)\n"
          "\n"
          "  -t, --seconds S      run for S seconds (default: until Ctrl-C or SIGTERM)\n"
          "  -r, --rate HZ        drive every clock block at HZ instead of its own rate\n"
@@ -254,6 +261,12 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
       return checked(takeSeconds(value, RunOptions::kMaxEvery, "interval", &options->every, error));
     case 'r': return checked(takeRate(value, options, error));
     case kTable: return checked(takeTable(value, options, error));
+    case kHttp:
+      options->http = true;
+      if (WebServer::parseEndpoint(value, &options->httpAddress, &options->httpPort)) {
+        return Taken::kOk;
+      }
+      return checked(refuse(error, "web address '" + value + "' is not [ADDR:]PORT (port 1 to 65535)"));
     case 'p': return takeList(value, &options->plugins);
     case 'P': return takeList(value, &options->pluginDirs);
     case kSaveAs: return takeName(value, &options->saveAs);
@@ -304,6 +317,13 @@ bool takeDocument(const std::vector<std::string>& operands, RunOptions* options,
   return true;
 }
 
+// "PORT" or "ADDR:PORT": ends in ":digits" or is all digits.
+bool looksLikeEndpoint(const std::string& word) {
+  const size_t colon = word.rfind(':');
+  const std::string digits = colon == std::string::npos ? word : word.substr(colon + 1);
+  return !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
+}
+
 }  // namespace
 
 bool parseRunOptions(const std::vector<std::string>& args, RunOptions* options,
@@ -322,7 +342,13 @@ bool parseRunOptions(const std::vector<std::string>& args, RunOptions* options,
       return refuse(error, "unknown option '" + unknownOption(argv.argv(), optind) + "'");
     }
     if (code == ':') return needs(optopt);
-    const Taken taken = takeOption(code, optarg != nullptr ? optarg : "", options, error);
+    std::string value = optarg != nullptr ? optarg : "";
+    // "--http PORT": the optional value may follow as a word of its own.
+    if (code == kHttp && optarg == nullptr && optind < argv.count() &&
+        looksLikeEndpoint(argv.argv()[optind])) {
+      value = argv.argv()[optind++];
+    }
+    const Taken taken = takeOption(code, value, options, error);
     if (taken == Taken::kMissing) return needs(code);
     if (taken == Taken::kBad) return false;
   }

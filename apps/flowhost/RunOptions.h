@@ -29,6 +29,9 @@ struct RunOptions {
   std::string portFile;               // quick start: the port list
   std::string map;                    // quick start: "UL_LAT UL_LON LR_LAT LR_LON WxH"
   std::string writeDocument;          // quick start: write the graph here and stop
+  bool http = false;                  // serve the web view
+  std::string httpAddress;            // ... on this address
+  int httpPort = 0;                   // ... and port
   std::optional<double> seconds;      // run time; empty: until SIGINT/SIGTERM
   std::optional<double> rate;         // overrides every clock block's rate
   std::vector<std::string> plugins;   // plug-in files to load, in order

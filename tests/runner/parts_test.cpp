@@ -114,6 +114,34 @@ TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
   }
 }
 
+TEST(RunOptionsParse, TheWebViewsAddressIsOptionalAndMayFollowAsItsOwnWord) {
+  const struct {
+    std::vector<std::string> args;
+    const char* address;
+    int port;
+  } cases[] = {
+      {{"--http", "d.json"}, "127.0.0.1", 8080},
+      {{"d.json", "--http"}, "127.0.0.1", 8080},
+      {{"--http", "9000", "d.json"}, "127.0.0.1", 9000},
+      {{"--http=0.0.0.0:81", "d.json"}, "0.0.0.0", 81},
+      {{"--http", "[::1]:8443", "d.json"}, "::1", 8443},
+  };
+  for (const auto& c : cases) {
+    RunOptions o;
+    std::string error;
+    ASSERT_TRUE(parse(c.args, &o, &error)) << c.args[0] << " " << error;
+    EXPECT_TRUE(o.http);
+    EXPECT_EQ(o.httpAddress, c.address) << c.args[1];
+    EXPECT_EQ(o.httpPort, c.port) << c.args[1];
+    EXPECT_EQ(o.document, "d.json");
+  }
+  RunOptions o;
+  std::string error;
+  EXPECT_FALSE(parse({"--http=:80", "d.json"}, &o, &error));
+  EXPECT_FALSE(parse({"--http", "70000", "d.json"}, &o, &error));
+  EXPECT_NE(error.find("is not [ADDR:]PORT"), std::string::npos) << error;
+}
+
 // ---- plug-ins ------------------------------------------------------------
 
 TEST(PluginSearch, GivenFoldersComeFirstThenTheInstallationThenTheBuild) {
