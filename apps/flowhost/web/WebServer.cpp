@@ -1,6 +1,7 @@
 #include "WebServer.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <chrono>
@@ -90,6 +91,13 @@ bool WebServer::start(const std::string& address, int port, std::string* error) 
           return sink.write(event.data(), event.size());
         });
   });
+  // Address reuse for a quick restart, but not port sharing (which the
+  // library's default adds): a second flowhost on the same port must fail,
+  // not silently take half the browsers.
+  server.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   errno = 0;
   if (!server.bind_to_port(address, port)) {
     const int code = errno;
@@ -102,6 +110,11 @@ bool WebServer::start(const std::string& address, int port, std::string* error) 
   }
   port_ = port;
   thread_ = std::thread([&server] { server.listen_after_bind(); });
+  // The library's stop() does nothing before its loop runs, so stop() could
+  // otherwise come too early and the join would wait for ever.
+  for (int i = 0; i < 2000 && !server.is_running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return true;
 }
 
