@@ -26,7 +26,15 @@ __attribute__((format(printf, 3, 4))) bool formatInto(char* out, size_t size, co
 
 }  // namespace
 
-int nextNode(int counter) { return (counter + 1) % kNodeCount; }
+int nextNode(int counter) { return nextNode(counter, kNodeCount); }
+
+int nextNode(int counter, int count) { return count > 0 ? (counter + 1) % count : 0; }
+
+double unitPhase(int index, int count) {
+  if (count <= 0) return 0.0;
+  constexpr double kTurn = 6.283185307179586;
+  return kTurn * static_cast<double>(index) / static_cast<double>(count);
+}
 
 void zoneFields(int minutesWest, int* hours, int* minutes) {
   // C++ division truncates toward zero and the remainder takes the sign of
@@ -54,7 +62,7 @@ bool formatPacket(char* out, size_t size, int node, const char* first, unsigned 
                     second, secondChecksum & 0xFFu);
 }
 
-void buildPacket(const ClockReading& clock, int node, BeaconPacket* packet) {
+void buildPacket(const ClockReading& clock, int node, BeaconPacket* packet, double phase) {
   const std::tm& t = clock.local;
 
   // Hundredths of a second, truncated: 5 ms gives 00, 999 ms gives 99.
@@ -69,7 +77,7 @@ void buildPacket(const ClockReading& clock, int node, BeaconPacket* packet) {
              t.tm_mday, static_cast<long long>(t.tm_mon) + 1,
              static_cast<long long>(t.tm_year) + 1900, zoneHours, zoneMinutes);
 
-  const double angle = trackAngle(t, clock.millis);
+  const double angle = trackAngle(t, clock.millis) + phase;
   packet->latitude = kCentreLatitude + kRadius * std::sin(angle);
   packet->longitude = kCentreLongitude + kRadius * std::cos(angle);
 

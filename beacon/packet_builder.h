@@ -61,6 +61,16 @@ struct BeaconPacket {
 // REQUIRES: counter >= 0.
 int nextNode(int counter);
 
+// The same cycle over `count` units: the index after `counter`, so 1, 2,
+// ..., count - 1, 0, 1, ... (the unit's number is the first number plus it).
+// REQUIRES: counter >= 0, count >= 1.
+int nextNode(int counter, int count);
+
+// Where unit `index` of `count` sits on the circle ahead of the common
+// track, in radians: an equal share of a turn each (2 pi index / count), so
+// that units sent together do not sit on top of each other.
+double unitPhase(int index, int count);
+
 // Splits a zone offset in minutes west of UTC into the ZDA zone fields:
 // hours truncated toward zero, minutes the negated remainder (which has the
 // sign of the offset). 480 gives 8 and 0; -330 gives -5 and 30; 210 gives 3 and -30.
@@ -77,7 +87,8 @@ unsigned sentenceChecksum(const char* body);
 bool formatPacket(char* out, size_t size, int node, const char* first, unsigned firstChecksum,
                   const char* second, unsigned secondChecksum);
 
-// Builds every text of the packet for `node` at the moment `clock`.
-void buildPacket(const ClockReading& clock, int node, BeaconPacket* packet);
+// Builds every text of the packet for `node` at the moment `clock`, its
+// position `phase` radians further round the circle than the track angle.
+void buildPacket(const ClockReading& clock, int node, BeaconPacket* packet, double phase = 0.0);
 
 }  // namespace kw_beacon

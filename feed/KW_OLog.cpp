@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "files.h"
+#include "trace_settings.h"
 
 namespace {
 
@@ -46,10 +48,25 @@ int KW_OLog::open(const char* format, ...) {
   if (file_ != nullptr) fclose(file_);
   file_ = nullptr;
   opened_.store(0, std::memory_order_release);
-  file_ = fopen(fileName_, fresh_ ? "w" : "a");
-  if (file_ == nullptr) return 0;
-  fclose(file_);
-  file_ = nullptr;
+
+  std::string problem;
+  const kw::TraceSettings settings = kw::traceSettingsFromEnvironment(&problem);
+  limitBytes_.store(settings.limitBytes, std::memory_order_relaxed);
+  if (!problem.empty() && !reported_) {
+    std::fprintf(stderr, "trace log: %s\n", problem.c_str());
+    reported_ = true;
+  }
+  if (!settings.enabled) return 0;  // off: no file is touched
+
+  const kw::Failure failure = kw::prepareLogFile(fileName_, fresh_ != 0);
+  if (failure) {
+    // Said once: every block of the plug-in opens the same name.
+    if (!reported_) {
+      std::fprintf(stderr, "trace log %s; it stays closed\n", failure.c_str());
+      reported_ = true;
+    }
+    return 0;
+  }
   opened_.store(1, std::memory_order_release);
   fresh_ = 0;
   return 1;
@@ -89,7 +106,9 @@ int KW_OLog::vprintf(const char* format, va_list args) {
 
   kw::SemaphoreGuard guard(lock_);
   const bool ok = opened_.load(std::memory_order_relaxed) &&
-                  kw::appendToFile(fileName_, line, static_cast<size_t>(length));
+                  kw::appendRecord(fileName_, line, static_cast<size_t>(length),
+                                   limitBytes_.load(std::memory_order_relaxed))
+                      .ok();
   return ok ? length : 0;
 }
 

@@ -9,8 +9,20 @@
 // Each line is formatted once into a bounded buffer and written by opening
 // the file for appending, writing the whole line with one write and closing
 // the file again, all under `lock_`, so lines from concurrent threads never
-// mix and nothing is buffered between lines. The log is silent about its own
-// failures: a line that cannot be written is lost.
+// mix and nothing is buffered between lines. A line that cannot be written
+// is lost, silently.
+//
+// Bounded and safe:
+//  - only a regular file is written: the name is never followed through a
+//    symbolic link, and a named pipe or device in its place is refused
+//    without blocking; open() then says so in one line on standard error
+//    and the log stays closed;
+//  - when a line would take the file past the size limit, the file is first
+//    renamed to "<name>.1" (replacing an older one) and the line starts a
+//    fresh file, so a line never spans the two;
+//  - the environment decides at each open (trace_settings.h): KW_TRACE=off
+//    keeps the log closed and touches no file; KW_TRACE_LIMIT_BYTES sets the
+//    limit (0: none; 64 MiB by default).
 //
 // Thread safety: printf may be called from any thread at once. open, close
 // and closeSoft are called from the host's thread only.
@@ -23,6 +35,7 @@
 #include <cstdio>
 
 #include "semaphore_lock.h"
+#include "trace_settings.h"
 
 class KW_OLog {
  public:
@@ -35,8 +48,9 @@ class KW_OLog {
 
   // Formats the file name into fileName_ (bounded to 256 characters). An
   // empty name or one of 256 characters or more closes the log and returns 0.
-  // Otherwise opens the file, truncating it on the first successful open
-  // after construction or close() and appending afterwards; 1 on success.
+  // Otherwise takes the settings from the environment and, unless the trace
+  // is off, opens the file, truncating it on the first successful open after
+  // construction or close() and appending afterwards; 1 on success.
   int open(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   // Writes one formatted line (callers end it with "\n"). Returns the number
@@ -51,6 +65,10 @@ class KW_OLog {
   void closeSoft();
 
   int isOpen() const { return opened_.load(std::memory_order_acquire); }
+  // The size limit of the file in bytes, 0 for none. open() sets it from the
+  // environment; setLimitBytes replaces it until the next open.
+  uint64_t limitBytes() const { return limitBytes_.load(std::memory_order_relaxed); }
+  void setLimitBytes(uint64_t bytes) { limitBytes_.store(bytes, std::memory_order_relaxed); }
   // Host's thread, which is the only one that changes the name (open), so
   // reading it there needs no lock.
   const char* getFileName() const KW_NO_THREAD_SAFETY_ANALYSIS { return fileName_; }
@@ -63,6 +81,8 @@ class KW_OLog {
   char fileName_[kNameSize] KW_GUARDED_BY(lock_) = {};  // as formatted by open
   std::atomic<int32_t> opened_{0};                      // 1 while lines are accepted
   int32_t fresh_ KW_GUARDED_BY(lock_) = 1;              // 1: the next successful open truncates
+  std::atomic<uint64_t> limitBytes_{kw::kDefaultTraceLimitBytes};  // rotate past this; 0: never
+  bool reported_ KW_GUARDED_BY(lock_) = false;          // a refusal or bad setting was shown
   kw::Semaphore lock_;                                  // serialises the writing of one line
 };
 

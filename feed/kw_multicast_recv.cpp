@@ -41,10 +41,12 @@ char* kw_multicast_recv::bufferSt::getPacket() {
 
 // ---------------------------------------------------------------- receiver
 
-kw_multicast_recv::kw_multicast_recv(const char* ipAddress, int port, int slotSize, int slotCount)
+kw_multicast_recv::kw_multicast_recv(const char* ipAddress, int port, int slotSize, int slotCount,
+                                     const char* interfaceName)
     : readBuffer_(new bufferSt(slotSize, slotCount)),
       writeBuffer_(new bufferSt(slotSize, slotCount)),
       ipAddress_(kw::copyText(ipAddress)),
+      interfaceName_(kw::copyText(interfaceName)),
       port_(port),
       slotSize_(slotSize),
       slotCount_(slotCount) {
@@ -123,7 +125,7 @@ char* kw_multicast_recv::getPacket() {
 void kw_multicast_recv::openSocket() {
   olog->printf("Opening socket ip %s port %d\n", ipAddress_.get(), port_);
   kw::Failure failure;
-  socket_ = kw::openMulticastReceiver(ipAddress_.get(), port_, &failure);
+  socket_ = kw::openMulticastReceiver(ipAddress_.get(), port_, &failure, interfaceName_.get());
   setupFailure_ = failure.text();
   // The receiver goes on without the step that failed, as before; the
   // reason is kept and traced so that it can be found.

@@ -13,7 +13,7 @@
 // copy into a preallocated slot, a read is a pointer hand-out.
 //
 // Threads:
-//  - constant after construction: ipAddress_, port_, slotSize_, slotCount_;
+//  - constant after construction: ipAddress_, interfaceName_, port_, slotSize_, slotCount_;
 //  - host's thread only: run, stop, swapBuffers, getPacket, the destructor,
 //    and the read half;
 //  - receive thread: runingThread, receive, putPacket;
@@ -69,7 +69,10 @@ class kw_multicast_recv {
     char* getPacket();
   };
 
-  kw_multicast_recv(const char* ipAddress, int port, int slotSize, int slotCount);
+  // `interfaceName`: the interface to join on, a name ("eth1") or a local
+  // IPv4 address; null or "" for the system's choice.
+  kw_multicast_recv(const char* ipAddress, int port, int slotSize, int slotCount,
+                    const char* interfaceName = nullptr);
   virtual ~kw_multicast_recv();
   kw_multicast_recv(const kw_multicast_recv&) = delete;
   kw_multicast_recv& operator=(const kw_multicast_recv&) = delete;
@@ -99,6 +102,7 @@ class kw_multicast_recv {
   // when every step succeeded or the receiver never ran. Host's thread.
   const char* setupFailure() const { return setupFailure_.c_str(); }
   const char* ipAddress() const { return ipAddress_.get(); }
+  const char* interfaceName() const { return interfaceName_.get(); }
   int port() const { return port_; }
   int slotSize() const { return slotSize_; }
   int slotCount() const { return slotCount_; }
@@ -111,6 +115,7 @@ class kw_multicast_recv {
   bufferSt* readBuffer_;
   bufferSt* writeBuffer_ KW_GUARDED_BY(lock_);
   std::unique_ptr<char[]> ipAddress_;
+  std::unique_ptr<char[]> interfaceName_;  // "" for the system's choice
   int32_t port_;
   int32_t slotSize_;
   int32_t slotCount_;

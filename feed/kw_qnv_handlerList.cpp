@@ -119,10 +119,14 @@ bool kw_qnv_handlerList::readPortFile(const char* path) {
 
   kw::HandlerChain<kw_qnv_portHandler> chain;
   const bool opened = forEachLine(path, [&](const char* line) {
-    char tokens[3][kLinePiece + 1];
-    if (scanTokens(line, tokens, 3) < 3 || tokens[0][0] == '#') return;
+    // <name> <group> <port> [interface]: the fourth token, when present,
+    // names the interface to join on (a name or a local IPv4 address).
+    char tokens[4][kLinePiece + 1];
+    const int found = scanTokens(line, tokens, 4);
+    if (found < 3 || tokens[0][0] == '#') return;
     const int port = toInt(leadingNumber(tokens[2]));
-    chain.append(new kw_qnv_portHandler(tokens[0], tokens[1], port, slotSize_, slotCount_, this));
+    chain.append(new kw_qnv_portHandler(tokens[0], tokens[1], port, slotSize_, slotCount_, this,
+                                        found > 3 ? tokens[3] : ""));
   });
   if (!opened || chain.count() == 0) {
     kw::HandlerChain<kw_qnv_portHandler>::destroy(chain.head());

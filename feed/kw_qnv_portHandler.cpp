@@ -16,12 +16,13 @@ const char* orNull(const char* text) { return text ? text : "(null)"; }
 }  // namespace
 
 kw_qnv_portHandler::kw_qnv_portHandler(const char* name, const char* ipAddress, int port,
-                                       int slotSize, int slotCount, kw_qnv_handlerList* owner)
+                                       int slotSize, int slotCount, kw_qnv_handlerList* owner,
+                                       const char* interfaceName)
     : name_(kw::copyText(name)),
       ipAddress_(kw::copyText(ipAddress)),
       port_(port),
       owner_(owner),
-      receiver_(new kw_multicast_recv(ipAddress_, port, slotSize, slotCount)) {}
+      receiver_(new kw_multicast_recv(ipAddress_, port, slotSize, slotCount, interfaceName)) {}
 
 kw_qnv_portHandler::~kw_qnv_portHandler() {
   olog->printf("kw_qnv_portHandler::~kw_qnv_portHandler() %p\n", static_cast<void*>(this));
@@ -38,6 +39,8 @@ void kw_qnv_portHandler::run() {
 }
 
 const char* kw_qnv_portHandler::socketFailure() const { return receiver_->setupFailure(); }
+
+const char* kw_qnv_portHandler::interfaceName() const { return receiver_->interfaceName(); }
 
 void kw_qnv_portHandler::stop() {
   if (running_ == 1) receiver_->stop();

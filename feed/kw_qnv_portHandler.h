@@ -28,8 +28,10 @@ class kw_qnv_portHandler {
  public:
   static constexpr int kUtcStringSize = 128;
 
+  // `interfaceName`: the interface the receiver joins on, a name ("eth1") or
+  // a local IPv4 address; "" for the system's choice.
   kw_qnv_portHandler(const char* name, const char* ipAddress, int port, int slotSize,
-                     int slotCount, kw_qnv_handlerList* owner);
+                     int slotCount, kw_qnv_handlerList* owner, const char* interfaceName = "");
   ~kw_qnv_portHandler();
   kw_qnv_portHandler(const kw_qnv_portHandler&) = delete;
   kw_qnv_portHandler& operator=(const kw_qnv_portHandler&) = delete;
@@ -57,6 +59,8 @@ class kw_qnv_portHandler {
   // Why the receiver's last socket set-up was incomplete ("join 239.1.2.3 on
   // port 5000: No such device"); empty when it was complete or never tried.
   const char* socketFailure() const;
+  // The interface token of the port's line; "" when it had none.
+  const char* interfaceName() const;
 
   char* name_;
   char* ipAddress_;

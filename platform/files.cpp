@@ -33,6 +33,97 @@ bool appendToFile(const char* path, const char* data, size_t length) {
   return whole;
 }
 
+namespace {
+
+// "logFile.txt: a named pipe, not a regular file".
+Failure notRegular(const char* path, mode_t mode) {
+  const char* kind = S_ISLNK(mode)                     ? "a symbolic link, "
+                     : S_ISFIFO(mode)                  ? "a named pipe, "
+                     : S_ISCHR(mode) || S_ISBLK(mode)  ? "a device, "
+                     : S_ISDIR(mode)                   ? "a folder, "
+                     : S_ISSOCK(mode)                  ? "a socket, "
+                                                       : "";
+  return Failure::because(path, std::string(kind) + "not a regular file");
+}
+
+// Opens `path` for appending (created 0666 less the umask when missing)
+// without following a last-component link and without waiting for a pipe's
+// reader, and checks that it is a regular file. -1 and the reason otherwise;
+// *size gets the file's size.
+int openRegularForAppend(const char* path, off_t* size, Failure* failure) {
+  int fd;
+  do {
+    fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int error = errno;
+    // A link (ELOOP under O_NOFOLLOW) or a pipe without a reader (ENXIO):
+    // say what is there rather than the bare errno text.
+    struct stat there {};
+    if ((error == ELOOP || error == ENXIO) && lstat(path, &there) == 0 && !S_ISREG(there.st_mode)) {
+      *failure = notRegular(path, there.st_mode);
+    } else {
+      *failure = Failure::fromErrno(path, error);
+    }
+    return -1;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    *failure = Failure::fromErrno(path, errno);
+    ::close(fd);
+    return -1;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *failure = notRegular(path, info.st_mode);
+    ::close(fd);
+    return -1;
+  }
+  *size = info.st_size;
+  return fd;
+}
+
+}  // namespace
+
+Failure prepareLogFile(const char* path, bool truncate) {
+  if (path == nullptr || path[0] == '\0') return Failure::because("log file", "no file name");
+  Failure failure;
+  off_t size = 0;
+  const int fd = openRegularForAppend(path, &size, &failure);
+  if (fd < 0) return failure;
+  if (truncate && size > 0 && ftruncate(fd, 0) != 0) failure = Failure::fromErrno(path, errno);
+  ::close(fd);
+  return failure;
+}
+
+Failure appendRecord(const char* path, const char* data, size_t length,
+                     unsigned long long limitBytes) {
+  if (path == nullptr || path[0] == '\0') return Failure::because("log file", "no file name");
+  Failure failure;
+  off_t size = 0;
+  int fd = openRegularForAppend(path, &size, &failure);
+  if (fd < 0) return failure;
+  if (limitBytes != 0 && size > 0 &&
+      static_cast<unsigned long long>(size) + length > limitBytes) {
+    ::close(fd);
+    const std::string older = std::string(path) + ".1";
+    if (rename(path, older.c_str()) != 0) return Failure::fromErrno("rename " + std::string(path), errno);
+    fd = openRegularForAppend(path, &size, &failure);
+    if (fd < 0) return failure;
+  }
+  while (length > 0) {
+    const ssize_t written = write(fd, data, length);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      failure = Failure::fromErrno("write " + std::string(path), errno);
+      break;
+    }
+    data += written;
+    length -= static_cast<size_t>(written);
+  }
+  ::close(fd);
+  return failure;
+}
+
 FILE* openRegularFile(const char* path) {
   if (path == nullptr) return nullptr;
   // Opening without blocking: a named pipe with no writer would otherwise

@@ -19,6 +19,24 @@ namespace kw {
 // one open, one write and one close. False when nothing could be written.
 bool appendToFile(const char* path, const char* data, size_t length);
 
+// Makes sure `path` names a regular file that can be written, without
+// following a symbolic link and without blocking on a named pipe: created
+// when missing, emptied when `truncate`, nothing held open afterwards. A
+// link, pipe, device, folder or socket is refused untouched, with the reason
+// ("logFile.txt: a symbolic link, not a regular file").
+Failure prepareLogFile(const char* path, bool truncate);
+
+// Appends one record (`length` bytes, one write) to the regular file at
+// `path` with one open, write and close, under the same rules as
+// prepareLogFile. When `limitBytes` is not 0 and the record would take a
+// file that already holds something past that size, the file is first
+// renamed to "<path>.1" (replacing an older one) and the record starts a
+// fresh file: a record is never split across the two, and a file passes the
+// limit only when one record alone is larger. Not safe against another
+// process rotating the same file at the same moment; within the process the
+// caller serialises calls for one path.
+Failure appendRecord(const char* path, const char* data, size_t length, unsigned long long limitBytes);
+
 // Opens a regular file for reading as text; null when it cannot be opened or
 // is not a regular file (a named pipe or a device could block or never end).
 FILE* openRegularFile(const char* path);

@@ -44,6 +44,30 @@ Failure notIpv4(const char* group) {
                           "not an IPv4 address");
 }
 
+bool hasText(const char* text) { return text != nullptr && text[0] != '\0'; }
+
+// Puts the chosen interface into `request`: its index for a name, its
+// address for a dotted-decimal text, neither for none. False with the
+// reason when no interface has that name.
+bool chooseInterface(const char* interfaceName, ip_mreqn* request, Failure* failure) {
+  request->imr_address.s_addr = htonl(INADDR_ANY);
+  request->imr_ifindex = 0;
+  if (!hasText(interfaceName)) return true;
+  if (inet_pton(AF_INET, interfaceName, &request->imr_address) == 1) return true;
+  const unsigned index = if_nametoindex(interfaceName);
+  if (index == 0) {
+    note(failure, Failure::fromErrno(std::string("interface ") + interfaceName, errno));
+    return false;
+  }
+  request->imr_ifindex = static_cast<int>(index);
+  return true;
+}
+
+// " via eth1" for a chosen interface, "" for none.
+std::string onInterface(const char* interfaceName) {
+  return hasText(interfaceName) ? std::string(" via ") + interfaceName : std::string();
+}
+
 // A UDP socket with address reuse, bound to `port` on any local address.
 Socket boundUdpSocket(int port, Failure* failure) {
   Socket socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
@@ -64,25 +88,27 @@ Socket boundUdpSocket(int port, Failure* failure) {
 
 }  // namespace
 
-Socket openMulticastReceiver(const char* group, int port, Failure* failure) {
+Socket openMulticastReceiver(const char* group, int port, Failure* failure,
+                             const char* interfaceName) {
   if (failure != nullptr) *failure = Failure();
   Socket socket = boundUdpSocket(port, failure);
   if (!socket.valid()) return socket;
-  ip_mreq membership{};
+  ip_mreqn membership{};
   if (!groupAddress(group, &membership.imr_multiaddr)) {
     note(failure, notIpv4(group));
     return socket;
   }
-  membership.imr_interface.s_addr = htonl(INADDR_ANY);
+  if (!chooseInterface(interfaceName, &membership, failure)) return socket;
   if (setsockopt(socket.fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) !=
       0) {
-    note(failure,
-         Failure::fromErrno(std::string("join ") + group + " on port " + portText(port), errno));
+    note(failure, Failure::fromErrno(std::string("join ") + group + " on port " + portText(port) +
+                                         onInterface(interfaceName),
+                                     errno));
   }
   return socket;
 }
 
-Socket openMulticastSender(int port, int hops, Failure* failure) {
+Socket openMulticastSender(int port, int hops, Failure* failure, const char* interfaceName) {
   if (failure != nullptr) *failure = Failure();
   Socket socket = boundUdpSocket(port, failure);
   if (!socket.valid()) return socket;
@@ -90,7 +116,17 @@ Socket openMulticastSender(int port, int hops, Failure* failure) {
   if (setsockopt(socket.fd(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0) {
     note(failure, Failure::fromErrno("hop limit " + std::to_string(hops), errno));
   }
+  ip_mreqn outgoing{};
+  if (hasText(interfaceName) && chooseInterface(interfaceName, &outgoing, failure) &&
+      setsockopt(socket.fd(), IPPROTO_IP, IP_MULTICAST_IF, &outgoing, sizeof outgoing) != 0) {
+    note(failure, Failure::fromErrno(std::string("send") + onInterface(interfaceName), errno));
+  }
   return socket;
+}
+
+bool isIpv4Address(const char* text) {
+  in_addr address{};
+  return groupAddress(text, &address);
 }
 
 bool sendDatagram(const Socket& socket, const char* group, int port, const char* data,

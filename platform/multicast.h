@@ -19,17 +19,30 @@
 
 namespace kw {
 
+// The interface a socket joins or sends on (`interfaceName` below): null or
+// "" for the system's choice, else an interface name ("eth1") or one of the
+// machine's IPv4 addresses in dotted decimal ("192.168.7.20"). An unknown
+// name fails as "interface eth9: No such device"; an address that belongs to
+// no interface fails at the join or at the choice of the sending interface.
+
 // A UDP socket bound to `port` (low 16 bits) on any local address, with
 // address reuse so that every listener on this machine gets each datagram,
-// joined as a receiver to `group` (dotted decimal) on the default interface.
+// joined as a receiver to `group` (dotted decimal) on `interfaceName`.
 // An invalid Socket when no socket could be made at all. *failure (when not
 // null) gets the first step that failed, or success.
-Socket openMulticastReceiver(const char* group, int port, Failure* failure);
+Socket openMulticastReceiver(const char* group, int port, Failure* failure,
+                             const char* interfaceName = nullptr);
 
 // A UDP socket bound to `port` on any local address with address reuse,
-// whose multicast datagrams travel at most `hops` hops. An invalid Socket
-// when no socket could be made; *failure as above.
-Socket openMulticastSender(int port, int hops, Failure* failure = nullptr);
+// whose multicast datagrams travel at most `hops` hops and leave through
+// `interfaceName`. An invalid Socket when no socket could be made; *failure
+// as above.
+Socket openMulticastSender(int port, int hops, Failure* failure = nullptr,
+                           const char* interfaceName = nullptr);
+
+// True when `text` is a dotted-decimal IPv4 address ("239.255.42.1"; the
+// shorthand "239.255.42" is not).
+bool isIpv4Address(const char* text);
 
 // Sends `length` bytes to `group`:`port`. False when the group is not an
 // IPv4 address or the send failed; *failure (when not null) says which.

@@ -7,7 +7,9 @@
 //  - semaphore_lock.h, thread.h, process.h: locking, threads, trace numbers;
 //  - socket.h, multicast.h, wake_event.h: UDP multicast receiving and
 //    sending, and waking a thread blocked on a socket;
-//  - files.h: appending, reading regular files, atomic replacement;
+//  - files.h: appending, the trace log's regular-only writing and its
+//    rotation, reading regular files, atomic replacement;
+//  - environment.h: reading and setting environment variables;
 //  - stop_signal.h: SIGINT/SIGTERM as a request to stop;
 //  - failure.h: the failure-with-reason type every fallible call returns.
 // This header includes them all, for code that uses several.
@@ -15,6 +17,7 @@
 
 #include "calendar.h"
 #include "clock.h"
+#include "environment.h"
 #include "failure.h"
 #include "files.h"
 #include "local_time.h"

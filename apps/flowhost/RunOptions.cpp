@@ -13,6 +13,7 @@
 #include "PluginSet.h"
 #include "QuickStart.h"
 #include "web/WebServer.h"
+#include "trace_settings.h"
 
 // The program's version (set by the build from the project's version).
 #ifndef FLOWHOST_VERSION
@@ -47,6 +48,8 @@ enum LongOnly : int {
   kMap,
   kWriteDocument,
   kHttp,
+  kTrace,
+  kTraceLimit,
 };
 
 // Every option, named by its short form or, without one, by a LongOnly code.
@@ -69,6 +72,8 @@ const option kOptions[] = {
     {"map", required_argument, nullptr, kMap},
     {"write-document", required_argument, nullptr, kWriteDocument},
     {"http", optional_argument, nullptr, kHttp},
+    {"trace", required_argument, nullptr, kTrace},
+    {"trace-limit", required_argument, nullptr, kTraceLimit},
     {nullptr, 0, nullptr, 0},
 };
 // Leading ':': a missing value is told apart from an unknown option.
@@ -156,6 +161,12 @@ std::string usageText() {
          "      --table MODE     live, plain or off (default: live on a terminal,\n"
          "                       plain otherwise)\n"
          "      --every S        seconds between tables in plain mode (default 1)\n"
+         "      --trace on|off   keep the sniffer's trace log (logFile.txt) or leave it\n"
+         "                       closed from the start (default: on, or KW_TRACE)\n"
+         "      --trace-limit BYTES\n"
+         "                       rotate logFile.txt to logFile.txt.1 before it passes\n"
+         "                       BYTES, 0 for never (default: 64 MiB, or\n"
+         "                       KW_TRACE_LIMIT_BYTES)\n"
          "  -h, --help           show this text\n"
          "      --version        show the program's version\n"
          "\n"
@@ -216,6 +227,8 @@ const char* valueNeeded(int code) {
     case kPorts: return "a port list file";
     case kMap: return "\"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"";
     case kWriteDocument: return "a file";
+    case kTrace: return "on or off";
+    case kTraceLimit: return "a number of bytes";
     default: return "a value";
   }
 }
@@ -267,6 +280,22 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
         return Taken::kOk;
       }
       return checked(refuse(error, "web address '" + value + "' is not [ADDR:]PORT (port 1 to 65535)"));
+    case kTrace: {
+      bool on = true;
+      if (!kw::parseTraceSwitch(value.c_str(), &on)) {
+        return checked(refuse(error, "trace '" + value + "' is not on or off"));
+      }
+      options->trace = on;
+      return Taken::kOk;
+    }
+    case kTraceLimit: {
+      uint64_t bytes = 0;
+      if (!kw::parseTraceLimit(value.c_str(), &bytes)) {
+        return checked(refuse(error, "trace limit '" + value + "' is not a number of bytes"));
+      }
+      options->traceLimitBytes = bytes;
+      return Taken::kOk;
+    }
     case 'p': return takeList(value, &options->plugins);
     case 'P': return takeList(value, &options->pluginDirs);
     case kSaveAs: return takeName(value, &options->saveAs);

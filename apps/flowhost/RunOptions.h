@@ -15,6 +15,7 @@
 // uses getopt_long's process-wide state, so one thread parses at a time.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ struct RunOptions {
   std::string trackFile;              // write the track picture here (SVG)
   Table table = Table::Auto;
   double every = 1.0;                 // seconds between plain tables
+  std::optional<bool> trace;          // the sniffer's trace log on or off; empty: as set
+  std::optional<uint64_t> traceLimitBytes;  // its rotation size (0: none); empty: as set
   bool help = false;
   bool version = false;
 

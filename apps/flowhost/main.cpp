@@ -11,6 +11,7 @@
 #include "FlowRunner.h"
 #include "RunOptions.h"
 #include "StopSignal.h"
+#include "trace_settings.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -27,6 +28,17 @@ int main(int argc, char** argv) {
   if (options.version) {
     std::cout << flowhost::versionText();
     return 0;
+  }
+  // The sniffer's trace log reads its settings from the environment when
+  // the plug-in loads; the options take the place of what the environment says.
+  if (options.trace || options.traceLimitBytes) {
+    kw::TraceSettings trace = kw::traceSettingsFromEnvironment(nullptr);
+    if (options.trace) trace.enabled = *options.trace;
+    if (options.traceLimitBytes) trace.limitBytes = *options.traceLimitBytes;
+    if (const kw::Failure failure = kw::applyTraceSettings(trace)) {
+      std::cerr << "flowhost: trace settings: " << failure.text() << "\n";
+      return 1;
+    }
   }
   // Before anything runs, so that a stop request is never missed.
   flowhost::StopSignal::install();

@@ -179,33 +179,116 @@ TEST_F(BeaconProcess, SigintFinishesThePacketInHandThenStops) {
   EXPECT_EQ(lines[3], arrivals[2].text);
 }
 
-TEST_F(BeaconProcess, PortKeepsItsLowSixteenBits) {
-  ChildProcess beacon;
-  // 65537 is port 1: the start line says so and the packets arrive there.
-  kw_multicast_recv portOne(kGroup, 1, kSlotSize, kSlotCount);
-  portOne.run(0);
-  ASSERT_TRUE(beacon.start(kBeacon, {kBeacon, kGroup, "65537"}));
-  const std::vector<Arrival> arrivals = collectUntil(&portOne, 2, 5s);
-  portOne.stop();
-  EXPECT_EQ(arrivals.size(), 2u);
-  expectCleanStop(&beacon, SIGTERM);
-  const std::vector<std::string> lines = completeLines(beacon.out());
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines[0], startLine(kGroup, 1));
+// A group that is no IPv4 address or a port outside 1..65535 is named in
+// one line on standard error, with status 1, before anything is sent.
+TEST_F(BeaconProcess, BadGroupOrPortEndsWithOneLineAndStatusOne) {
+  const struct {
+    const char* group;
+    const char* port;
+    const char* line;
+  } cases[] = {
+      {"notanip", "47001", "nmea_beacon: group notanip: not an IPv4 address\n"},
+      {"239.255.42", "47001", "nmea_beacon: group 239.255.42: not an IPv4 address\n"},
+      {"300.1.1.1", "47001", "nmea_beacon: group 300.1.1.1: not an IPv4 address\n"},
+      {kGroup, "0", "nmea_beacon: port 0: not a number from 1 to 65535\n"},
+      {kGroup, "65537", "nmea_beacon: port 65537: not a number from 1 to 65535\n"},
+      {kGroup, "no-port", "nmea_beacon: port no-port: not a number from 1 to 65535\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.group) + " " + c.port);
+    ChildProcess beacon;
+    ASSERT_TRUE(beacon.start(kBeacon, {"nmea_beacon", c.group, c.port}));
+    int status = -1;
+    ASSERT_TRUE(beacon.waitExit(3s, &status));
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(beacon.err(), c.line);
+    EXPECT_EQ(beacon.out(), "");
+  }
+  std::this_thread::sleep_for(400ms);
+  std::vector<Arrival> arrivals;
+  collect(&receiver_, &arrivals);
+  EXPECT_TRUE(arrivals.empty()) << arrivals.front().text;
 }
 
-TEST_F(BeaconProcess, FailingSendsDoNotStopTheLoop) {
-  // A port that is no number is port 0, to which nothing can be sent; the
-  // beacon goes on building and printing.
+// --nodes, --first and --interval: the units' numbers, the pace, and units
+// an equal share of the circle apart.
+TEST_F(BeaconProcess, OptionsChooseTheUnitsAndThePace) {
   ChildProcess beacon;
-  ASSERT_TRUE(beacon.start(kBeacon, {kBeacon, kGroup, "no-port"}));
-  ASSERT_TRUE(beacon.readOutUntil([](const std::string& out) { return packetLines(out) >= 3; }, 5s))
-      << beacon.out();
+  ASSERT_TRUE(beacon.start(kBeacon, {kBeacon, "--nodes", "3", "--first", "700", "--interval=100",
+                                     kGroup, "47001"}));
+  const std::vector<Arrival> arrivals = collectUntil(&receiver_, 9, 10s);
+  ASSERT_EQ(arrivals.size(), 9u);
+  const int expectedNodes[] = {701, 702, 700, 701, 702, 700, 701, 702, 700};
+  std::vector<double> angles;
+  for (size_t i = 0; i < arrivals.size(); ++i) {
+    SCOPED_TRACE(arrivals[i].text);
+    kw_qnv_portHandler parser("check", kGroup, kPort, kSlotSize, 2, nullptr);
+    char copy[kw_beacon::kTextSize];
+    std::snprintf(copy, sizeof copy, "%s", arrivals[i].text.c_str());
+    char* first = nullptr;
+    char* second = nullptr;
+    EXPECT_EQ(parser.parsePacket_full(copy, &first, &second), expectedNodes[i]);
+    ASSERT_NE(second, nullptr);
+    ASSERT_TRUE(parser.parsePacket_s2(second));
+    auto ddmm = [](double degrees) {
+      const double whole = std::floor(degrees);
+      return whole * 100.0 + (degrees - whole) * 60.0;
+    };
+    angles.push_back(std::atan2(ddmm(parser.latitude_) - kw_beacon::kCentreLatitude,
+                                ddmm(-parser.longitude_) - kw_beacon::kCentreLongitude));
+  }
+  // One packet to the next: a third of a turn further, plus the track's own
+  // 0.0002 rad/ms over about 100 ms.
+  for (size_t i = 1; i < angles.size(); ++i) {
+    const double step = std::remainder(angles[i] - angles[i - 1] - 2 * M_PI / 3, 2 * M_PI);
+    EXPECT_NEAR(step, 0.02, 0.015) << "packet " << i;
+  }
+  const double meanMs =
+      std::chrono::duration<double, std::milli>(arrivals.back().at - arrivals.front().at).count() /
+      static_cast<double>(arrivals.size() - 1);
+  EXPECT_GE(meanMs, 90.0);
+  EXPECT_LE(meanMs, 160.0);
   expectCleanStop(&beacon, SIGTERM);
-  const std::vector<std::string> lines = completeLines(beacon.out());
-  EXPECT_EQ(lines[0], startLine(kGroup, 0));
-  EXPECT_EQ(lines[1].rfind("001,com1,com2,$GPZDA,", 0), 0u) << lines[1];
-  EXPECT_EQ(lines[3].rfind("003,com1,com2,$GPZDA,", 0), 0u) << lines[3];
+}
+
+TEST_F(BeaconProcess, InterfaceOptionSendsThroughItOrNamesWhyNot) {
+  {
+    ChildProcess beacon;
+    ASSERT_TRUE(beacon.start(kBeacon, {kBeacon, "--interface", "lo", kGroup, "47001"}));
+    EXPECT_EQ(collectUntil(&receiver_, 2, 5s).size(), 2u);
+    expectCleanStop(&beacon, SIGTERM);
+    EXPECT_EQ(beacon.err(), "");
+  }
+  for (const char* interfaceName : {"kwnope0", "10.213.99.1"}) {
+    ChildProcess beacon;
+    ASSERT_TRUE(beacon.start(kBeacon, {"nmea_beacon", "--interface", interfaceName, kGroup, "47001"}));
+    int status = -1;
+    ASSERT_TRUE(beacon.waitExit(3s, &status));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(beacon.out(), "");
+    EXPECT_EQ(completeLines(beacon.err()).size(), 1u) << beacon.err();
+    EXPECT_EQ(beacon.err().rfind("nmea_beacon: ", 0), 0u) << beacon.err();
+    EXPECT_NE(beacon.err().find(interfaceName), std::string::npos) << beacon.err();
+  }
+}
+
+TEST_F(BeaconProcess, HelpAndVersionExitZero) {
+  ChildProcess help;
+  ASSERT_TRUE(help.start(kBeacon, {"nmea_beacon", "--help"}));
+  int status = -1;
+  ASSERT_TRUE(help.waitExit(3s, &status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  for (const char* option : {"--nodes N", "--first K", "--interval MS", "--ttl N", "--interface X",
+                             "--replay FILE", "--version", "--help"}) {
+    EXPECT_NE(help.out().find(option), std::string::npos) << option;
+  }
+  ChildProcess version;
+  ASSERT_TRUE(version.start(kBeacon, {"nmea_beacon", "--version"}));
+  ASSERT_TRUE(version.waitExit(3s, &status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(version.out().rfind("nmea_beacon ", 0), 0u) << version.out();
 }
 
 TEST_F(BeaconProcess, WrongArgumentCountsPrintUsageAndSendNothing) {

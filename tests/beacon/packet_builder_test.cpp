@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -211,6 +212,40 @@ TEST(BeaconPacketNode, NodesCycleOneToFourThenZero) {
   }
   EXPECT_EQ(std::string(build(at(2026, 12, 7, 1, 0, 0, 0), 0).text).substr(0, 4), "000,");
   EXPECT_EQ(std::string(build(at(2026, 12, 7, 1, 0, 0, 0), 4).text).substr(0, 4), "004,");
+}
+
+TEST(BeaconPacketNode, CycleOfAnyCountEndsOnZero) {
+  int counter = 0;
+  std::string seen;
+  for (int i = 0; i < 8; ++i) seen += std::to_string(counter = kw_beacon::nextNode(counter, 3));
+  EXPECT_EQ(seen, "12012012");
+  EXPECT_EQ(kw_beacon::nextNode(0, 1), 0);
+  for (int c = 0; c < 7; ++c) EXPECT_EQ(kw_beacon::nextNode(c, 5), kw_beacon::nextNode(c)) << c;
+}
+
+// Units built at one moment sit an equal share of a turn apart; without a
+// phase the packet is the designed one.
+TEST(BeaconPacketNode, PhaseSpreadsUnitsOverTheCircle) {
+  const ClockReading clock = at(2026, 12, 7, 9, 15, 30, 120);
+  BeaconPacket plain{};
+  kw_beacon::buildPacket(clock, 3, &plain, kw_beacon::unitPhase(0, 8));
+  EXPECT_STREQ(plain.text, build(clock, 3).text);
+
+  constexpr int kUnits = 8;
+  double angles[kUnits];
+  for (int i = 0; i < kUnits; ++i) {
+    BeaconPacket packet{};
+    kw_beacon::buildPacket(clock, i, &packet, kw_beacon::unitPhase(i, kUnits));
+    const double dLat = packet.latitude - kw_beacon::kCentreLatitude;
+    const double dLong = packet.longitude - kw_beacon::kCentreLongitude;
+    EXPECT_NEAR(std::hypot(dLat, dLong), kw_beacon::kRadius, 1e-9);
+    angles[i] = std::atan2(dLat, dLong);
+  }
+  for (int i = 1; i < kUnits; ++i) {
+    double step = angles[i] - angles[i - 1];
+    if (step < 0) step += 2 * M_PI;
+    EXPECT_NEAR(step, 2 * M_PI / kUnits, 1e-9) << i;
+  }
 }
 
 // ---------------------------------------------------------------- bounds

@@ -1,6 +1,13 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <future>
+#include <algorithm>
+#include <atomic>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -8,6 +15,7 @@
 
 #include "KW_OLog.h"
 #include "support/temp_dir.h"
+#include "trace_settings.h"
 
 namespace {
 
@@ -106,6 +114,221 @@ TEST_F(LogTest, ConcurrentLinesNeverMix) {
     ++total;
   }
   EXPECT_EQ(total, kThreads * kLines);
+}
+
+// Four threads write numbered lines while the file rotates. Every file holds
+// whole lines only and stays within the limit; with a limit that rotates
+// once, the two files together hold every line exactly once, each thread's
+// lines in order (older file first).
+class LogRotationTest : public LogTest {
+ protected:
+  static constexpr int kThreads = 4;
+
+  // Writes kThreads x `lines` lines of 60 to 200 bytes; returns their total size.
+  static size_t writeConcurrently(KW_OLog* log, int lines) {
+    std::vector<std::thread> threads;
+    std::atomic<size_t> total{0};
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([log, t, lines, &total] {
+        for (int i = 0; i < lines; ++i) {
+          const std::string body(50 + (i * 7 + t * 13) % 140, static_cast<char>('a' + t));
+          const int n = log->printf("%d:%d:%s\n", t, i, body.c_str());
+          EXPECT_GT(n, 0);
+          total += static_cast<size_t>(n);
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    return total.load();
+  }
+
+  // Checks every line of `name` and appends (thread, number) to `seen`.
+  static void readLines(const std::string& name, uint64_t limit,
+                        std::vector<std::pair<int, int>>* seen) {
+    const std::string text = kw_test::readFile(name);
+    EXPECT_LE(text.size(), limit) << name;
+    ASSERT_TRUE(text.empty() || text.back() == '\n') << name << " ends inside a line";
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+      int t = -1;
+      int i = -1;
+      int bodyAt = 0;
+      ASSERT_EQ(std::sscanf(line.c_str(), "%d:%d:%n", &t, &i, &bodyAt), 2) << line;
+      ASSERT_TRUE(t >= 0 && t < kThreads) << line;
+      const std::string body(50 + (i * 7 + t * 13) % 140, static_cast<char>('a' + t));
+      ASSERT_EQ(line.substr(static_cast<size_t>(bodyAt)), body) << "split or mixed line in " << name;
+      seen->emplace_back(t, i);
+    }
+  }
+};
+
+TEST_F(LogRotationTest, OneRotationKeepsEveryLineWholeAndInOrder) {
+  KW_OLog log;
+  ASSERT_EQ(log.open("logFile.txt"), 1);
+  constexpr int kLines = 300;
+  // About 4 x 300 x 130 = 156 kB: over the limit once, never twice.
+  constexpr uint64_t kLimit = 120 * 1024;
+  log.setLimitBytes(kLimit);
+  const size_t total = writeConcurrently(&log, kLines);
+  ASSERT_GT(total, kLimit);
+  ASSERT_LT(total, 2 * kLimit - 400);
+
+  std::vector<std::pair<int, int>> seen;
+  readLines("logFile.txt.1", kLimit, &seen);
+  const size_t older = seen.size();
+  readLines("logFile.txt", kLimit, &seen);
+  EXPECT_GT(older, 0u);
+  EXPECT_LT(older, seen.size());
+  ASSERT_EQ(seen.size(), static_cast<size_t>(kThreads * kLines));
+  std::vector<int> next(kThreads, 0);
+  for (const auto& [t, i] : seen) EXPECT_EQ(i, next[t]++) << "thread " << t;
+  EXPECT_FALSE(std::filesystem::exists("logFile.txt.2"));
+}
+
+TEST_F(LogRotationTest, SmallLimitRotatesOftenAndKeepsTheNewestLines) {
+  dir_.write("logFile.txt.1", "an older rotation\n");
+  KW_OLog log;
+  ASSERT_EQ(log.open("logFile.txt"), 1);
+  constexpr uint64_t kLimit = 2000;
+  log.setLimitBytes(kLimit);
+  writeConcurrently(&log, 200);
+  log.printf("0:200:%s\n", std::string(50 + (200 * 7) % 140, 'a').c_str());
+
+  std::vector<std::pair<int, int>> seen;
+  readLines("logFile.txt.1", kLimit, &seen);
+  readLines("logFile.txt", kLimit, &seen);
+  ASSERT_GT(seen.size(), 10u);
+  // The two files are the newest stretch: each thread's lines in order,
+  // none twice, and the very last line at the end.
+  std::vector<int> last(kThreads, -1);
+  for (const auto& [t, i] : seen) {
+    EXPECT_GT(i, last[t]) << "thread " << t;
+    last[t] = i;
+  }
+  EXPECT_EQ(seen.back(), std::make_pair(0, 200));
+}
+
+TEST_F(LogRotationTest, ALineLargerThanTheLimitStillGoesWhole) {
+  KW_OLog log;
+  ASSERT_EQ(log.open("logFile.txt"), 1);
+  log.setLimitBytes(100);
+  log.printf("short\n");
+  const std::string big(300, 'b');
+  EXPECT_EQ(log.printf("%s\n", big.c_str()), 301);
+  EXPECT_EQ(kw_test::readFile("logFile.txt.1"), "short\n");
+  EXPECT_EQ(kw_test::readFile("logFile.txt"), big + "\n");
+  log.printf("next\n");
+  EXPECT_EQ(kw_test::readFile("logFile.txt.1"), big + "\n");
+  EXPECT_EQ(kw_test::readFile("logFile.txt"), "next\n");
+}
+
+// The environment variables of the trace, set for one test.
+class LogEnvironmentTest : public LogTest {
+ protected:
+  void TearDown() override {
+    unsetenv(kw::kTraceVariable);
+    unsetenv(kw::kTraceLimitVariable);
+  }
+};
+
+TEST_F(LogEnvironmentTest, TraceOffLeavesTheLogClosedAndTouchesNoFile) {
+  dir_.write("logFile.txt", "kept\n");
+  setenv(kw::kTraceVariable, "off", 1);
+  KW_OLog log;
+  EXPECT_EQ(log.open("logFile.txt"), 0);
+  EXPECT_EQ(log.printf("x\n"), 0);
+  EXPECT_EQ(kw_test::readFile("logFile.txt"), "kept\n");
+  EXPECT_EQ(log.open("other.txt"), 0);
+  EXPECT_FALSE(std::filesystem::exists("other.txt"));
+  setenv(kw::kTraceVariable, "on", 1);
+  EXPECT_EQ(log.open("logFile.txt"), 1);
+  EXPECT_EQ(kw_test::readFile("logFile.txt"), "");
+}
+
+TEST_F(LogEnvironmentTest, LimitComesFromTheEnvironmentAtOpen) {
+  KW_OLog log;
+  ASSERT_EQ(log.open("logFile.txt"), 1);
+  EXPECT_EQ(log.limitBytes(), 64u * 1024 * 1024);
+  setenv(kw::kTraceLimitVariable, "50", 1);
+  ASSERT_EQ(log.open("logFile.txt"), 1);
+  EXPECT_EQ(log.limitBytes(), 50u);
+  log.printf("%s\n", std::string(30, 'a').c_str());
+  log.printf("%s\n", std::string(30, 'b').c_str());
+  EXPECT_EQ(kw_test::readFile("logFile.txt.1"), std::string(30, 'a') + "\n");
+  setenv(kw::kTraceLimitVariable, "0", 1);
+  ASSERT_EQ(log.open("logFile.txt"), 1);
+  EXPECT_EQ(log.limitBytes(), 0u);
+  // A value that is no number keeps the default.
+  setenv(kw::kTraceLimitVariable, "12k", 1);
+  ASSERT_EQ(log.open("logFile.txt"), 1);
+  EXPECT_EQ(log.limitBytes(), 64u * 1024 * 1024);
+}
+
+TEST(TraceSettings, ParsesSwitchAndLimit) {
+  bool on = false;
+  EXPECT_TRUE(kw::parseTraceSwitch("on", &on));
+  EXPECT_TRUE(on);
+  EXPECT_TRUE(kw::parseTraceSwitch("off", &on));
+  EXPECT_FALSE(on);
+  EXPECT_FALSE(kw::parseTraceSwitch("OFF", &on));
+  EXPECT_FALSE(kw::parseTraceSwitch("", &on));
+  uint64_t bytes = 7;
+  EXPECT_TRUE(kw::parseTraceLimit("0", &bytes));
+  EXPECT_EQ(bytes, 0u);
+  EXPECT_TRUE(kw::parseTraceLimit("9223372036854775808", &bytes));
+  EXPECT_EQ(bytes, 1ull << 63);
+  for (const char* bad : {"", "-1", "+1", "1k", " 1", "9223372036854775809", "99999999999999999999"}) {
+    EXPECT_FALSE(kw::parseTraceLimit(bad, &bytes)) << '"' << bad << '"';
+  }
+}
+
+// Only a regular file is ever written: what sits under the log's name in
+// its place is refused, untouched, and the log stays closed.
+TEST_F(LogTest, SymbolicLinkIsRefusedAndItsTargetUntouched) {
+  dir_.write("victim.txt", "precious\n");
+  std::filesystem::create_symlink("victim.txt", "logFile.txt");
+  KW_OLog log;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(log.open("logFile.txt"), 0);
+  EXPECT_EQ(log.open("logFile.txt"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "trace log logFile.txt: a symbolic link, not a regular file; it stays closed\n");
+  EXPECT_EQ(log.isOpen(), 0);
+  EXPECT_EQ(log.printf("x\n"), 0);
+  EXPECT_EQ(kw_test::readFile("victim.txt"), "precious\n");
+  // A dangling link is no better: nothing is created where it points.
+  std::filesystem::create_symlink("created-through-link.txt", "dangling.txt");
+  EXPECT_EQ(log.open("dangling.txt"), 0);
+  EXPECT_FALSE(std::filesystem::exists("created-through-link.txt"));
+}
+
+TEST_F(LogTest, NamedPipeOrDeviceIsRefusedWithoutBlocking) {
+  ASSERT_EQ(mkfifo("logFile.txt", 0600), 0);
+  KW_OLog log;
+  // A blocking open of a pipe with no reader would wait forever.
+  auto opened = std::async(std::launch::async, [&log] { return log.open("logFile.txt"); });
+  ASSERT_EQ(opened.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+      << "opening a named pipe blocked";
+  EXPECT_EQ(opened.get(), 0);
+  EXPECT_EQ(log.isOpen(), 0);
+  KW_OLog other;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(other.open("/dev/null"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "trace log /dev/null: a device, not a regular file; it stays closed\n");
+  EXPECT_EQ(log.open("/dev/null"), 0);
+  EXPECT_EQ(log.isOpen(), 0);
+}
+
+TEST_F(LogTest, LinkPlantedAfterOpenIsNotWrittenThrough) {
+  dir_.write("victim.txt", "precious\n");
+  KW_OLog log;
+  ASSERT_EQ(log.open("logFile.txt"), 1);
+  std::filesystem::remove("logFile.txt");
+  std::filesystem::create_symlink("victim.txt", "logFile.txt");
+  EXPECT_EQ(log.printf("x\n"), 0);
+  EXPECT_EQ(kw_test::readFile("victim.txt"), "precious\n");
 }
 
 TEST(GlobalLog, ExistsBeforeAnyUse) {

@@ -221,6 +221,58 @@ TEST_F(FlowhostCli, AListFileThatCannotBeReadIsReportedAndNeverLostBySaving) {
 }
 #endif
 
+#ifdef KW_SNIFFER_PLUGIN_PATH
+// --trace off leaves the sniffer's trace log closed from the load on;
+// --trace-limit rotates it; bad values are usage errors.
+TEST_F(FlowhostCli, TraceOptionsTurnTheLogOffOrBoundIt) {
+  dir_.enter();
+  const std::string path = dir_.write(
+      "sniff.json",
+      documentText(Json::array({block(1, "JQNV_packet_sniffer",
+                                      {{"node file name", "absent.nod"},
+                                       {"port file name", "absent.mcp"},
+                                       {"number of nodes", 1}})}),
+                   Json::array()));
+  const std::vector<std::string> run{"--no-default-plugins", "--plugin", KW_SNIFFER_PLUGIN_PATH,
+                                     "--table", "off", "--seconds", "0.2"};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = run;
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(path);
+    return runFlowhost(args);
+  };
+
+  const Outcome off = with({"--trace", "off"});
+  EXPECT_EQ(off.exitCode, 0) << off.err;  // the absent lists are warnings
+  EXPECT_FALSE(fs::exists("logFile.txt"));
+
+  const Outcome bounded = with({"--trace=on", "--trace-limit", "400"});
+  EXPECT_EQ(bounded.exitCode, 0) << bounded.err;
+  const std::string newest = readFile("logFile.txt");
+  const std::string older = readFile("logFile.txt.1");
+  EXPECT_FALSE(newest.empty());
+  EXPECT_LE(newest.size(), 400u);
+  EXPECT_FALSE(older.empty());
+  EXPECT_LE(older.size(), 400u);
+  EXPECT_EQ(older.back(), '\n');
+  EXPECT_NE((older + newest).find("JQNV_packet_sniffer::close()"), std::string::npos)
+      << older << newest;
+
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--trace", "maybe"}, {"--trace-limit", "1k"}, {"--trace-limit"}}) {
+    std::vector<std::string> args = bad;
+    if (bad.size() > 1) args.push_back(path);
+    const Outcome outcome = runFlowhost(args);
+    EXPECT_EQ(outcome.exitCode, 2) << bad[0];
+  }
+  EXPECT_NE(runFlowhost({"--trace", "maybe", path}).err.find("trace 'maybe' is not on or off"),
+            std::string::npos);
+  EXPECT_NE(runFlowhost({"--trace-limit", "1k", path}).err.find(
+                "trace limit '1k' is not a number of bytes"),
+            std::string::npos);
+}
+#endif
+
 // Every block kind the runner offers, a plug-in block and the host's own
 // source, written as their writeContent writes them.
 std::string roundTripDocument() {

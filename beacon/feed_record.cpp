@@ -1,0 +1,178 @@
+// feed_record: records the position feed of one multicast group and port,
+// every datagram with its arrival time, for `nmea_beacon --replay` to send
+// again (line format: record_format.h).
+//
+//   feed_record [--interface X] <group> <port> FILE
+//
+// Two threads: the receiving thread waits for datagrams and appends each as
+// one line, flushed at once, so a recording cut short keeps what it had;
+// the main thread waits for SIGINT or SIGTERM, then wakes the receiving
+// thread, waits for it and closes the file. Status 0 after a signal; 1 when
+// the group cannot be joined or the file cannot be written; 2 for a wrong
+// command line.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "command_line.h"
+#include "multicast.h"
+#include "record_format.h"
+#include "stop_signal.h"
+#include "wake_event.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr size_t kReceiveCapacity = 65536;  // more than any UDP datagram
+
+struct RecorderLine {
+  const char* group = nullptr;
+  int port = 0;
+  const char* file = nullptr;
+  const char* interfaceName = nullptr;
+};
+
+void writeUsage(std::FILE* stream, const char* programName) {
+  std::fprintf(stream,
+               "usage: %s [--interface NAME|ADDRESS] <group> <port> FILE\n"
+               "Records every datagram sent to <group> (IPv4) and <port> (1 to 65535) into\n"
+               "FILE, one per line: milliseconds since the start, a tab, the datagram with\n"
+               "control and non-ASCII bytes written \\xHH and the backslash \\\\. Ctrl-C or\n"
+               "SIGTERM ends the recording. nmea_beacon --replay FILE sends it again.\n",
+               programName);
+}
+
+// 0: *out complete; otherwise the exit status after the message.
+int parse(int argc, char** argv, const char* programName, RecorderLine* out) {
+  std::vector<const char*> positional;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      writeUsage(stdout, programName);
+      return -1;
+    }
+    if (std::strcmp(arg, "--interface") == 0 || std::strncmp(arg, "--interface=", 12) == 0) {
+      const char* value = arg[11] == '=' ? arg + 12 : (i + 1 < argc ? argv[++i] : nullptr);
+      if (value == nullptr || *value == '\0') {
+        std::fprintf(stderr, "%s: --interface needs a name or an IPv4 address\n", programName);
+        return 2;
+      }
+      out->interfaceName = value;
+      continue;
+    }
+    if (std::strncmp(arg, "--", 2) == 0 && arg[2] != '\0') {
+      std::fprintf(stderr, "%s: unknown option %s\n", programName, arg);
+      return 2;
+    }
+    positional.push_back(arg);
+  }
+  if (positional.size() != 3) {
+    writeUsage(stderr, programName);
+    return 2;
+  }
+  out->group = positional[0];
+  out->file = positional[2];
+  if (!kw::isIpv4Address(out->group)) {
+    std::fprintf(stderr, "%s: group %s: not an IPv4 address\n", programName, out->group);
+    return 1;
+  }
+  if (!kw_beacon::parsePort(positional[1], &out->port)) {
+    std::fprintf(stderr, "%s: port %s: not a number from 1 to 65535\n", programName,
+                 positional[1]);
+    return 1;
+  }
+  return 0;
+}
+
+// What the receiving thread shares with the main thread.
+struct Recording {
+  int socket = kw::kNoSocket;
+  kw::WakeEvent wake;
+  std::FILE* file = nullptr;
+  SteadyClock::time_point start;
+  std::atomic<bool> stopping{false};
+  std::atomic<unsigned long long> count{0};
+  std::atomic<bool> writeFailed{false};
+};
+
+void receiveAll(Recording* recording) {
+  std::vector<char> buffer(kReceiveCapacity);
+  while (!recording->stopping.load()) {
+    size_t received = 0;
+    const kw::ReceiveStatus status = kw::waitAndReceive(recording->socket, recording->wake,
+                                                        buffer.data(), buffer.size(), &received);
+    if (status == kw::ReceiveStatus::Woken) break;
+    if (status == kw::ReceiveStatus::Failed) {
+      // Pause so that a socket that keeps failing cannot make this spin.
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        SteadyClock::now() - recording->start);
+    const std::string line = kw_beacon::formatRecord(static_cast<uint64_t>(elapsed.count()),
+                                                     std::string_view(buffer.data(), received));
+    if (std::fwrite(line.data(), 1, line.size(), recording->file) != line.size() ||
+        std::fflush(recording->file) != 0) {
+      recording->writeFailed.store(true);
+      break;
+    }
+    recording->count.fetch_add(1);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* programName = argc > 0 && argv[0] != nullptr ? argv[0] : "feed_record";
+  RecorderLine line;
+  if (const int status = parse(argc, argv, programName, &line); status != 0) {
+    return status < 0 ? 0 : status;
+  }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  kw::StopSignal::install(kw::StopSignal::Repeat::Keep);
+
+  kw::Failure failure;
+  const kw::Socket socket =
+      kw::openMulticastReceiver(line.group, line.port, &failure, line.interfaceName);
+  if (failure) {
+    std::fprintf(stderr, "%s: %s\n", programName, failure.c_str());
+    return 1;
+  }
+  Recording recording;
+  recording.socket = socket.fd();
+  if (const kw::Failure wake = recording.wake.open()) {
+    std::fprintf(stderr, "%s: %s\n", programName, wake.c_str());
+    return 1;
+  }
+  recording.file = std::fopen(line.file, "w");
+  if (recording.file == nullptr) {
+    std::fprintf(stderr, "%s: %s: cannot be written\n", programName, line.file);
+    return 1;
+  }
+  std::fprintf(recording.file, "# feed_record %s %d\n", line.group, line.port);
+  std::fflush(recording.file);
+
+  std::printf("Recording mcast adrs: %s and port number : %d into %s\n", line.group, line.port,
+              line.file);
+  recording.start = SteadyClock::now();
+  std::thread receiver(receiveAll, &recording);
+  while (!kw::StopSignal::requested() && !recording.writeFailed.load()) {
+    kw::StopSignal::sleepUntil(SteadyClock::now() + std::chrono::milliseconds(200));
+  }
+  recording.stopping.store(true);
+  recording.wake.signal();
+  receiver.join();
+  const bool closed = std::fclose(recording.file) == 0;
+  if (recording.writeFailed.load() || !closed) {
+    std::fprintf(stderr, "%s: %s: write failed after %llu datagrams\n", programName, line.file,
+                 recording.count.load());
+    return 1;
+  }
+  std::printf("recorded %llu datagrams\n", recording.count.load());
+  return 0;
+}
