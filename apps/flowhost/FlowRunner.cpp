@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "DocumentFile.h"
 #include "FeedOutputs.h"
 #include "FileWriter.h"
+#include "DocumentHints.h"
 #include "JClockObj.h"
 #include "JConstantObj.h"
 #include "JGeoGridObj.h"
@@ -24,15 +26,19 @@
 #include "JModuleObj.h"
 #include "JOutputStream.h"
 #include "JRegion.h"
+#include "NodeListFile.h"
 #include "NodeTable.h"
 #include "JQNV_packet_sniffer_layout.h"
 #include "PluginSet.h"
 #include "PortReport.h"
+#include "QuickStart.h"
 #include "RunnerBlocks.h"
 #include "TableView.h"
 #include "TrackPicture.h"
 #include "files.h"
 #include "stop_signal.h"
+#include "web/WebServer.h"
+#include "web/WebState.h"
 
 namespace flowhost {
 
@@ -107,12 +113,22 @@ struct FlowRunner::Run {
   };
 
   Run(const RunOptions& o, bool terminal) : options(o), outputIsTerminal(terminal) {}
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+  ~Run() {
+    if (partFolder.empty()) return;
+    std::error_code ignored;
+    fs::remove_all(partFolder, ignored);
+  }
 
   const RunOptions& options;
   const bool outputIsTerminal;
   PluginSet plugins;
   DocumentFile document;
-  JGraph* graph = nullptr;  // the document's
+  std::optional<QuickStart> quick;
+  std::string partFolder;   // the quick start's part lists, removed at the end
+  std::string name;         // the document, as messages name it
+  JGraph* graph = nullptr;  // the document's or the quick start's
   std::optional<NodeTable> table;
   TrackPicture track;
   bool wantTrack = false;
@@ -127,6 +143,8 @@ struct FlowRunner::Run {
   Clock::time_point lastTrackWrite;
   Clock::time_point lastCounters;
   double lastCountersShown = -1.0;  // elapsed time of the last plain counters lines
+  std::optional<WebState> web;  // with the web view
+  WebServer server;
   Clock::time_point start;
   std::vector<Face> faces;
   std::string documentText;
@@ -148,7 +166,14 @@ bool FlowRunner::refuse(const std::string& reason) {
 
 int FlowRunner::run(const RunOptions& options, bool outputIsTerminal) {
   Run run(options, outputIsTerminal);
-  if (!loadClasses(run) || !loadDocument(run) || !prepareOutputs(run)) return kFailed;
+  if (!loadClasses(run)) return kFailed;
+  if (options.quickStart()) {
+    if (!buildQuickStart(run)) return kFailed;
+    if (!options.writeDocument.empty()) return writeStartingPoint(run);
+  } else if (!loadDocument(run)) {
+    return kFailed;
+  }
+  if (!prepareOutputs(run)) return kFailed;
   drive(run);
   finish(run);
   return writeOutputs(run);
@@ -175,9 +200,13 @@ bool FlowRunner::loadClasses(Run& run) {
 }
 
 bool FlowRunner::loadDocument(Run& run) {
+  run.name = "'" + run.options.document + "'";
   std::string reason;
   if (!run.document.load(run.options.document, &reason)) {
     failure(reason);
+    for (const std::string& hint : DocumentHints::forRefusedLink(run.options.document, reason)) {
+      err_ << "flowhost: note: " << hint << '\n';
+    }
     if (reason.find("unknown module class") != std::string::npos) {
       for (const std::string& missing : run.plugins.missing()) {
         err_ << "flowhost: note: default plug-in not found: " << missing << '\n';
@@ -193,8 +222,90 @@ bool FlowRunner::loadDocument(Run& run) {
          << "; the block starts without that list\n";
   }
   run.graph = run.document.graph();
+  for (const std::string& warning : DocumentHints::forLongNodeLists(*run.graph)) {
+    err_ << "flowhost: warning: " << warning << '\n';
+  }
   run.table.emplace(*run.graph);
   return true;
+}
+
+// A private folder for the part lists of a node list too long for one
+// sniffer; empty when none could be made.
+namespace {
+std::string makePartFolder() {
+  std::error_code ec;
+  const fs::path base = fs::temp_directory_path(ec);
+  if (ec) return "";
+  std::random_device random;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const fs::path folder = base / ("flowhost-lists-" + std::to_string(random()));
+    if (fs::create_directory(folder, ec)) return folder.string();
+  }
+  return "";
+}
+}  // namespace
+
+// The standard graph of the two list files. The part lists of a long node
+// list go beside the document to be written, or into a private folder that
+// the run removes at its end.
+bool FlowRunner::buildQuickStart(Run& run) {
+  const RunOptions& options = run.options;
+  run.name = "the quick start graph";
+  QuickStart::Settings settings;
+  settings.nodeFile = options.nodeFile;
+  settings.portFile = options.portFile;
+  settings.rate = options.rate.value_or(JClockObj::kDefaultRate);
+  std::string reason;
+  if (!options.map.empty() && !QuickStart::parseMap(options.map, &settings.map, &reason)) {
+    return refuse(reason);
+  }
+  if (!options.writeDocument.empty()) {
+    const fs::path document(options.writeDocument);
+    settings.partFolder = document.parent_path().string();
+    settings.partStem = document.stem().string() + "-nodes";
+    if (!folderExists(options.writeDocument)) {
+      return refuse("cannot write the document '" + options.writeDocument + "': no such folder");
+    }
+  } else {
+    NodeListFile list;
+    if (list.read(options.nodeFile, nullptr) &&
+        list.nodes().size() > static_cast<size_t>(QuickStart::kNodesPerSniffer)) {
+      run.partFolder = makePartFolder();
+      if (run.partFolder.empty()) return refuse("cannot make a folder for the part node lists");
+      settings.partFolder = run.partFolder;
+    }
+  }
+  run.quick.emplace();
+  if (!run.quick->build(settings, &reason)) return refuse(reason);
+  if (options.writeDocument.empty()) {
+    for (const QuickStart::PartList& part : run.quick->partLists()) {
+      if (!DocumentFile::writeFile(part.path, part.text, &reason)) return refuse(reason);
+    }
+  }
+  const int nodes = static_cast<int>(run.quick->nodes().nodes().size());
+  out_ << "flowhost: quick start: " << nodes << (nodes == 1 ? " node" : " nodes") << " of "
+       << options.nodeFile << " on the ports of " << options.portFile << ", "
+       << run.quick->snifferCount() << (run.quick->snifferCount() == 1 ? " sniffer" : " sniffers")
+       << '\n';
+  run.graph = run.quick->graph();
+  run.table.emplace(*run.graph);
+  return true;
+}
+
+// The quick start's graph as a document, with its part lists, and no run.
+int FlowRunner::writeStartingPoint(Run& run) {
+  const std::string& path = run.options.writeDocument;
+  std::string reason;
+  for (const QuickStart::PartList& part : run.quick->partLists()) {
+    if (!DocumentFile::writeFile(part.path, part.text, &reason)) return failure(reason);
+    out_ << "wrote " << part.path << '\n';
+  }
+  if (!DocumentFile::writeFile(path, run.quick->documentText(path), &reason)) {
+    return failure("document not written: " + reason);
+  }
+  out_ << "wrote " << path << '\n';
+  out_.flush();
+  return kOk;
 }
 
 // Every output asked for is checked before anything starts.
@@ -207,6 +318,13 @@ bool FlowRunner::prepareOutputs(Run& run) {
     if (ec || !fs::is_directory(options.facesDir, ec)) {
       return refuse("cannot make the faces folder '" + options.facesDir + "'");
     }
+  }
+  if (options.http) {
+    std::string reason;
+    if (!run.server.start(options.httpAddress, options.httpPort, &reason)) return refuse(reason);
+    run.web.emplace(*run.graph);
+    out_ << "flowhost: web view on http://" << options.httpAddress << ':' << run.server.port()
+         << "/" << std::endl;  // seen at once, also through a pipe
   }
   run.saveTo = options.save ? options.document : options.saveAs;
   if (!run.saveTo.empty() && !folderExists(run.saveTo)) {
@@ -233,8 +351,8 @@ bool FlowRunner::prepareTrack(Run& run) {
   run.wantTrack = true;
   JModuleObj* map = run.table->firstMap();
   if (map == nullptr) {
-    return refuse("no " + std::string(JGeoGridObj::kClassName) + " block of '" +
-                  run.options.document + "' is fed from a node of a " +
+    return refuse("no " + std::string(JGeoGridObj::kClassName) + " block of " +
+                  run.name + " is fed from a node of a " +
                   JQNV_packet_sniffer_layout::kClassName +
                   " block; there is no map to draw the track picture on");
   }
@@ -302,6 +420,7 @@ void FlowRunner::drive(Run& run) {
   }
   const Clock::time_point last = Clock::now();
   observe(run, last, true);
+  run.server.stop();
   if (kw::StopSignal::requested()) {
     out_ << "flowhost: stopped by " << signalName(kw::StopSignal::signalNumber()) << " after "
          << secondsBetween(run.start, last) << " s\n";
@@ -315,6 +434,10 @@ void FlowRunner::observe(Run& run, Clock::time_point now, bool force) {
   run.view->show(rows, secondsBetween(run.start, now), run.schedule.risingEdges(), force);
   run.outputs.tick(rows, now);
   if (force || now - run.lastCounters >= kCountersPeriod) reportPorts(run, now, force);
+  if (run.web) {
+    run.server.publish(run.web->take(rows, secondsBetween(run.start, now),
+                                     static_cast<long long>(run.schedule.risingEdges())));
+  }
   if (!run.wantTrack) return;
   for (size_t i = 0; i < rows.size(); ++i) {
     const NodeRow& row = rows[i];

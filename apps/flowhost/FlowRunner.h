@@ -2,7 +2,9 @@
 //
 //  1. Registers the runner's blocks and loads the plug-ins (PluginSet).
 //  2. Loads the document (DocumentFile): blocks made by class name,
-//     restored with readContent, linked; checks its list files.
+//     restored with readContent, linked; checks its list files. Or, for
+//     the quick start, builds the standard graph of two list files
+//     (QuickStart) and, with --write-document, writes it and stops.
 //  3. Checks that every output asked for can be made (the track picture
 //     needs a map block fed from a node; folders must exist or be made)
 //     and opens the position outputs (FeedOutputs: JSON lines, gpsd
@@ -52,6 +54,8 @@ class FlowRunner {
   // The steps of run(), in order; each false one has said why.
   bool loadClasses(Run& run);
   bool loadDocument(Run& run);
+  bool buildQuickStart(Run& run);
+  int writeStartingPoint(Run& run);
   bool prepareOutputs(Run& run);
   bool prepareTrack(Run& run);
   void prepareDriving(Run& run);

@@ -11,6 +11,8 @@
 #include "DocumentFile.h"
 #include "JClockObj.h"
 #include "PluginSet.h"
+#include "QuickStart.h"
+#include "web/WebServer.h"
 #include "trace_settings.h"
 
 // The program's version (set by the build from the project's version).
@@ -47,6 +49,11 @@ enum LongOnly : int {
   kGeojson,
   kMqtt,
   kMqttPrefix,
+  kNodes,
+  kPorts,
+  kMap,
+  kWriteDocument,
+  kHttp,
   kTrace,
   kTraceLimit,
 };
@@ -72,6 +79,11 @@ const option kOptions[] = {
     {"geojson", required_argument, nullptr, kGeojson},
     {"mqtt", required_argument, nullptr, kMqtt},
     {"mqtt-prefix", required_argument, nullptr, kMqttPrefix},
+    {"nodes", required_argument, nullptr, kNodes},
+    {"ports", required_argument, nullptr, kPorts},
+    {"map", required_argument, nullptr, kMap},
+    {"write-document", required_argument, nullptr, kWriteDocument},
+    {"http", optional_argument, nullptr, kHttp},
     {"trace", required_argument, nullptr, kTrace},
     {"trace-limit", required_argument, nullptr, kTraceLimit},
     {nullptr, 0, nullptr, 0},
@@ -125,13 +137,31 @@ std::string usageText() {
     defaults += (defaults.empty() ? "" : " and ") + name;
   }
   return "usage: flowhost [options] <document>\n"
+         "       flowhost [options] --nodes FILE.nod --ports FILE.mcp [--map MAP]\n"
          "Runs a dataflow document headlessly: loads the plug-ins, makes and restores\n"
          "the blocks, links them, starts them, drives the clock blocks, shows the node\n"
          "table and closes every block at the end (also on Ctrl-C or SIGTERM).\n"
+         "The second form tracks the units of a node list without a document: it\n"
+         "builds the standard graph (clock, on off, one sniffer per 128 nodes, and per\n"
+         "node two converters, a map block and a display) and runs it.\n"
+         "\n"
+         "      --nodes FILE     quick start: the node list (\"<number> [name]\" lines)\n"
+         "      --ports FILE     quick start: the port list (\"<name> <group> <port>\")\n"
+         "      --map \"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"\n"
+         "                       quick start: the map's corners in signed degrees and\n"
+         "                       its size in pixels (default: the whole world, 720x360)\n"
+         "      --write-document FILE\n"
+         "                       quick start: write the graph as a document to FILE\n"
+         "                       (a starting point for editing) instead of running it\n"
+         "\n"
+         "      --http [ADDR:]PORT\n"
+         "                       serve the web view (graph, map and node table, live)\n"
+         "                       on ADDR:PORT (default 127.0.0.1:8080)\n"
          "\n"
          "  -t, --seconds S      run for S seconds (default: until Ctrl-C or SIGTERM)\n"
          "  -r, --rate HZ        drive every clock block at HZ instead of its own rate\n"
-         "                       (the stored rate is kept)\n"
+         "                       (the stored rate is kept); in the quick start, the\n"
+         "                       clock's rate (default 4)\n"
          "  -p, --plugin FILE    load the plug-in FILE (may be repeated)\n"
          "  -P, --plugin-dir DIR look for the default plug-ins in DIR first\n"
          "      --no-default-plugins\n"
@@ -225,6 +255,10 @@ const char* valueNeeded(int code) {
     case kMqtt: return "HOST[:PORT]";
     case kMqttPrefix: return "a topic prefix";
     case kTable: return "live, plain or off";
+    case kNodes: return "a node list file";
+    case kPorts: return "a port list file";
+    case kMap: return "\"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"";
+    case kWriteDocument: return "a file";
     case kTrace: return "on or off";
     case kTraceLimit: return "a number of bytes";
     default: return "a value";
@@ -300,6 +334,12 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
       return checked(takeSeconds(value, RunOptions::kMaxEvery, "interval", &options->every, error));
     case 'r': return checked(takeRate(value, options, error));
     case kTable: return checked(takeTable(value, options, error));
+    case kHttp:
+      options->http = true;
+      if (WebServer::parseEndpoint(value, &options->httpAddress, &options->httpPort)) {
+        return Taken::kOk;
+      }
+      return checked(refuse(error, "web address '" + value + "' is not [ADDR:]PORT (port 1 to 65535)"));
     case kTrace: {
       bool on = true;
       if (!kw::parseTraceSwitch(value.c_str(), &on)) {
@@ -327,8 +367,27 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
     case kGpsd: return takeEndpoint("--gpsd", value, true, &options->outputs.gpsd, error);
     case kMqtt: return takeEndpoint("--mqtt", value, false, &options->outputs.mqtt, error);
     case kMqttPrefix: return takePrefix(value, &options->outputs.mqttPrefix, error);
+    case kNodes: return takeName(value, &options->nodeFile);
+    case kPorts: return takeName(value, &options->portFile);
+    case kMap: return takeName(value, &options->map);
+    case kWriteDocument: return takeName(value, &options->writeDocument);
     default: return takeFlag(code, options);
   }
+}
+
+// The quick start needs both lists and takes no document to run or save.
+bool checkQuickStart(const RunOptions& options, std::string* error) {
+  if (!options.document.empty()) {
+    return refuse(error, "a document ('" + options.document +
+                             "') and --nodes/--ports cannot be used together");
+  }
+  if (options.nodeFile.empty()) return refuse(error, "--ports needs --nodes FILE as well");
+  if (options.portFile.empty()) return refuse(error, "--nodes needs --ports FILE as well");
+  if (options.save || !options.saveAs.empty()) {
+    return refuse(error, "the quick start has no document to save; use --write-document FILE");
+  }
+  QuickStart::Map map;
+  return options.map.empty() || QuickStart::parseMap(options.map, &map, error);
 }
 
 // The documents after the options: exactly one, unless only help or the
@@ -341,11 +400,23 @@ bool takeDocument(const std::vector<std::string>& operands, RunOptions* options,
   }
   if (!operands.empty()) options->document = operands[0];
   if (options->help || options->version) return true;
+  if (options->quickStart()) return checkQuickStart(*options, error);
+  if (!options->map.empty() || !options->writeDocument.empty()) {
+    return refuse(error, std::string(options->map.empty() ? "--write-document" : "--map") +
+                             " belongs to the quick start (--nodes FILE --ports FILE)");
+  }
   if (options->document.empty()) return refuse(error, "no document given");
   if (options->save && !options->saveAs.empty()) {
     return refuse(error, "--save and --save-as cannot be used together");
   }
   return true;
+}
+
+// "PORT" or "ADDR:PORT": ends in ":digits" or is all digits.
+bool looksLikeEndpoint(const std::string& word) {
+  const size_t colon = word.rfind(':');
+  const std::string digits = colon == std::string::npos ? word : word.substr(colon + 1);
+  return !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
 }
 
 }  // namespace
@@ -366,7 +437,13 @@ bool parseRunOptions(const std::vector<std::string>& args, RunOptions* options,
       return refuse(error, "unknown option '" + unknownOption(argv.argv(), optind) + "'");
     }
     if (code == ':') return needs(optopt);
-    const Taken taken = takeOption(code, optarg != nullptr ? optarg : "", options, error);
+    std::string value = optarg != nullptr ? optarg : "";
+    // "--http PORT": the optional value may follow as a word of its own.
+    if (code == kHttp && optarg == nullptr && optind < argv.count() &&
+        looksLikeEndpoint(argv.argv()[optind])) {
+      value = argv.argv()[optind++];
+    }
+    const Taken taken = takeOption(code, value, options, error);
     if (taken == Taken::kMissing) return needs(code);
     if (taken == Taken::kBad) return false;
   }

@@ -1,6 +1,10 @@
 // RunOptions: the command line of flowhost, parsed and checked.
 //
 //   flowhost [options] <document>
+//   flowhost [options] --nodes FILE.nod --ports FILE.mcp [--map MAP]
+//
+// The second form is the quick start: the standard graph for the two list
+// files is built in memory (QuickStart) instead of read from a document.
 //
 // Options are read with getopt_long: long options take their value as
 // "--name value" or "--name=value", short ones may be bundled ("-st 5"), and
@@ -24,6 +28,13 @@ struct RunOptions {
   enum class Table { Auto, Live, Plain, Off };
 
   std::string document;
+  std::string nodeFile;               // quick start: the node list
+  std::string portFile;               // quick start: the port list
+  std::string map;                    // quick start: "UL_LAT UL_LON LR_LAT LR_LON WxH"
+  std::string writeDocument;          // quick start: write the graph here and stop
+  bool http = false;                  // serve the web view
+  std::string httpAddress;            // ... on this address
+  int httpPort = 0;                   // ... and port
   std::optional<double> seconds;      // run time; empty: until SIGINT/SIGTERM
   std::optional<double> rate;         // overrides every clock block's rate
   std::vector<std::string> plugins;   // plug-in files to load, in order
@@ -40,6 +51,8 @@ struct RunOptions {
   std::optional<uint64_t> traceLimitBytes;  // its rotation size (0: none); empty: as set
   bool help = false;
   bool version = false;
+
+  bool quickStart() const { return !nodeFile.empty() || !portFile.empty(); }
 
   static constexpr double kMaxSeconds = 1e7;
   static constexpr double kMaxEvery = 3600.0;

@@ -154,4 +154,45 @@ TEST(Demo, FiveNodesGoRoundTheCircleWithHealthZeroAndCtrlCClosesCleanly) {
   EXPECT_NE(log.find("JQNV_packet_sniffer::close()"), std::string::npos);
 }
 
+// The quick start on the demo's two list files: no document, the same five
+// healthy nodes, and the document it writes runs the same way.
+TEST(Demo, QuickStartTracksTheListedUnitsAndItsWrittenDocumentRunsAgain) {
+  KW_REQUIRE_ISOLATED_NETWORK();
+  TempDir dir;
+  dir.enter();
+  const std::string nodes = dir.write("mine.nod", readFile(std::string(kExamples) + "/nodes.nod"));
+  const std::string ports = dir.write("mine.mcp", readFile(std::string(kExamples) + "/beacon.mcp"));
+  const std::string map = "36 -115.8 35.2 -115.05 400x400";
+
+  ChildProcess writer;
+  ASSERT_TRUE(writer.start(kFlowhost, {"flowhost", "--nodes", nodes, "--ports", ports, "--map", map,
+                                       "--write-document", dir.file("mine.json")}));
+  int status = 0;
+  ASSERT_TRUE(writer.waitExit(15s, &status));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << writer.err();
+  const Json written = Json::parse(readFile(dir.file("mine.json")));
+  EXPECT_EQ(written["blocks"][2]["entries"]["node file name"], "mine.nod");
+  EXPECT_EQ(writer.out().find("t="), std::string::npos) << writer.out();  // written, not run
+
+  ChildProcess beacon;
+  ASSERT_TRUE(beacon.start(kBeacon, {"nmea_beacon", "239.255.42.1", "47001"}));
+  const std::vector<std::vector<std::string>> runs = {
+      {"flowhost", "--table", "plain", "--every", "0.5", "--nodes", nodes, "--ports", ports, "--map",
+       map},
+      {"flowhost", "--table", "plain", "--every", "0.5", dir.file("mine.json")},
+  };
+  for (const std::vector<std::string>& args : runs) {
+    ChildProcess flowhost;
+    ASSERT_TRUE(flowhost.start(kFlowhost, args));
+    const bool healthy = flowhost.readOutUntil(
+        [](const std::string& out) { return allHealthy(lastTable(out)); }, 20s);
+    ASSERT_TRUE(flowhost.signal(SIGINT));
+    ASSERT_TRUE(flowhost.waitExit(15s, &status)) << flowhost.out();
+    EXPECT_TRUE(healthy) << args.back() << "\n" << flowhost.out() << flowhost.err();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << flowhost.err();
+  }
+  ASSERT_TRUE(beacon.signal(SIGTERM));
+  EXPECT_TRUE(beacon.waitExit(5s, &status));
+}
+
 }  // namespace

@@ -123,6 +123,12 @@ TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
       {{"--mqtt", "host:x", "d"}, "not a port number"},
       {{"--mqtt-prefix", "a/#", "d"}, "may not hold '#' or '+'"},
       {{"--json"}, "needs a file or '-'"},
+      {{"--nodes", "n.nod"}, "--nodes needs --ports FILE"},
+      {{"--ports", "p.mcp"}, "--ports needs --nodes FILE"},
+      {{"--nodes", "n", "--ports", "p", "d.json"}, "cannot be used together"},
+      {{"--nodes", "n", "--ports", "p", "--save"}, "use --write-document FILE"},
+      {{"--nodes", "n", "--ports", "p", "--map", "1 2 3"}, "is not \"UL_LAT"},
+      {{"--map", "36 -116 35 -115 9x9", "d"}, "belongs to the quick start"},
   };
   for (const auto& c : cases) {
     RunOptions o;
@@ -132,6 +138,34 @@ TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
     EXPECT_FALSE(parse(c.args, &o, &error)) << joined;
     EXPECT_NE(error.find(c.reason), std::string::npos) << joined << "-> " << error;
   }
+}
+
+TEST(RunOptionsParse, TheWebViewsAddressIsOptionalAndMayFollowAsItsOwnWord) {
+  const struct {
+    std::vector<std::string> args;
+    const char* address;
+    int port;
+  } cases[] = {
+      {{"--http", "d.json"}, "127.0.0.1", 8080},
+      {{"d.json", "--http"}, "127.0.0.1", 8080},
+      {{"--http", "9000", "d.json"}, "127.0.0.1", 9000},
+      {{"--http=0.0.0.0:81", "d.json"}, "0.0.0.0", 81},
+      {{"--http", "[::1]:8443", "d.json"}, "::1", 8443},
+  };
+  for (const auto& c : cases) {
+    RunOptions o;
+    std::string error;
+    ASSERT_TRUE(parse(c.args, &o, &error)) << c.args[0] << " " << error;
+    EXPECT_TRUE(o.http);
+    EXPECT_EQ(o.httpAddress, c.address) << c.args[1];
+    EXPECT_EQ(o.httpPort, c.port) << c.args[1];
+    EXPECT_EQ(o.document, "d.json");
+  }
+  RunOptions o;
+  std::string error;
+  EXPECT_FALSE(parse({"--http=:80", "d.json"}, &o, &error));
+  EXPECT_FALSE(parse({"--http", "70000", "d.json"}, &o, &error));
+  EXPECT_NE(error.find("is not [ADDR:]PORT"), std::string::npos) << error;
 }
 
 // ---- plug-ins ------------------------------------------------------------

@@ -1,0 +1,31 @@
+// DocumentHints: what a person needs to hear beyond the bare reason when a
+// document's sniffer blocks do not match their node lists.
+//
+// - A link refused because a sniffer's output does not exist: a sniffer's
+//   outputs come from its stored "number of nodes" (8 per node), not from
+//   its node list, so a count left out or too small refuses every link to
+//   the nodes beyond it. The hint names the property, its stored value and
+//   the number of nodes the list names.
+// - A node list naming more nodes than one sniffer takes (128): the hint
+//   says how many are left out.
+// Stateless. Thread safety: host's thread (reads the graph's blocks).
+#pragma once
+
+#include <string>
+#include <vector>
+
+class JGraph;
+
+namespace flowhost {
+
+class DocumentHints {
+ public:
+  // Hints for a document at `path` that failed to load with `reason`;
+  // empty when the reason is not a sniffer's missing output.
+  static std::vector<std::string> forRefusedLink(const std::string& path, const std::string& reason);
+  // One warning per sniffer block of `graph` whose node list names more
+  // nodes than a sniffer takes.
+  static std::vector<std::string> forLongNodeLists(const JGraph& graph);
+};
+
+}  // namespace flowhost

@@ -1,0 +1,68 @@
+// WebServer: flowhost's screen in a browser. Serves one page (WebPage),
+// the latest state as JSON ("/state") and every new state as server-sent
+// events ("/events"), all from this process, so the page needs no internet.
+//
+// The runner's thread calls publish() once a tick with the state's JSON
+// text; the text is swapped in under a short lock and the event streams
+// are woken. The HTTP server (cpp-httplib) runs on a thread of its own and
+// its connection threads; they only ever copy the latest text, so a slow or
+// stalled browser never holds the runner up.
+//
+// Owns the server, its thread and the latest text.
+// Thread safety: start(), stop() and publish() from one thread (the
+// runner's); the handlers run on the server's threads.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace httplib {
+class Server;
+}
+
+namespace flowhost {
+
+class WebServer {
+ public:
+  static constexpr const char* kDefaultAddress = "127.0.0.1";
+  static constexpr int kDefaultPort = 8080;
+
+  WebServer();
+  ~WebServer();  // stop()
+  WebServer(const WebServer&) = delete;
+  WebServer& operator=(const WebServer&) = delete;
+
+  // Reads "[ADDR:]PORT" (an empty text gives the default); false when the
+  // port is not 1 to 65535 or the address is empty.
+  static bool parseEndpoint(const std::string& text, std::string* address, int* port);
+
+  // Binds to address:port and starts serving on a thread of its own; false
+  // with the reason when the address cannot be bound.
+  bool start(const std::string& address, int port, std::string* error);
+  // The port bound (the chosen one when 0 was asked for); 0 before start.
+  int port() const { return port_; }
+  // Replaces the state every page is shown.
+  void publish(std::string stateJson);
+  // Ends every event stream and the server, and joins its thread.
+  void stop();
+
+ private:
+  // The latest state and its number, for the handlers.
+  bool waitForState(uint64_t after, std::string* text, uint64_t* number);
+
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_ = 0;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string state_ = "{}";  // guarded by mutex_
+  uint64_t number_ = 0;       // guarded by mutex_
+  bool stopping_ = false;     // guarded by mutex_
+};
+
+}  // namespace flowhost

@@ -1,0 +1,152 @@
+#include "WebState.h"
+
+#include <algorithm>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "JGraph.h"
+#include "JGraphics.h"
+#include "JLinkObj.h"
+#include "JModuleObj.h"
+#include "JOutputStream.h"
+#include "JQNV_packet_sniffer_layout.h"
+#include "NodeListFile.h"
+
+namespace flowhost {
+
+using Json = nlohmann::json;
+
+namespace {
+
+std::string storedText(JModuleObj* block, const std::string& key) {
+  JOutputStream stream;
+  block->writeContent(stream);
+  for (const JEntry& e : stream.entries()) {
+    if (e.key == key && e.kind == JEntry::Kind::Text) return static_cast<char*>(e.text);
+  }
+  return "";
+}
+
+long long storedInteger(JModuleObj* block, const std::string& key) {
+  JOutputStream stream;
+  block->writeContent(stream);
+  for (const JEntry& e : stream.entries()) {
+    if (e.key == key && e.kind == JEntry::Kind::Integer) return e.integer;
+  }
+  return 0;
+}
+
+template <typename T>
+Json optional(const std::optional<T>& value) {
+  return value ? Json(*value) : Json(nullptr);
+}
+
+}  // namespace
+
+WebState::WebState(const JGraph& graph) : graph_(graph) {
+  for (int b = 0; b < graph.blockCount(); ++b) {
+    JModuleObj* block = graph.block(b);
+    if (std::string(block->className()) != JQNV_packet_sniffer_layout::kClassName) continue;
+    NodeListFile list;
+    std::vector<std::string> names;
+    if (list.read(storedText(block, "node file name"), nullptr)) {
+      for (const NodeListFile::Node& node : list.nodes()) names.push_back(node.name);
+    }
+    names_.emplace_back(b, std::move(names));
+  }
+}
+
+std::string WebState::nodeName(int block, int node) const {
+  for (const auto& [b, names] : names_) {
+    if (b == block && node >= 0 && static_cast<size_t>(node) < names.size()) return names[node];
+  }
+  return "";
+}
+
+Json WebState::graphJson() const {
+  int width = 1, height = 1;
+  for (int b = 0; b < graph_.blockCount(); ++b) {
+    const JRect r = graph_.block(b)->getIExtent(0, 0, 1.0);
+    width = std::max(width, r.x + r.width + 20);
+    height = std::max(height, r.y + r.height + 20);
+  }
+  width = std::min(width, 100000);
+  height = std::min(height, 100000);
+  JGraphics canvas(width, height);
+  const_cast<JGraph&>(graph_).paint(canvas, 1.0);
+  Json links = Json::array();
+  for (int i = 0; i < graph_.linkCount(); ++i) {
+    JLinkObj* link = graph_.linkAt(i);
+    JModuleObj* source = link->source();
+    JModuleObj* target = link->target();
+    // Port points are in model units, where the faces are painted at scale 1.
+    const JFPoint from = source->outputPoint(link->output(), *link);
+    const JFPoint to = target->inputPoint(link->input(), *link);
+    links.push_back({from.getX(), from.getY(), to.getX(), to.getY()});
+  }
+  return Json{{"width", width}, {"height", height}, {"svg", canvas.toSvg()}, {"links", links}};
+}
+
+std::string WebState::take(const std::vector<NodeRow>& rows, double seconds, long long ticks) {
+  Json state;
+  state["t"] = seconds;
+  state["ticks"] = ticks;
+  state["graph"] = graphJson();
+
+  Json rowList = Json::array();
+  std::map<std::string, size_t> mapIndex;  // by corners, size and name
+  Json maps = Json::array();
+  tracks_.resize(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const NodeRow& row = rows[i];
+    std::string name = nodeName(row.block, row.node);
+    if (name.empty()) name = row.nodeId ? "node " + std::to_string(*row.nodeId) : "node ?";
+    rowList.push_back({{"name", name},
+                       {"node", optional(row.nodeId)},
+                       {"lat", optional(row.latitude)},
+                       {"lon", optional(row.longitude)},
+                       {"utc", optional(row.utc)},
+                       {"health", optional(row.health)},
+                       {"idle", optional(row.idle)},
+                       {"inMap", optional(row.inMap)},
+                       {"x", optional(row.pixelX)},
+                       {"y", optional(row.pixelY)}});
+    if (!row.mapped || row.mapBlock < 0) continue;
+    JModuleObj* map = graph_.block(row.mapBlock);
+    const std::string ul[2] = {storedText(map, "ul_latitude"), storedText(map, "ul_longitude")};
+    const std::string lr[2] = {storedText(map, "lr_latitude"), storedText(map, "lr_longitude")};
+    const long long w = storedInteger(map, "pixel_width"), h = storedInteger(map, "pixel_height");
+    const std::string mapName = storedText(map, "map_name");
+    const std::string key = ul[0] + "|" + ul[1] + "|" + lr[0] + "|" + lr[1] + "|" +
+                            std::to_string(w) + "x" + std::to_string(h) + "|" + mapName;
+    auto found = mapIndex.find(key);
+    if (found == mapIndex.end()) {
+      found = mapIndex.emplace(key, maps.size()).first;
+      maps.push_back({{"name", mapName},
+                      {"ul", {ul[0], ul[1]}},
+                      {"lr", {lr[0], lr[1]}},
+                      {"width", std::max(1LL, w)},
+                      {"height", std::max(1LL, h)},
+                      {"nodes", Json::array()}});
+    }
+    Track& track = tracks_[i];
+    const bool onMap = row.inMap.value_or(0) != 0 && row.pixelX && row.pixelY;
+    if (onMap) {
+      const std::pair<int, int> point{*row.pixelX, *row.pixelY};
+      if (track.points.empty() || track.points.back() != point) track.points.push_back(point);
+      while (track.points.size() > kTrackPoints) track.points.pop_front();
+    }
+    Json points = Json::array();
+    for (const auto& [x, y] : track.points) points.push_back({x, y});
+    maps[found->second]["nodes"].push_back({{"name", name},
+                                            {"x", onMap ? Json(*row.pixelX) : Json(nullptr)},
+                                            {"y", onMap ? Json(*row.pixelY) : Json(nullptr)},
+                                            {"health", optional(row.health)},
+                                            {"track", points}});
+  }
+  state["maps"] = maps;
+  state["rows"] = rowList;
+  return state.dump();
+}
+
+}  // namespace flowhost

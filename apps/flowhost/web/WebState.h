@@ -1,0 +1,56 @@
+// WebState: the state the web view shows, taken on the runner's thread
+// after each clock edge and given as one JSON text:
+//
+//   {"t": seconds, "ticks": n,
+//    "graph": {"width", "height", "svg": every block's face painted at its
+//              stored position, "links": [[x1, y1, x2, y2], ...]},
+//    "maps":  [{"name", "ul": [lat text, lon text], "lr": [...], "width",
+//               "height", "nodes": [{"name", "x", "y", "health",
+//               "track": [[x, y], ...]}]}],
+//    "rows":  [{"name", "node", "lat", "lon", "utc", "health", "idle",
+//               "inMap", "x", "y"}]}
+//
+// Maps with the same corners, size and name are shown once. Node names
+// come from the sniffers' node lists. Each node keeps its last kTrackPoints
+// positions on its map.
+// Owns the tracks and names. Thread safety: runner's thread only (it
+// paints the blocks).
+#pragma once
+
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "NodeTable.h"
+
+class JGraph;
+
+namespace flowhost {
+
+class WebState {
+ public:
+  static constexpr size_t kTrackPoints = 120;
+
+  explicit WebState(const JGraph& graph);
+  std::string take(const std::vector<NodeRow>& rows, double seconds, long long ticks);
+
+  // The name of node `node` of sniffer block `block` ("" when its list
+  // gives none).
+  std::string nodeName(int block, int node) const;
+
+ private:
+  struct Track {
+    int key = -1;  // row index
+    std::deque<std::pair<int, int>> points;
+  };
+  nlohmann::json graphJson() const;
+
+  const JGraph& graph_;
+  std::vector<std::pair<int, std::vector<std::string>>> names_;  // sniffer block, names
+  std::vector<Track> tracks_;
+};
+
+}  // namespace flowhost
