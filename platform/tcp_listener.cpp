@@ -50,4 +50,12 @@ Socket openTcpListener(const std::string& address, int port, int backlog, int* b
   return listener;
 }
 
+Failure allowAddressReuse(int fd) {
+  const int one = 1;
+  if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
+    return Failure::fromErrno("address reuse", errno);
+  }
+  return Failure();
+}
+
 }  // namespace kw

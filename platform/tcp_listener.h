@@ -20,4 +20,9 @@ namespace kw {
 Socket openTcpListener(const std::string& address, int port, int backlog, int* boundPort,
                        Failure* failure);
 
+// Lets a server's socket `fd` bind an address that a closed connection of a
+// previous run still holds (SO_REUSEADDR), without sharing the port with a
+// second live server (no SO_REUSEPORT).
+Failure allowAddressReuse(int fd);
+
 }  // namespace kw

@@ -1,4 +1,5 @@
 #include "WebServer.h"
+#include "tcp_listener.h"
 
 #include <httplib.h>
 #include <sys/socket.h>
@@ -94,10 +95,7 @@ bool WebServer::start(const std::string& address, int port, std::string* error) 
   // Address reuse for a quick restart, but not port sharing (which the
   // library's default adds): a second flowhost on the same port must fail,
   // not silently take half the browsers.
-  server.set_socket_options([](socket_t sock) {
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
+  server.set_socket_options([](socket_t sock) { kw::allowAddressReuse(sock); });
   errno = 0;
   if (!server.bind_to_port(address, port)) {
     const int code = errno;
