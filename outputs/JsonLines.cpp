@@ -4,6 +4,21 @@
 
 namespace kw_out {
 
+void appendStateFields(std::string* out, const NodeUpdate& u) {
+  out->append("\"health\":");
+  appendInt(out, u.health);
+  out->append(",\"health_text\":\"");
+  out->append(healthWord(u.health));
+  out->append("\",\"idle\":");
+  appendFixed(out, u.idleSec, 3);
+  if (u.hasMap) {
+    out->append(u.inMap ? ",\"in_map\":true,\"x\":" : ",\"in_map\":false,\"x\":");
+    appendInt(out, u.pixelX);
+    out->append(",\"y\":");
+    appendInt(out, u.pixelY);
+  }
+}
+
 void appendNodeLine(std::string* out, const NodeUpdate& u) {
   out->append("{\"class\":\"NODE\",\"node\":");
   appendInt(out, u.node);
@@ -23,18 +38,8 @@ void appendNodeLine(std::string* out, const NodeUpdate& u) {
   appendFixed(out, u.lat, 7);
   out->append(",\"lon\":");
   appendFixed(out, u.lon, 7);
-  out->append(",\"health\":");
-  appendInt(out, u.health);
-  out->append(",\"health_text\":\"");
-  out->append(healthWord(u.health));
-  out->append("\",\"idle\":");
-  appendFixed(out, u.idleSec, 3);
-  if (u.hasMap) {
-    out->append(u.inMap ? ",\"in_map\":true,\"x\":" : ",\"in_map\":false,\"x\":");
-    appendInt(out, u.pixelX);
-    out->append(",\"y\":");
-    appendInt(out, u.pixelY);
-  }
+  out->push_back(',');
+  appendStateFields(out, u);
   out->append("}\n");
 }
 

@@ -15,6 +15,11 @@ namespace kw_out {
 
 void appendNodeLine(std::string* out, const NodeUpdate& update);
 
+// The unit's state as JSON members, shared by the JSON lines and the MQTT
+// payloads: "health", "health_text", "idle" and, with a map, "in_map", "x"
+// and "y" (no leading or trailing comma).
+void appendStateFields(std::string* out, const NodeUpdate& update);
+
 // `utcSec`/`utcMs`: when the event was seen (wall clock).
 void appendEventLine(std::string* out, const Event& event, int64_t utcSec, int utcMs);
 

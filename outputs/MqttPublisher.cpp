@@ -53,18 +53,8 @@ void MqttPublisher::appendLocation(std::string* out, const NodeUpdate& u) {
   appendJsonString(out, u.feed);
   out->append(",\"time\":\"");
   appendIsoTime(out, u.utcSec, u.utcMs);
-  out->append("\",\"health\":");
-  appendInt(out, u.health);
-  out->append(",\"health_text\":\"");
-  out->append(healthWord(u.health));
-  out->append("\",\"idle\":");
-  appendFixed(out, u.idleSec, 3);
-  if (u.hasMap) {
-    out->append(u.inMap ? ",\"in_map\":true,\"x\":" : ",\"in_map\":false,\"x\":");
-    appendInt(out, u.pixelX);
-    out->append(",\"y\":");
-    appendInt(out, u.pixelY);
-  }
+  out->append("\",");
+  appendStateFields(out, u);
   out->push_back('}');
 }
 

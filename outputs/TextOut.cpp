@@ -30,25 +30,36 @@ size_t utf8Length(std::string_view text, size_t i) {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
+// Copies `text` to `out`: every well-formed UTF-8 sequence as it is, every
+// malformed byte as U+FFFD, and each ASCII byte through `ascii`, which
+// writes it escaped as the target format needs.
+template <typename Ascii>
+void appendUtf8Escaped(std::string* out, std::string_view text, Ascii ascii) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      ascii(c);
+      ++i;
+      continue;
+    }
+    const size_t n = utf8Length(text, i);
+    if (n == 0) {
+      out->append(kReplacement);
+      ++i;
+    } else {
+      out->append(text.substr(i, n));
+      i += n;
+    }
+  }
+}
+
 }  // namespace
 
 void appendJsonString(std::string* out, std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
   out->push_back('"');
-  size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x80) {
-      const size_t n = utf8Length(text, i);
-      if (n == 0) {
-        out->append(kReplacement);
-        ++i;
-      } else {
-        out->append(text.substr(i, n));
-        i += n;
-      }
-      continue;
-    }
+  appendUtf8Escaped(out, text, [out](unsigned char c) {
     switch (c) {
       case '"': out->append("\\\""); break;
       case '\\': out->append("\\\\"); break;
@@ -64,26 +75,12 @@ void appendJsonString(std::string* out, std::string_view text) {
           out->push_back(static_cast<char>(c));
         }
     }
-    ++i;
-  }
+  });
   out->push_back('"');
 }
 
 void appendXmlText(std::string* out, std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x80) {
-      const size_t n = utf8Length(text, i);
-      if (n == 0) {
-        out->append(kReplacement);
-        ++i;
-      } else {
-        out->append(text.substr(i, n));
-        i += n;
-      }
-      continue;
-    }
+  appendUtf8Escaped(out, text, [out](unsigned char c) {
     switch (c) {
       case '&': out->append("&amp;"); break;
       case '<': out->append("&lt;"); break;
@@ -93,8 +90,7 @@ void appendXmlText(std::string* out, std::string_view text) {
       default:
         if (c >= 0x20 || c == '\t' || c == '\n') out->push_back(static_cast<char>(c));
     }
-    ++i;
-  }
+  });
 }
 
 namespace {
