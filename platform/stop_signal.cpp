@@ -21,7 +21,7 @@ Failure StopSignal::install(Repeat repeat) {
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = repeat == Repeat::EndProcess ? SA_RESETHAND : 0;
+  action.sa_flags = SA_RESTART | (repeat == Repeat::EndProcess ? SA_RESETHAND : 0);
   const struct {
     int number;
     const char* context;

@@ -9,8 +9,10 @@
 //  - StopSignal::Repeat::EndProcess: the handler is taken for one signal
 //    (SA_RESETHAND), so a second Ctrl-C ends the process the default way
 //    should the program hang while closing (flowhost).
-// No SA_RESTART: a blocking call in progress on the receiving thread ends
-// with EINTR.
+// SA_RESTART: a write in progress on the receiving thread (a table line to a
+// full pipe, say) carries on after the handler instead of failing with EINTR,
+// which would put stdio's stream in error and lose every later line.
+// sleepUntil() still ends early: sleeps are never restarted.
 //
 // Owns the process's handlers of the three signals once installed.
 // Thread safety: install() once, early, on the main thread; the rest from
