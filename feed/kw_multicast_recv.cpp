@@ -22,7 +22,7 @@ kw_multicast_recv::bufferSt::bufferSt(int size, int count)
   }
 }
 
-void kw_multicast_recv::bufferSt::FreePool::operator()(char* pool) const { std::free(pool); }
+void kw_multicast_recv::bufferSt::FreePool::operator()(char* storage) const { std::free(storage); }
 
 const char* kw_multicast_recv::bufferSt::putPacket(const char* text) {
   olog->printf("kw_multicast_recv:bufferSt:putPacket() %p\n", static_cast<void*>(this));

@@ -67,7 +67,7 @@ class kw_multicast_recv {
   // feed is mostly empty).
   struct bufferSt {
     struct FreePool {
-      void operator()(char* pool) const;
+      void operator()(char* storage) const;
     };
     int32_t slotSize;
     uint32_t slotCount;
