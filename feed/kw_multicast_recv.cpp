@@ -1,5 +1,6 @@
 #include "kw_multicast_recv.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -13,12 +14,15 @@ kw_multicast_recv::bufferSt::bufferSt(int size, int count)
       slotCount(count > 0 ? static_cast<uint32_t>(count) : 0),
       putCount(0),
       getIndex(0),
-      pool(new char[static_cast<size_t>(slotSize) * slotCount + 1]()),
+      pool(static_cast<char*>(std::calloc(static_cast<size_t>(slotSize) * slotCount + 1, 1))),
       slots(new char*[slotCount + 1]) {
+  if (!pool) slotCount = 0;  // no memory: every packet is dropped (and counted)
   for (uint32_t i = 0; i < slotCount; ++i) {
     slots[i] = pool.get() + static_cast<size_t>(i) * slotSize;
   }
 }
+
+void kw_multicast_recv::bufferSt::FreePool::operator()(char* storage) const { std::free(storage); }
 
 const char* kw_multicast_recv::bufferSt::putPacket(const char* text) {
   olog->printf("kw_multicast_recv:bufferSt:putPacket() %p\n", static_cast<void*>(this));
@@ -159,7 +163,7 @@ void kw_multicast_recv::openSocket() {
 const char* kw_multicast_recv::receive(char* buffer) {
   size_t count = 0;
   const kw::ReceiveStatus status =
-      kw::waitAndReceive(socket_.fd(), wake_, buffer, kReceiveSize, &count);
+      kw::waitAndReceive(socket_.fd(), wake_, buffer, kReceiveSize, &count, kGatherMs);
   if (status != kw::ReceiveStatus::Data) return nullptr;
   buffer[count >= static_cast<size_t>(kReceiveSize) ? kReceiveSize - 1 : count] = '\0';
   return buffer;

@@ -2,7 +2,18 @@
 
 #include <cstring>
 
-JString::JString() : text_(std::make_shared<std::string>()) {}
+namespace {
+// Every empty string made without a text shares this buffer: nothing can be
+// written into it (a buffer is writable only within its length), and data
+// fields of each output port of every block start out empty, so a tick made
+// one allocation per field before.
+const std::shared_ptr<std::string>& emptyText() {
+  static const std::shared_ptr<std::string> empty = std::make_shared<std::string>();
+  return empty;
+}
+}  // namespace
+
+JString::JString() : text_(emptyText()) {}
 
 JString::JString(const char* text)
     : text_(std::make_shared<std::string>(text != nullptr ? text : "")) {}

@@ -174,8 +174,25 @@ bool sendDatagram(const Socket& socket, const char* group, int port, const char*
 }
 
 ReceiveStatus waitAndReceive(int fd, const WakeEvent& wake, char* buffer, size_t capacity,
-                             size_t* count) {
+                             size_t* count, int gatherMs) {
   *count = 0;
+  if (gatherMs > 0 && fd != kNoSocket) {
+    for (bool paused = false;;) {
+      const ssize_t received = recv(fd, buffer, capacity, MSG_DONTWAIT);
+      if (received >= 0) {
+        *count = static_cast<size_t>(received);
+        return ReceiveStatus::Data;
+      }
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) break;  // the wait below tells why
+      if (paused) break;
+      pollfd woken = {wake.fd(), POLLIN, 0};
+      const int ready = poll(&woken, 1, gatherMs);
+      if (ready > 0) return ReceiveStatus::Woken;
+      if (ready < 0 && errno != EINTR) return ReceiveStatus::Failed;
+      paused = true;
+    }
+  }
   for (;;) {
     pollfd watched[2] = {{fd, POLLIN, 0}, {wake.fd(), POLLIN, 0}};
     const int ready = poll(watched, 2, -1);

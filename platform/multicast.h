@@ -61,8 +61,15 @@ enum class ReceiveStatus {
 // Waits until a datagram arrives on `socket` or `wake` is signalled, then
 // receives at most `capacity` bytes into `buffer`. A socket of kNoSocket is
 // never readable: the call then waits for the wake event alone.
+//
+// With `gatherMs` above 0, a datagram already waiting is taken at once, and a
+// socket found empty is left for up to `gatherMs` milliseconds (the wake
+// event still ends the pause at once) so that what arrives meanwhile is
+// taken in one go; only a socket still empty after that pause is waited on.
+// A busy socket then costs the caller one wake-up per pause instead of one
+// per datagram, and any datagram waits at most `gatherMs` longer.
 ReceiveStatus waitAndReceive(int socket, const WakeEvent& wake, char* buffer, size_t capacity,
-                             size_t* count);
+                             size_t* count, int gatherMs = 0);
 
 // True when the calling process sees no network interface but loopback.
 bool onlyLoopbackNetwork();

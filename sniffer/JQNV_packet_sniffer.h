@@ -45,7 +45,7 @@ class J_EXPORT JQNV_packet_sniffer : public JAddObj {
   static constexpr int kMinSlotSize = 20;
   static constexpr int kMaxSlotSize = 300;
   static constexpr int kMinSlotCount = 10;
-  static constexpr int kMaxSlotCount = 100;
+  static constexpr int kMaxSlotCount = 4000;
   static constexpr double kMediumThreshold = 2.0;  // seconds
   static constexpr double kBadThreshold = 4.0;
 

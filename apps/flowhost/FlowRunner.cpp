@@ -34,6 +34,7 @@
 #include "QuickStart.h"
 #include "RunnerBlocks.h"
 #include "TableView.h"
+#include "TickTimes.h"
 #include "TrackPicture.h"
 #include "files.h"
 #include "stop_signal.h"
@@ -146,6 +147,7 @@ struct FlowRunner::Run {
   std::optional<WebState> web;  // with the web view
   WebServer server;
   Clock::time_point start;
+  TickTimes ticks;  // with --tick-times
   std::vector<Face> faces;
   std::string documentText;
   std::string documentProblem;
@@ -411,6 +413,9 @@ void FlowRunner::drive(Run& run) {
     if (now >= end) break;
     if (schedule.advance(now) > 0) {
       observe(run, now, false);
+      if (run.options.tickTimes) {
+        run.ticks.add(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - now).count());
+      }
     } else if (schedule.empty() && now >= nextRefresh) {
       observe(run, now, false);
       nextRefresh = now + kIdleRefresh;
@@ -425,6 +430,7 @@ void FlowRunner::drive(Run& run) {
     out_ << "flowhost: stopped by " << signalName(kw::StopSignal::signalNumber()) << " after "
          << secondsBetween(run.start, last) << " s\n";
   }
+  if (run.options.tickTimes) out_ << "flowhost: " << run.ticks.summary() << '\n';
 }
 
 // Shows the table as it stands, hands the nodes to the output forms, adds

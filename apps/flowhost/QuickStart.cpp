@@ -207,7 +207,7 @@ bool QuickStart::build(const Settings& settings, std::string* error) {
         .text("port file name", portFile)
         .integer("number of nodes", count)
         .integer("MAX packet size", 250)
-        .integer("packet buffer size", packetBufferSize(count, settings.rate))
+        .integer("packet buffer size", packetBufferSize(total, settings.rate))
         .real("medium threshold", 2.0)
         .real("bad threshold", 4.0);
     JModuleObj* sniffer = make(Layout::kClassName, e);

@@ -10,8 +10,10 @@
 // part lists, one per sniffer; their texts are handed out by partLists()
 // and the caller writes them where build() was told they will be.
 //
-// Every sniffer's "packet buffer size" is sized for its units: each unit
-// may send kPacketsPerUnit packets a second on any one port, and a tick
+// Every sniffer's "packet buffer size" is sized for the whole node list:
+// every sniffer listens to every port and takes in all that arrives there,
+// whichever sniffer tracks the unit, and any one port may carry every unit
+// of the list. Each unit sends kPacketsPerUnit packets a second, and a tick
 // must find room for twice what one clock period brings.
 //
 // documentText() gives the graph as a document whose list file names are
@@ -62,7 +64,7 @@ class QuickStart {
   static constexpr int kNodesPerSniffer = 128;
   static constexpr int kPacketsPerUnit = 4;  // per second
   static constexpr int kMinPacketBuffer = 10;
-  static constexpr int kMaxPacketBuffer = 100;
+  static constexpr int kMaxPacketBuffer = 4000;
   static constexpr int kMaxMapPixels = 100000;
 
   QuickStart();

@@ -56,6 +56,7 @@ enum LongOnly : int {
   kHttp,
   kTrace,
   kTraceLimit,
+  kTickTimes,
 };
 
 // Every option, named by its short form or, without one, by a LongOnly code.
@@ -86,6 +87,7 @@ const option kOptions[] = {
     {"http", optional_argument, nullptr, kHttp},
     {"trace", required_argument, nullptr, kTrace},
     {"trace-limit", required_argument, nullptr, kTraceLimit},
+    {"tick-times", no_argument, nullptr, kTickTimes},
     {nullptr, 0, nullptr, 0},
 };
 // Leading ':': a missing value is told apart from an unknown option.
@@ -179,6 +181,8 @@ std::string usageText() {
          "                       rotate logFile.txt to logFile.txt.1 before it passes\n"
          "                       BYTES, 0 for never (default: 64 MiB, or\n"
          "                       KW_TRACE_LIMIT_BYTES)\n"
+         "      --tick-times     at the end, state how long the clock ticks took\n"
+         "                       (count, p50, p99, max)\n"
          "  -h, --help           show this text\n"
          "      --version        show the program's version\n"
          "\n"
@@ -275,6 +279,7 @@ Taken takeFlag(int code, RunOptions* options) {
     case kVersion: options->version = true; break;
     case 's': options->save = true; break;
     case kNoDefaultPlugins: options->defaultPlugins = false; break;
+    case kTickTimes: options->tickTimes = true; break;
     default: return Taken::kBad;
   }
   return Taken::kOk;

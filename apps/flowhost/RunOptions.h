@@ -49,6 +49,7 @@ struct RunOptions {
   double every = 1.0;                 // seconds between plain tables
   std::optional<bool> trace;          // the sniffer's trace log on or off; empty: as set
   std::optional<uint64_t> traceLimitBytes;  // its rotation size (0: none); empty: as set
+  bool tickTimes = false;             // state the ticks' p50/p99/max at the end
   bool help = false;
   bool version = false;
 

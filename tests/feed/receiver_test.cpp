@@ -106,6 +106,25 @@ TEST_F(ReceiverNet, FirstTwentyOfTwentyFiveInArrivalOrder) {
   receiver.stop();
 }
 
+// A steady trickle makes the thread gather between pauses: every datagram
+// still arrives once, in order, whether it found the thread waiting or
+// pausing.
+TEST_F(ReceiverNet, ATrickleAcrossGatherPausesKeepsEveryDatagramInOrder) {
+  kw_multicast_recv receiver(kGroup, kPort, 250, 100);
+  receiver.run(0);
+  kw::Sleep(50);
+  for (int i = 0; i < 80; ++i) {
+    send("trickle " + std::to_string(i));
+    if (i % 4 == 3) kw::Sleep(3);
+  }
+  settle();
+  const auto texts = drain(receiver);
+  ASSERT_EQ(texts.size(), 80u);
+  for (int i = 0; i < 80; ++i) EXPECT_EQ(texts[i], "trickle " + std::to_string(i));
+  EXPECT_EQ(receiver.takenIn(), 80u);
+  receiver.stop();
+}
+
 TEST_F(ReceiverNet, EmptyAndOversizedDatagrams) {
   kw_multicast_recv receiver(kGroup, kPort, 5000, 4);
   receiver.run(0);

@@ -28,6 +28,7 @@
 #include "RunOptions.h"
 #include "RunnerBlocks.h"
 #include "TableView.h"
+#include "TickTimes.h"
 #include "TrackPicture.h"
 #include "support/temp_dir.h"
 
@@ -42,6 +43,7 @@ using flowhost::NodeRow;
 using flowhost::NodeTable;
 using flowhost::RunOptions;
 using flowhost::TableView;
+using flowhost::TickTimes;
 using flowhost::TrackPicture;
 using kw_test::readFile;
 using kw_test::TempDir;
@@ -92,8 +94,31 @@ TEST(RunOptionsParse, TakesEveryOptionInBothForms) {
   EXPECT_FALSE(o.seconds.has_value());  // until a stop signal
   EXPECT_TRUE(o.defaultPlugins);
   EXPECT_EQ(o.table, RunOptions::Table::Auto);
+  EXPECT_FALSE(o.tickTimes);
   ASSERT_TRUE(parse({"--help"}, &o, &error));
   EXPECT_TRUE(o.help);
+  ASSERT_TRUE(parse({"--tick-times", "doc.json"}, &o, &error)) << error;
+  EXPECT_TRUE(o.tickTimes);
+}
+
+// The percentiles a scale run reports: nearest rank over the kept ticks,
+// the longest over all of them.
+TEST(TickTimesSummary, NearestRankPercentilesAndTheLongest) {
+  TickTimes none;
+  EXPECT_EQ(none.summary(), "ticks 0");
+  EXPECT_EQ(none.percentile(0.5), 0);
+
+  TickTimes ticks;
+  // 1 .. 200 ms in a shuffled order, then one tick that a clock step made negative.
+  for (int i = 0; i < 200; ++i) ticks.add(((i * 73) % 200 + 1) * 1000);
+  ticks.add(-5);
+  EXPECT_EQ(ticks.count(), 201u);
+  EXPECT_EQ(ticks.percentile(0.50), 100000);  // rank 101 of 0, 1000 .. 200000
+  EXPECT_EQ(ticks.percentile(0.99), 198000);  // rank 199
+  EXPECT_EQ(ticks.percentile(1.0), 200000);
+  EXPECT_EQ(ticks.percentile(0.0), 0);
+  EXPECT_EQ(ticks.longest(), 200000);
+  EXPECT_EQ(ticks.summary(), "ticks 201, p50 100.000 ms, p99 198.000 ms, max 200.000 ms");
 }
 
 TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {

@@ -9,6 +9,7 @@
 #include "DocumentFile.h"
 #include "DocumentHints.h"
 #include "JGraph.h"
+#include "JQNV_packet_sniffer.h"
 #include "JModuleObj.h"
 #include "JOutputStream.h"
 #include "NodeListFile.h"
@@ -62,7 +63,10 @@ TEST(QuickStartSizing, PacketBufferHoldsTwoClockPeriodsOfEveryUnitWithinTheLimit
   EXPECT_EQ(QuickStart::packetBufferSize(20, 4.0), 40);
   EXPECT_EQ(QuickStart::packetBufferSize(7, 3.0), 19);    // 18.67, rounded up
   EXPECT_EQ(QuickStart::packetBufferSize(1, 4.0), 10);    // the property's least
-  EXPECT_EQ(QuickStart::packetBufferSize(128, 1.0), 100); // and its most
+  EXPECT_EQ(QuickStart::packetBufferSize(300, 4.0), 600); // 300 units on one port
+  EXPECT_EQ(QuickStart::packetBufferSize(1000, 4.0), 2000);
+  EXPECT_EQ(QuickStart::packetBufferSize(1000, 1.0), 4000);  // and its most
+  EXPECT_EQ(QuickStart::kMaxPacketBuffer, JQNV_packet_sniffer::kMaxSlotCount);
 }
 
 TEST(NodeLists, AreReadAsTheSnifferReadsThem) {
@@ -135,7 +139,8 @@ TEST_F(QuickStartGraph, ALongNodeListIsSplitOverSniffersOf128AndEveryNodeIsWired
     const bool lastOne = sniffers == 3;
     EXPECT_EQ(stored(block, "number of nodes"), lastOne ? "44" : "128");
     EXPECT_EQ(block->ogm, lastOne ? 44 * 8 : 128 * 8);
-    EXPECT_EQ(stored(block, "packet buffer size"), "100");  // 128 or 44 units at 2 Hz
+    // Every sniffer hears every unit of the list on its ports: 300 units at 2 Hz.
+    EXPECT_EQ(stored(block, "packet buffer size"), "1200");
     EXPECT_EQ(stored(block, "node file name"), quick.partLists()[sniffers - 1].path);
   }
   EXPECT_EQ(sniffers, 3);

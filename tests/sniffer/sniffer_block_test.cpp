@@ -257,7 +257,7 @@ TEST_F(SnifferBlock, PropertiesOfNewBlock) {
   auto* buffer = static_cast<JIntegerProperty*>(list.at(base + 3));
   EXPECT_EQ(buffer->getValue(), 20);
   EXPECT_EQ(buffer->getMinimum(), 10);
-  EXPECT_EQ(buffer->getMaximum(), 100);
+  EXPECT_EQ(buffer->getMaximum(), 4000);  // a second of 1000 units
   auto* medium = static_cast<JRealProperty*>(list.at(base + 4));
   EXPECT_EQ(medium->getValue(), 2.0);
   EXPECT_EQ(medium->getWidth(), 5);
@@ -381,7 +381,7 @@ TEST_F(SnifferBlock, DocumentWithNoEntries) {
 TEST_F(SnifferBlock, StoredValuesOutsideTheirLimitsGiveTheDefaults) {
   JOutputStream stream;
   JObject::putInteger(stream, "MAX packet size", 0);
-  JObject::putInteger(stream, "packet buffer size", 101);
+  JObject::putInteger(stream, "packet buffer size", JQNV_packet_sniffer::kMaxSlotCount + 1);
   JObject::putDouble(stream, "medium threshold", 0.0);
   JObject::putDouble(stream, "bad threshold", -3.0);
   JQNV_packet_sniffer* sniffer = makeSniffer();

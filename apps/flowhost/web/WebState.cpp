@@ -27,15 +27,6 @@ std::string storedText(JModuleObj* block, const std::string& key) {
   return "";
 }
 
-long long storedInteger(JModuleObj* block, const std::string& key) {
-  JOutputStream stream;
-  block->writeContent(stream);
-  for (const JEntry& e : stream.entries()) {
-    if (e.key == key && e.kind == JEntry::Kind::Integer) return e.integer;
-  }
-  return 0;
-}
-
 template <typename T>
 Json optional(const std::optional<T>& value) {
   return value ? Json(*value) : Json(nullptr);
@@ -87,11 +78,39 @@ Json WebState::graphJson() const {
   return Json{{"width", width}, {"height", height}, {"svg", canvas.toSvg()}, {"links", links}};
 }
 
+const WebState::MapInfo& WebState::mapInfo(int block) {
+  auto found = maps_.find(block);
+  if (found != maps_.end()) return found->second;
+  JModuleObj* map = graph_.block(block);
+  JOutputStream stream;
+  map->writeContent(stream);
+  MapInfo info;
+  for (const JEntry& e : stream.entries()) {
+    if (e.kind == JEntry::Kind::Text) {
+      const char* text = static_cast<char*>(e.text);
+      if (e.key == "ul_latitude") info.ul[0] = text;
+      else if (e.key == "ul_longitude") info.ul[1] = text;
+      else if (e.key == "lr_latitude") info.lr[0] = text;
+      else if (e.key == "lr_longitude") info.lr[1] = text;
+      else if (e.key == "map_name") info.name = text;
+    } else if (e.kind == JEntry::Kind::Integer) {
+      if (e.key == "pixel_width") info.width = e.integer;
+      else if (e.key == "pixel_height") info.height = e.integer;
+    }
+  }
+  info.key = info.ul[0] + "|" + info.ul[1] + "|" + info.lr[0] + "|" + info.lr[1] + "|" +
+             std::to_string(info.width) + "x" + std::to_string(info.height) + "|" + info.name;
+  return maps_.emplace(block, std::move(info)).first->second;
+}
+
 std::string WebState::take(const std::vector<NodeRow>& rows, double seconds, long long ticks) {
+  if (graphText_.empty() || seconds - graphPaintedAt_ >= kGraphRepaint || seconds < graphPaintedAt_) {
+    graphText_ = graphJson().dump();
+    graphPaintedAt_ = seconds;
+  }
   Json state;
   state["t"] = seconds;
   state["ticks"] = ticks;
-  state["graph"] = graphJson();
 
   Json rowList = Json::array();
   std::map<std::string, size_t> mapIndex;  // by corners, size and name
@@ -112,21 +131,15 @@ std::string WebState::take(const std::vector<NodeRow>& rows, double seconds, lon
                        {"x", optional(row.pixelX)},
                        {"y", optional(row.pixelY)}});
     if (!row.mapped || row.mapBlock < 0) continue;
-    JModuleObj* map = graph_.block(row.mapBlock);
-    const std::string ul[2] = {storedText(map, "ul_latitude"), storedText(map, "ul_longitude")};
-    const std::string lr[2] = {storedText(map, "lr_latitude"), storedText(map, "lr_longitude")};
-    const long long w = storedInteger(map, "pixel_width"), h = storedInteger(map, "pixel_height");
-    const std::string mapName = storedText(map, "map_name");
-    const std::string key = ul[0] + "|" + ul[1] + "|" + lr[0] + "|" + lr[1] + "|" +
-                            std::to_string(w) + "x" + std::to_string(h) + "|" + mapName;
-    auto found = mapIndex.find(key);
+    const MapInfo& info = mapInfo(row.mapBlock);
+    auto found = mapIndex.find(info.key);
     if (found == mapIndex.end()) {
-      found = mapIndex.emplace(key, maps.size()).first;
-      maps.push_back({{"name", mapName},
-                      {"ul", {ul[0], ul[1]}},
-                      {"lr", {lr[0], lr[1]}},
-                      {"width", std::max(1LL, w)},
-                      {"height", std::max(1LL, h)},
+      found = mapIndex.emplace(info.key, maps.size()).first;
+      maps.push_back({{"name", info.name},
+                      {"ul", {info.ul[0], info.ul[1]}},
+                      {"lr", {info.lr[0], info.lr[1]}},
+                      {"width", std::max(1LL, info.width)},
+                      {"height", std::max(1LL, info.height)},
                       {"nodes", Json::array()}});
     }
     Track& track = tracks_[i];
@@ -146,7 +159,10 @@ std::string WebState::take(const std::vector<NodeRow>& rows, double seconds, lon
   }
   state["maps"] = maps;
   state["rows"] = rowList;
-  return state.dump();
+  // The keys come out sorted, "graph" first: the painted graph's text goes
+  // in front of the rest as it is, not parsed and written again.
+  std::string text = state.dump();
+  return "{\"graph\":" + graphText_ + "," + text.substr(1);
 }
 
 }  // namespace flowhost

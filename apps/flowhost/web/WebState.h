@@ -12,13 +12,19 @@
 //
 // Maps with the same corners, size and name are shown once. Node names
 // come from the sniffers' node lists. Each node keeps its last kTrackPoints
-// positions on its map.
+// positions on its map. The graph is painted again when kGraphRepaint
+// seconds have passed since its last painting and is sent as painted then
+// in between: a thousand units make a graph of four thousand blocks, whose
+// picture is megabytes; the maps and the table follow every tick. A map
+// block's corners, size and name are read once (nothing edits them during
+// a run).
 // Owns the tracks and names. Thread safety: runner's thread only (it
 // paints the blocks).
 #pragma once
 
 #include <deque>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -33,6 +39,7 @@ namespace flowhost {
 class WebState {
  public:
   static constexpr size_t kTrackPoints = 120;
+  static constexpr double kGraphRepaint = 1.0;  // seconds
 
   explicit WebState(const JGraph& graph);
   std::string take(const std::vector<NodeRow>& rows, double seconds, long long ticks);
@@ -46,9 +53,23 @@ class WebState {
     int key = -1;  // row index
     std::deque<std::pair<int, int>> points;
   };
+  // A map block's stored corners, size and name, and the key of the maps
+  // drawn once.
+  struct MapInfo {
+    std::string ul[2];
+    std::string lr[2];
+    long long width = 0;
+    long long height = 0;
+    std::string name;
+    std::string key;
+  };
   nlohmann::json graphJson() const;
+  const MapInfo& mapInfo(int block);
 
   const JGraph& graph_;
+  std::string graphText_;        // the graph as last painted, as JSON text
+  double graphPaintedAt_ = 0.0;  // the run time of that painting
+  std::unordered_map<int, MapInfo> maps_;  // by map block
   std::vector<std::pair<int, std::vector<std::string>>> names_;  // sniffer block, names
   std::vector<Track> tracks_;
 };
