@@ -87,7 +87,8 @@ Json WebState::graphJson() const {
   return Json{{"width", width}, {"height", height}, {"svg", canvas.toSvg()}, {"links", links}};
 }
 
-std::string WebState::take(const std::vector<NodeRow>& rows, double seconds, long long ticks) {
+std::string WebState::take(const std::vector<NodeRow>& rows, const std::vector<PortRow>& ports,
+                           double seconds, long long ticks) {
   Json state;
   state["t"] = seconds;
   state["ticks"] = ticks;
@@ -103,6 +104,7 @@ std::string WebState::take(const std::vector<NodeRow>& rows, double seconds, lon
     if (name.empty()) name = row.nodeId ? "node " + std::to_string(*row.nodeId) : "node ?";
     rowList.push_back({{"name", name},
                        {"node", optional(row.nodeId)},
+                       {"feed", row.feed},
                        {"lat", optional(row.latitude)},
                        {"lon", optional(row.longitude)},
                        {"utc", optional(row.utc)},
@@ -146,7 +148,27 @@ std::string WebState::take(const std::vector<NodeRow>& rows, double seconds, lon
   }
   state["maps"] = maps;
   state["rows"] = rowList;
-  return state.dump();
+  std::map<int, int> snifferNumber;  // graph index to 1, 2, ...
+  for (const auto& [block, names] : names_) snifferNumber.emplace(block, snifferNumber.size() + 1);
+  Json portList = Json::array();
+  for (const PortRow& port : ports) {
+    const kw_qnv_portStats& s = port.stats;
+    const auto number = snifferNumber.find(port.block);
+    portList.push_back({{"block", number != snifferNumber.end() ? number->second : port.block + 1},
+                        {"name", s.name},
+                        {"group", s.group},
+                        {"port", s.port},
+                        {"taken", s.takenIn},
+                        {"dropped", s.droppedFull},
+                        {"rejected", s.rejected},
+                        {"unknown", s.unknownNode},
+                        {"older", s.older},
+                        {"problem", s.setupError}});
+  }
+  state["ports"] = portList;
+  // A name or list line that is not UTF-8 must not end the run: such bytes
+  // are shown as U+FFFD.
+  return state.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace flowhost
