@@ -5,6 +5,8 @@
 #include <functional>
 #include <set>
 
+#include "TextOut.h"
+
 namespace flowhost {
 
 namespace {
@@ -30,11 +32,13 @@ std::string idleText(const std::optional<double>& value) {
   return buffer;
 }
 
-// Control characters would break the table; a text is shown on one line.
+// Control characters would break the table, and bytes that are not UTF-8
+// would take cells that are not counted: a text is shown on one line, as
+// valid UTF-8.
 std::string printable(const std::optional<std::string>& text) {
   if (!text || text->empty()) return "-";
   std::string out;
-  for (char c : *text) out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  kw_out::appendTerminalText(&out, *text);
   while (!out.empty() && out.back() == ' ') out.pop_back();
   return out.empty() ? "-" : out;
 }
@@ -55,6 +59,22 @@ std::string row(bool withBlock, const std::string& block, const std::string& nod
 // ---- live drawing ---------------------------------------------------------
 
 bool continuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The cells the character at text[i] takes: 2 from U+1100 on (where the
+// wide scripts begin; counting some narrow ones as wide only leaves a line
+// shorter), else 1. *length: its bytes.
+int cellsAt(const std::string& text, size_t i, size_t* length) {
+  size_t n = 1;
+  while (i + n < text.size() && continuationByte(text[i + n])) ++n;
+  *length = n;
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
+  if (lead >= 0xF0) return 2;
+  if (lead >= 0xE0 && n >= 2) {
+    const unsigned cp = ((lead & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6);
+    return cp >= 0x1100 ? 2 : 1;
+  }
+  return 1;
+}
 
 // The end of the escape sequence that starts at `at` (an ESC): CSI
 // sequences end at their final byte, others after one more byte.
@@ -83,13 +103,15 @@ std::string clipped(const std::string& text, int width) {
       i = end;
       continue;
     }
-    if (cells == width) {
+    size_t length = 0;
+    const int wide = cellsAt(text, i, &length);
+    if (cells + wide > width) {
       if (escaped) out += "\x1b[0m";
       return out;
     }
-    ++cells;
-    out += text[i++];
-    while (i < text.size() && continuationByte(text[i])) out += text[i++];
+    cells += wide;
+    out.append(text, i, length);
+    i += length;
   }
   return out;
 }
@@ -215,8 +237,9 @@ int TableView::visibleWidth(const std::string& line) {
       i = escapeEnd(line, i);
       continue;
     }
-    if (!continuationByte(line[i])) ++cells;
-    ++i;
+    size_t length = 0;
+    cells += cellsAt(line, i, &length);
+    i += length;
   }
   return cells;
 }

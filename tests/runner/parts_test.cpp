@@ -706,6 +706,18 @@ TEST(LiveTable, ColumnsAreDroppedLowestPriorityFirstAndNamesCutAtACharacter) {
   const std::string line = TableView::fitted(rows, {}, 0, 0, {40, 23, 0, false})[9];
   EXPECT_NE(line.find("Z\xC3\xBCrich \xC3\xA9tage sevente"), std::string::npos) << line;
   EXPECT_EQ(TableView::visibleWidth(line), 33);
+
+  // A name may hold escape sequences, bytes that are not UTF-8 and wide
+  // characters: none of them may move the cursor or overflow the line.
+  std::vector<NodeRow> hostile = manyNodes(2);
+  hostile[0].name = "\x1b[2J\xff\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac"
+                    "\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac";  // then ten kanji
+  const std::vector<std::string> shown = TableView::fitted(hostile, {}, 0, 0, {40, 9, 0, false});
+  for (const std::string& l : shown) EXPECT_EQ(l.find('\x1b'), std::string::npos) << l;
+  EXPECT_EQ(TableView::visibleWidth(shown[2]), 33);
+  // " [2J" and U+FFFD take 5 cells; 7 kanji of 2 cells fill the 20.
+  EXPECT_NE(shown[2].find(" [2J\xEF\xBF\xBD\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1 "),
+            std::string::npos) << shown[2];
 }
 
 TEST(LiveTable, HealthIsColouredOnlyWhenTheViewDrawsOnATerminal) {
