@@ -4,7 +4,8 @@
 //  - clock.h: the clock, `_timeb`/`_ftime`, Sleep;
 //  - calendar.h, local_time.h: calendar conversions and the cached local
 //    time of the packet parser;
-//  - semaphore_lock.h, thread.h, process.h: locking, threads, trace numbers;
+//  - semaphore_lock.h, thread.h, process.h: locking, threads, trace numbers
+//    and the program's own file;
 //  - socket.h, multicast.h, wake_event.h: UDP multicast receiving and
 //    sending, and waking a thread blocked on a socket;
 //  - files.h: appending, the trace log's regular-only writing and its

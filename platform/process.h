@@ -1,7 +1,13 @@
-// Process and thread numbers for trace lines.
+// The running process: its id, the calling thread's id (for trace lines)
+// and the file the program was started from (for finding what was
+// installed beside it).
 //
 // Owns nothing; any thread may call.
 #pragma once
+
+#include <string>
+
+#include "failure.h"
 
 namespace kw {
 
@@ -9,5 +15,10 @@ namespace kw {
 int processId();
 // The calling thread's kernel id.
 int threadId();
+
+// The absolute path of this process's program file, symbolic links
+// resolved, in `path`; a Failure with the reason when the system will not
+// say ("find this program's own file: No such file or directory").
+Failure executablePath(std::string* path);
 
 }  // namespace kw

@@ -2,6 +2,7 @@
 // node table and its view, track picture.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -172,19 +173,50 @@ TEST(RunOptionsParse, TheWebViewsAddressIsOptionalAndMayFollowAsItsOwnWord) {
 
 // ---- plug-ins ------------------------------------------------------------
 
-TEST(PluginSearch, GivenFoldersComeFirstThenTheInstallationThenTheBuild) {
-  const std::vector<std::string> places =
-      flowhost::PluginSet::candidates("JGeoGridObj.so", {"/opt/a", "/opt/b"});
-  ASSERT_GE(places.size(), 3u);
-  EXPECT_EQ(places[0], "/opt/a/JGeoGridObj.so");
-  EXPECT_EQ(places[1], "/opt/b/JGeoGridObj.so");
-  // Next to the program: <program folder>/../lib.
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
-  EXPECT_EQ(places[2],
-            (self.parent_path().parent_path() / "lib" / "JGeoGridObj.so").lexically_normal().string());
-  for (const std::string& place : places) {
-    EXPECT_EQ(std::filesystem::path(place).filename(), "JGeoGridObj.so") << place;
-  }
+// Given folders come first; then an installed program looks only in its
+// installation's plug-in folder and a program of the build tree only at the
+// build's files. A build tree's plug-in must never reach an installed one.
+TEST(PluginSearch, GivenFoldersThenTheInstallationOrTheBuildNeverBoth) {
+  namespace fs = std::filesystem;
+  const char* tree = std::getenv("KW_BINARY_DIR");
+  ASSERT_NE(tree, nullptr);
+  const fs::path build = fs::weakly_canonical(tree);
+  const auto inBuild = [&](const std::string& place) {
+    const fs::path relative = fs::path(place).lexically_relative(build);
+    return !relative.empty() && *relative.begin() != "..";
+  };
+  const std::vector<std::string> dirs{"/opt/a", "/opt/b"};
+
+  const std::vector<std::string> installed =
+      flowhost::PluginSet::candidates("JGeoGridObj.so", dirs, "/opt/gps/bin");
+  ASSERT_EQ(installed.size(), 3u);
+  EXPECT_EQ(installed[0], "/opt/a/JGeoGridObj.so");
+  EXPECT_EQ(installed[1], "/opt/b/JGeoGridObj.so");
+  EXPECT_EQ(installed[2].rfind("/opt/gps/", 0), 0u) << installed[2];
+  EXPECT_NE(installed[2].find("/gps_feed/plugins/JGeoGridObj.so"), std::string::npos) << installed[2];
+
+  // This test program lives in the build tree.
+  const std::vector<std::string> here = flowhost::PluginSet::candidates("JGeoGridObj.so", dirs);
+  ASSERT_EQ(here.size(), 3u);
+  EXPECT_TRUE(inBuild(here[2])) << here[2];
+  EXPECT_TRUE(fs::is_regular_file(here[2])) << here[2];
+  EXPECT_EQ(fs::path(here[2]).filename(), "JGeoGridObj.so");
+
+  // An installation made inside the build tree is still an installation.
+  const fs::path prefix = build / "plugin-search-test-prefix";
+  const fs::path bin = prefix / "bin";
+  fs::remove_all(prefix);
+  fs::create_directories(bin);
+  fs::create_directories(flowhost::PluginSet::installedFolder(bin.string()));
+  const std::vector<std::string> inside =
+      flowhost::PluginSet::candidates("JGeoGridObj.so", {}, bin.string());
+  fs::remove_all(prefix);
+  ASSERT_EQ(inside.size(), 1u);
+  EXPECT_EQ(inside[0].rfind(prefix.string() + "/", 0), 0u) << inside[0];
+
+  // A program that cannot find its own folder looks only where it is told.
+  EXPECT_EQ(flowhost::PluginSet::candidates("JGeoGridObj.so", dirs, ""),
+            (std::vector<std::string>{"/opt/a/JGeoGridObj.so", "/opt/b/JGeoGridObj.so"}));
 }
 
 TEST(PluginSearch, ADefaultPlugInThatIsFoundButBrokenIsAnError) {
