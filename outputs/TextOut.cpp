@@ -119,6 +119,22 @@ void appendDigits(std::string* out, unsigned value, int width) {
 
 }  // namespace
 
+void appendTerminalText(std::string* out, std::string_view text) {
+  const size_t from = out->size();
+  appendUtf8Escaped(out, text, [out](unsigned char c) {
+    out->push_back(c < 0x20 || c == 0x7F ? ' ' : static_cast<char>(c));
+  });
+  // What is written is valid UTF-8 now: a 0xC2 byte followed by 0x80..0x9F
+  // is a C1 control (U+0080..U+009F), which some terminals obey.
+  std::string& written = *out;
+  for (size_t i = from; i + 1 < written.size(); ++i) {
+    const unsigned char next = static_cast<unsigned char>(written[i + 1]);
+    if (static_cast<unsigned char>(written[i]) == 0xC2 && next < 0xA0) {
+      written.replace(i, 2, " ");
+    }
+  }
+}
+
 void appendIsoTime(std::string* out, int64_t utcSec, int utcMs) {
   // Years outside 0..9999 cannot be written in this form; clamp the moment.
   constexpr int64_t kMin = -62167219200;  // 0000-01-01T00:00:00Z

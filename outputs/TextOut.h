@@ -20,6 +20,11 @@ void appendJsonString(std::string* out, std::string_view text);
 // other than tab and line feed dropped and invalid UTF-8 replaced by U+FFFD.
 void appendXmlText(std::string* out, std::string_view text);
 
+// Appends `text` for a line of a terminal: control characters (C0, DEL and
+// C1) as spaces, so that nothing in it moves the cursor or starts an escape
+// sequence, and invalid UTF-8 replaced by U+FFFD.
+void appendTerminalText(std::string* out, std::string_view text);
+
 // Appends "YYYY-MM-DDTHH:MM:SS.mmmZ". Milliseconds outside 0..999 are clamped.
 void appendIsoTime(std::string* out, int64_t utcSec, int utcMs);
 

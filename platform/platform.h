@@ -12,6 +12,7 @@
 //    rotation, reading regular files, atomic replacement;
 //  - environment.h: reading and setting environment variables;
 //  - stop_signal.h: SIGINT/SIGTERM as a request to stop;
+//  - terminal.h: terminal size and resize notices;
 //  - failure.h: the failure-with-reason type every fallible call returns.
 // This header includes them all, for code that uses several.
 #pragma once
@@ -27,6 +28,7 @@
 #include "semaphore_lock.h"
 #include "socket.h"
 #include "stop_signal.h"
+#include "terminal.h"
 #include "thread.h"
 #include "thread_annotations.h"
 #include "wake_event.h"

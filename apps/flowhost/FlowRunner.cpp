@@ -38,6 +38,7 @@
 #include "TrackPicture.h"
 #include "files.h"
 #include "stop_signal.h"
+#include "terminal.h"
 #include "web/WebServer.h"
 #include "web/WebState.h"
 
@@ -137,6 +138,9 @@ struct FlowRunner::Run {
   ClockSchedule schedule;
   std::optional<TableView> view;
   TableView::Mode tableMode = TableView::Mode::Off;
+  int terminalFd = -1;             // the live table's terminal while it follows its size
+  unsigned long resizesSeen = 0;   // resize notices already taken into account
+  std::vector<PortRow> ports;      // as last reported
   FeedOutputs outputs;
   PortReport portReport;
   std::unique_ptr<kw_out::FileWriter> trackWriter;  // the track picture during the run
@@ -387,6 +391,28 @@ void FlowRunner::prepareDriving(Run& run) {
   }
   run.view.emplace(out_, mode, options.every);
   run.tableMode = mode;
+  if (mode != TableView::Mode::Live) return;
+  // Only a terminal has colours and a size; a live table forced into a pipe
+  // is drawn at the usual size, plain.
+  run.view->setColour(run.outputIsTerminal);
+  if (!run.outputIsTerminal) return;
+  run.terminalFd = options.jsonOnStandardOutput() ? 2 : 1;
+  if (const kw::Failure failed = kw::Terminal::watchResizes()) {
+    err_ << "flowhost: warning: " << failed.text() << "; the table keeps its first size\n";
+  }
+  run.resizesSeen = kw::Terminal::resizes();
+  fitToTerminal(run);
+}
+
+// The live table takes the terminal's size; it stays as it was when the
+// terminal does not say.
+void FlowRunner::fitToTerminal(Run& run) {
+  kw::Terminal::Size size;
+  if (const kw::Failure failed = kw::Terminal::size(run.terminalFd, &size)) {
+    err_ << "flowhost: warning: " << failed.text() << "; the table keeps its size\n";
+    return;
+  }
+  run.view->setScreen(size.columns, size.rows);
 }
 
 // Starts every block and drives the clocks until the run time is over or a
@@ -437,11 +463,15 @@ void FlowRunner::drive(Run& run) {
 // each node on the map to the track and, once a second, reports the ports.
 void FlowRunner::observe(Run& run, Clock::time_point now, bool force) {
   const std::vector<NodeRow> rows = run.table->read();
+  if (run.terminalFd >= 0 && kw::Terminal::resizes() != run.resizesSeen) {
+    run.resizesSeen = kw::Terminal::resizes();
+    fitToTerminal(run);
+  }
   run.view->show(rows, secondsBetween(run.start, now), run.schedule.risingEdges(), force);
   run.outputs.tick(rows, now);
   if (force || now - run.lastCounters >= kCountersPeriod) reportPorts(run, now, force);
   if (run.web) {
-    run.server.publish(run.web->take(rows, secondsBetween(run.start, now),
+    run.server.publish(run.web->take(rows, run.ports, secondsBetween(run.start, now),
                                      static_cast<long long>(run.schedule.risingEdges())));
   }
   if (!run.wantTrack) return;
@@ -473,6 +503,8 @@ void FlowRunner::reportPorts(Run& run, Clock::time_point now, bool force) {
     err_ << "flowhost: warning: " << failure << '\n';
   }
   run.outputs.counters(ports, now);
+  run.view->setPorts(ports);
+  run.ports = ports;
   if (run.tableMode != TableView::Mode::Plain || ports.empty()) return;
   const double elapsed = secondsBetween(run.start, now);
   if (!force && run.lastCountersShown >= 0.0 && elapsed - run.lastCountersShown < run.options.every) {

@@ -59,6 +59,7 @@ class FlowRunner {
   bool prepareOutputs(Run& run);
   bool prepareTrack(Run& run);
   void prepareDriving(Run& run);
+  void fitToTerminal(Run& run);
   void drive(Run& run);
   void observe(Run& run, std::chrono::steady_clock::time_point now, bool force);
   void reportPorts(Run& run, std::chrono::steady_clock::time_point now, bool force);

@@ -2,8 +2,6 @@
 // with the plug-ins and the runner's own blocks, shows the node table while
 // it runs, and closes every block at the end, on Ctrl-C, SIGTERM and SIGHUP too.
 // See RunOptions.cpp (usage text) and FlowRunner.h for what it does.
-#include <unistd.h>
-
 #include <iostream>
 #include <string>
 #include <vector>
@@ -11,6 +9,7 @@
 #include "FlowRunner.h"
 #include "RunOptions.h"
 #include "stop_signal.h"
+#include "terminal.h"
 #include "trace_settings.h"
 
 int main(int argc, char** argv) {
@@ -49,8 +48,8 @@ int main(int argc, char** argv) {
   // error stream, so that the stream stays JSON only.
   if (options.jsonOnStandardOutput()) {
     flowhost::FlowRunner runner(std::cerr, std::cerr);
-    return runner.run(options, isatty(STDERR_FILENO) == 1);
+    return runner.run(options, kw::Terminal::isTerminal(2));
   }
   flowhost::FlowRunner runner(std::cout, std::cerr);
-  return runner.run(options, isatty(STDOUT_FILENO) == 1);
+  return runner.run(options, kw::Terminal::isTerminal(1));
 }

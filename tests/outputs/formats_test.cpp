@@ -58,7 +58,7 @@ TEST(TextOut, IsoTimesAcrossCalendarEdges) {
   EXPECT_EQ(iso(std::numeric_limits<int64_t>::min(), 0), "0000-01-01T00:00:00.000Z");
 }
 
-TEST(TextOut, HostileNamesStayValidJsonAndXml) {
+TEST(TextOut, HostileNamesStayValidJsonXmlAndTerminalText) {
   const std::string hostile = std::string("a\"b\\c\n\x01\x7f<&>'") + "\xff\xc3" + "\xc3\xa9" + "\xed\xa0\x80";
   std::string s;
   appendJsonString(&s, hostile);
@@ -71,6 +71,10 @@ TEST(TextOut, HostileNamesStayValidJsonAndXml) {
   appendXmlText(&x, hostile);
   EXPECT_EQ(x.find_first_of("<>\"'\x01"), std::string::npos) << x;
   EXPECT_NE(x.find("&lt;&amp;&gt;&apos;"), std::string::npos) << x;
+
+  std::string t;
+  appendTerminalText(&t, hostile + "\x1b[2J\xc2\x9b" + "2J\xc2\xa0");
+  EXPECT_EQ(t, "a\"b\\c   <&>'\xEF\xBF\xBD\xEF\xBF\xBD\xc3\xa9\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD [2J 2J\xc2\xa0");
 
   std::string n;
   appendFixed(&n, std::nan(""), 3);

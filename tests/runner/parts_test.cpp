@@ -31,6 +31,7 @@
 #include "TickTimes.h"
 #include "TrackPicture.h"
 #include "support/temp_dir.h"
+#include "web/WebState.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ using flowhost::RunOptions;
 using flowhost::TableView;
 using flowhost::TickTimes;
 using flowhost::TrackPicture;
+using flowhost::WebState;
 using kw_test::readFile;
 using kw_test::TempDir;
 using Json = nlohmann::ordered_json;
@@ -653,6 +655,197 @@ TEST(TableViewModes, PlainIsPacedAndFreeOfEscapesLiveRedrawsInPlace) {
   TableView offView(off, TableView::Mode::Off, 1.0);
   offView.show({row}, 0.0, 0, true);
   EXPECT_TRUE(off.str().empty());
+}
+
+// ---- live table fitted to the terminal ------------------------------------
+
+std::vector<NodeRow> manyNodes(int count) {
+  std::vector<NodeRow> rows;
+  for (int i = 0; i < count; ++i) {
+    NodeRow r;
+    r.node = i;
+    r.nodeId = i + 1;
+    r.name = i == 7 ? "Z\xC3\xBCrich \xC3\xA9tage seventeen, the long way" : "unit-" + std::to_string(i + 1);
+    r.feed = "com1,com2";
+    r.latitude = 36.5;
+    r.longitude = -116.25;
+    r.utc = "2024/01/02,03:04:05.600";
+    r.health = i % 3;
+    r.idle = 0.25;
+    r.mapped = true;
+    r.inMap = 65535;
+    r.pixelX = 101;
+    r.pixelY = 102;
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+std::vector<PortRow> twoPorts() {
+  PortRow a;
+  a.stats.name = "com1";
+  a.stats.takenIn = 120;
+  a.stats.older = 3;
+  PortRow b;
+  b.stats.name = "com2";
+  b.stats.setupError = "group 239.255.42: not an IPv4 address";
+  return {a, b};
+}
+
+// Across every page: no line wider than the screen, no more lines than
+// allowed, the heading on top, every node shown exactly once.
+void expectPagesCoverEveryNode(int columns, int height, int nodes) {
+  SCOPED_TRACE(std::to_string(columns) + "x" + std::to_string(height));
+  const std::vector<NodeRow> rows = manyNodes(nodes);
+  std::map<int, int> seen;
+  std::string heading;
+  for (long long page = 0; page < nodes; ++page) {
+    const std::vector<std::string> lines =
+        TableView::fitted(rows, twoPorts(), 12.3, 49, {columns, height, page, false});
+    ASSERT_LE(lines.size(), static_cast<size_t>(height));
+    ASSERT_GE(lines.size(), 3u);
+    for (const std::string& line : lines) {
+      EXPECT_LE(TableView::visibleWidth(line), columns) << line;
+    }
+    if (page == 0) heading = lines[1];
+    EXPECT_EQ(lines[1], heading) << "page " << page;
+    EXPECT_EQ(words(lines[1])[0], "node");
+    EXPECT_EQ(lines[0].rfind("rows ", 0), 0u) << lines[0];
+    if (lines[0].rfind("rows 1-", 0) == 0 && page > 0) break;  // round the pages
+    for (size_t i = 2; i < lines.size(); ++i) {
+      if (lines[i].find(": taken ") != std::string::npos) continue;  // the footer
+      ++seen[std::stoi(words(lines[i])[0])];
+    }
+  }
+  ASSERT_EQ(seen.size(), static_cast<size_t>(nodes));
+  for (const auto& [node, times] : seen) EXPECT_EQ(times, 1) << "node " << node;
+}
+
+TEST(LiveTable, PagesUnderAFixedHeadingReachEveryNodeAndNeverOverflow) {
+  expectPagesCoverEveryNode(80, 23, 300);
+  expectPagesCoverEveryNode(40, 9, 300);
+  expectPagesCoverEveryNode(40, 9, 7);
+
+  const std::vector<NodeRow> rows = manyNodes(300);
+  std::vector<std::string> lines = TableView::fitted(rows, twoPorts(), 12.3, 49, {80, 23, 1, false});
+  // 23 lines: status, heading, 19 nodes, the two ports.
+  EXPECT_EQ(lines[0], "rows 20-38 of 300  t=12.3 s  ticks=49");
+  EXPECT_EQ(lines.size(), 23u);
+  EXPECT_EQ(lines[21], "port com1: taken 120, dropped 0, rejected 0, unknown node 0, older 3");
+  EXPECT_EQ(lines[22], "port com2: taken 0, dropped 0, rejected 0, unknown node 0, older 0, not set up");
+
+  // Two ports and one line for them: it sums them up.
+  lines = TableView::fitted(rows, twoPorts(), 0, 0, {40, 9, 0, false});
+  EXPECT_EQ(lines.back(), "2 more ports: taken 120, dropped 0, reje");
+
+  // Everything fits: no paging, all columns in reading order.
+  lines = TableView::fitted(manyNodes(2), {}, 1.25, 3, {200, 23, 5, false});
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "t=1.2 s  ticks=3  nodes=2");
+  EXPECT_EQ(words(lines[1]), (std::vector<std::string>{"node", "name", "latitude", "longitude",
+                                                       "utc", "time", "health", "idle", "s",
+                                                       "feed", "in_map", "pixel_x", "pixel_y"}));
+  EXPECT_EQ(words(lines[3]), (std::vector<std::string>{"2", "unit-2", "36.500000", "-116.250000",
+                                                       "2024/01/02,03:04:05.600", "medium", "0.25",
+                                                       "com1,com2", "65535", "101", "102"}));
+}
+
+TEST(LiveTable, ColumnsAreDroppedLowestPriorityFirstAndNamesCutAtACharacter) {
+  const std::vector<NodeRow> rows = manyNodes(9);
+  const auto headingAt = [&rows](int columns) {
+    return words(TableView::fitted(rows, {}, 0, 0, {columns, 23, 0, false})[1]);
+  };
+  EXPECT_EQ(headingAt(40), (std::vector<std::string>{"node", "name", "health"}));
+  EXPECT_EQ(headingAt(80), (std::vector<std::string>{"node", "name", "latitude", "longitude",
+                                                     "health", "idle", "s"}));
+  EXPECT_EQ(headingAt(3).size(), 1u);  // narrower than the first column: cut, not wrapped
+  // The long UTF-8 name is cut to the 20-cell name column, never inside a character.
+  const std::string line = TableView::fitted(rows, {}, 0, 0, {40, 23, 0, false})[9];
+  EXPECT_NE(line.find("Z\xC3\xBCrich \xC3\xA9tage sevente"), std::string::npos) << line;
+  EXPECT_EQ(TableView::visibleWidth(line), 33);
+
+  // A name may hold escape sequences, bytes that are not UTF-8 and wide
+  // characters: none of them may move the cursor or overflow the line.
+  std::vector<NodeRow> hostile = manyNodes(2);
+  hostile[0].name = "\x1b[2J\xff\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac"
+                    "\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac";  // then ten kanji
+  const std::vector<std::string> shown = TableView::fitted(hostile, {}, 0, 0, {40, 9, 0, false});
+  for (const std::string& l : shown) EXPECT_EQ(l.find('\x1b'), std::string::npos) << l;
+  EXPECT_EQ(TableView::visibleWidth(shown[2]), 33);
+  // " [2J" and U+FFFD take 5 cells; 7 kanji of 2 cells fill the 20.
+  EXPECT_NE(shown[2].find(" [2J\xEF\xBF\xBD\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1 "),
+            std::string::npos) << shown[2];
+}
+
+TEST(LiveTable, HealthIsColouredOnlyWhenTheViewDrawsOnATerminal) {
+  const std::vector<NodeRow> rows = manyNodes(3);
+  std::string joined;
+  for (const std::string& line : TableView::fitted(rows, twoPorts(), 0, 0, {80, 23, 0, false})) {
+    joined += line;
+  }
+  EXPECT_EQ(joined.find('\x1b'), std::string::npos);
+  const std::vector<std::string> coloured =
+      TableView::fitted(rows, twoPorts(), 0, 0, {80, 23, 0, true});
+  EXPECT_NE(coloured[2].find("\x1b[32m  good\x1b[0m"), std::string::npos) << coloured[2];
+  EXPECT_NE(coloured[3].find("\x1b[33mmedium\x1b[0m"), std::string::npos);
+  EXPECT_NE(coloured[4].find("\x1b[31m   bad\x1b[0m"), std::string::npos);
+  EXPECT_EQ(coloured[1].find('\x1b'), std::string::npos);  // the heading stays plain
+
+  std::ostringstream terminal, pipe;
+  TableView onTerminal(terminal, TableView::Mode::Live, 1.0);
+  TableView intoPipe(pipe, TableView::Mode::Live, 1.0);
+  onTerminal.setColour(true);
+  onTerminal.show(rows, 0, 0);
+  intoPipe.show(rows, 0, 0);
+  EXPECT_NE(terminal.str().find("\x1b[31m"), std::string::npos);
+  EXPECT_EQ(pipe.str().find('\x1b'), std::string::npos);
+}
+
+TEST(LiveTable, ANewSizeRedrawsTheWholeScreenAtThatSize) {
+  const std::vector<NodeRow> rows = manyNodes(40);
+  std::ostringstream out;
+  TableView view(out, TableView::Mode::Live, 1.0);
+  view.setPorts(twoPorts());
+  view.setScreen(80, 24);
+  view.show(rows, 0, 0);
+  EXPECT_EQ(out.str().find('\x1b'), std::string::npos);
+  view.show(rows, 0.25, 1);
+  EXPECT_NE(out.str().find("\x1b[23F\x1b[J"), std::string::npos) << "back over the 23 lines";
+  out.str("");
+  view.setScreen(40, 10);
+  view.show(rows, 0.5, 2);
+  const std::string text = out.str();
+  ASSERT_EQ(text.rfind("\x1b[H\x1b[2J", 0), 0u);
+  std::istringstream drawn(text.substr(7));
+  int count = 0;
+  for (std::string line; std::getline(drawn, line); ++count) {
+    EXPECT_LE(TableView::visibleWidth(line), 40) << line;
+  }
+  EXPECT_EQ(count, 9);
+}
+
+TEST_F(Nodes, WebStateCarriesEachPortsCountersAndSurvivesBytesThatAreNotUtf8) {
+  graph_.startup();
+  const NodeTable table(graph_, status_);
+  WebState web(graph_);
+  std::vector<PortRow> ports = table.ports();
+  ASSERT_EQ(ports.size(), 2u);
+  ports[0].stats.droppedFull = 5;
+  ports[0].stats.rejected = 6;
+  ports[0].stats.unknownNode = 7;
+  ports[0].stats.older = 8;
+  using Unordered = nlohmann::json;
+  Unordered state = Unordered::parse(web.take(table.read(), ports, 1.0, 4));
+  ASSERT_EQ(state["ports"].size(), 2u);
+  EXPECT_EQ(state["ports"][0], Unordered::parse(R"({"block": 1, "name": "com1", "group": "", "port": 0,
+      "taken": 40, "dropped": 5, "rejected": 6, "unknown": 7, "older": 8, "problem": ""})"));
+  EXPECT_EQ(state["ports"][1]["taken"], 41);
+  EXPECT_EQ(state["ports"][1]["problem"], "group 239.255.42: not an IPv4 address");
+  EXPECT_EQ(state["rows"][0]["feed"], "com1,com2");
+
+  ports[1].stats.name = "bad\xff";  // a port list line in another encoding
+  state = Unordered::parse(web.take(table.read(), ports, 1.0, 4));
+  EXPECT_EQ(state["ports"][1]["name"], "bad\xEF\xBF\xBD");
 }
 
 // ---- track picture --------------------------------------------------------

@@ -3,8 +3,9 @@
 // examples/demo.json with the real plug-ins and an output option, and the
 // real client of each form reading the result (a JSON parser for the JSON
 // lines and GeoJSON, gpsbabel for GPX). Also: a port list line that cannot be
-// set up is warned of while the good port runs on, and a hang-up (SIGHUP) or
-// a kill leaves a readable track picture.
+// set up is warned of while the good port runs on, a hang-up (SIGHUP) or
+// a kill leaves a readable track picture, and the live table fits a real
+// terminal (a tmux pane) and follows its resize.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,9 +17,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -283,6 +286,110 @@ TEST_F(Positions, HangUpOrKillLeavesAReadableTrackPicture) {
     EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
         << "a temporary was left: " << entry.path();
   }
+}
+
+// tmux on a server socket of the test's own, killed at the end (which
+// hangs up on what runs in its panes).
+class Tmux {
+ public:
+  explicit Tmux(std::string socket) : socket_(std::move(socket)) {}
+  ~Tmux() { run({"kill-server"}); }
+  Tmux(const Tmux&) = delete;
+  Tmux& operator=(const Tmux&) = delete;
+
+  // Runs one tmux command; its standard output, or nothing when it failed.
+  std::optional<std::string> run(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"env", "TERM=xterm", "tmux", "-S", socket_, "-f", "/dev/null"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess tmux;
+    int status = 0;
+    if (!tmux.start("/usr/bin/env", argv) || !tmux.waitExit(10s, &status)) return std::nullopt;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    return tmux.out();
+  }
+
+  // The pane's lines as shown, a wrapped line joined into one (-J).
+  std::vector<std::string> pane() {
+    const std::optional<std::string> text = run({"capture-pane", "-p", "-J", "-t", "table"});
+    return text ? completeLines(*text) : std::vector<std::string>{};
+  }
+
+ private:
+  std::string socket_;
+};
+
+std::vector<std::string> words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+// The index of the live table's heading in `lines`, -1 when not there.
+int headingAt(const std::vector<std::string>& lines) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::vector<std::string> w = words(lines[i]);
+    if (w.size() >= 2 && w[0] == "node" && w[1] == "name") return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// Forty listed nodes do not fit a pane of 80 x 24: they are paged under
+// the heading, nothing wraps and no copy piles up; resized to 60 x 20, the
+// table is drawn anew at the top at the new size.
+TEST_F(Positions, TheLiveTableFitsATerminalPaneAndFollowsItsResize) {
+  if (!fs::exists("/usr/bin/tmux")) GTEST_SKIP() << "/usr/bin/tmux is not installed";
+  std::string list;
+  for (int i = 0; i < 40; ++i) list += std::to_string(i) + " unit" + std::to_string(i) + "\n";
+  const std::string nodes = dir_.write("forty.nod", list);
+  const std::string ports = dir_.write("beacon.mcp", "beacon 239.255.42.1 47001\n");
+  Tmux tmux(dir_.file("tmux.sock"));
+  ASSERT_TRUE(tmux.run({"new-session", "-d", "-s", "table", "-x", "80", "-y", "24", "-c",
+                        dir_.path().string(),
+                        std::string(kFlowhost) + " --nodes " + nodes + " --ports " + ports +
+                            " --map '36 -115.8 35.2 -115.05 400x400'"}));
+  const auto settled = [&tmux](size_t columns, size_t rows, bool onTop) {
+    std::vector<std::string> lines;
+    for (auto until = std::chrono::steady_clock::now() + 15s;
+         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(200ms)) {
+      lines = tmux.pane();
+      const int heading = headingAt(lines);
+      bool fits = lines.size() <= rows;
+      for (const std::string& line : lines) fits = fits && line.size() <= columns;
+      const bool counted = [&] {
+        for (const std::string& line : lines) {
+          if (line.find(": taken ") != std::string::npos) return line.find("taken 0,") == std::string::npos;
+        }
+        return false;
+      }();
+      if (heading >= 1 && (!onTop || heading == 1) && fits && counted) break;
+    }
+    return lines;
+  };
+
+  std::vector<std::string> lines = settled(80, 24, false);
+  std::string shown;
+  for (const std::string& line : lines) shown += line + "\n";
+  const int heading = headingAt(lines);
+  ASSERT_GE(heading, 1) << shown;
+  EXPECT_EQ(lines[static_cast<size_t>(heading) - 1].rfind("rows ", 0), 0u) << shown;
+  int headings = 0;
+  for (const std::string& line : lines) {
+    EXPECT_LE(line.size(), 80u) << line;
+    headings += headingAt({line}) == 0;
+  }
+  EXPECT_EQ(headings, 1) << "one table, no copies piled up\n" << shown;
+  EXPECT_NE(shown.find("port beacon: taken "), std::string::npos) << shown;
+  EXPECT_NE(shown.find(" unit"), std::string::npos) << "the names of the node list\n" << shown;
+
+  ASSERT_TRUE(tmux.run({"resize-window", "-t", "table", "-x", "60", "-y", "20"}));
+  lines = settled(60, 20, true);
+  shown.clear();
+  for (const std::string& line : lines) shown += line + "\n";
+  ASSERT_EQ(headingAt(lines), 1) << shown;
+  EXPECT_EQ(lines[0].rfind("rows ", 0), 0u) << shown;
+  EXPECT_LE(lines.size(), 20u);
+  for (const std::string& line : lines) EXPECT_LE(line.size(), 60u) << line;
 }
 
 }  // namespace

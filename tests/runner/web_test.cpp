@@ -129,6 +129,13 @@ TEST(WebView, ShowsTheFiveNodesMovingAndTurnsThemRedWhenTheBeaconStops) {
   EXPECT_NE(first.find("36.00000 N, 115.80000 W"), std::string::npos);  // its corner
   EXPECT_NE(first.find("<line "), std::string::npos);                   // the graph's links
   EXPECT_NE(first.find(">clock 4 Hz<"), std::string::npos);             // a face as drawn
+  // Under the node table, the port's counters: datagrams taken in already.
+  std::smatch port;
+  ASSERT_TRUE(std::regex_search(first, port, std::regex(
+      "<tr class=\"port\"><td class=\"block\">1</td><td class=\"name\">beacon</td>"
+      "<td class=\"address\">239\\.255\\.42\\.1:47001</td><td class=\"taken\">([0-9]+)</td>")))
+      << first;
+  EXPECT_GT(std::stoi(port[1].str()), 0);
   chromium(dir, "b", {"--window-size=1100,1500", "--screenshot=" + (artifacts / "web-live.png").string()}, kUrl, &why);
   EXPECT_TRUE(fs::exists(artifacts / "web-live.png")) << why;
 

@@ -19,7 +19,8 @@ h2 { font-size: 15px; margin: 14px 0 6px; }
 table { border-collapse: collapse; }
 th, td { padding: 2px 8px; text-align: right; border-bottom: 1px solid #eee; }
 th { cursor: pointer; background: #e8e8e8; user-select: none; }
-td.name, th.name { text-align: left; }
+td.name, th.name, td.feed, th.feed, td.address, td.problem { text-align: left; }
+td.problem { color: #c00; }
 tr.h0 td.health { background: #bfe8bf; }
 tr.h1 td.health { background: #ffd699; }
 tr.h2 td.health { background: #ff9c9c; }
@@ -30,6 +31,8 @@ tr.h2 td.health { background: #ff9c9c; }
 <div><b>flowhost</b> <span id="status">connecting</span></div>
 <h2>Nodes</h2>
 <div class="panel"><table id="nodes"><thead></thead><tbody></tbody></table></div>
+<h2>Ports</h2>
+<div class="panel"><table id="ports"><thead></thead><tbody></tbody></table></div>
 <h2>Map</h2>
 <div id="maps"></div>
 <h2>Graph</h2>
@@ -45,7 +48,7 @@ const char* WebPage::script() {
   return R"js('use strict';
 const COLOURS = ['rgb(0,160,0)', 'rgb(230,140,0)', 'rgb(210,0,0)'];
 const COLUMNS = [
-  ['name', 'name'], ['node', 'number'], ['lat', 'latitude'], ['lon', 'longitude'],
+  ['name', 'name'], ['node', 'number'], ['feed', 'feed'], ['lat', 'latitude'], ['lon', 'longitude'],
   ['utc', 'utc time'], ['health', 'health'], ['idle', 'idle s'], ['inMap', 'in_map'],
   ['x', 'pixel x'], ['y', 'pixel y']];
 let sortKey = 'node', sortUp = true, last = null;
@@ -94,6 +97,38 @@ function drawTable(rows) {
       const td = document.createElement('td');
       td.className = key;
       td.textContent = shown(key, r[key]);
+      tr.appendChild(td);
+    }
+    body.appendChild(tr);
+  }
+}
+
+const PORT_COLUMNS = [
+  ['block', 'sniffer'], ['name', 'port'], ['address', 'group:port'], ['taken', 'taken in'],
+  ['dropped', 'dropped'], ['rejected', 'rejected'], ['unknown', 'unknown node'], ['older', 'older'],
+  ['problem', 'set-up problem']];
+
+function drawPorts(ports) {
+  const head = document.querySelector('#ports thead');
+  if (!head.firstChild) {
+    const tr = document.createElement('tr');
+    for (const [, title] of PORT_COLUMNS) {
+      const th = document.createElement('th');
+      th.textContent = title;
+      tr.appendChild(th);
+    }
+    head.appendChild(tr);
+  }
+  const body = document.querySelector('#ports tbody');
+  body.textContent = '';
+  for (const p of ports || []) {
+    const tr = document.createElement('tr');
+    tr.className = 'port';
+    const values = Object.assign({address: p.group + ':' + p.port}, p);
+    for (const [key] of PORT_COLUMNS) {
+      const td = document.createElement('td');
+      td.className = key;
+      td.textContent = values[key] === '' ? '\u2013' : String(values[key]);
       tr.appendChild(td);
     }
     body.appendChild(tr);
@@ -149,6 +184,7 @@ function draw(state) {
   document.getElementById('status').textContent =
       't=' + state.t.toFixed(1) + ' s, ' + state.ticks + ' ticks, ' + state.rows.length + ' nodes';
   drawTable(state.rows);
+  drawPorts(state.ports);
   drawMaps(state.maps);
   drawGraph(state.graph);
 }

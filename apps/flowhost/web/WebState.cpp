@@ -103,9 +103,10 @@ const WebState::MapInfo& WebState::mapInfo(int block) {
   return maps_.emplace(block, std::move(info)).first->second;
 }
 
-std::string WebState::take(const std::vector<NodeRow>& rows, double seconds, long long ticks) {
+std::string WebState::take(const std::vector<NodeRow>& rows, const std::vector<PortRow>& ports,
+                           double seconds, long long ticks) {
   if (graphText_.empty() || seconds - graphPaintedAt_ >= kGraphRepaint || seconds < graphPaintedAt_) {
-    graphText_ = graphJson().dump();
+    graphText_ = graphJson().dump(-1, ' ', false, Json::error_handler_t::replace);
     graphPaintedAt_ = seconds;
   }
   Json state;
@@ -122,6 +123,7 @@ std::string WebState::take(const std::vector<NodeRow>& rows, double seconds, lon
     if (name.empty()) name = row.nodeId ? "node " + std::to_string(*row.nodeId) : "node ?";
     rowList.push_back({{"name", name},
                        {"node", optional(row.nodeId)},
+                       {"feed", row.feed},
                        {"lat", optional(row.latitude)},
                        {"lon", optional(row.longitude)},
                        {"utc", optional(row.utc)},
@@ -159,9 +161,29 @@ std::string WebState::take(const std::vector<NodeRow>& rows, double seconds, lon
   }
   state["maps"] = maps;
   state["rows"] = rowList;
-  // The keys come out sorted, "graph" first: the painted graph's text goes
-  // in front of the rest as it is, not parsed and written again.
-  std::string text = state.dump();
+  std::map<int, int> snifferNumber;  // graph index to 1, 2, ...
+  for (const auto& [block, names] : names_) snifferNumber.emplace(block, snifferNumber.size() + 1);
+  Json portList = Json::array();
+  for (const PortRow& port : ports) {
+    const kw_qnv_portStats& s = port.stats;
+    const auto number = snifferNumber.find(port.block);
+    portList.push_back({{"block", number != snifferNumber.end() ? number->second : port.block + 1},
+                        {"name", s.name},
+                        {"group", s.group},
+                        {"port", s.port},
+                        {"taken", s.takenIn},
+                        {"dropped", s.droppedFull},
+                        {"rejected", s.rejected},
+                        {"unknown", s.unknownNode},
+                        {"older", s.older},
+                        {"problem", s.setupError}});
+  }
+  state["ports"] = portList;
+  // A name or list line that is not UTF-8 must not end the run: such bytes
+  // are shown as U+FFFD. The keys come out sorted, "graph" first: the
+  // painted graph's text goes in front of the rest as it is, not parsed and
+  // written again.
+  const std::string text = state.dump(-1, ' ', false, Json::error_handler_t::replace);
   return "{\"graph\":" + graphText_ + "," + text.substr(1);
 }
 

@@ -7,8 +7,13 @@
 //    "maps":  [{"name", "ul": [lat text, lon text], "lr": [...], "width",
 //               "height", "nodes": [{"name", "x", "y", "health",
 //               "track": [[x, y], ...]}]}],
-//    "rows":  [{"name", "node", "lat", "lon", "utc", "health", "idle",
-//               "inMap", "x", "y"}]}
+//    "rows":  [{"name", "node", "feed", "lat", "lon", "utc", "health",
+//               "idle", "inMap", "x", "y"}],
+//    "ports": [{"block", "name", "group", "port", "taken", "dropped",
+//               "rejected", "unknown", "older", "problem"}]}
+//
+// "block" counts sniffer blocks in graph order from 1; "problem" is why the
+// port's socket could not be set up, "" when it was.
 //
 // Maps with the same corners, size and name are shown once. Node names
 // come from the sniffers' node lists. Each node keeps its last kTrackPoints
@@ -42,7 +47,8 @@ class WebState {
   static constexpr double kGraphRepaint = 1.0;  // seconds
 
   explicit WebState(const JGraph& graph);
-  std::string take(const std::vector<NodeRow>& rows, double seconds, long long ticks);
+  std::string take(const std::vector<NodeRow>& rows, const std::vector<PortRow>& ports,
+                   double seconds, long long ticks);
 
   // The name of node `node` of sniffer block `block` ("" when its list
   // gives none).
