@@ -143,10 +143,32 @@ int QuickStart::packetBufferSize(int units, double rate) {
   return static_cast<int>(std::clamp(wanted, double(kMinPacketBuffer), double(kMaxPacketBuffer)));
 }
 
-bool QuickStart::build(const Settings& settings, std::string* error) {
-  graph_.reset();
-  parts_.clear();
-  sniffers_ = 0;
+// The graph being put together: blocks made by class name and restored
+// from their entries, and the links to make once every block is there.
+class QuickStart::Assembly {
+ public:
+  Assembly() : graph_(std::make_unique<JGraph>()) {}
+
+  // The new block, or nullptr with the reason kept for failure().
+  JModuleObj* make(const char* className, Entries& entries) {
+    JModuleObj* block = graph_->create(className, &reason_);
+    if (block != nullptr) block->readContent(entries.dictionary());
+    return block;
+  }
+  void link(JModuleObj* from, int output, JModuleObj* to, int input) {
+    links_.push_back({from, output, to, input});
+  }
+  bool linkAll() { return graph_->linkAll(links_, &reason_); }
+  std::string failure() const { return "quick start: " + reason_; }
+  std::unique_ptr<JGraph> take() { return std::move(graph_); }
+
+ private:
+  std::unique_ptr<JGraph> graph_;
+  std::vector<JGraph::LinkRequest> links_;
+  std::string reason_;
+};
+
+bool QuickStart::readLists(const Settings& settings, std::string* error) {
   std::string reason;
   if (!nodes_.read(settings.nodeFile, &reason)) return refuse(error, reason);
   if (nodes_.nodes().empty()) {
@@ -159,44 +181,48 @@ bool QuickStart::build(const Settings& settings, std::string* error) {
                                         "' names no port (lines \"<name> <group> <port>\")"
                                   : "cannot read the port list '" + settings.portFile + "'");
   }
+  return true;
+}
+
+void QuickStart::splitNodeList(const Settings& settings) {
+  const int total = static_cast<int>(nodes_.nodes().size());
+  sniffers_ = (total + kNodesPerSniffer - 1) / kNodesPerSniffer;
+  if (sniffers_ <= 1) return;
+  std::error_code ec;
+  for (int k = 0; k < sniffers_; ++k) {
+    const size_t first = static_cast<size_t>(k) * kNodesPerSniffer;
+    const size_t count = std::min<size_t>(kNodesPerSniffer, total - first);
+    const fs::path path = fs::absolute(
+        fs::path(settings.partFolder) / (settings.partStem + "-" + std::to_string(k + 1) + ".nod"),
+        ec);
+    parts_.push_back(PartList{
+        path.lexically_normal().string(),
+        nodes_.partText(first, count,
+                        "Nodes " + std::to_string(first + 1) + " to " + std::to_string(first + count) +
+                            " of " + settings.nodeFile + ", for sniffer " + std::to_string(k + 1))});
+  }
+}
+
+bool QuickStart::build(const Settings& settings, std::string* error) {
+  graph_.reset();
+  parts_.clear();
+  sniffers_ = 0;
+  if (!readLists(settings, error)) return false;
+  splitNodeList(settings);
   std::error_code ec;
   const std::string nodeFile = fs::absolute(settings.nodeFile, ec).lexically_normal().string();
   const std::string portFile = fs::absolute(settings.portFile, ec).lexically_normal().string();
-
   const int total = static_cast<int>(nodes_.nodes().size());
-  sniffers_ = (total + kNodesPerSniffer - 1) / kNodesPerSniffer;
-  if (sniffers_ > 1) {
-    for (int k = 0; k < sniffers_; ++k) {
-      const size_t first = static_cast<size_t>(k) * kNodesPerSniffer;
-      const size_t count = std::min<size_t>(kNodesPerSniffer, total - first);
-      const fs::path path = fs::absolute(fs::path(settings.partFolder) /
-                                             (settings.partStem + "-" + std::to_string(k + 1) + ".nod"),
-                                         ec);
-      parts_.push_back(PartList{
-          path.lexically_normal().string(),
-          nodes_.partText(first, count,
-                          "Nodes " + std::to_string(first + 1) + " to " + std::to_string(first + count) +
-                              " of " + settings.nodeFile + ", for sniffer " + std::to_string(k + 1))});
-    }
-  }
 
-  auto graph = std::make_unique<JGraph>();
-  auto make = [&](const char* className, Entries& entries) -> JModuleObj* {
-    JModuleObj* block = graph->create(className, &reason);
-    if (block != nullptr) block->readContent(entries.dictionary());
-    return block;
-  };
-  std::vector<JGraph::LinkRequest> links;
-
+  Assembly assembly;
   Entries clockEntries;
   clockEntries.box(20, kTop, 80, 50, "clock").real("rate", settings.rate);
-  JModuleObj* clock = make("JClockObj", clockEntries);
+  JModuleObj* clock = assembly.make("JClockObj", clockEntries);
   Entries onOffEntries;
   onOffEntries.box(20, kTop + 70, 80, 40, "on off").integer("value", 1);
-  JModuleObj* onOff = clock != nullptr ? make("JConstantObj", onOffEntries) : nullptr;
-  if (onOff == nullptr) return refuse(error, "quick start: " + reason);
+  JModuleObj* onOff = clock != nullptr ? assembly.make("JConstantObj", onOffEntries) : nullptr;
+  if (onOff == nullptr) return refuse(error, assembly.failure());
 
-  const Map& map = settings.map;
   for (int k = 0; k < sniffers_; ++k) {
     const int first = k * kNodesPerSniffer;
     const int count = std::min(kNodesPerSniffer, total - first);
@@ -210,46 +236,55 @@ bool QuickStart::build(const Settings& settings, std::string* error) {
         .integer("packet buffer size", packetBufferSize(total, settings.rate))
         .real("medium threshold", 2.0)
         .real("bad threshold", 4.0);
-    JModuleObj* sniffer = make(Layout::kClassName, e);
-    if (sniffer == nullptr) return refuse(error, "quick start: " + reason);
-    links.push_back({clock, 0, sniffer, 0});
-    links.push_back({onOff, 0, sniffer, 1});
+    JModuleObj* sniffer = assembly.make(Layout::kClassName, e);
+    if (sniffer == nullptr) return refuse(error, assembly.failure());
+    assembly.link(clock, 0, sniffer, 0);
+    assembly.link(onOff, 0, sniffer, 1);
     for (int j = 0; j < count; ++j) {
-      const int i = first + j;
-      const double y = kTop + kRowHeight * i;
-      const NodeListFile::Node& node = nodes_.nodes()[i];
-      const std::string name =
-          node.name.empty() ? "node " + std::to_string(node.number) : node.name;
-      Entries lat, lon, grid, display;
-      lat.box(280, y, 100, 36, "latitude " + std::to_string(i)).text("axis", "latitude");
-      lon.box(280, y + 42, 100, 36, "longitude " + std::to_string(i)).text("axis", "longitude");
-      grid.box(410, y, 100, 78, "map " + std::to_string(i))
-          .text("ul_latitude", degreeText(map.ulLatitude, 'N', 'S'))
-          .text("ul_longitude", degreeText(map.ulLongitude, 'E', 'W'))
-          .text("lr_latitude", degreeText(map.lrLatitude, 'N', 'S'))
-          .text("lr_longitude", degreeText(map.lrLongitude, 'E', 'W'))
-          .text("map_name", "units")
-          .integer("pixel_width", map.width)
-          .integer("pixel_height", map.height);
-      display.box(540, y, 200, 80, name).integer("inputs", 9);
-      JModuleObj* latitude = make("JDegreeTextObj", lat);
-      JModuleObj* longitude = latitude != nullptr ? make("JDegreeTextObj", lon) : nullptr;
-      JModuleObj* mapBlock = longitude != nullptr ? make(JGeoGridObj::kClassName, grid) : nullptr;
-      JModuleObj* shown = mapBlock != nullptr ? make("JDisplayObj", display) : nullptr;
-      if (shown == nullptr) return refuse(error, "quick start: " + reason);
-      links.push_back({sniffer, Layout::output(j, Layout::kLatitude), latitude, 0});
-      links.push_back({sniffer, Layout::output(j, Layout::kLongitude), longitude, 0});
-      links.push_back({latitude, 0, mapBlock, 0});
-      links.push_back({longitude, 0, mapBlock, 1});
-      const int kinds[] = {Layout::kNodeId,     Layout::kLatitude, Layout::kLongitude,
-                           Layout::kUtcString, Layout::kHealth,   Layout::kIdleTime};
-      int input = 0;
-      for (int kind : kinds) links.push_back({sniffer, Layout::output(j, kind), shown, input++});
-      for (int out = 0; out < 3; ++out) links.push_back({mapBlock, out, shown, input++});
+      if (!addNodeRow(assembly, settings.map, sniffer, j, first + j)) {
+        return refuse(error, assembly.failure());
+      }
     }
   }
-  if (!graph->linkAll(links, &reason)) return refuse(error, "quick start: " + reason);
-  graph_ = std::move(graph);
+  if (!assembly.linkAll()) return refuse(error, assembly.failure());
+  graph_ = assembly.take();
+  return true;
+}
+
+// One node's row: its latitude and longitude converters, its map block and
+// its display, fed by output group `slot` of `sniffer`.
+bool QuickStart::addNodeRow(Assembly& assembly, const Map& map, JModuleObj* sniffer, int slot,
+                            int row) {
+  const double y = kTop + kRowHeight * row;
+  const NodeListFile::Node& node = nodes_.nodes()[row];
+  const std::string name = node.name.empty() ? "node " + std::to_string(node.number) : node.name;
+  Entries lat, lon, grid, display;
+  lat.box(280, y, 100, 36, "latitude " + std::to_string(row)).text("axis", "latitude");
+  lon.box(280, y + 42, 100, 36, "longitude " + std::to_string(row)).text("axis", "longitude");
+  grid.box(410, y, 100, 78, "map " + std::to_string(row))
+      .text("ul_latitude", degreeText(map.ulLatitude, 'N', 'S'))
+      .text("ul_longitude", degreeText(map.ulLongitude, 'E', 'W'))
+      .text("lr_latitude", degreeText(map.lrLatitude, 'N', 'S'))
+      .text("lr_longitude", degreeText(map.lrLongitude, 'E', 'W'))
+      .text("map_name", "units")
+      .integer("pixel_width", map.width)
+      .integer("pixel_height", map.height);
+  display.box(540, y, 200, 80, name).integer("inputs", 9);
+  JModuleObj* latitude = assembly.make("JDegreeTextObj", lat);
+  JModuleObj* longitude = latitude != nullptr ? assembly.make("JDegreeTextObj", lon) : nullptr;
+  JModuleObj* mapBlock =
+      longitude != nullptr ? assembly.make(JGeoGridObj::kClassName, grid) : nullptr;
+  JModuleObj* shown = mapBlock != nullptr ? assembly.make("JDisplayObj", display) : nullptr;
+  if (shown == nullptr) return false;
+  assembly.link(sniffer, Layout::output(slot, Layout::kLatitude), latitude, 0);
+  assembly.link(sniffer, Layout::output(slot, Layout::kLongitude), longitude, 0);
+  assembly.link(latitude, 0, mapBlock, 0);
+  assembly.link(longitude, 0, mapBlock, 1);
+  const int kinds[] = {Layout::kNodeId,    Layout::kLatitude, Layout::kLongitude,
+                       Layout::kUtcString, Layout::kHealth,   Layout::kIdleTime};
+  int input = 0;
+  for (int kind : kinds) assembly.link(sniffer, Layout::output(slot, kind), shown, input++);
+  for (int out = 0; out < 3; ++out) assembly.link(mapBlock, out, shown, input++);
   return true;
 }
 

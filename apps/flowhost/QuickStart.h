@@ -29,6 +29,7 @@
 #include "NodeListFile.h"
 
 class JGraph;
+class JModuleObj;
 
 namespace flowhost {
 
@@ -98,6 +99,14 @@ class QuickStart {
   std::string documentText(const std::string& documentPath) const;
 
  private:
+  class Assembly;
+
+  // Reads the node list and checks the port list names a port.
+  bool readLists(const Settings& settings, std::string* error);
+  // Counts the sniffers and, when there are several, makes their part lists.
+  void splitNodeList(const Settings& settings);
+  bool addNodeRow(Assembly& assembly, const Map& map, JModuleObj* sniffer, int slot, int row);
+
   std::unique_ptr<JGraph> graph_;
   NodeListFile nodes_;
   int sniffers_ = 0;
