@@ -130,6 +130,9 @@ TEST(Demo, FiveNodesGoRoundTheCircleWithHealthZeroAndCtrlCClosesCleanly) {
   EXPECT_EQ(count(track, "<g class=\"node\""), 5u) << track;
   EXPECT_GE(count(track, "fill=\"rgb(0,160,0)\""), 6u);  // the legend's and the nodes'
   EXPECT_EQ(count(track, "<polyline class=\"track\""), 5u);
+  for (int i = 0; i < 5; ++i) {  // labelled with the node list's names
+    EXPECT_NE(track.find(">unit" + std::to_string(i) + "</text>"), std::string::npos) << track;
+  }
 
   // One face per block, each an SVG picture; the map block shows its map's name.
   size_t faces = 0;
