@@ -24,6 +24,10 @@
 #include "stop_signal.h"
 #include "wake_event.h"
 
+#ifndef KW_VERSION
+#define KW_VERSION "unknown"
+#endif
+
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
@@ -40,11 +44,12 @@ struct RecorderLine {
 void writeUsage(std::FILE* stream, const char* programName) {
   std::fprintf(stream,
                "usage: %s [--interface NAME|ADDRESS] <group> <port> FILE\n"
+               "       %s --help | --version\n"
                "Records every datagram sent to <group> (IPv4) and <port> (1 to 65535) into\n"
                "FILE, one per line: milliseconds since the start, a tab, the datagram with\n"
                "control and non-ASCII bytes written \\xHH and the backslash \\\\. Ctrl-C or\n"
                "SIGTERM ends the recording. nmea_beacon --replay FILE sends it again.\n",
-               programName);
+               programName, programName);
 }
 
 // 0: *out complete; otherwise the exit status after the message.
@@ -54,6 +59,10 @@ int parse(int argc, char** argv, const char* programName, RecorderLine* out) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       writeUsage(stdout, programName);
+      return -1;
+    }
+    if (std::strcmp(arg, "--version") == 0) {
+      std::printf("feed_record %s\n", KW_VERSION);
       return -1;
     }
     if (std::strcmp(arg, "--interface") == 0 || std::strncmp(arg, "--interface=", 12) == 0) {

@@ -3,7 +3,7 @@
 # and checks it as a user would meet it:
 #  - the layout: programs, the versioned host library, headers, pkg-config
 #    file, CMake package, plug-in folder, manual pages, examples;
-#  - --version of both installed programs;
+#  - --version of the installed programs;
 #  - a plug-in of one's own (tests/install/plugin) builds against the
 #    installed host, once through find_package(jhost) and once through
 #    pkg-config, and the installed flowhost loads and runs each build;
@@ -61,6 +61,7 @@ expect "$work/dynamic.txt" "Library soname: [libjhost.so.$soversion]"
 [ -e "$prefix/$libdir/libjhost.so.$soversion" ] || fail "no libjhost.so.$soversion"
 [ "$("$prefix/bin/flowhost" --version)" = "flowhost $version" ] || fail "flowhost --version"
 [ "$("$prefix/bin/nmea_beacon" --version)" = "nmea_beacon $version" ] || fail "nmea_beacon --version"
+[ "$("$prefix/bin/feed_record" --version)" = "feed_record $version" ] || fail "feed_record --version"
 
 # ---- a plug-in of one's own, built two ways --------------------------------
 # Through the CMake package...
