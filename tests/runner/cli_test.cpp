@@ -16,13 +16,16 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/document_json.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Json = nlohmann::ordered_json;
+using kw_test::block;
 using kw_test::ChildProcess;
+using kw_test::link;
 using kw_test::readFile;
 using kw_test::TempDir;
 namespace fs = std::filesystem;
@@ -60,20 +63,8 @@ std::map<std::string, std::string> snapshot(const fs::path& dir) {
   return files;
 }
 
-Json block(int id, const char* className, Json entries) {
-  Json base = {{"x", 10.0 * id}, {"y", 20.0}, {"width", 80.0}, {"height", 60.0},
-               {"label", std::string("block ") + std::to_string(id)}};
-  for (auto& [key, value] : entries.items()) base[key] = value;
-  return Json{{"id", id}, {"class", className}, {"entries", base}};
-}
-
-Json link(int from, int output, int to, int input) {
-  return Json{{"from", from}, {"output", output}, {"to", to}, {"input", input}};
-}
-
 std::string documentText(Json blocks, Json links) {
-  Json doc = {{"document", "jhost graph"}, {"version", 1}, {"blocks", blocks}, {"links", links}};
-  return doc.dump(2) + "\n";
+  return kw_test::document(blocks, links).dump(2) + "\n";
 }
 
 // A clock driving a display: the smallest document that runs.

@@ -24,6 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using Json = nlohmann::ordered_json;
 using kw_test::ChildProcess;
+using kw_test::countOf;
 using kw_test::completeLines;
 using kw_test::readFile;
 using kw_test::TempDir;
@@ -67,12 +68,6 @@ bool allHealthy(const std::vector<Row>& rows) {
     if (r.health != 0 || r.inMap != 65535) return false;
   }
   return true;
-}
-
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
 }
 
 TEST(Demo, FiveNodesGoRoundTheCircleWithHealthZeroAndCtrlCClosesCleanly) {
@@ -127,9 +122,9 @@ TEST(Demo, FiveNodesGoRoundTheCircleWithHealthZeroAndCtrlCClosesCleanly) {
   EXPECT_NE(track.find("<rect class=\"map\" x=\"20\" y=\"40\" width=\"400\" height=\"400\""),
             std::string::npos);
   EXPECT_NE(track.find("beacon circle"), std::string::npos);
-  EXPECT_EQ(count(track, "<g class=\"node\""), 5u) << track;
-  EXPECT_GE(count(track, "fill=\"rgb(0,160,0)\""), 6u);  // the legend's and the nodes'
-  EXPECT_EQ(count(track, "<polyline class=\"track\""), 5u);
+  EXPECT_EQ(countOf(track, "<g class=\"node\""), 5u) << track;
+  EXPECT_GE(countOf(track, "fill=\"rgb(0,160,0)\""), 6u);  // the legend's and the nodes'
+  EXPECT_EQ(countOf(track, "<polyline class=\"track\""), 5u);
   for (int i = 0; i < 5; ++i) {  // labelled with the node list's names
     EXPECT_NE(track.find(">unit" + std::to_string(i) + "</text>"), std::string::npos) << track;
   }

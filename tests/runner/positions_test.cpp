@@ -35,6 +35,7 @@ namespace {
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 using kw_test::ChildProcess;
+using kw_test::countOf;
 using kw_test::completeLines;
 using kw_test::readFile;
 using kw_test::TempDir;
@@ -46,12 +47,6 @@ constexpr const char* kExamples = KW_EXAMPLES_DIR;
 constexpr const char* kGpsbabel = "/usr/bin/gpsbabel";
 
 std::string demoDocument() { return std::string(kExamples) + "/demo.json"; }
-
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 // The JSON objects of the complete lines of `text`; a line that is not a
 // JSON object fails the test.
@@ -114,7 +109,7 @@ TEST_F(Positions, JsonLinesOnStandardOutputCarryEveryUnitCountersAndEvents) {
   ASSERT_TRUE(beacon_.waitExit(5s, &beaconStatus));
   const bool wentBad = flowhost.readOutUntil(
       [](const std::string& out) {
-        return count(out, "went bad") >= 5 && count(out, "\"silent\":true") > 0;
+        return countOf(out, "went bad") >= 5 && countOf(out, "\"silent\":true") > 0;
       },
       15s);
   stop(flowhost, SIGINT);
@@ -241,7 +236,7 @@ TEST_F(Positions, AFailingPortIsWarnedOfAndTheOthersRunOn) {
   EXPECT_TRUE(counted) << flowhost.out();
   const std::string warning =
       "flowhost: warning: " + dir_.file("beacon.mcp") + ":3: group 239.255.42: not an IPv4 address\n";
-  EXPECT_EQ(count(flowhost.err(), "flowhost: warning: "), 1u) << flowhost.err();
+  EXPECT_EQ(countOf(flowhost.err(), "flowhost: warning: "), 1u) << flowhost.err();
   EXPECT_NE(flowhost.err().find(warning), std::string::npos) << flowhost.err();
   EXPECT_NE(flowhost.out().find("port far 239.255.42:47002: taken 0, dropped (full) 0, rejected 0, "
                                 "unknown node 0, older 0, not set up"),
@@ -269,7 +264,7 @@ TEST_F(Positions, HangUpOrKillLeavesAReadableTrackPicture) {
   const std::string picture = readFile(hungUp);
   EXPECT_EQ(picture.rfind("<svg ", 0), 0u);
   EXPECT_NE(picture.find("</svg>\n"), std::string::npos);
-  EXPECT_EQ(count(picture, "<polyline class=\"track\""), 5u) << picture;
+  EXPECT_EQ(countOf(picture, "<polyline class=\"track\""), 5u) << picture;
 
   const std::string killed = dir_.file("killed.svg");
   ChildProcess second;
@@ -281,7 +276,7 @@ TEST_F(Positions, HangUpOrKillLeavesAReadableTrackPicture) {
   const std::string left = readFile(killed);
   EXPECT_EQ(left.rfind("<svg ", 0), 0u) << "no picture after a kill 7 s into the run";
   EXPECT_NE(left.find("</svg>\n"), std::string::npos);
-  EXPECT_GE(count(left, "<polyline class=\"track\""), 4u) << left;
+  EXPECT_GE(countOf(left, "<polyline class=\"track\""), 4u) << left;
   for (const auto& entry : fs::directory_iterator(dir_.path())) {
     EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
         << "a temporary was left: " << entry.path();

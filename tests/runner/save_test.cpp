@@ -23,13 +23,16 @@
 
 #include "files.h"
 #include "support/child_process.h"
+#include "support/document_json.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Json = nlohmann::ordered_json;
+using kw_test::block;
 using kw_test::ChildProcess;
+using kw_test::link;
 using kw_test::readFile;
 using kw_test::TempDir;
 namespace fs = std::filesystem;
@@ -61,17 +64,6 @@ Outcome runFlowhost(std::vector<std::string> args) {
 void expectLoadsAfresh(const std::string& path) {
   const Outcome again = runFlowhost({"--seconds", "0.05", path});
   EXPECT_EQ(again.exitCode, 0) << path << " does not load again: " << again.err;
-}
-
-Json block(int id, const char* className, Json entries) {
-  Json base = {{"x", 10.0 * id}, {"y", 20.0}, {"width", 80.0}, {"height", 60.0},
-               {"label", "block " + std::to_string(id)}};
-  for (auto& [key, value] : entries.items()) base[key] = value;
-  return Json{{"id", id}, {"class", className}, {"entries", base}};
-}
-
-Json link(int from, int output, int to, int input) {
-  return Json{{"from", from}, {"output", output}, {"to", to}, {"input", input}};
 }
 
 // A sniffer storing `storedNodes` node groups (every entry, as the block

@@ -26,6 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using kw_test::ChildProcess;
+using kw_test::countOf;
 using kw_test::TempDir;
 namespace fs = std::filesystem;
 
@@ -82,12 +83,6 @@ std::map<std::string, Row> tableRows(const std::string& dom) {
   return rows;
 }
 
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 TEST(WebView, ShowsTheFiveNodesMovingAndTurnsThemRedWhenTheBeaconStops) {
   KW_REQUIRE_ISOLATED_NETWORK();
   if (!fs::exists(kChromium)) GTEST_SKIP() << kChromium << " is not installed (scripts/setup installs chromium)";
@@ -125,7 +120,7 @@ TEST(WebView, ShowsTheFiveNodesMovingAndTurnsThemRedWhenTheBeaconStops) {
     ASSERT_EQ(before.count(name), 1u) << name;
     EXPECT_EQ(before.at(name).health, "0") << name;
   }
-  EXPECT_EQ(count(first, "<circle class=\"node h0\""), 5u);  // the five dots on the map
+  EXPECT_EQ(countOf(first, "<circle class=\"node h0\""), 5u);  // the five dots on the map
   EXPECT_NE(first.find("36.00000 N, 115.80000 W"), std::string::npos);  // its corner
   EXPECT_NE(first.find("<line "), std::string::npos);                   // the graph's links
   EXPECT_NE(first.find(">clock 4 Hz<"), std::string::npos);             // a face as drawn
@@ -157,7 +152,7 @@ TEST(WebView, ShowsTheFiveNodesMovingAndTurnsThemRedWhenTheBeaconStops) {
   const std::map<std::string, Row> stopped = tableRows(silent);
   ASSERT_EQ(stopped.size(), 5u) << why;
   for (const auto& [name, row] : stopped) EXPECT_EQ(row.health, "2") << name;
-  EXPECT_EQ(count(silent, "<circle class=\"node h2\""), 5u);
+  EXPECT_EQ(countOf(silent, "<circle class=\"node h2\""), 5u);
   chromium(dir, "e", {"--window-size=1100,1500", "--screenshot=" + (artifacts / "web-stopped.png").string()}, kUrl, &why);
   EXPECT_TRUE(fs::exists(artifacts / "web-stopped.png")) << why;
 

@@ -160,4 +160,10 @@ std::vector<std::string> completeLines(const std::string& text) {
   return lines;
 }
 
+size_t countOf(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 }  // namespace kw_test

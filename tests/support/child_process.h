@@ -56,4 +56,7 @@ class ChildProcess {
 // The lines of `text` that end with a line feed, without it.
 std::vector<std::string> completeLines(const std::string& text);
 
+// How often `what` occurs in `text`, overlaps included.
+size_t countOf(const std::string& text, const std::string& what);
+
 }  // namespace kw_test

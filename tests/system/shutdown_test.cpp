@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/document_json.h"
 #include "support/isolation.h"
 #include "support/temp_dir.h"
 
@@ -22,23 +23,16 @@ namespace {
 
 using namespace std::chrono_literals;
 using Json = nlohmann::ordered_json;
+using kw_test::block;
 using kw_test::ChildProcess;
+using kw_test::countOf;
+using kw_test::link;
 using kw_test::readFile;
 using kw_test::TempDir;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kFlowhost = KW_FLOWHOST_PATH;
 constexpr auto kStopBound = 5s;
-
-Json block(int id, const char* className, Json entries) {
-  Json base = {{"x", 10.0 * id}, {"y", 20.0}, {"width", 80.0}, {"height", 60.0}};
-  for (auto& [key, value] : entries.items()) base[key] = value;
-  return Json{{"id", id}, {"class", className}, {"entries", base}};
-}
-
-Json link(int from, int output, int to, int input) {
-  return Json{{"from", from}, {"output", output}, {"to", to}, {"input", input}};
-}
 
 // A port list of `count` ports, each its own group and UDP port.
 std::string portList(int first, int count) {
@@ -48,12 +42,6 @@ std::string portList(int first, int count) {
             std::to_string(1 + i % 250) + " " + std::to_string(41000 + i) + "\n";
   }
   return text;
-}
-
-size_t count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
 }
 
 // A clock (4 Hz) and "on off" 1 feeding `sniffers` sniffer blocks that
@@ -76,9 +64,7 @@ std::chrono::milliseconds stopTime(TempDir& dir, int sniffers, int ports) {
     links.push_back(link(1, 0, id, 0));
     links.push_back(link(2, 0, id, 1));
   }
-  const Json doc = {{"document", "jhost graph"}, {"version", 1}, {"blocks", blocks},
-                    {"links", links}};
-  const std::string path = dir.write("many.json", doc.dump(1));
+  const std::string path = dir.write("many.json", kw_test::document(blocks, links).dump(1));
 
   ChildProcess child;
   EXPECT_TRUE(child.start(kFlowhost, {"flowhost", "--table", "plain", "--every", "0.25", path}));
@@ -88,7 +74,7 @@ std::chrono::milliseconds stopTime(TempDir& dir, int sniffers, int ports) {
       [](const std::string& out) { return out.find("ticks=4") != std::string::npos; }, 60s))
       << child.out() << child.err();
   const std::string logBefore = readFile(dir.file("logFile.txt"));
-  EXPECT_EQ(count(logBefore, "kw_multicast_recv::run() after thread launch"),
+  EXPECT_EQ(countOf(logBefore, "kw_multicast_recv::run() after thread launch"),
             static_cast<size_t>(ports));
 
   const Clock::time_point signalled = Clock::now();
@@ -101,10 +87,10 @@ std::chrono::milliseconds stopTime(TempDir& dir, int sniffers, int ports) {
 
   // Each receiver stopped once, each sniffer closed once.
   const std::string log = readFile(dir.file("logFile.txt"));
-  EXPECT_EQ(count(log, "kw_multicast_recv:stop()") - count(logBefore, "kw_multicast_recv:stop()"),
+  EXPECT_EQ(countOf(log, "kw_multicast_recv:stop()") - countOf(logBefore, "kw_multicast_recv:stop()"),
             static_cast<size_t>(2 * ports))  // the stop, and the one of the receiver's destructor
       << "stop lines";
-  EXPECT_EQ(count(log, "JQNV_packet_sniffer::close()"), static_cast<size_t>(sniffers));
+  EXPECT_EQ(countOf(log, "JQNV_packet_sniffer::close()"), static_cast<size_t>(sniffers));
   std::cout << "[ figures  ] " << sniffers << " sniffer(s), " << ports << " ports: ended "
             << took.count() << " ms after SIGTERM\n";
   return took;
