@@ -480,11 +480,8 @@ void FlowRunner::observe(Run& run, Clock::time_point now, bool force) {
     if (!row.mapped || row.inMap.value_or(0) != JGeoGridObj::kInMap || !row.pixelX || !row.pixelY) {
       continue;
     }
-    // The node list's name when it gives one.
-    const std::string label = !row.name.empty() ? row.name
-                              : row.nodeId      ? "node " + std::to_string(*row.nodeId)
-                                                : "node ?";
-    run.track.add(static_cast<int>(i), label, *row.pixelX, *row.pixelY, row.health.value_or(-1));
+    run.track.add(static_cast<int>(i), row.label(), *row.pixelX, *row.pixelY,
+                  row.health.value_or(-1));
   }
   // Rewritten every few seconds, on the writer's thread, so that a run that
   // ends without closing (killed, power lost) still leaves a recent picture.

@@ -14,6 +14,11 @@
 
 namespace flowhost {
 
+std::string NodeRow::label() const {
+  if (!name.empty()) return name;
+  return nodeId ? "node " + std::to_string(*nodeId) : "node ?";
+}
+
 namespace {
 
 using Sniffer = JQNV_packet_sniffer_layout;

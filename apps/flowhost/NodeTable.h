@@ -49,6 +49,10 @@ struct NodeRow {
   std::optional<int> inMap;
   std::optional<int> pixelX;
   std::optional<int> pixelY;
+
+  // What the node is called on screen: its name from the node list, or
+  // "node N" ("node ?" before its number is known) when the list gives none.
+  std::string label() const;
 };
 
 // One port of a sniffer block, as the feed reports it.

@@ -10,22 +10,12 @@
 #include "JModuleObj.h"
 #include "JOutputStream.h"
 #include "JQNV_packet_sniffer_layout.h"
-#include "NodeListFile.h"
 
 namespace flowhost {
 
 using Json = nlohmann::json;
 
 namespace {
-
-std::string storedText(JModuleObj* block, const std::string& key) {
-  JOutputStream stream;
-  block->writeContent(stream);
-  for (const JEntry& e : stream.entries()) {
-    if (e.key == key && e.kind == JEntry::Kind::Text) return static_cast<char*>(e.text);
-  }
-  return "";
-}
 
 template <typename T>
 Json optional(const std::optional<T>& value) {
@@ -36,22 +26,10 @@ Json optional(const std::optional<T>& value) {
 
 WebState::WebState(const JGraph& graph) : graph_(graph) {
   for (int b = 0; b < graph.blockCount(); ++b) {
-    JModuleObj* block = graph.block(b);
-    if (std::string(block->className()) != JQNV_packet_sniffer_layout::kClassName) continue;
-    NodeListFile list;
-    std::vector<std::string> names;
-    if (list.read(storedText(block, "node file name"), nullptr)) {
-      for (const NodeListFile::Node& node : list.nodes()) names.push_back(node.name);
+    if (std::string(graph.block(b)->className()) == JQNV_packet_sniffer_layout::kClassName) {
+      sniffers_.push_back(b);
     }
-    names_.emplace_back(b, std::move(names));
   }
-}
-
-std::string WebState::nodeName(int block, int node) const {
-  for (const auto& [b, names] : names_) {
-    if (b == block && node >= 0 && static_cast<size_t>(node) < names.size()) return names[node];
-  }
-  return "";
 }
 
 Json WebState::graphJson() const {
@@ -119,8 +97,7 @@ std::string WebState::take(const std::vector<NodeRow>& rows, const std::vector<P
   tracks_.resize(rows.size());
   for (size_t i = 0; i < rows.size(); ++i) {
     const NodeRow& row = rows[i];
-    std::string name = nodeName(row.block, row.node);
-    if (name.empty()) name = row.nodeId ? "node " + std::to_string(*row.nodeId) : "node ?";
+    const std::string name = row.label();
     rowList.push_back({{"name", name},
                        {"node", optional(row.nodeId)},
                        {"feed", row.feed},
@@ -162,7 +139,7 @@ std::string WebState::take(const std::vector<NodeRow>& rows, const std::vector<P
   state["maps"] = maps;
   state["rows"] = rowList;
   std::map<int, int> snifferNumber;  // graph index to 1, 2, ...
-  for (const auto& [block, names] : names_) snifferNumber.emplace(block, snifferNumber.size() + 1);
+  for (int block : sniffers_) snifferNumber.emplace(block, snifferNumber.size() + 1);
   Json portList = Json::array();
   for (const PortRow& port : ports) {
     const kw_qnv_portStats& s = port.stats;

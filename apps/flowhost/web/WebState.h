@@ -16,14 +16,14 @@
 // port's socket could not be set up, "" when it was.
 //
 // Maps with the same corners, size and name are shown once. Node names
-// come from the sniffers' node lists. Each node keeps its last kTrackPoints
+// are the ones the sniffers read from their node lists. Each node keeps its last kTrackPoints
 // positions on its map. The graph is painted again when kGraphRepaint
 // seconds have passed since its last painting and is sent as painted then
 // in between: a thousand units make a graph of four thousand blocks, whose
 // picture is megabytes; the maps and the table follow every tick. A map
 // block's corners, size and name are read once (nothing edits them during
 // a run).
-// Owns the tracks and names. Thread safety: runner's thread only (it
+// Owns the tracks. Thread safety: runner's thread only (it
 // paints the blocks).
 #pragma once
 
@@ -50,10 +50,6 @@ class WebState {
   std::string take(const std::vector<NodeRow>& rows, const std::vector<PortRow>& ports,
                    double seconds, long long ticks);
 
-  // The name of node `node` of sniffer block `block` ("" when its list
-  // gives none).
-  std::string nodeName(int block, int node) const;
-
  private:
   struct Track {
     int key = -1;  // row index
@@ -76,7 +72,7 @@ class WebState {
   std::string graphText_;        // the graph as last painted, as JSON text
   double graphPaintedAt_ = 0.0;  // the run time of that painting
   std::unordered_map<int, MapInfo> maps_;  // by map block
-  std::vector<std::pair<int, std::vector<std::string>>> names_;  // sniffer block, names
+  std::vector<int> sniffers_;  // the sniffer blocks, in graph order
   std::vector<Track> tracks_;
 };
 
