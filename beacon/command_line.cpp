@@ -1,9 +1,9 @@
 // Command line of nmea_beacon (see command_line.h).
-#include "command_line.h"
+#include "beacon/command_line.h"
 
 #include <cstring>
 
-#include "multicast.h"
+#include "platform/multicast.h"
 
 namespace kw_beacon {
 

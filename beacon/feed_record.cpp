@@ -18,11 +18,11 @@
 #include <thread>
 #include <vector>
 
-#include "command_line.h"
-#include "multicast.h"
-#include "record_format.h"
-#include "stop_signal.h"
-#include "wake_event.h"
+#include "beacon/command_line.h"
+#include "platform/multicast.h"
+#include "beacon/record_format.h"
+#include "platform/stop_signal.h"
+#include "platform/wake_event.h"
 
 #ifndef KW_VERSION
 #define KW_VERSION "unknown"

@@ -16,14 +16,14 @@
 #include <ctime>
 #include <string>
 
-#include "calendar.h"
-#include "clock.h"
-#include "command_line.h"
-#include "multicast.h"
-#include "packet_builder.h"
-#include "record_format.h"
-#include "record_reader.h"
-#include "stop_signal.h"
+#include "platform/calendar.h"
+#include "platform/clock.h"
+#include "beacon/command_line.h"
+#include "platform/multicast.h"
+#include "beacon/packet_builder.h"
+#include "beacon/record_format.h"
+#include "beacon/record_reader.h"
+#include "platform/stop_signal.h"
 
 #ifndef KW_VERSION
 #define KW_VERSION "unknown"

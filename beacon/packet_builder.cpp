@@ -1,5 +1,5 @@
 // Feed packet building for nmea_beacon (see packet_builder.h).
-#include "packet_builder.h"
+#include "beacon/packet_builder.h"
 
 #include <cmath>
 #include <cstdarg>

@@ -1,5 +1,5 @@
 // The line format of a feed recording (see record_format.h).
-#include "record_format.h"
+#include "beacon/record_format.h"
 
 namespace kw_beacon {
 

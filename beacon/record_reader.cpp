@@ -1,8 +1,8 @@
 // Reading a feed recording (see record_reader.h).
-#include "record_reader.h"
+#include "beacon/record_reader.h"
 
-#include "files.h"
-#include "record_format.h"
+#include "platform/files.h"
+#include "beacon/record_format.h"
 
 namespace kw_beacon {
 

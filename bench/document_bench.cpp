@@ -8,11 +8,11 @@
 
 #include <string>
 
-#include "JAddObj.h"
-#include "JDocument.h"
-#include "JGraph.h"
-#include "JIntegerData.h"
-#include "JLinkObj.h"
+#include "host/JAddObj.h"
+#include "host/JDocument.h"
+#include "host/JGraph.h"
+#include "host/JIntegerData.h"
+#include "host/JLinkObj.h"
 
 namespace {
 

@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "KW_OLog.h"
-#include "kw_multicast_recv.h"
-#include "kw_qnv_handlerList.h"
-#include "kw_qnv_portHandler.h"
-#include "reference_parser.h"
+#include "feed/KW_OLog.h"
+#include "feed/kw_multicast_recv.h"
+#include "feed/kw_qnv_handlerList.h"
+#include "feed/kw_qnv_portHandler.h"
+#include "testing/reference_parser.h"
 
 namespace {
 

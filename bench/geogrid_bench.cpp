@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "vezirivodiz_mapper.h"
+#include "geogrid/vezirivodiz_mapper.h"
 
 namespace {
 

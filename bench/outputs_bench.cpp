@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "GpsdProtocol.h"
-#include "GpsdServer.h"
-#include "JsonLines.h"
-#include "MqttPublisher.h"
-#include "OutputSet.h"
-#include "TrackStore.h"
+#include "outputs/GpsdProtocol.h"
+#include "outputs/GpsdServer.h"
+#include "outputs/JsonLines.h"
+#include "outputs/MqttPublisher.h"
+#include "outputs/OutputSet.h"
+#include "outputs/TrackStore.h"
 
 namespace {
 

@@ -9,17 +9,17 @@
 #include <filesystem>
 #include <string>
 
-#include "JAddObj.h"
-#include "JDictionary.h"
-#include "JGraph.h"
-#include "JIntegerData.h"
-#include "JLinkObj.h"
-#include "JOutputStream.h"
-#include "JPluginLoader.h"
-#include "JRealData.h"
-#include "JSourceObj.h"
-#include "JStringData.h"
-#include "KW_OLog.h"
+#include "host/JAddObj.h"
+#include "host/JDictionary.h"
+#include "host/JGraph.h"
+#include "host/JIntegerData.h"
+#include "host/JLinkObj.h"
+#include "host/JOutputStream.h"
+#include "host/JPluginLoader.h"
+#include "host/JRealData.h"
+#include "host/JSourceObj.h"
+#include "host/JStringData.h"
+#include "feed/KW_OLog.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "KW_OLog.h"
+#include "feed/KW_OLog.h"
 
 #include <cstdio>
 #include <memory>
 #include <string>
 
-#include "files.h"
-#include "trace_settings.h"
+#include "platform/files.h"
+#include "feed/trace_settings.h"
 
 namespace {
 

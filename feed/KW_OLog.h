@@ -34,8 +34,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "semaphore_lock.h"
-#include "trace_settings.h"
+#include "platform/semaphore_lock.h"
+#include "feed/trace_settings.h"
 
 class KW_OLog {
  public:

@@ -1,11 +1,11 @@
-#include "kw_multicast_recv.h"
+#include "feed/kw_multicast_recv.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "KW_OLog.h"
-#include "text_copy.h"
+#include "feed/KW_OLog.h"
+#include "feed/text_copy.h"
 
 // ---------------------------------------------------------------- bufferSt
 

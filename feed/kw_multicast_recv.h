@@ -43,14 +43,14 @@
 #include <cstdint>
 #include <memory>
 
-#include "clock.h"
-#include "failure.h"
-#include "multicast.h"
-#include "process.h"
-#include "semaphore_lock.h"
-#include "socket.h"
-#include "thread.h"
-#include "wake_event.h"
+#include "platform/clock.h"
+#include "platform/failure.h"
+#include "platform/multicast.h"
+#include "platform/process.h"
+#include "platform/semaphore_lock.h"
+#include "platform/socket.h"
+#include "platform/thread.h"
+#include "platform/wake_event.h"
 
 class kw_multicast_recv {
  public:

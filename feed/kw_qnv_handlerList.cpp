@@ -1,16 +1,16 @@
-#include "kw_qnv_handlerList.h"
+#include "feed/kw_qnv_handlerList.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "KW_OLog.h"
-#include "files.h"
-#include "handler_chain.h"
-#include "kw_multicast_recv.h"
-#include "kw_qnv_nodeHandler.h"
-#include "kw_qnv_portHandler.h"
+#include "feed/KW_OLog.h"
+#include "platform/files.h"
+#include "feed/handler_chain.h"
+#include "feed/kw_multicast_recv.h"
+#include "feed/kw_qnv_nodeHandler.h"
+#include "feed/kw_qnv_portHandler.h"
 
 namespace {
 

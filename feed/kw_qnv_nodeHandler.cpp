@@ -1,9 +1,9 @@
-#include "kw_qnv_nodeHandler.h"
+#include "feed/kw_qnv_nodeHandler.h"
 
 #include <cstring>
 
-#include "KW_OLog.h"
-#include "text_copy.h"
+#include "feed/KW_OLog.h"
+#include "feed/text_copy.h"
 
 kw_qnv_nodeHandler::kw_qnv_nodeHandler(const char* name, int nodeId)
     : name_(kw::copyText(name)), nodeId_(nodeId) {

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "clock.h"
+#include "platform/clock.h"
 
 class kw_qnv_nodeHandler {
  public:

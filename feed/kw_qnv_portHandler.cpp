@@ -1,15 +1,15 @@
-#include "kw_qnv_portHandler.h"
+#include "feed/kw_qnv_portHandler.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "KW_OLog.h"
-#include "text_copy.h"
-#include "kw_multicast_recv.h"
-#include "kw_qnv_handlerList.h"
-#include "kw_qnv_nodeHandler.h"
-#include "kw_qnv_portStats.h"
-#include "packet_envelope.h"
+#include "feed/KW_OLog.h"
+#include "feed/text_copy.h"
+#include "feed/kw_multicast_recv.h"
+#include "feed/kw_qnv_handlerList.h"
+#include "feed/kw_qnv_nodeHandler.h"
+#include "feed/kw_qnv_portStats.h"
+#include "feed/packet_envelope.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <ctime>
 #include <string>
 
-#include "clock.h"
+#include "platform/clock.h"
 
 class kw_multicast_recv;
 class kw_qnv_handlerList;

@@ -18,10 +18,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "KW_OLog.h"
-#include "kw_qnv_portHandler.h"
-#include "packet_envelope.h"
-#include "scan.h"
+#include "feed/KW_OLog.h"
+#include "feed/kw_qnv_portHandler.h"
+#include "feed/packet_envelope.h"
+#include "feed/scan.h"
 
 namespace {
 

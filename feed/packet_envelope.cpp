@@ -1,4 +1,4 @@
-#include "packet_envelope.h"
+#include "feed/packet_envelope.h"
 
 namespace kw::envelope {
 

@@ -1,6 +1,6 @@
 // Fast stand-ins for the C library conversions of the packet parsers (see
 // scan.h for what each one answers itself and why the answers are exact).
-#include "scan.h"
+#include "feed/scan.h"
 
 #include <cctype>
 #include <cmath>

@@ -27,7 +27,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "local_time.h"
+#include "platform/local_time.h"
 
 namespace kw::scan {
 

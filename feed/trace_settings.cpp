@@ -1,9 +1,9 @@
 // Trace settings (see trace_settings.h).
-#include "trace_settings.h"
+#include "feed/trace_settings.h"
 
 #include <cstring>
 
-#include "environment.h"
+#include "platform/environment.h"
 
 namespace kw {
 

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "failure.h"
+#include "platform/failure.h"
 
 namespace kw {
 

@@ -16,11 +16,11 @@
 #include <cstring>
 #include <string>
 
-#include "JDocument.h"
-#include "JGraph.h"
-#include "JModuleObj.h"
-#include "JSourceObj.h"
-#include "KW_OLog.h"
+#include "host/JDocument.h"
+#include "host/JGraph.h"
+#include "host/JModuleObj.h"
+#include "host/JSourceObj.h"
+#include "feed/KW_OLog.h"
 
 namespace {
 

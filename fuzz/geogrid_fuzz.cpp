@@ -12,9 +12,9 @@
 #include <cstring>
 #include <string>
 
-#include "GPS_map.h"
-#include "parse_coordinate.h"
-#include "vezirivodiz_mapper.h"
+#include "geogrid/GPS_map.h"
+#include "geogrid/parse_coordinate.h"
+#include "geogrid/vezirivodiz_mapper.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "GpsdProtocol.h"
+#include "outputs/GpsdProtocol.h"
 
 namespace {
 

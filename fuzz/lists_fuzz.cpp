@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "kw_qnv_handlerList.h"
-#include "kw_qnv_nodeHandler.h"
-#include "kw_qnv_portHandler.h"
+#include "feed/kw_qnv_handlerList.h"
+#include "feed/kw_qnv_nodeHandler.h"
+#include "feed/kw_qnv_portHandler.h"
 
 namespace {
 

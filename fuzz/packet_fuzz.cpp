@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "kw_multicast_recv.h"
-#include "kw_qnv_portHandler.h"
-#include "packet_envelope.h"
+#include "feed/kw_multicast_recv.h"
+#include "feed/kw_qnv_portHandler.h"
+#include "feed/packet_envelope.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static kw_qnv_portHandler port("fuzz", "239.255.42.1", 47000, 250, 20, nullptr);

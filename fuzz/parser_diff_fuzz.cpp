@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "parser_diff.h"
+#include "testing/parser_diff.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "record_format.h"
+#include "beacon/record_format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -1,4 +1,4 @@
-#include "GPS_map.h"
+#include "geogrid/GPS_map.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,18 +1,18 @@
-#include "JGeoGridObj.h"
+#include "geogrid/JGeoGridObj.h"
 
 #include <new>
 
-#include "JDataType.h"
-#include "JDictionary.h"
-#include "JFocusSet.h"
-#include "JInteger.h"
-#include "JIntegerData.h"
-#include "JIntegerProperty.h"
-#include "JLinkObj.h"
-#include "JOutputStream.h"
-#include "JRect.h"
-#include "JStringData.h"
-#include "JStringProperty.h"
+#include "host/JDataType.h"
+#include "host/JDictionary.h"
+#include "host/JFocusSet.h"
+#include "host/JInteger.h"
+#include "host/JIntegerData.h"
+#include "host/JIntegerProperty.h"
+#include "host/JLinkObj.h"
+#include "host/JOutputStream.h"
+#include "host/JRect.h"
+#include "host/JStringData.h"
+#include "host/JStringProperty.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // library, this static initialiser builds one temporary block, registers its
 // class with the host (which keeps a copy as the class's prototype) and
 // destroys the temporary again.
-#include "JGeoGridObj.h"
+#include "geogrid/JGeoGridObj.h"
 
 namespace {
 

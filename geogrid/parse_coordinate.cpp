@@ -1,4 +1,4 @@
-#include "parse_coordinate.h"
+#include "geogrid/parse_coordinate.h"
 
 #include <cstdint>
 #include <cstring>

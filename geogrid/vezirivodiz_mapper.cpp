@@ -1,8 +1,8 @@
-#include "vezirivodiz_mapper.h"
+#include "geogrid/vezirivodiz_mapper.h"
 
 #include <cstdio>
 
-#include "parse_coordinate.h"
+#include "geogrid/parse_coordinate.h"
 
 namespace {
 

@@ -29,7 +29,7 @@
 // Null text pointers are taken as empty texts everywhere.
 #pragma once
 
-#include "GPS_map.h"
+#include "geogrid/GPS_map.h"
 
 class __attribute__((visibility("default"))) vezirivodiz_mapper {
  public:

@@ -12,7 +12,7 @@
 #include "JClassRegistry.h"
 #include "JDictionary.h"
 #include "JFailure.h"
-#include "files.h"
+#include "platform/files.h"
 #include "JGraph.h"
 #include "JLinkObj.h"
 #include "JModuleObj.h"

@@ -1,4 +1,4 @@
-#include "ChangeTracker.h"
+#include "outputs/ChangeTracker.h"
 
 namespace kw_out {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "NodeUpdate.h"
+#include "outputs/NodeUpdate.h"
 
 namespace kw_out {
 

@@ -1,6 +1,6 @@
-#include "FileWriter.h"
+#include "outputs/FileWriter.h"
 
-#include "files.h"
+#include "platform/files.h"
 
 namespace kw_out {
 

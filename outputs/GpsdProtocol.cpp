@@ -1,8 +1,8 @@
-#include "GpsdProtocol.h"
+#include "outputs/GpsdProtocol.h"
 
 #include <nlohmann/json.hpp>
 
-#include "TextOut.h"
+#include "outputs/TextOut.h"
 
 namespace kw_out::gpsd {
 

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "NodeUpdate.h"
+#include "outputs/NodeUpdate.h"
 
 namespace kw_out::gpsd {
 

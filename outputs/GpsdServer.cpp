@@ -1,4 +1,4 @@
-#include "GpsdServer.h"
+#include "outputs/GpsdServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -15,8 +15,8 @@
 #include <map>
 #include <memory>
 
-#include "GpsdProtocol.h"
-#include "tcp_listener.h"
+#include "outputs/GpsdProtocol.h"
+#include "platform/tcp_listener.h"
 
 namespace kw_out {
 

@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "NodeUpdate.h"
+#include "outputs/NodeUpdate.h"
 
 namespace kw_out {
 

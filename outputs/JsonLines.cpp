@@ -1,6 +1,6 @@
-#include "JsonLines.h"
+#include "outputs/JsonLines.h"
 
-#include "TextOut.h"
+#include "outputs/TextOut.h"
 
 namespace kw_out {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "ChangeTracker.h"
-#include "NodeUpdate.h"
+#include "outputs/ChangeTracker.h"
+#include "outputs/NodeUpdate.h"
 
 namespace kw_out {
 

@@ -1,4 +1,4 @@
-#include "LineStream.h"
+#include "outputs/LineStream.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "MqttPublisher.h"
+#include "outputs/MqttPublisher.h"
 
 #include <mosquitto.h>
 
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "JsonLines.h"
-#include "TextOut.h"
+#include "outputs/JsonLines.h"
+#include "outputs/TextOut.h"
 
 namespace kw_out {
 

@@ -25,7 +25,7 @@
 #include <string>
 #include <thread>
 
-#include "NodeUpdate.h"
+#include "outputs/NodeUpdate.h"
 
 struct mosquitto;
 

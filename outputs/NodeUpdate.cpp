@@ -1,4 +1,4 @@
-#include "NodeUpdate.h"
+#include "outputs/NodeUpdate.h"
 
 #include <cmath>
 

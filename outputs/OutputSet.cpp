@@ -1,15 +1,15 @@
-#include "OutputSet.h"
+#include "outputs/OutputSet.h"
 
 #include <signal.h>
 
 #include <charconv>
 
-#include "FileWriter.h"
-#include "GpsdServer.h"
-#include "JsonLines.h"
-#include "LineStream.h"
-#include "MqttPublisher.h"
-#include "TrackStore.h"
+#include "outputs/FileWriter.h"
+#include "outputs/GpsdServer.h"
+#include "outputs/JsonLines.h"
+#include "outputs/LineStream.h"
+#include "outputs/MqttPublisher.h"
+#include "outputs/TrackStore.h"
 
 namespace kw_out {
 

@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "ChangeTracker.h"
-#include "NodeUpdate.h"
+#include "outputs/ChangeTracker.h"
+#include "outputs/NodeUpdate.h"
 
 namespace kw_out {
 

@@ -1,4 +1,4 @@
-#include "TextOut.h"
+#include "outputs/TextOut.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "TrackStore.h"
+#include "outputs/TrackStore.h"
 
-#include "TextOut.h"
+#include "outputs/TextOut.h"
 
 namespace kw_out {
 

@@ -14,7 +14,7 @@
 #include <map>
 #include <string>
 
-#include "NodeUpdate.h"
+#include "outputs/NodeUpdate.h"
 
 namespace kw_out {
 

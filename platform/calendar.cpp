@@ -1,5 +1,5 @@
 // Calendar conversions (see calendar.h).
-#include "calendar.h"
+#include "platform/calendar.h"
 
 namespace kw {
 

@@ -1,5 +1,5 @@
 // The clock (see clock.h).
-#include "clock.h"
+#include "platform/clock.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,5 +1,5 @@
 // The process environment (see environment.h).
-#include "environment.h"
+#include "platform/environment.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "failure.h"
+#include "platform/failure.h"
 
 namespace kw {
 

@@ -1,5 +1,5 @@
 // Failure and errno texts (see failure.h).
-#include "failure.h"
+#include "platform/failure.h"
 
 #include <cstring>
 

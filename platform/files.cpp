@@ -1,5 +1,5 @@
 // Files (see files.h).
-#include "files.h"
+#include "platform/files.h"
 
 #include <dirent.h>
 #include <fcntl.h>

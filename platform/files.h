@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "failure.h"
+#include "platform/failure.h"
 
 namespace kw {
 

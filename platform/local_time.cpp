@@ -1,6 +1,6 @@
 // The local-time cache (see local_time.h for what it answers and why the
 // answers are exact).
-#include "local_time.h"
+#include "platform/local_time.h"
 
 #include <cstdint>
 #include <cstring>

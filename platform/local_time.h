@@ -46,7 +46,7 @@
 
 #include <ctime>
 
-#include "clock.h"
+#include "platform/clock.h"
 
 namespace kw {
 

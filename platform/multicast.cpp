@@ -1,5 +1,5 @@
 // UDP multicast sockets (see multicast.h).
-#include "multicast.h"
+#include "platform/multicast.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>

@@ -13,9 +13,9 @@
 
 #include <cstddef>
 
-#include "failure.h"
-#include "socket.h"
-#include "wake_event.h"
+#include "platform/failure.h"
+#include "platform/socket.h"
+#include "platform/wake_event.h"
 
 namespace kw {
 

@@ -1,5 +1,5 @@
 // The running process (see process.h).
-#include "process.h"
+#include "platform/process.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "failure.h"
+#include "platform/failure.h"
 
 namespace kw {
 

@@ -11,7 +11,7 @@
 
 #include <atomic>
 
-#include "thread_annotations.h"
+#include "platform/thread_annotations.h"
 
 namespace kw {
 

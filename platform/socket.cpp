@@ -1,5 +1,5 @@
 // Socket ownership (see socket.h).
-#include "socket.h"
+#include "platform/socket.h"
 
 #include <unistd.h>
 

@@ -1,5 +1,5 @@
 // The stop-signal handler (see stop_signal.h).
-#include "stop_signal.h"
+#include "platform/stop_signal.h"
 
 #include <signal.h>
 #include <time.h>

@@ -21,7 +21,7 @@
 
 #include <chrono>
 
-#include "failure.h"
+#include "platform/failure.h"
 
 namespace kw {
 

@@ -1,4 +1,4 @@
-#include "tcp_listener.h"
+#include "platform/tcp_listener.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "failure.h"
-#include "socket.h"
+#include "platform/failure.h"
+#include "platform/socket.h"
 
 namespace kw {
 

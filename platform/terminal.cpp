@@ -1,5 +1,5 @@
 // Terminal size and resize notices (see terminal.h).
-#include "terminal.h"
+#include "platform/terminal.h"
 
 #include <signal.h>
 #include <sys/ioctl.h>

@@ -13,7 +13,7 @@
 // thread. The signal may be taken by any thread of the process.
 #pragma once
 
-#include "failure.h"
+#include "platform/failure.h"
 
 namespace kw {
 

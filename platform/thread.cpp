@@ -1,5 +1,5 @@
 // Thread start and join (see thread.h).
-#include "thread.h"
+#include "platform/thread.h"
 
 #include <atomic>
 

@@ -1,5 +1,5 @@
 // The wake-up event, an eventfd (see wake_event.h).
-#include "wake_event.h"
+#include "platform/wake_event.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>

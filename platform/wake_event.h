@@ -5,7 +5,7 @@
 // from any thread while it is open.
 #pragma once
 
-#include "failure.h"
+#include "platform/failure.h"
 
 namespace kw {
 

@@ -1,20 +1,20 @@
 // JQNV_packet_sniffer: identity, lifecycle and ports.
-#include "JQNV_packet_sniffer.h"
+#include "sniffer/JQNV_packet_sniffer.h"
 
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
 
-#include "JColor.h"
-#include "JFocusSet.h"
-#include "JIntegerData.h"
-#include "JQNV_trace_address.h"
-#include "JRealData.h"
-#include "JStringData.h"
-#include "KW_OLog.h"
-#include "kw_qnv_handlerList.h"
-#include "platform.h"
+#include "host/JColor.h"
+#include "host/JFocusSet.h"
+#include "host/JIntegerData.h"
+#include "sniffer/JQNV_trace_address.h"
+#include "host/JRealData.h"
+#include "host/JStringData.h"
+#include "feed/KW_OLog.h"
+#include "feed/kw_qnv_handlerList.h"
+#include "platform/platform.h"
 
 int JQNV_packet_sniffer::instanceCount = 0;
 char JQNV_packet_sniffer::versionText[JQNV_packet_sniffer::kFileNameSize] = {};

@@ -19,9 +19,9 @@
 
 #include <cstdint>
 
-#include "JAddObj.h"
-#include "JQNV_packet_sniffer_layout.h"
-#include "JString.h"
+#include "host/JAddObj.h"
+#include "sniffer/JQNV_packet_sniffer_layout.h"
+#include "host/JString.h"
 
 class kw_qnv_handlerList;
 struct kw_qnv_portStats;

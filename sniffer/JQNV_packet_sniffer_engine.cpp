@@ -2,14 +2,14 @@
 // rising edge every port takes in what arrived since the last tick and every
 // node's eight outputs are announced. The on off input starts and stops the
 // receivers. Health and idle time are computed when a linked block asks.
-#include "JDataType.h"
-#include "JIntegerData.h"
-#include "JLinkObj.h"
-#include "JQNV_packet_sniffer.h"
-#include "JQNV_trace_address.h"
-#include "KW_OLog.h"
-#include "kw_qnv_handlerList.h"
-#include "kw_qnv_nodeHandler.h"
+#include "host/JDataType.h"
+#include "host/JIntegerData.h"
+#include "host/JLinkObj.h"
+#include "sniffer/JQNV_packet_sniffer.h"
+#include "sniffer/JQNV_trace_address.h"
+#include "feed/KW_OLog.h"
+#include "feed/kw_qnv_handlerList.h"
+#include "feed/kw_qnv_nodeHandler.h"
 
 void JQNV_packet_sniffer::engine(int n, JLinkObj& link) {
   olog->printf("JQNV_packet_sniffer::engine() n=%d %p  ----- ogm is %d\n", n, self(this), ogm);

@@ -1,16 +1,16 @@
 // JQNV_packet_sniffer: properties (the host's dialog) and persistence (the
 // host's documents).
-#include "JArray.h"
-#include "JDictionary.h"
-#include "JFileProperty.h"
-#include "JIntegerProperty.h"
-#include "JOutputStream.h"
-#include "JQNV_packet_sniffer.h"
-#include "JQNV_trace_address.h"
-#include "JRealProperty.h"
-#include "JStringProperty.h"
-#include "KW_OLog.h"
-#include "kw_qnv_handlerList.h"
+#include "host/JArray.h"
+#include "host/JDictionary.h"
+#include "host/JFileProperty.h"
+#include "host/JIntegerProperty.h"
+#include "host/JOutputStream.h"
+#include "sniffer/JQNV_packet_sniffer.h"
+#include "sniffer/JQNV_trace_address.h"
+#include "host/JRealProperty.h"
+#include "host/JStringProperty.h"
+#include "feed/KW_OLog.h"
+#include "feed/kw_qnv_handlerList.h"
 
 namespace {
 

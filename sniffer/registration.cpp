@@ -3,7 +3,7 @@
 // "logFile.txt" once for this load), registered as the prototype of its class
 // and destroyed again. The log object exists before this runs: it is
 // constant-initialised.
-#include "JQNV_packet_sniffer.h"
+#include "sniffer/JQNV_packet_sniffer.h"
 
 JString JQNV_packet_sniffer::registered = [] {
   auto* block = new JQNV_packet_sniffer();

@@ -1,4 +1,4 @@
-#include "parser_diff.h"
+#include "testing/parser_diff.h"
 
 #include <cmath>
 #include <cstdint>
@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "KW_OLog.h"
-#include "scan.h"
+#include "feed/KW_OLog.h"
+#include "feed/scan.h"
 
 namespace kw_test {
 

@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "kw_qnv_portHandler.h"
-#include "platform.h"
-#include "reference_parser.h"
+#include "feed/kw_qnv_portHandler.h"
+#include "platform/platform.h"
+#include "testing/reference_parser.h"
 
 namespace kw_test {
 

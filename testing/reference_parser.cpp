@@ -15,8 +15,8 @@
 #include <langinfo.h>
 #include <string>
 
-#include "KW_OLog.h"
-#include "reference_parser.h"
+#include "feed/KW_OLog.h"
+#include "testing/reference_parser.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <ctime>
 
-#include "platform.h"
+#include "platform/platform.h"
 
 class ReferenceParser {
  public:

@@ -1,9 +1,9 @@
-#include "ClockSchedule.h"
+#include "apps/flowhost/ClockSchedule.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "JClockObj.h"
+#include "apps/flowhost/JClockObj.h"
 
 namespace flowhost {
 

@@ -1,14 +1,14 @@
-#include "DocumentFile.h"
+#include "apps/flowhost/DocumentFile.h"
 
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
-#include "JDocument.h"
-#include "JFailure.h"
-#include "JGraph.h"
-#include "JQNV_packet_sniffer_layout.h"
-#include "files.h"
+#include "host/JDocument.h"
+#include "host/JFailure.h"
+#include "host/JGraph.h"
+#include "sniffer/JQNV_packet_sniffer_layout.h"
+#include "platform/files.h"
 
 namespace flowhost {
 

@@ -1,16 +1,16 @@
-#include "DocumentHints.h"
+#include "apps/flowhost/DocumentHints.h"
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <system_error>
 
-#include "JDocument.h"
-#include "JGraph.h"
-#include "JModuleObj.h"
-#include "JOutputStream.h"
-#include "JQNV_packet_sniffer_layout.h"
-#include "NodeListFile.h"
+#include "host/JDocument.h"
+#include "host/JGraph.h"
+#include "host/JModuleObj.h"
+#include "host/JOutputStream.h"
+#include "sniffer/JQNV_packet_sniffer_layout.h"
+#include "apps/flowhost/NodeListFile.h"
 
 namespace flowhost {
 

@@ -1,6 +1,6 @@
-#include "FeedOutputs.h"
+#include "apps/flowhost/FeedOutputs.h"
 
-#include "JGeoGridObj.h"
+#include "geogrid/JGeoGridObj.h"
 
 namespace flowhost {
 

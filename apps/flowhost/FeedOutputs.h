@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "NodeTable.h"
-#include "OutputSet.h"
+#include "apps/flowhost/NodeTable.h"
+#include "outputs/OutputSet.h"
 
 namespace flowhost {
 

@@ -1,6 +1,6 @@
-#include "FeedStatus.h"
+#include "apps/flowhost/FeedStatus.h"
 
-#include "JQNV_packet_sniffer.h"
+#include "sniffer/JQNV_packet_sniffer.h"
 
 namespace flowhost {
 

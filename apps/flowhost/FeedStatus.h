@@ -7,7 +7,7 @@
 // Owns nothing. Thread safety: host's thread only (the blocks' rule).
 #pragma once
 
-#include "kw_qnv_portStats.h"
+#include "feed/kw_qnv_portStats.h"
 
 class JModuleObj;
 

@@ -33,7 +33,7 @@
 #include <ostream>
 #include <string>
 
-#include "RunOptions.h"
+#include "apps/flowhost/RunOptions.h"
 
 namespace flowhost {
 

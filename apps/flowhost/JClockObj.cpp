@@ -1,12 +1,12 @@
-#include "JClockObj.h"
+#include "apps/flowhost/JClockObj.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "JDictionary.h"
-#include "JIntegerData.h"
-#include "JOutputStream.h"
-#include "JRealProperty.h"
+#include "host/JDictionary.h"
+#include "host/JIntegerData.h"
+#include "host/JOutputStream.h"
+#include "host/JRealProperty.h"
 
 JClockObj::JClockObj() {
   igm = 0;

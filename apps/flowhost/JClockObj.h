@@ -12,7 +12,7 @@
 // Thread safety: host's thread only.
 #pragma once
 
-#include "JAddObj.h"
+#include "host/JAddObj.h"
 
 class JClockObj : public JAddObj {
  public:

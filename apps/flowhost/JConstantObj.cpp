@@ -1,12 +1,12 @@
-#include "JConstantObj.h"
+#include "apps/flowhost/JConstantObj.h"
 
 #include <climits>
 #include <string>
 
-#include "JDictionary.h"
-#include "JIntegerData.h"
-#include "JIntegerProperty.h"
-#include "JOutputStream.h"
+#include "host/JDictionary.h"
+#include "host/JIntegerData.h"
+#include "host/JIntegerProperty.h"
+#include "host/JOutputStream.h"
 
 JConstantObj::JConstantObj() {
   igm = 0;

@@ -8,7 +8,7 @@
 // Thread safety: host's thread only.
 #pragma once
 
-#include "JAddObj.h"
+#include "host/JAddObj.h"
 
 class JConstantObj : public JAddObj {
  public:

@@ -1,15 +1,15 @@
-#include "JDegreeTextObj.h"
+#include "apps/flowhost/JDegreeTextObj.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "JDictionary.h"
-#include "JLinkObj.h"
-#include "JOutputStream.h"
-#include "JRealData.h"
-#include "JStringData.h"
-#include "JStringProperty.h"
+#include "host/JDictionary.h"
+#include "host/JLinkObj.h"
+#include "host/JOutputStream.h"
+#include "host/JRealData.h"
+#include "host/JStringData.h"
+#include "host/JStringProperty.h"
 
 namespace {
 

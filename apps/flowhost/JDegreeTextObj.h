@@ -19,7 +19,7 @@
 #include <optional>
 #include <string>
 
-#include "JAddObj.h"
+#include "host/JAddObj.h"
 
 class JDegreeTextObj : public JAddObj {
  public:

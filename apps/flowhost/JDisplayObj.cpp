@@ -1,14 +1,14 @@
-#include "JDisplayObj.h"
+#include "apps/flowhost/JDisplayObj.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "JDictionary.h"
-#include "JIntegerData.h"
-#include "JLinkObj.h"
-#include "JOutputStream.h"
-#include "JRealData.h"
-#include "JStringData.h"
+#include "host/JDictionary.h"
+#include "host/JIntegerData.h"
+#include "host/JLinkObj.h"
+#include "host/JOutputStream.h"
+#include "host/JRealData.h"
+#include "host/JStringData.h"
 
 namespace {
 

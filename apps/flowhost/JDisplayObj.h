@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "JAddObj.h"
+#include "host/JAddObj.h"
 
 class JDisplayObj : public JAddObj {
  public:

@@ -1,4 +1,4 @@
-#include "NodeListFile.h"
+#include "apps/flowhost/NodeListFile.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -1,16 +1,16 @@
-#include "NodeTable.h"
+#include "apps/flowhost/NodeTable.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "JGeoGridObj.h"
-#include "JGraph.h"
-#include "JIntegerData.h"
-#include "JLinkObj.h"
-#include "JModuleObj.h"
-#include "JQNV_packet_sniffer_layout.h"
-#include "JRealData.h"
-#include "JStringData.h"
+#include "geogrid/JGeoGridObj.h"
+#include "host/JGraph.h"
+#include "host/JIntegerData.h"
+#include "host/JLinkObj.h"
+#include "host/JModuleObj.h"
+#include "sniffer/JQNV_packet_sniffer_layout.h"
+#include "host/JRealData.h"
+#include "host/JStringData.h"
 
 namespace flowhost {
 

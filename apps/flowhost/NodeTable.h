@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "FeedStatus.h"
-#include "kw_qnv_portStats.h"
+#include "apps/flowhost/FeedStatus.h"
+#include "feed/kw_qnv_portStats.h"
 
 class JGraph;
 class JModuleObj;

@@ -1,10 +1,10 @@
-#include "PluginSet.h"
+#include "apps/flowhost/PluginSet.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "JPluginLoader.h"
-#include "process.h"
+#include "host/JPluginLoader.h"
+#include "platform/process.h"
 
 // Where this build puts the default plug-ins, separated by '|' (set by the
 // build); their file names are the default plug-ins' names.

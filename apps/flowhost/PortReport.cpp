@@ -1,4 +1,4 @@
-#include "PortReport.h"
+#include "apps/flowhost/PortReport.h"
 
 namespace flowhost {
 

@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "NodeTable.h"
+#include "apps/flowhost/NodeTable.h"
 
 namespace flowhost {
 

@@ -1,4 +1,4 @@
-#include "QuickStart.h"
+#include "apps/flowhost/QuickStart.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,14 +10,14 @@
 #include <sstream>
 #include <system_error>
 
-#include "JClockObj.h"
-#include "JDictionary.h"
-#include "JDocument.h"
-#include "JEntry.h"
-#include "JGeoGridObj.h"
-#include "JGraph.h"
-#include "JModuleObj.h"
-#include "JQNV_packet_sniffer_layout.h"
+#include "apps/flowhost/JClockObj.h"
+#include "host/JDictionary.h"
+#include "host/JDocument.h"
+#include "host/JEntry.h"
+#include "geogrid/JGeoGridObj.h"
+#include "host/JGraph.h"
+#include "host/JModuleObj.h"
+#include "sniffer/JQNV_packet_sniffer_layout.h"
 
 namespace flowhost {
 

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "NodeListFile.h"
+#include "apps/flowhost/NodeListFile.h"
 
 class JGraph;
 class JModuleObj;

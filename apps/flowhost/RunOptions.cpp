@@ -1,4 +1,4 @@
-#include "RunOptions.h"
+#include "apps/flowhost/RunOptions.h"
 
 #include <getopt.h>
 
@@ -8,12 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "DocumentFile.h"
-#include "JClockObj.h"
-#include "PluginSet.h"
-#include "QuickStart.h"
-#include "web/WebServer.h"
-#include "trace_settings.h"
+#include "apps/flowhost/DocumentFile.h"
+#include "apps/flowhost/JClockObj.h"
+#include "apps/flowhost/PluginSet.h"
+#include "apps/flowhost/QuickStart.h"
+#include "apps/flowhost/web/WebServer.h"
+#include "feed/trace_settings.h"
 
 // The program's version (set by the build from the project's version).
 #ifndef FLOWHOST_VERSION

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "OutputSet.h"
+#include "outputs/OutputSet.h"
 
 namespace flowhost {
 

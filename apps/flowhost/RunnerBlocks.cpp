@@ -1,10 +1,10 @@
-#include "RunnerBlocks.h"
+#include "apps/flowhost/RunnerBlocks.h"
 
-#include "JClassRegistry.h"
-#include "JClockObj.h"
-#include "JConstantObj.h"
-#include "JDegreeTextObj.h"
-#include "JDisplayObj.h"
+#include "host/JClassRegistry.h"
+#include "apps/flowhost/JClockObj.h"
+#include "apps/flowhost/JConstantObj.h"
+#include "apps/flowhost/JDegreeTextObj.h"
+#include "apps/flowhost/JDisplayObj.h"
 
 namespace flowhost {
 

@@ -1,11 +1,11 @@
-#include "TableView.h"
+#include "apps/flowhost/TableView.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <set>
 
-#include "TextOut.h"
+#include "outputs/TextOut.h"
 
 namespace flowhost {
 

@@ -34,7 +34,7 @@
 #include <utility>
 #include <vector>
 
-#include "NodeTable.h"
+#include "apps/flowhost/NodeTable.h"
 
 namespace flowhost {
 

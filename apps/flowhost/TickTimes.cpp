@@ -1,5 +1,5 @@
 // TickTimes: the durations of a run's clock ticks and their percentiles.
-#include "TickTimes.h"
+#include "apps/flowhost/TickTimes.h"
 
 #include <algorithm>
 #include <cmath>

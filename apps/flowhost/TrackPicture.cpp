@@ -1,7 +1,7 @@
-#include "TrackPicture.h"
+#include "apps/flowhost/TrackPicture.h"
 
-#include "JSvgText.h"
-#include "files.h"
+#include "host/JSvgText.h"
+#include "platform/files.h"
 
 #include <algorithm>
 #include <sstream>

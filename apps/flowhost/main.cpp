@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "FlowRunner.h"
-#include "RunOptions.h"
-#include "stop_signal.h"
-#include "terminal.h"
-#include "trace_settings.h"
+#include "apps/flowhost/FlowRunner.h"
+#include "apps/flowhost/RunOptions.h"
+#include "platform/stop_signal.h"
+#include "platform/terminal.h"
+#include "feed/trace_settings.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);

@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "support/child_process.h"
-#include "kw_multicast_recv.h"
-#include "kw_qnv_portHandler.h"
-#include "packet_builder.h"
-#include "platform.h"
-#include "support/isolation.h"
+#include "tests/support/child_process.h"
+#include "feed/kw_multicast_recv.h"
+#include "feed/kw_qnv_portHandler.h"
+#include "beacon/packet_builder.h"
+#include "platform/platform.h"
+#include "tests/support/isolation.h"
 
 namespace {
 

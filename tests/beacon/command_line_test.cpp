@@ -1,6 +1,6 @@
 // Command line of nmea_beacon: positional arguments, options and the
 // mistakes each gives a message for.
-#include "command_line.h"
+#include "beacon/command_line.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Packet building of nmea_beacon, driven with chosen moments.
-#include "packet_builder.h"
+#include "beacon/packet_builder.h"
 
 #include <gtest/gtest.h>
 

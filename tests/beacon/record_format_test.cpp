@@ -8,9 +8,9 @@
 #include <future>
 #include <string>
 
-#include "record_format.h"
-#include "record_reader.h"
-#include "support/temp_dir.h"
+#include "beacon/record_format.h"
+#include "beacon/record_reader.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "multicast.h"
-#include "kw_multicast_recv.h"
-#include "record_reader.h"
-#include "support/child_process.h"
-#include "support/isolation.h"
-#include "support/temp_dir.h"
+#include "platform/multicast.h"
+#include "feed/kw_multicast_recv.h"
+#include "beacon/record_reader.h"
+#include "tests/support/child_process.h"
+#include "tests/support/isolation.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <ctime>
 #include <string>
 
-#include "kw_qnv_portHandler.h"
-#include "packet_builder.h"
+#include "feed/kw_qnv_portHandler.h"
+#include "beacon/packet_builder.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "kw_qnv_nodeHandler.h"
-#include "packet_builder.h"
+#include "feed/kw_qnv_nodeHandler.h"
+#include "beacon/packet_builder.h"
 
 namespace kw_test {
 

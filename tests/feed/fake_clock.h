@@ -2,7 +2,7 @@
 // goes away.
 #pragma once
 
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace kw_test {
 

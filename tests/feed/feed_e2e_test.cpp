@@ -13,15 +13,15 @@
 #include <string>
 #include <thread>
 
-#include "beacon_track.h"
-#include "kw_multicast_recv.h"
-#include "kw_qnv_handlerList.h"
-#include "kw_qnv_nodeHandler.h"
-#include "kw_qnv_portHandler.h"
-#include "platform.h"
-#include "support/child_process.h"
-#include "support/isolation.h"
-#include "support/temp_dir.h"
+#include "tests/feed/beacon_track.h"
+#include "feed/kw_multicast_recv.h"
+#include "feed/kw_qnv_handlerList.h"
+#include "feed/kw_qnv_nodeHandler.h"
+#include "feed/kw_qnv_portHandler.h"
+#include "platform/platform.h"
+#include "tests/support/child_process.h"
+#include "tests/support/isolation.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

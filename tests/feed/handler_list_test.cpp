@@ -5,14 +5,14 @@
 #include <cstdio>
 #include <string>
 
-#include "KW_OLog.h"
-#include "fake_clock.h"
-#include "kw_multicast_recv.h"
-#include "kw_qnv_handlerList.h"
-#include "kw_qnv_nodeHandler.h"
-#include "kw_qnv_portHandler.h"
-#include "packet_util.h"
-#include "support/temp_dir.h"
+#include "feed/KW_OLog.h"
+#include "tests/feed/fake_clock.h"
+#include "feed/kw_multicast_recv.h"
+#include "feed/kw_qnv_handlerList.h"
+#include "feed/kw_qnv_nodeHandler.h"
+#include "feed/kw_qnv_portHandler.h"
+#include "tests/feed/packet_util.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

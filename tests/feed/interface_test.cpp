@@ -9,14 +9,14 @@
 #include <string>
 #include <thread>
 
-#include "KW_OLog.h"
-#include "kw_multicast_recv.h"
-#include "kw_qnv_handlerList.h"
-#include "kw_qnv_portHandler.h"
-#include "packet_util.h"
-#include "platform.h"
-#include "support/isolation.h"
-#include "support/temp_dir.h"
+#include "feed/KW_OLog.h"
+#include "feed/kw_multicast_recv.h"
+#include "feed/kw_qnv_handlerList.h"
+#include "feed/kw_qnv_portHandler.h"
+#include "tests/feed/packet_util.h"
+#include "platform/platform.h"
+#include "tests/support/isolation.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "KW_OLog.h"
-#include "support/temp_dir.h"
-#include "trace_settings.h"
+#include "feed/KW_OLog.h"
+#include "tests/support/temp_dir.h"
+#include "feed/trace_settings.h"
 
 namespace {
 

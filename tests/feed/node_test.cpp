@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "fake_clock.h"
-#include "kw_qnv_nodeHandler.h"
-#include "kw_qnv_portHandler.h"
+#include "tests/feed/fake_clock.h"
+#include "feed/kw_qnv_nodeHandler.h"
+#include "feed/kw_qnv_portHandler.h"
 
 namespace {
 

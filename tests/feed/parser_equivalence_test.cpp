@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "fake_clock.h"
-#include "packet_util.h"
-#include "parser_diff.h"
-#include "reference_parser.h"
-#include "kw_qnv_portHandler.h"
-#include "scan.h"
-#include "support/temp_dir.h"
+#include "tests/feed/fake_clock.h"
+#include "tests/feed/packet_util.h"
+#include "testing/parser_diff.h"
+#include "testing/reference_parser.h"
+#include "feed/kw_qnv_portHandler.h"
+#include "feed/scan.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

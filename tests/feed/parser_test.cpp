@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "KW_OLog.h"
-#include "kw_qnv_portHandler.h"
-#include "packet_util.h"
-#include "support/temp_dir.h"
+#include "feed/KW_OLog.h"
+#include "feed/kw_qnv_portHandler.h"
+#include "tests/feed/packet_util.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Map geometry: pixel split, inverse conversion, inside tests with their
 // process-wide failure codes, diagnostic text and the guarded edge cases
 // (zero steps, spans and distances beyond 32 bits, pixel counts below 1).
-#include "GPS_map.h"
+#include "geogrid/GPS_map.h"
 
 #include <gtest/gtest.h>
 

@@ -12,15 +12,15 @@
 #include <utility>
 #include <vector>
 
-#include "JGraph.h"
-#include "JIntegerData.h"
-#include "JIntegerProperty.h"
-#include "JLinkObj.h"
-#include "JModuleObj.h"
-#include "JPluginLoader.h"
-#include "JProbeObj.h"
-#include "JSourceObj.h"
-#include "JStringProperty.h"
+#include "host/JGraph.h"
+#include "host/JIntegerData.h"
+#include "host/JIntegerProperty.h"
+#include "host/JLinkObj.h"
+#include "host/JModuleObj.h"
+#include "host/JPluginLoader.h"
+#include "host/JProbeObj.h"
+#include "host/JSourceObj.h"
+#include "host/JStringProperty.h"
 
 namespace geogrid_test {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "JInteger.h"
-#include "JStringData.h"
-#include "geogrid_block_rig.h"
+#include "host/JInteger.h"
+#include "host/JStringData.h"
+#include "tests/geogrid/geogrid_block_rig.h"
 
 namespace {
 

@@ -5,13 +5,13 @@
 #include <regex>
 #include <string>
 
-#include "JDictionary.h"
-#include "JDocument.h"
-#include "JGraphics.h"
-#include "JOutputStream.h"
-#include "JRegion.h"
-#include "geogrid_block_rig.h"
-#include "support/temp_dir.h"
+#include "host/JDictionary.h"
+#include "host/JDocument.h"
+#include "host/JGraphics.h"
+#include "host/JOutputStream.h"
+#include "host/JRegion.h"
+#include "tests/geogrid/geogrid_block_rig.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Coordinate text parsing: the documented forms, malformed texts, and values
 // beyond the 32-bit range (which are capped, never overflowed).
-#include "parse_coordinate.h"
+#include "geogrid/parse_coordinate.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Coordinate mapper: the worked map, state kept across positions and init,
 // the diagnostic texts, copies, and texts too long for the last-text fields.
-#include "vezirivodiz_mapper.h"
+#include "geogrid/vezirivodiz_mapper.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "JAddObj.h"
-#include "JGraph.h"
+#include "host/JAddObj.h"
+#include "host/JGraph.h"
 
 namespace {
 

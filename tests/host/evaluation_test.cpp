@@ -4,15 +4,15 @@
 
 #include <cmath>
 
-#include "JGraph.h"
-#include "JIntegerData.h"
-#include "JLinkObj.h"
-#include "JProbeObj.h"
-#include "JRealData.h"
-#include "JSourceObj.h"
-#include "JStringData.h"
-#include "JStringProperty.h"
-#include "test_blocks.h"
+#include "host/JGraph.h"
+#include "host/JIntegerData.h"
+#include "host/JLinkObj.h"
+#include "host/JProbeObj.h"
+#include "host/JRealData.h"
+#include "host/JSourceObj.h"
+#include "host/JStringData.h"
+#include "host/JStringProperty.h"
+#include "tests/host/test_blocks.h"
 
 namespace {
 

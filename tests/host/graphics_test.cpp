@@ -2,13 +2,13 @@
 // the SVG picture of a face.
 #include <gtest/gtest.h>
 
-#include "JAddObj.h"
-#include "JComponent.h"
-#include "JGraph.h"
-#include "JGraphics.h"
-#include "JLinkObj.h"
-#include "JProbeObj.h"
-#include "support/temp_dir.h"
+#include "host/JAddObj.h"
+#include "host/JComponent.h"
+#include "host/JGraph.h"
+#include "host/JGraphics.h"
+#include "host/JLinkObj.h"
+#include "host/JProbeObj.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

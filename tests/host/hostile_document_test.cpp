@@ -12,15 +12,15 @@
 #include <filesystem>
 #include <string>
 
-#include "JAddObj.h"
-#include "JDictionary.h"
-#include "JDocument.h"
-#include "JGraph.h"
-#include "JIntegerData.h"
-#include "JLinkObj.h"
-#include "JProbeObj.h"
-#include "JSourceObj.h"
-#include "support/temp_dir.h"
+#include "host/JAddObj.h"
+#include "host/JDictionary.h"
+#include "host/JDocument.h"
+#include "host/JGraph.h"
+#include "host/JIntegerData.h"
+#include "host/JLinkObj.h"
+#include "host/JProbeObj.h"
+#include "host/JSourceObj.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

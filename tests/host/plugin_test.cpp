@@ -2,12 +2,12 @@
 // registered at load and made by class name, two side by side.
 #include <gtest/gtest.h>
 
-#include "JClassRegistry.h"
-#include "JGraph.h"
-#include "JPluginLoader.h"
-#include "JProbeObj.h"
-#include "JSourceObj.h"
-#include "support/temp_dir.h"
+#include "host/JClassRegistry.h"
+#include "host/JGraph.h"
+#include "host/JPluginLoader.h"
+#include "host/JProbeObj.h"
+#include "host/JSourceObj.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "JAddObj.h"
-#include "JIntegerData.h"
-#include "JLinkObj.h"
-#include "JRealData.h"
+#include "host/JAddObj.h"
+#include "host/JIntegerData.h"
+#include "host/JLinkObj.h"
+#include "host/JRealData.h"
 
 namespace host_test {
 

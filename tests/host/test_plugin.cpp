@@ -1,9 +1,9 @@
 // A tiny plug-in for the loader tests, built several times with a different
 // class name (TEST_PLUGIN_CLASS) and value (TEST_PLUGIN_VALUE) each time.
 // Output 0 yields the value plus the last integer read on input 0.
-#include "JAddObj.h"
-#include "JIntegerData.h"
-#include "JLinkObj.h"
+#include "host/JAddObj.h"
+#include "host/JIntegerData.h"
+#include "host/JLinkObj.h"
 
 #define TEST_PLUGIN_TEXT2(x) #x
 #define TEST_PLUGIN_TEXT(x) TEST_PLUGIN_TEXT2(x)

@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "JArray.h"
-#include "JIntegerProperty.h"
-#include "JString.h"
+#include "host/JArray.h"
+#include "host/JIntegerProperty.h"
+#include "host/JString.h"
 
 namespace {
 

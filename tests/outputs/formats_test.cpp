@@ -7,13 +7,13 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "ChangeTracker.h"
-#include "GpsdProtocol.h"
-#include "JsonLines.h"
-#include "MqttPublisher.h"
-#include "OutputSet.h"
-#include "TextOut.h"
-#include "TrackStore.h"
+#include "outputs/ChangeTracker.h"
+#include "outputs/GpsdProtocol.h"
+#include "outputs/JsonLines.h"
+#include "outputs/MqttPublisher.h"
+#include "outputs/OutputSet.h"
+#include "outputs/TextOut.h"
+#include "outputs/TrackStore.h"
 
 using nlohmann::json;
 

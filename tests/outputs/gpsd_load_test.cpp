@@ -6,9 +6,9 @@
 #include <memory>
 #include <thread>
 
-#include "GpsdServer.h"
-#include "support/isolation.h"
-#include "tcp_client.h"
+#include "outputs/GpsdServer.h"
+#include "tests/support/isolation.h"
+#include "tests/outputs/tcp_client.h"
 
 using namespace std::chrono_literals;
 

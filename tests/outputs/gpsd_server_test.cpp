@@ -6,10 +6,10 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "GpsdServer.h"
-#include "OutputSet.h"
-#include "support/isolation.h"
-#include "tcp_client.h"
+#include "outputs/GpsdServer.h"
+#include "outputs/OutputSet.h"
+#include "tests/support/isolation.h"
+#include "tests/outputs/tcp_client.h"
 
 using nlohmann::json;
 using namespace std::chrono_literals;

@@ -10,10 +10,10 @@
 #include <set>
 #include <thread>
 
-#include "GpsdServer.h"
-#include "support/child_process.h"
-#include "support/isolation.h"
-#include "support/temp_dir.h"
+#include "outputs/GpsdServer.h"
+#include "tests/support/child_process.h"
+#include "tests/support/isolation.h"
+#include "tests/support/temp_dir.h"
 
 using nlohmann::json;
 using namespace std::chrono_literals;

@@ -13,11 +13,11 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "MqttPublisher.h"
-#include "OutputSet.h"
-#include "support/child_process.h"
-#include "support/isolation.h"
-#include "support/temp_dir.h"
+#include "outputs/MqttPublisher.h"
+#include "outputs/OutputSet.h"
+#include "tests/support/child_process.h"
+#include "tests/support/isolation.h"
+#include "tests/support/temp_dir.h"
 
 using nlohmann::json;
 using namespace std::chrono_literals;

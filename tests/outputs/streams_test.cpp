@@ -13,11 +13,11 @@
 #include <sstream>
 #include <thread>
 
-#include "FileWriter.h"
-#include "LineStream.h"
-#include "OutputSet.h"
-#include "support/child_process.h"
-#include "support/temp_dir.h"
+#include "outputs/FileWriter.h"
+#include "outputs/LineStream.h"
+#include "outputs/OutputSet.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 using nlohmann::json;
 using namespace std::chrono_literals;

@@ -1,4 +1,4 @@
-#include "tcp_client.h"
+#include "tests/outputs/tcp_client.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

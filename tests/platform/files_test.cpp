@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "files.h"
-#include "support/temp_dir.h"
+#include "platform/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

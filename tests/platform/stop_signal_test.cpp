@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "stop_signal.h"
+#include "platform/stop_signal.h"
 
 namespace {
 

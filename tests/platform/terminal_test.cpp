@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "terminal.h"
+#include "platform/terminal.h"
 
 namespace {
 

@@ -19,9 +19,9 @@
 #include <string>
 #include <thread>
 
-#include "support/child_process.h"
-#include "support/isolation.h"
-#include "support/temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/isolation.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -6,17 +6,17 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "DocumentFile.h"
-#include "DocumentHints.h"
-#include "JGraph.h"
-#include "JQNV_packet_sniffer.h"
-#include "JModuleObj.h"
-#include "JOutputStream.h"
-#include "NodeListFile.h"
-#include "PluginSet.h"
-#include "QuickStart.h"
-#include "RunnerBlocks.h"
-#include "support/temp_dir.h"
+#include "apps/flowhost/DocumentFile.h"
+#include "apps/flowhost/DocumentHints.h"
+#include "host/JGraph.h"
+#include "sniffer/JQNV_packet_sniffer.h"
+#include "host/JModuleObj.h"
+#include "host/JOutputStream.h"
+#include "apps/flowhost/NodeListFile.h"
+#include "apps/flowhost/PluginSet.h"
+#include "apps/flowhost/QuickStart.h"
+#include "apps/flowhost/RunnerBlocks.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "files.h"
-#include "support/child_process.h"
-#include "support/document_json.h"
-#include "support/temp_dir.h"
+#include "platform/files.h"
+#include "tests/support/child_process.h"
+#include "tests/support/document_json.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "support/isolation.h"
-#include "web/WebServer.h"
+#include "tests/support/isolation.h"
+#include "apps/flowhost/web/WebServer.h"
 
 namespace {
 

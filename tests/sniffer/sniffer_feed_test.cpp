@@ -5,12 +5,12 @@
 #include <string>
 #include <sys/wait.h>
 
-#include "JFileProperty.h"
-#include "JRealData.h"
-#include "platform.h"
-#include "sniffer_fixture.h"
-#include "support/child_process.h"
-#include "support/isolation.h"
+#include "host/JFileProperty.h"
+#include "host/JRealData.h"
+#include "platform/platform.h"
+#include "tests/sniffer/sniffer_fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/isolation.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "sniffer_fixture.h"
+#include "tests/sniffer/sniffer_fixture.h"
 
-#include "JPluginLoader.h"
+#include "host/JPluginLoader.h"
 
 namespace kw_test {
 

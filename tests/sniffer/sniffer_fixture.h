@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "JGraph.h"
-#include "JModuleObj.h"
-#include "JProbeObj.h"
-#include "JQNV_packet_sniffer.h"
-#include "JSourceObj.h"
-#include "support/temp_dir.h"
+#include "host/JGraph.h"
+#include "host/JModuleObj.h"
+#include "host/JProbeObj.h"
+#include "sniffer/JQNV_packet_sniffer.h"
+#include "host/JSourceObj.h"
+#include "tests/support/temp_dir.h"
 
 namespace kw_test {
 

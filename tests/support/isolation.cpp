@@ -1,6 +1,6 @@
-#include "support/isolation.h"
+#include "tests/support/isolation.h"
 
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace kw_test {
 

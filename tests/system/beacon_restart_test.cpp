@@ -6,9 +6,9 @@
 #include <csignal>
 #include <vector>
 
-#include "platform.h"
-#include "support/child_process.h"
-#include "system_fixture.h"
+#include "platform/platform.h"
+#include "tests/support/child_process.h"
+#include "tests/system/system_fixture.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <map>
 #include <thread>
 
-#include "feed_traffic.h"
-#include "system_fixture.h"
+#include "tests/system/feed_traffic.h"
+#include "tests/system/system_fixture.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 // lost.
 #include <string>
 
-#include "JFileProperty.h"
-#include "JIntegerProperty.h"
-#include "JQNV_packet_sniffer.h"
-#include "feed_traffic.h"
-#include "kw_qnv_portStats.h"
-#include "system_fixture.h"
+#include "host/JFileProperty.h"
+#include "host/JIntegerProperty.h"
+#include "sniffer/JQNV_packet_sniffer.h"
+#include "tests/system/feed_traffic.h"
+#include "feed/kw_qnv_portStats.h"
+#include "tests/system/system_fixture.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "JQNV_packet_sniffer.h"
-#include "feed_traffic.h"
-#include "kw_qnv_portStats.h"
-#include "system_fixture.h"
+#include "sniffer/JQNV_packet_sniffer.h"
+#include "tests/system/feed_traffic.h"
+#include "feed/kw_qnv_portStats.h"
+#include "tests/system/system_fixture.h"
 
 namespace {
 

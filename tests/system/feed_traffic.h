@@ -18,8 +18,8 @@
 #include <ctime>
 #include <string>
 
-#include "feed/packet_util.h"
-#include "platform.h"
+#include "tests/feed/packet_util.h"
+#include "platform/platform.h"
 
 namespace kw_test {
 

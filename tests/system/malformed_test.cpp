@@ -7,8 +7,8 @@
 #include <chrono>
 #include <random>
 
-#include "feed_traffic.h"
-#include "system_fixture.h"
+#include "tests/system/feed_traffic.h"
+#include "tests/system/system_fixture.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "support/child_process.h"
-#include "support/document_json.h"
-#include "support/isolation.h"
-#include "support/temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/document_json.h"
+#include "tests/support/isolation.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

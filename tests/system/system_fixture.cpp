@@ -1,7 +1,7 @@
-#include "system_fixture.h"
+#include "tests/system/system_fixture.h"
 
-#include "JFileProperty.h"
-#include "support/isolation.h"
+#include "host/JFileProperty.h"
+#include "tests/support/isolation.h"
 
 namespace kw_test {
 

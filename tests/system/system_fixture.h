@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sniffer_fixture.h"
+#include "tests/sniffer/sniffer_fixture.h"
 
 namespace kw_test {
 

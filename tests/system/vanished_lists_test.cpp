@@ -12,15 +12,15 @@
 #include <future>
 #include <thread>
 
-#include "JDictionary.h"
-#include "JFileProperty.h"
-#include "JIntegerData.h"
-#include "JLinkObj.h"
-#include "JOutputStream.h"
-#include "JRealData.h"
-#include "feed_traffic.h"
-#include "kw_qnv_handlerList.h"
-#include "system_fixture.h"
+#include "host/JDictionary.h"
+#include "host/JFileProperty.h"
+#include "host/JIntegerData.h"
+#include "host/JLinkObj.h"
+#include "host/JOutputStream.h"
+#include "host/JRealData.h"
+#include "tests/system/feed_traffic.h"
+#include "feed/kw_qnv_handlerList.h"
+#include "tests/system/system_fixture.h"
 
 namespace {
 

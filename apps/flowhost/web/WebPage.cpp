@@ -1,4 +1,4 @@
-#include "WebPage.h"
+#include "apps/flowhost/web/WebPage.h"
 
 namespace flowhost {
 

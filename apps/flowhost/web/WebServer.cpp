@@ -1,5 +1,5 @@
-#include "WebServer.h"
-#include "tcp_listener.h"
+#include "apps/flowhost/web/WebServer.h"
+#include "platform/tcp_listener.h"
 
 #include <httplib.h>
 #include <sys/socket.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "WebPage.h"
+#include "apps/flowhost/web/WebPage.h"
 
 namespace flowhost {
 

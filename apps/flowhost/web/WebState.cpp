@@ -1,15 +1,15 @@
-#include "WebState.h"
+#include "apps/flowhost/web/WebState.h"
 
 #include <algorithm>
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "JGraph.h"
-#include "JGraphics.h"
-#include "JLinkObj.h"
-#include "JModuleObj.h"
-#include "JOutputStream.h"
-#include "JQNV_packet_sniffer_layout.h"
+#include "host/JGraph.h"
+#include "host/JGraphics.h"
+#include "host/JLinkObj.h"
+#include "host/JModuleObj.h"
+#include "host/JOutputStream.h"
+#include "sniffer/JQNV_packet_sniffer_layout.h"
 
 namespace flowhost {
 

@@ -35,7 +35,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "NodeTable.h"
+#include "apps/flowhost/NodeTable.h"
 
 class JGraph;
 
