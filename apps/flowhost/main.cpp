@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "apps/flowhost/FlowRunner.h"
-#include "apps/flowhost/RunOptions.h"
+#include "apps/flowhost/run/FlowRunner.h"
+#include "apps/flowhost/run/RunOptions.h"
 #include "platform/stop_signal.h"
 #include "platform/terminal.h"
 #include "feed/trace_settings.h"

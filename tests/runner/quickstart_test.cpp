@@ -6,16 +6,16 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "apps/flowhost/DocumentFile.h"
-#include "apps/flowhost/DocumentHints.h"
+#include "apps/flowhost/document/DocumentFile.h"
+#include "apps/flowhost/document/DocumentHints.h"
 #include "host/JGraph.h"
 #include "sniffer/JQNV_packet_sniffer.h"
 #include "host/JModuleObj.h"
 #include "host/JOutputStream.h"
-#include "apps/flowhost/NodeListFile.h"
-#include "apps/flowhost/PluginSet.h"
-#include "apps/flowhost/QuickStart.h"
-#include "apps/flowhost/RunnerBlocks.h"
+#include "apps/flowhost/document/NodeListFile.h"
+#include "apps/flowhost/run/PluginSet.h"
+#include "apps/flowhost/quickstart/QuickStart.h"
+#include "apps/flowhost/blocks/RunnerBlocks.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

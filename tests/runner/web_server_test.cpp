@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "tests/support/isolation.h"
-#include "apps/flowhost/web/WebServer.h"
+#include "apps/flowhost/views/web/WebServer.h"
 
 namespace {
 

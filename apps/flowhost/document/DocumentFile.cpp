@@ -1,0 +1,163 @@
+#include "apps/flowhost/document/DocumentFile.h"
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "host/JDocument.h"
+#include "host/JFailure.h"
+#include "host/JGraph.h"
+#include "sniffer/JQNV_packet_sniffer_layout.h"
+#include "platform/files.h"
+
+namespace flowhost {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using jhost::fail;
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool readable(const std::string& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return false;
+  std::ifstream in(path, std::ios::binary);
+  return static_cast<bool>(in);
+}
+
+// The longest name a block's file name field holds (it keeps a terminator).
+constexpr std::size_t kLongestName = JQNV_packet_sniffer_layout::kFileNameSize - 1;
+
+// The name to hand a block for the file at `resolved` (absolute): the path
+// itself when it fits the block's field, else the same file relative to the
+// current folder when that fits; empty when neither does.
+std::string nameThatFits(const fs::path& resolved) {
+  if (resolved.string().size() <= kLongestName) return resolved.string();
+  std::error_code ec;
+  const fs::path relative = resolved.lexically_relative(fs::current_path(ec));
+  if (!ec && !relative.empty() && relative.string().size() <= kLongestName) return relative.string();
+  return "";
+}
+
+std::string describe(long long id, const std::string& className) {
+  return "block " + std::to_string(id) + " (" + className + ")";
+}
+
+}  // namespace
+
+DocumentFile::DocumentFile() = default;
+DocumentFile::~DocumentFile() = default;
+
+bool DocumentFile::load(const std::string& path, std::string* error) {
+  graph_.reset();
+  files_.clear();
+  std::string text;
+  if (!JDocument::readText(path, &text, error)) return false;
+
+  // Relative file names are taken relative to the document's folder.
+  std::error_code ec;
+  const fs::path folder = fs::absolute(path, ec).parent_path();
+  auto resolve = [this, &folder](const JDocument::EntryPlace& place, JEntry& entry) {
+    if (entry.kind != JEntry::Kind::Text || !endsWith(entry.key, kFileNameSuffix)) return;
+    const std::string original = static_cast<char*>(entry.text);
+    if (original.empty()) return;
+    fs::path resolved(original);
+    if (resolved.is_relative()) resolved = (folder / resolved).lexically_normal();
+    std::string handed = nameThatFits(resolved);
+    const bool fits = !handed.empty();
+    // A name that fits nowhere goes to the block as it is; the block refuses
+    // it and starts without that list, and unreadableListFiles() says why.
+    if (!fits) handed = resolved.string();
+    files_.push_back(NamedFile{place.block, place.id, place.className, entry.key, original,
+                               resolved.string(), handed, fits});
+    entry.text = JString(handed.c_str());
+  };
+
+  std::string reason;
+  graph_ = JDocument::fromText(text, &reason, resolve);
+  if (graph_ == nullptr) {
+    files_.clear();
+    fail(error, "document '" + path + "': " + reason);
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> DocumentFile::unreadableListFiles() const {
+  std::vector<std::string> messages;
+  for (const NamedFile& file : files_) {
+    std::string where = "'" + file.original + "'";
+    if (file.resolved != file.original) where += " (" + file.resolved + ")";
+    const std::string names = describe(file.id, file.className) + ": \"" + file.key + "\" names ";
+    if (!file.fits) {
+      messages.push_back(names + where + ", whose path (" + std::to_string(file.resolved.size()) +
+                         " characters) is too long for the block's file name field (at most " +
+                         std::to_string(kLongestName) + "), even relative to the current folder");
+    } else if (!readable(file.resolved)) {
+      messages.push_back(names + where + ", which cannot be read");
+    }
+  }
+  return messages;
+}
+
+bool DocumentFile::checkListFiles(std::string* error) const {
+  const std::vector<std::string> messages = unreadableListFiles();
+  if (messages.empty()) return true;
+  fail(error, messages.front());
+  return false;
+}
+
+bool DocumentFile::currentText(std::string* text, std::string* error) const {
+  if (graph_ == nullptr) {
+    fail(error, "no document loaded");
+    return false;
+  }
+  // A name still as it was resolved goes back as first written; a name the
+  // block dropped makes the text unfit to save. An entry the block does not
+  // store (it never read it) is simply gone, as with any entry a block does
+  // not know.
+  const NamedFile* dropped = nullptr;
+  auto restore = [this, &dropped](const JDocument::EntryPlace& place, JEntry& entry) {
+    if (entry.kind != JEntry::Kind::Text) return;
+    for (const NamedFile& file : files_) {
+      if (file.block != place.block || file.key != entry.key) continue;
+      const std::string now = static_cast<char*>(entry.text);
+      if (now.empty() && dropped == nullptr) dropped = &file;
+      if (now == file.handed) entry.text = JString(file.original.c_str());
+    }
+  };
+  const std::string written = JDocument::toText(*graph_, restore);
+  if (dropped != nullptr) {
+    fail(error, describe(dropped->id, dropped->className) + " dropped its \"" + dropped->key +
+                    "\" ('" + dropped->original + "')");
+    return false;
+  }
+  *text = written;
+  return true;
+}
+
+bool DocumentFile::writeFile(const std::string& path, const std::string& text, std::string* error) {
+  const kw::Failure failure = kw::writeFileAtomically(path, text);
+  if (failure) {
+    fail(error, "cannot write '" + path + "': " + failure.text());
+    return false;
+  }
+  return true;
+}
+
+bool DocumentFile::save(const std::string& path, const std::string& text, std::string* error) {
+  // What the next run would do with it: the host's own reader, every block
+  // made and restored, every link checked.
+  std::string reason;
+  if (JDocument::fromText(text, &reason) == nullptr) {
+    fail(error, "it would not load again: " + reason);
+    return false;
+  }
+  return writeFile(path, text, error);
+}
+
+}  // namespace flowhost

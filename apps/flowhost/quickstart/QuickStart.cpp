@@ -1,0 +1,311 @@
+#include "apps/flowhost/quickstart/QuickStart.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "apps/flowhost/blocks/JClockObj.h"
+#include "host/JDictionary.h"
+#include "host/JDocument.h"
+#include "host/JEntry.h"
+#include "geogrid/JGeoGridObj.h"
+#include "host/JGraph.h"
+#include "host/JModuleObj.h"
+#include "sniffer/JQNV_packet_sniffer_layout.h"
+
+namespace flowhost {
+
+namespace fs = std::filesystem;
+using Layout = JQNV_packet_sniffer_layout;
+
+namespace {
+
+// Where the blocks sit, in model units: one row of converters, map and
+// display per node, as in the demo document.
+constexpr double kRowHeight = 90.0;
+constexpr double kTop = 20.0;
+
+class Entries {
+ public:
+  Entries& real(const char* key, double value) {
+    JEntry e;
+    e.key = key;
+    e.kind = JEntry::Kind::Real;
+    e.real = value;
+    dictionary_.add(e);
+    return *this;
+  }
+  Entries& integer(const char* key, long long value) {
+    JEntry e;
+    e.key = key;
+    e.kind = JEntry::Kind::Integer;
+    e.integer = value;
+    dictionary_.add(e);
+    return *this;
+  }
+  Entries& text(const char* key, const std::string& value) {
+    JEntry e;
+    e.key = key;
+    e.kind = JEntry::Kind::Text;
+    e.text = JString(value.c_str());
+    dictionary_.add(e);
+    return *this;
+  }
+  Entries& box(double x, double y, double w, double h, const std::string& label) {
+    return real("x", x).real("y", y).real("width", w).real("height", h).text("label", label);
+  }
+  JDictionary& dictionary() { return dictionary_; }
+
+ private:
+  JDictionary dictionary_;
+};
+
+// Signed degrees as the map block reads them: "36.00000 N".
+std::string degreeText(double degrees, char positive, char negative) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.5f %c", std::fabs(degrees), degrees < 0 ? negative : positive);
+  return text;
+}
+
+bool number(const std::string& token, double low, double high, double* out) {
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(token.c_str(), &end);
+  if (token.empty() || errno != 0 || *end != '\0' || !std::isfinite(v) || v < low || v > high) {
+    return false;
+  }
+  *out = v;
+  return true;
+}
+
+// The number of ports a port list gives: lines of three tokens or more
+// whose first does not start with '#'.
+int portCount(const std::string& path, bool* readable) {
+  std::ifstream in(path, std::ios::binary);
+  *readable = static_cast<bool>(in);
+  int count = 0;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string a, b, c;
+    if (words >> a >> b >> c && a[0] != '#') ++count;
+  }
+  return count;
+}
+
+bool refuse(std::string* error, const std::string& reason) {
+  if (error != nullptr) *error = reason;
+  return false;
+}
+
+}  // namespace
+
+QuickStart::QuickStart() = default;
+QuickStart::~QuickStart() = default;
+
+bool QuickStart::parseMap(const std::string& text, Map* map, std::string* error) {
+  std::istringstream in(text);
+  std::string ulLat, ulLon, lrLat, lrLon, size, extra;
+  in >> ulLat >> ulLon >> lrLat >> lrLon >> size;
+  const std::string form = "map '" + text + "' is not \"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"";
+  if (size.empty() || (in >> extra)) return refuse(error, form);
+  Map m;
+  if (!number(ulLat, -90, 90, &m.ulLatitude) || !number(lrLat, -90, 90, &m.lrLatitude) ||
+      !number(ulLon, -180, 180, &m.ulLongitude) || !number(lrLon, -180, 180, &m.lrLongitude)) {
+    return refuse(error, form + " (latitudes -90 to 90, longitudes -180 to 180, in signed degrees)");
+  }
+  const size_t x = size.find('x');
+  double w = 0, h = 0;
+  if (x == std::string::npos || !number(size.substr(0, x), 1, kMaxMapPixels, &w) ||
+      !number(size.substr(x + 1), 1, kMaxMapPixels, &h) || w != std::floor(w) ||
+      h != std::floor(h)) {
+    return refuse(error, form + " (a pixel size such as 400x400, at most " +
+                             std::to_string(kMaxMapPixels) + " a side)");
+  }
+  if (m.ulLatitude <= m.lrLatitude || m.ulLongitude >= m.lrLongitude) {
+    return refuse(error, form + " (the upper left corner must lie north and west of the lower right)");
+  }
+  m.width = static_cast<int>(w);
+  m.height = static_cast<int>(h);
+  *map = m;
+  return true;
+}
+
+int QuickStart::packetBufferSize(int units, double rate) {
+  if (!(rate > 0)) return kMaxPacketBuffer;
+  const double wanted = std::ceil(units * static_cast<double>(kPacketsPerUnit) / rate * 2.0);
+  return static_cast<int>(std::clamp(wanted, double(kMinPacketBuffer), double(kMaxPacketBuffer)));
+}
+
+// The graph being put together: blocks made by class name and restored
+// from their entries, and the links to make once every block is there.
+class QuickStart::Assembly {
+ public:
+  Assembly() : graph_(std::make_unique<JGraph>()) {}
+
+  // The new block, or nullptr with the reason kept for failure().
+  JModuleObj* make(const char* className, Entries& entries) {
+    JModuleObj* block = graph_->create(className, &reason_);
+    if (block != nullptr) block->readContent(entries.dictionary());
+    return block;
+  }
+  void link(JModuleObj* from, int output, JModuleObj* to, int input) {
+    links_.push_back({from, output, to, input});
+  }
+  bool linkAll() { return graph_->linkAll(links_, &reason_); }
+  std::string failure() const { return "quick start: " + reason_; }
+  std::unique_ptr<JGraph> take() { return std::move(graph_); }
+
+ private:
+  std::unique_ptr<JGraph> graph_;
+  std::vector<JGraph::LinkRequest> links_;
+  std::string reason_;
+};
+
+bool QuickStart::readLists(const Settings& settings, std::string* error) {
+  std::string reason;
+  if (!nodes_.read(settings.nodeFile, &reason)) return refuse(error, reason);
+  if (nodes_.nodes().empty()) {
+    return refuse(error, "the node list '" + settings.nodeFile +
+                             "' names no node (lines \"<number> [name]\", number 0 to 1000)");
+  }
+  bool readable = false;
+  if (portCount(settings.portFile, &readable) == 0) {
+    return refuse(error, readable ? "the port list '" + settings.portFile +
+                                        "' names no port (lines \"<name> <group> <port>\")"
+                                  : "cannot read the port list '" + settings.portFile + "'");
+  }
+  return true;
+}
+
+void QuickStart::splitNodeList(const Settings& settings) {
+  const int total = static_cast<int>(nodes_.nodes().size());
+  sniffers_ = (total + kNodesPerSniffer - 1) / kNodesPerSniffer;
+  if (sniffers_ <= 1) return;
+  std::error_code ec;
+  for (int k = 0; k < sniffers_; ++k) {
+    const size_t first = static_cast<size_t>(k) * kNodesPerSniffer;
+    const size_t count = std::min<size_t>(kNodesPerSniffer, total - first);
+    const fs::path path = fs::absolute(
+        fs::path(settings.partFolder) / (settings.partStem + "-" + std::to_string(k + 1) + ".nod"),
+        ec);
+    parts_.push_back(PartList{
+        path.lexically_normal().string(),
+        nodes_.partText(first, count,
+                        "Nodes " + std::to_string(first + 1) + " to " + std::to_string(first + count) +
+                            " of " + settings.nodeFile + ", for sniffer " + std::to_string(k + 1))});
+  }
+}
+
+bool QuickStart::build(const Settings& settings, std::string* error) {
+  graph_.reset();
+  parts_.clear();
+  sniffers_ = 0;
+  if (!readLists(settings, error)) return false;
+  splitNodeList(settings);
+  std::error_code ec;
+  const std::string nodeFile = fs::absolute(settings.nodeFile, ec).lexically_normal().string();
+  const std::string portFile = fs::absolute(settings.portFile, ec).lexically_normal().string();
+  const int total = static_cast<int>(nodes_.nodes().size());
+
+  Assembly assembly;
+  Entries clockEntries;
+  clockEntries.box(20, kTop, 80, 50, "clock").real("rate", settings.rate);
+  JModuleObj* clock = assembly.make("JClockObj", clockEntries);
+  Entries onOffEntries;
+  onOffEntries.box(20, kTop + 70, 80, 40, "on off").integer("value", 1);
+  JModuleObj* onOff = clock != nullptr ? assembly.make("JConstantObj", onOffEntries) : nullptr;
+  if (onOff == nullptr) return refuse(error, assembly.failure());
+
+  for (int k = 0; k < sniffers_; ++k) {
+    const int first = k * kNodesPerSniffer;
+    const int count = std::min(kNodesPerSniffer, total - first);
+    Entries e;
+    e.box(130, kTop + kRowHeight * first, 120, kRowHeight * count - 10,
+          sniffers_ > 1 ? "sniffer " + std::to_string(k + 1) : "sniffer")
+        .text("node file name", sniffers_ > 1 ? parts_[k].path : nodeFile)
+        .text("port file name", portFile)
+        .integer("number of nodes", count)
+        .integer("MAX packet size", 250)
+        .integer("packet buffer size", packetBufferSize(total, settings.rate))
+        .real("medium threshold", 2.0)
+        .real("bad threshold", 4.0);
+    JModuleObj* sniffer = assembly.make(Layout::kClassName, e);
+    if (sniffer == nullptr) return refuse(error, assembly.failure());
+    assembly.link(clock, 0, sniffer, 0);
+    assembly.link(onOff, 0, sniffer, 1);
+    for (int j = 0; j < count; ++j) {
+      if (!addNodeRow(assembly, settings.map, sniffer, j, first + j)) {
+        return refuse(error, assembly.failure());
+      }
+    }
+  }
+  if (!assembly.linkAll()) return refuse(error, assembly.failure());
+  graph_ = assembly.take();
+  return true;
+}
+
+// One node's row: its latitude and longitude converters, its map block and
+// its display, fed by output group `slot` of `sniffer`.
+bool QuickStart::addNodeRow(Assembly& assembly, const Map& map, JModuleObj* sniffer, int slot,
+                            int row) {
+  const double y = kTop + kRowHeight * row;
+  const NodeListFile::Node& node = nodes_.nodes()[row];
+  const std::string name = node.name.empty() ? "node " + std::to_string(node.number) : node.name;
+  Entries lat, lon, grid, display;
+  lat.box(280, y, 100, 36, "latitude " + std::to_string(row)).text("axis", "latitude");
+  lon.box(280, y + 42, 100, 36, "longitude " + std::to_string(row)).text("axis", "longitude");
+  grid.box(410, y, 100, 78, "map " + std::to_string(row))
+      .text("ul_latitude", degreeText(map.ulLatitude, 'N', 'S'))
+      .text("ul_longitude", degreeText(map.ulLongitude, 'E', 'W'))
+      .text("lr_latitude", degreeText(map.lrLatitude, 'N', 'S'))
+      .text("lr_longitude", degreeText(map.lrLongitude, 'E', 'W'))
+      .text("map_name", "units")
+      .integer("pixel_width", map.width)
+      .integer("pixel_height", map.height);
+  display.box(540, y, 200, 80, name).integer("inputs", 9);
+  JModuleObj* latitude = assembly.make("JDegreeTextObj", lat);
+  JModuleObj* longitude = latitude != nullptr ? assembly.make("JDegreeTextObj", lon) : nullptr;
+  JModuleObj* mapBlock =
+      longitude != nullptr ? assembly.make(JGeoGridObj::kClassName, grid) : nullptr;
+  JModuleObj* shown = mapBlock != nullptr ? assembly.make("JDisplayObj", display) : nullptr;
+  if (shown == nullptr) return false;
+  assembly.link(sniffer, Layout::output(slot, Layout::kLatitude), latitude, 0);
+  assembly.link(sniffer, Layout::output(slot, Layout::kLongitude), longitude, 0);
+  assembly.link(latitude, 0, mapBlock, 0);
+  assembly.link(longitude, 0, mapBlock, 1);
+  const int kinds[] = {Layout::kNodeId,    Layout::kLatitude, Layout::kLongitude,
+                       Layout::kUtcString, Layout::kHealth,   Layout::kIdleTime};
+  int input = 0;
+  for (int kind : kinds) assembly.link(sniffer, Layout::output(slot, kind), shown, input++);
+  for (int out = 0; out < 3; ++out) assembly.link(mapBlock, out, shown, input++);
+  return true;
+}
+
+std::string QuickStart::documentText(const std::string& documentPath) const {
+  if (graph_ == nullptr) return "";
+  std::error_code ec;
+  const fs::path folder = fs::absolute(documentPath, ec).parent_path();
+  // List names relative to the document's folder, as the runner reads them.
+  auto relative = [&folder](const JDocument::EntryPlace&, JEntry& entry) {
+    const std::string suffix = " file name";
+    if (entry.kind != JEntry::Kind::Text || entry.key.size() < suffix.size() ||
+        entry.key.compare(entry.key.size() - suffix.size(), suffix.size(), suffix) != 0) {
+      return;
+    }
+    // A list in the document's folder or below is named relative to it;
+    // one elsewhere keeps its full path.
+    std::error_code ignored;
+    const fs::path name = fs::proximate(static_cast<char*>(entry.text), folder, ignored);
+    if (!name.empty() && *name.begin() != "..") entry.text = JString(name.string().c_str());
+  };
+  return JDocument::toText(*graph_, relative);
+}
+
+}  // namespace flowhost

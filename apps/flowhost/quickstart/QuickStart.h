@@ -1,0 +1,116 @@
+// QuickStart: the standard tracking graph for a node list and a port list,
+// built in memory, so that a person can track their own units without
+// writing a dataflow document first.
+//
+// The graph has the shape of examples/demo.json: a clock, an "on off"
+// constant of 1, one sniffer per 128 nodes (each fed by the clock and the
+// constant, listening to every port of the port list), and per node a
+// latitude and a longitude converter, a map block and a display of the
+// node's values. A node list longer than one sniffer takes is split into
+// part lists, one per sniffer; their texts are handed out by partLists()
+// and the caller writes them where build() was told they will be.
+//
+// Every sniffer's "packet buffer size" is sized for the whole node list:
+// every sniffer listens to every port and takes in all that arrives there,
+// whichever sniffer tracks the unit, and any one port may carry every unit
+// of the list. Each unit sends kPacketsPerUnit packets a second, and a tick
+// must find room for twice what one clock period brings.
+//
+// documentText() gives the graph as a document whose list file names are
+// relative to the document's folder, as a starting point for editing.
+// Owns the graph. Thread safety: host's thread only.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "apps/flowhost/document/NodeListFile.h"
+
+class JGraph;
+class JModuleObj;
+
+namespace flowhost {
+
+class QuickStart {
+ public:
+  // The map's corners in signed degrees (north and east positive) and its
+  // pixel size.
+  struct Map {
+    double ulLatitude = 90.0;
+    double ulLongitude = -180.0;
+    double lrLatitude = -90.0;
+    double lrLongitude = 180.0;
+    int width = 720;
+    int height = 360;
+  };
+
+  struct Settings {
+    std::string nodeFile;
+    std::string portFile;
+    Map map;              // the whole world unless given
+    double rate = 4.0;    // the clock's rate in Hz
+    // Where part lists go when the node list needs several sniffers, and
+    // the start of their names ("<partFolder>/<partStem>-<k>.nod").
+    std::string partFolder;
+    std::string partStem = "nodes";
+  };
+
+  struct PartList {
+    std::string path;
+    std::string text;
+  };
+
+  static constexpr int kNodesPerSniffer = 128;
+  static constexpr int kPacketsPerUnit = 4;  // per second
+  static constexpr int kMinPacketBuffer = 10;
+  static constexpr int kMaxPacketBuffer = 4000;
+  static constexpr int kMaxMapPixels = 100000;
+
+  QuickStart();
+  ~QuickStart();
+  QuickStart(const QuickStart&) = delete;
+  QuickStart& operator=(const QuickStart&) = delete;
+
+  // Reads "UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT" (signed degrees);
+  // false with a reason when a number is missing or out of range or the
+  // upper left corner is not above and left of the lower right one.
+  static bool parseMap(const std::string& text, Map* map, std::string* error);
+  // "packet buffer size" for `units` units at a clock of `rate` Hz:
+  // units x kPacketsPerUnit / rate x 2, rounded up, within the property's
+  // limits.
+  static int packetBufferSize(int units, double rate);
+
+  // Reads both lists and builds the graph (blocks made by class name,
+  // restored with their entries and linked; not started). The runner's
+  // blocks and the plug-ins must be registered. False with a reason when a
+  // list cannot be read or gives no node or port, or a block cannot be made.
+  bool build(const Settings& settings, std::string* error);
+
+  JGraph* graph() const { return graph_.get(); }
+  const NodeListFile& nodes() const { return nodes_; }
+  int snifferCount() const { return sniffers_; }
+  // The part lists the graph's sniffers read; empty when one sniffer takes
+  // the node list as it is.
+  const std::vector<PartList>& partLists() const { return parts_; }
+
+  // The graph as a document to be written at `documentPath`.
+  std::string documentText(const std::string& documentPath) const;
+
+ private:
+  class Assembly;
+
+  // Reads the node list and checks the port list names a port.
+  bool readLists(const Settings& settings, std::string* error);
+  // Counts the sniffers and, when there are several, makes their part lists.
+  void splitNodeList(const Settings& settings);
+  bool addNodeRow(Assembly& assembly, const Map& map, JModuleObj* sniffer, int slot, int row);
+
+  std::unique_ptr<JGraph> graph_;
+  NodeListFile nodes_;
+  int sniffers_ = 0;
+  std::vector<PartList> parts_;
+};
+
+}  // namespace flowhost

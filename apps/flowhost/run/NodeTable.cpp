@@ -1,0 +1,173 @@
+#include "apps/flowhost/run/NodeTable.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "geogrid/JGeoGridObj.h"
+#include "host/JGraph.h"
+#include "host/JIntegerData.h"
+#include "host/JLinkObj.h"
+#include "host/JModuleObj.h"
+#include "sniffer/JQNV_packet_sniffer_layout.h"
+#include "host/JRealData.h"
+#include "host/JStringData.h"
+
+namespace flowhost {
+
+std::string NodeRow::label() const {
+  if (!name.empty()) return name;
+  return nodeId ? "node " + std::to_string(*nodeId) : "node ?";
+}
+
+namespace {
+
+using Sniffer = JQNV_packet_sniffer_layout;
+
+constexpr int kMaxHops = 8;
+
+bool isClass(const JModuleObj* block, const char* name) {
+  return block != nullptr && block->className() != nullptr &&
+         std::strcmp(block->className(), name) == 0;
+}
+
+std::optional<int> readInteger(JModuleObj* block, int output) {
+  int value = 0;
+  JLinkObj link(block, output, nullptr, 0);
+  if (!link.access(JIntegerData(value))) return std::nullopt;
+  return value;
+}
+
+std::optional<double> readReal(JModuleObj* block, int output) {
+  double value = 0.0;
+  JLinkObj link(block, output, nullptr, 0);
+  if (!link.access(JRealData(value))) return std::nullopt;
+  return value;
+}
+
+std::optional<std::string> readText(JModuleObj* block, int output) {
+  JString value;
+  JLinkObj link(block, output, nullptr, 0);
+  if (!link.access(JStringData(value))) return std::nullopt;
+  return std::string(static_cast<char*>(value));
+}
+
+}  // namespace
+
+bool NodeTable::feedingOutput(JModuleObj* block, int input, JModuleObj** sniffer, int* output) {
+  JLinkObj* link = block->inputSet(input).at(0);
+  for (int hop = 0; link != nullptr && hop < kMaxHops; ++hop) {
+    JModuleObj* source = link->source();
+    if (source == nullptr) return false;
+    if (isClass(source, Sniffer::kClassName)) {
+      *sniffer = source;
+      *output = link->output();
+      return true;
+    }
+    link = source->inputSet(0).at(0);
+    if (link == nullptr) link = source->inputSet(1).at(0);
+  }
+  return false;
+}
+
+NodeTable::NodeTable(const JGraph& graph, const FeedStatus& status) : status_(&status) {
+  for (int b = 0; b < graph.blockCount(); ++b) {
+    JModuleObj* block = graph.block(b);
+    if (!isClass(block, Sniffer::kClassName)) continue;
+    ++sniffers_;
+    snifferBlocks_.emplace_back(b, block);
+    // A document may store a larger count than the sniffer keeps nodes; the
+    // extra groups hold no node, and the table shows no more.
+    const int groups =
+        std::clamp(Sniffer::nodeOf(block->ogm), 0, static_cast<int>(Sniffer::kMaxNodes));
+    for (int i = 0; i < groups; ++i) nodes_.push_back(Node{block, b, i});
+  }
+  for (int b = 0; b < graph.blockCount(); ++b) {
+    JModuleObj* block = graph.block(b);
+    if (!isClass(block, JGeoGridObj::kClassName)) continue;
+    for (int input = 0; input < 2; ++input) {
+      JModuleObj* sniffer = nullptr;
+      int output = 0;
+      if (!feedingOutput(block, input, &sniffer, &output)) continue;
+      for (Node& node : nodes_) {
+        if (node.sniffer == sniffer && node.index == Sniffer::nodeOf(output) &&
+            node.map == nullptr) {
+          node.map = block;
+          node.mapBlock = b;
+        }
+      }
+      break;
+    }
+  }
+}
+
+std::vector<NodeRow> NodeTable::read() const {
+  std::vector<NodeRow> rows;
+  rows.reserve(nodes_.size());
+  const JModuleObj* namedFor = nullptr;
+  std::string feed;
+  for (const Node& node : nodes_) {
+    if (node.sniffer != namedFor) {
+      namedFor = node.sniffer;
+      feed = portNames(node.sniffer);
+    }
+    NodeRow row;
+    row.block = node.block;
+    row.node = node.index;
+    row.name = status_->nodeName(node.sniffer, node.index);
+    row.feed = feed;
+    row.heard = status_->nodeHeard(node.sniffer, node.index);
+    auto output = [&node](Sniffer::Kind kind) { return Sniffer::output(node.index, kind); };
+    row.nodeId = readInteger(node.sniffer, output(Sniffer::kNodeId));
+    row.health = readInteger(node.sniffer, output(Sniffer::kHealth));
+    row.idle = readReal(node.sniffer, output(Sniffer::kIdleTime));
+    row.mapped = node.map != nullptr;
+    row.mapBlock = node.mapBlock;
+    if (row.heard) {
+      row.latitude = readReal(node.sniffer, output(Sniffer::kLatitude));
+      row.longitude = readReal(node.sniffer, output(Sniffer::kLongitude));
+      row.utc = readText(node.sniffer, output(Sniffer::kUtcString));
+      row.utcSec = readInteger(node.sniffer, output(Sniffer::kUtcSec));
+      row.utcMs = readInteger(node.sniffer, output(Sniffer::kUtcMs));
+      if (node.map != nullptr) {
+        row.inMap = readInteger(node.map, 0);
+        row.pixelX = readInteger(node.map, 1);
+        row.pixelY = readInteger(node.map, 2);
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::vector<PortRow> NodeTable::ports() const {
+  std::vector<PortRow> rows;
+  for (const auto& [index, block] : snifferBlocks_) {
+    const int count = status_->portCount(block);
+    for (int p = 0; p < count; ++p) {
+      PortRow row;
+      row.block = index;
+      if (status_->portStats(block, p, &row.stats)) rows.push_back(std::move(row));
+    }
+  }
+  return rows;
+}
+
+// The names of the sniffer's ports, joined by ",".
+std::string NodeTable::portNames(const JModuleObj* sniffer) const {
+  std::string names;
+  kw_qnv_portStats stats;
+  for (int p = 0; p < status_->portCount(sniffer); ++p) {
+    if (!status_->portStats(sniffer, p, &stats)) break;
+    names += (names.empty() ? "" : ",") + stats.name;
+  }
+  return names;
+}
+
+JModuleObj* NodeTable::firstMap() const {
+  for (const Node& node : nodes_) {
+    if (node.map != nullptr) return node.map;
+  }
+  return nullptr;
+}
+
+}  // namespace flowhost

@@ -1,0 +1,99 @@
+// NodeTable: what the runner knows about every node of a running graph.
+// It finds each sniffer block (its class name and output groups as
+// JQNV_packet_sniffer_layout states them) and, for each node, the first map
+// block (class JGeoGridObj::kClassName) whose latitude input (else its
+// longitude input) is fed from that node's outputs, directly or through
+// blocks in between (their input 0, then 1).
+// read() then fetches the current values through free-standing links, the
+// way a linked block would, so health and idle time belong to that moment.
+// A node the sniffer has not heard from yet has no position, time or map
+// values in its row (its outputs hold zeros that are no fix). ports() gives
+// each sniffer's ports with their origin, set-up failure and counters.
+//
+// Owns nothing: the blocks belong to the graph, which must outlive the
+// table and keep its blocks and links while the table is in use.
+// Thread safety: host's thread only.
+#pragma once
+
+#include <optional>
+#include <utility>
+#include <string>
+#include <vector>
+
+#include "apps/flowhost/run/FeedStatus.h"
+#include "feed/kw_qnv_portStats.h"
+
+class JGraph;
+class JModuleObj;
+
+namespace flowhost {
+
+// One node's values; a field is empty when its output left the data
+// untouched (e.g. the block was not started).
+struct NodeRow {
+  int block = 0;  // index of the sniffer block in the graph
+  int node = 0;   // node index within the sniffer (its output group)
+  std::string name;   // name from the node list, "" when the line has none
+  std::string feed;   // the sniffer's port name(s), joined by "," when several
+  bool heard = false; // the node has accepted a packet
+  std::optional<int> nodeId;
+  std::optional<double> latitude;
+  std::optional<double> longitude;
+  std::optional<std::string> utc;
+  std::optional<int> utcSec;  // seconds since 1970 of the packet time
+  std::optional<int> utcMs;
+  std::optional<int> health;
+  std::optional<double> idle;
+  bool mapped = false;  // a map block is fed from this node
+  int mapBlock = -1;    // its index in the graph
+  std::optional<int> inMap;
+  std::optional<int> pixelX;
+  std::optional<int> pixelY;
+
+  // What the node is called on screen: its name from the node list, or
+  // "node N" ("node ?" before its number is known) when the list gives none.
+  std::string label() const;
+};
+
+// One port of a sniffer block, as the feed reports it.
+struct PortRow {
+  int block = 0;  // index of the sniffer block in the graph
+  kw_qnv_portStats stats;
+};
+
+class NodeTable {
+ public:
+  // `status` answers for the graph's sniffer blocks; it must outlive the table.
+  explicit NodeTable(const JGraph& graph, const FeedStatus& status = FeedStatus::ofSniffers());
+
+  // Number of nodes, over all sniffer blocks.
+  int size() const { return static_cast<int>(nodes_.size()); }
+  int snifferCount() const { return sniffers_; }
+  // Current values of every node, in graph order, then node order.
+  std::vector<NodeRow> read() const;
+  // Every port of every started sniffer block, in graph order, then list order.
+  std::vector<PortRow> ports() const;
+  // The first map block fed from a node, or null.
+  JModuleObj* firstMap() const;
+
+ private:
+  struct Node {
+    JModuleObj* sniffer;
+    int block;
+    int index;
+    JModuleObj* map = nullptr;
+    int mapBlock = -1;
+  };
+
+  // The sniffer output that feeds `input` of `block`, following input links
+  // upstream through at most kMaxHops blocks; false when none does.
+  static bool feedingOutput(JModuleObj* block, int input, JModuleObj** sniffer, int* output);
+  std::string portNames(const JModuleObj* sniffer) const;
+
+  const FeedStatus* status_;
+  std::vector<Node> nodes_;
+  std::vector<std::pair<int, JModuleObj*>> snifferBlocks_;  // graph index, block
+  int sniffers_ = 0;
+};
+
+}  // namespace flowhost

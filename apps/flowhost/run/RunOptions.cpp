@@ -1,0 +1,459 @@
+#include "apps/flowhost/run/RunOptions.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "apps/flowhost/document/DocumentFile.h"
+#include "apps/flowhost/blocks/JClockObj.h"
+#include "apps/flowhost/run/PluginSet.h"
+#include "apps/flowhost/quickstart/QuickStart.h"
+#include "apps/flowhost/views/web/WebServer.h"
+#include "feed/trace_settings.h"
+
+// The program's version (set by the build from the project's version).
+#ifndef FLOWHOST_VERSION
+#define FLOWHOST_VERSION "unknown"
+#endif
+
+namespace flowhost {
+
+namespace {
+
+// A number that is the whole text, finite and within (low, high].
+bool parseNumber(const std::string& text, double low, double high, double* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text.c_str(), &end);
+  if (errno != 0 || end == text.c_str() || *end != '\0') return false;
+  if (!std::isfinite(v) || v <= low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+// Long options without a short form.
+enum LongOnly : int {
+  kNoDefaultPlugins = 256,
+  kSaveAs,
+  kTable,
+  kEvery,
+  kVersion,
+  kJson,
+  kGpsd,
+  kGpx,
+  kGeojson,
+  kMqtt,
+  kMqttPrefix,
+  kNodes,
+  kPorts,
+  kMap,
+  kWriteDocument,
+  kHttp,
+  kTrace,
+  kTraceLimit,
+  kTickTimes,
+};
+
+// Every option, named by its short form or, without one, by a LongOnly code.
+const option kOptions[] = {
+    {"seconds", required_argument, nullptr, 't'},
+    {"rate", required_argument, nullptr, 'r'},
+    {"plugin", required_argument, nullptr, 'p'},
+    {"plugin-dir", required_argument, nullptr, 'P'},
+    {"no-default-plugins", no_argument, nullptr, kNoDefaultPlugins},
+    {"save", no_argument, nullptr, 's'},
+    {"save-as", required_argument, nullptr, kSaveAs},
+    {"faces", required_argument, nullptr, 'f'},
+    {"track", required_argument, nullptr, 'k'},
+    {"table", required_argument, nullptr, kTable},
+    {"every", required_argument, nullptr, kEvery},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {"json", required_argument, nullptr, kJson},
+    {"gpsd", required_argument, nullptr, kGpsd},
+    {"gpx", required_argument, nullptr, kGpx},
+    {"geojson", required_argument, nullptr, kGeojson},
+    {"mqtt", required_argument, nullptr, kMqtt},
+    {"mqtt-prefix", required_argument, nullptr, kMqttPrefix},
+    {"nodes", required_argument, nullptr, kNodes},
+    {"ports", required_argument, nullptr, kPorts},
+    {"map", required_argument, nullptr, kMap},
+    {"write-document", required_argument, nullptr, kWriteDocument},
+    {"http", optional_argument, nullptr, kHttp},
+    {"trace", required_argument, nullptr, kTrace},
+    {"trace-limit", required_argument, nullptr, kTraceLimit},
+    {"tick-times", no_argument, nullptr, kTickTimes},
+    {nullptr, 0, nullptr, 0},
+};
+// Leading ':': a missing value is told apart from an unknown option.
+constexpr const char* kShortOptions = ":t:r:p:P:sf:k:h";
+
+// The command line as getopt_long reads it: a program name first, and
+// copies of the arguments that getopt_long may reorder.
+class ArgumentVector {
+ public:
+  explicit ArgumentVector(const std::vector<std::string>& args) : texts_(args) {
+    texts_.insert(texts_.begin(), "flowhost");
+    for (std::string& text : texts_) pointers_.push_back(text.data());
+    pointers_.push_back(nullptr);
+  }
+  int count() const { return static_cast<int>(texts_.size()); }
+  char** argv() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> texts_;
+  std::vector<char*> pointers_;
+};
+
+// The option as the command line spelled it ("-t" or "--seconds"), for the
+// option getopt_long has just given (`code`), its value taken or missing.
+std::string spelled(int code, char** argv, int next) {
+  const char* element = argv[next - 1];
+  if (optarg != nullptr && optarg == element && next >= 2) element = argv[next - 2];
+  if (std::strncmp(element, "--", 2) == 0) {
+    const char* equals = std::strchr(element, '=');
+    return equals != nullptr ? std::string(element, equals) : std::string(element);
+  }
+  return std::string("-") + static_cast<char>(code);
+}
+
+// The option getopt_long did not know, as written.
+std::string unknownOption(char** argv, int next) {
+  // An unknown short option has optopt set and no long form of it.
+  if (optopt > 0 && optopt < 256 && std::strchr(kShortOptions + 1, optopt) == nullptr) {
+    return std::string("-") + static_cast<char>(optopt);
+  }
+  return argv[next - 1];  // a long one, possibly with a value it cannot take
+}
+
+}  // namespace
+
+std::string usageText() {
+  std::string defaults;
+  for (const std::string& name : PluginSet::defaultNames()) {
+    defaults += (defaults.empty() ? "" : " and ") + name;
+  }
+  return "usage: flowhost [options] <document>\n"
+         "       flowhost [options] --nodes FILE.nod --ports FILE.mcp [--map MAP]\n"
+         "Runs a dataflow document headlessly: loads the plug-ins, makes and restores\n"
+         "the blocks, links them, starts them, drives the clock blocks, shows the node\n"
+         "table and closes every block at the end (also on Ctrl-C or SIGTERM).\n"
+         "The second form tracks the units of a node list without a document: it\n"
+         "builds the standard graph (clock, on off, one sniffer per 128 nodes, and per\n"
+         "node two converters, a map block and a display) and runs it.\n"
+         "\n"
+         "      --nodes FILE     quick start: the node list (\"<number> [name]\" lines)\n"
+         "      --ports FILE     quick start: the port list (\"<name> <group> <port>\")\n"
+         "      --map \"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"\n"
+         "                       quick start: the map's corners in signed degrees and\n"
+         "                       its size in pixels (default: the whole world, 720x360)\n"
+         "      --write-document FILE\n"
+         "                       quick start: write the graph as a document to FILE\n"
+         "                       (a starting point for editing) instead of running it\n"
+         "\n"
+         "      --http [ADDR:]PORT\n"
+         "                       serve the web view (graph, map and node table, live)\n"
+         "                       on ADDR:PORT (default 127.0.0.1:8080)\n"
+         "\n"
+         "  -t, --seconds S      run for S seconds (default: until Ctrl-C or SIGTERM)\n"
+         "  -r, --rate HZ        drive every clock block at HZ instead of its own rate\n"
+         "                       (the stored rate is kept); in the quick start, the\n"
+         "                       clock's rate (default 4)\n"
+         "  -p, --plugin FILE    load the plug-in FILE (may be repeated)\n"
+         "  -P, --plugin-dir DIR look for the default plug-ins in DIR first\n"
+         "      --no-default-plugins\n"
+         "                       do not load " + defaults + "\n"
+         "  -s, --save           write the document back after a successful run\n"
+         "      --save-as FILE   write it to FILE instead\n"
+         "  -f, --faces DIR      write each block's face as an SVG file into DIR\n"
+         "  -k, --track FILE     write the track picture of the nodes (SVG) to FILE\n"
+         "      --table MODE     live, plain or off (default: live on a terminal,\n"
+         "                       plain otherwise)\n"
+         "      --every S        seconds between tables in plain mode (default 1)\n"
+         "      --trace on|off   keep the sniffer's trace log (logFile.txt) or leave it\n"
+         "                       closed from the start (default: on, or KW_TRACE)\n"
+         "      --trace-limit BYTES\n"
+         "                       rotate logFile.txt to logFile.txt.1 before it passes\n"
+         "                       BYTES, 0 for never (default: 64 MiB, or\n"
+         "                       KW_TRACE_LIMIT_BYTES)\n"
+         "      --tick-times     at the end, state how long the clock ticks took\n"
+         "                       (count, p50, p99, max)\n"
+         "  -h, --help           show this text\n"
+         "      --version        show the program's version\n"
+         "\n"
+         "Positions out (any number at once; none of them can hold up the feed):\n"
+         "      --json FILE      JSON lines: every new fix, events and port counters;\n"
+         "                       '-' for standard output (the runner's own lines then\n"
+         "                       go to standard error)\n"
+         "      --gpsd [ADDR:]PORT\n"
+         "                       serve the gpsd protocol (address 127.0.0.1 when left\n"
+         "                       out); each node is a device of its own\n"
+         "      --gpx FILE       the tracks as GPX, rewritten every few seconds\n"
+         "      --geojson FILE   last positions and tracks as GeoJSON, likewise\n"
+         "      --mqtt HOST[:PORT]\n"
+         "                       publish retained OwnTracks-style locations and the\n"
+         "                       port counters to an MQTT broker (port 1883 when left out)\n"
+         "      --mqtt-prefix P  first topic level(s) (default " + kw_out::OutputOptions().mqttPrefix + ")\n"
+         "\n"
+         "Short options may be bundled (-st 5); \"--\" ends the options, so that a\n"
+         "document whose name starts with '-' can be given after it.\n"
+         "Relative \"..." + std::string(DocumentFile::kFileNameSuffix) +
+         "\" entries of a document are taken relative to the\n"
+         "document's folder. The sniffer writes logFile.txt into the current folder.\n";
+}
+
+std::string versionText() { return std::string("flowhost ") + FLOWHOST_VERSION + "\n"; }
+
+namespace {
+
+bool refuse(std::string* error, const std::string& reason) {
+  if (error != nullptr) *error = reason;
+  return false;
+}
+
+bool takeSeconds(const std::string& text, double most, const char* what, double* out,
+                 std::string* error) {
+  if (parseNumber(text, 0.0, most, out)) return true;
+  return refuse(error, std::string(what) + " '" + text + "' is not a number of seconds above 0");
+}
+
+bool takeRate(const std::string& text, RunOptions* options, std::string* error) {
+  double v = 0;
+  if (!parseNumber(text, 0.0, JClockObj::kMaxRate, &v) || !JClockObj::usableRate(v)) {
+    char range[64];
+    std::snprintf(range, sizeof range, "%g and %g Hz", JClockObj::kMinRate, JClockObj::kMaxRate);
+    return refuse(error, "clock rate '" + text + "' is not between " + range);
+  }
+  options->rate = v;
+  return true;
+}
+
+bool takeTable(const std::string& text, RunOptions* options, std::string* error) {
+  if (text == "live") options->table = RunOptions::Table::Live;
+  else if (text == "plain") options->table = RunOptions::Table::Plain;
+  else if (text == "off") options->table = RunOptions::Table::Off;
+  else return refuse(error, "table mode '" + text + "' is not live, plain or off");
+  return true;
+}
+
+// What an option's value must be, for the message when it is missing.
+const char* valueNeeded(int code) {
+  switch (code) {
+    case 't':
+    case kEvery: return "a number of seconds";
+    case 'r': return "a rate in Hz";
+    case 'p': return "a plug-in file";
+    case 'P':
+    case 'f': return "a folder";
+    case 'k':
+    case kGpx:
+    case kGeojson:
+    case kSaveAs: return "a file";
+    case kJson: return "a file or '-'";
+    case kGpsd: return "[ADDR:]PORT";
+    case kMqtt: return "HOST[:PORT]";
+    case kMqttPrefix: return "a topic prefix";
+    case kTable: return "live, plain or off";
+    case kNodes: return "a node list file";
+    case kPorts: return "a port list file";
+    case kMap: return "\"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"";
+    case kWriteDocument: return "a file";
+    case kTrace: return "on or off";
+    case kTraceLimit: return "a number of bytes";
+    default: return "a value";
+  }
+}
+
+// How an option's value was taken.
+enum class Taken { kOk, kBad, kMissing };
+
+// An option that takes no value.
+Taken takeFlag(int code, RunOptions* options) {
+  switch (code) {
+    case 'h': options->help = true; break;
+    case kVersion: options->version = true; break;
+    case 's': options->save = true; break;
+    case kNoDefaultPlugins: options->defaultPlugins = false; break;
+    case kTickTimes: options->tickTimes = true; break;
+    default: return Taken::kBad;
+  }
+  return Taken::kOk;
+}
+
+// A name (file or folder) that must not be empty.
+Taken takeName(const std::string& value, std::string* field) {
+  *field = value;
+  return value.empty() ? Taken::kMissing : Taken::kOk;
+}
+
+Taken takeList(const std::string& value, std::vector<std::string>* list) {
+  list->push_back(value);
+  return value.empty() ? Taken::kMissing : Taken::kOk;
+}
+
+// An endpoint of --gpsd ([ADDR:]PORT) or --mqtt (HOST[:PORT]), checked now so
+// that a mistyped one is a usage error, not a failed run.
+Taken takeEndpoint(const char* option, const std::string& text, bool portRequired,
+                   std::string* field, std::string* error) {
+  if (text.empty()) return Taken::kMissing;
+  std::string host, why;
+  int port = 0;
+  if (!kw_out::parseEndpoint(text, portRequired, "127.0.0.1", 1883, &host, &port, &why)) {
+    refuse(error, std::string(option) + ": " + why);
+    return Taken::kBad;
+  }
+  *field = text;
+  return Taken::kOk;
+}
+
+// An MQTT topic prefix: one or more topic levels, no wildcards.
+Taken takePrefix(const std::string& text, std::string* field, std::string* error) {
+  if (text.empty()) return Taken::kMissing;
+  if (text.find_first_of("#+") != std::string::npos || text.front() == '/' ||
+      text.back() == '/') {
+    refuse(error, "MQTT topic prefix '" + text +
+                      "' may not hold '#' or '+' nor start or end with '/'");
+    return Taken::kBad;
+  }
+  *field = text;
+  return Taken::kOk;
+}
+
+// An option and its value; kBad with the reason in `error` when the value
+// is not fit, kMissing when a name is empty.
+Taken takeOption(int code, const std::string& value, RunOptions* options, std::string* error) {
+  auto checked = [](bool ok) { return ok ? Taken::kOk : Taken::kBad; };
+  switch (code) {
+    case 't': {
+      double v = 0;
+      if (!takeSeconds(value, RunOptions::kMaxSeconds, "run time", &v, error)) return Taken::kBad;
+      options->seconds = v;
+      return Taken::kOk;
+    }
+    case kEvery:
+      return checked(takeSeconds(value, RunOptions::kMaxEvery, "interval", &options->every, error));
+    case 'r': return checked(takeRate(value, options, error));
+    case kTable: return checked(takeTable(value, options, error));
+    case kHttp:
+      options->http = true;
+      if (WebServer::parseEndpoint(value, &options->httpAddress, &options->httpPort)) {
+        return Taken::kOk;
+      }
+      return checked(refuse(error, "web address '" + value + "' is not [ADDR:]PORT (port 1 to 65535)"));
+    case kTrace: {
+      bool on = true;
+      if (!kw::parseTraceSwitch(value.c_str(), &on)) {
+        return checked(refuse(error, "trace '" + value + "' is not on or off"));
+      }
+      options->trace = on;
+      return Taken::kOk;
+    }
+    case kTraceLimit: {
+      uint64_t bytes = 0;
+      if (!kw::parseTraceLimit(value.c_str(), &bytes)) {
+        return checked(refuse(error, "trace limit '" + value + "' is not a number of bytes"));
+      }
+      options->traceLimitBytes = bytes;
+      return Taken::kOk;
+    }
+    case 'p': return takeList(value, &options->plugins);
+    case 'P': return takeList(value, &options->pluginDirs);
+    case kSaveAs: return takeName(value, &options->saveAs);
+    case 'f': return takeName(value, &options->facesDir);
+    case 'k': return takeName(value, &options->trackFile);
+    case kJson: return takeName(value, &options->outputs.json);
+    case kGpx: return takeName(value, &options->outputs.gpx);
+    case kGeojson: return takeName(value, &options->outputs.geojson);
+    case kGpsd: return takeEndpoint("--gpsd", value, true, &options->outputs.gpsd, error);
+    case kMqtt: return takeEndpoint("--mqtt", value, false, &options->outputs.mqtt, error);
+    case kMqttPrefix: return takePrefix(value, &options->outputs.mqttPrefix, error);
+    case kNodes: return takeName(value, &options->nodeFile);
+    case kPorts: return takeName(value, &options->portFile);
+    case kMap: return takeName(value, &options->map);
+    case kWriteDocument: return takeName(value, &options->writeDocument);
+    default: return takeFlag(code, options);
+  }
+}
+
+// The quick start needs both lists and takes no document to run or save.
+bool checkQuickStart(const RunOptions& options, std::string* error) {
+  if (!options.document.empty()) {
+    return refuse(error, "a document ('" + options.document +
+                             "') and --nodes/--ports cannot be used together");
+  }
+  if (options.nodeFile.empty()) return refuse(error, "--ports needs --nodes FILE as well");
+  if (options.portFile.empty()) return refuse(error, "--nodes needs --ports FILE as well");
+  if (options.save || !options.saveAs.empty()) {
+    return refuse(error, "the quick start has no document to save; use --write-document FILE");
+  }
+  QuickStart::Map map;
+  return options.map.empty() || QuickStart::parseMap(options.map, &map, error);
+}
+
+// The documents after the options: exactly one, unless only help or the
+// version was asked for.
+bool takeDocument(const std::vector<std::string>& operands, RunOptions* options,
+                  std::string* error) {
+  if (operands.size() > 1) {
+    return refuse(error, "more than one document given ('" + operands[0] + "', '" + operands[1] +
+                             "')");
+  }
+  if (!operands.empty()) options->document = operands[0];
+  if (options->help || options->version) return true;
+  if (options->quickStart()) return checkQuickStart(*options, error);
+  if (!options->map.empty() || !options->writeDocument.empty()) {
+    return refuse(error, std::string(options->map.empty() ? "--write-document" : "--map") +
+                             " belongs to the quick start (--nodes FILE --ports FILE)");
+  }
+  if (options->document.empty()) return refuse(error, "no document given");
+  if (options->save && !options->saveAs.empty()) {
+    return refuse(error, "--save and --save-as cannot be used together");
+  }
+  return true;
+}
+
+// "PORT" or "ADDR:PORT": ends in ":digits" or is all digits.
+bool looksLikeEndpoint(const std::string& word) {
+  const size_t colon = word.rfind(':');
+  const std::string digits = colon == std::string::npos ? word : word.substr(colon + 1);
+  return !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
+bool parseRunOptions(const std::vector<std::string>& args, RunOptions* options,
+                     std::string* error) {
+  *options = RunOptions();
+  ArgumentVector argv(args);
+  opterr = 0;  // every problem is told by the reason, not by getopt
+  optind = 0;  // starts getopt_long afresh for this command line
+  auto needs = [&](int code) {
+    return refuse(error, "option " + spelled(code, argv.argv(), optind) + " needs " +
+                             valueNeeded(code));
+  };
+  int code = 0;
+  while ((code = getopt_long(argv.count(), argv.argv(), kShortOptions, kOptions, nullptr)) != -1) {
+    if (code == '?') {
+      return refuse(error, "unknown option '" + unknownOption(argv.argv(), optind) + "'");
+    }
+    if (code == ':') return needs(optopt);
+    std::string value = optarg != nullptr ? optarg : "";
+    // "--http PORT": the optional value may follow as a word of its own.
+    if (code == kHttp && optarg == nullptr && optind < argv.count() &&
+        looksLikeEndpoint(argv.argv()[optind])) {
+      value = argv.argv()[optind++];
+    }
+    const Taken taken = takeOption(code, value, options, error);
+    if (taken == Taken::kMissing) return needs(code);
+    if (taken == Taken::kBad) return false;
+  }
+  const std::vector<std::string> operands(argv.argv() + optind, argv.argv() + argv.count());
+  return takeDocument(operands, options, error);
+}
+
+}  // namespace flowhost

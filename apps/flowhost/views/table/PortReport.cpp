@@ -1,0 +1,33 @@
+#include "apps/flowhost/views/table/PortReport.h"
+
+namespace flowhost {
+
+std::string PortReport::failureText(const kw_qnv_portStats& port) {
+  std::string where = port.listFile.empty() ? "port list" : port.listFile;
+  if (port.line > 0) where += ":" + std::to_string(port.line);
+  return where + ": " + port.setupError;
+}
+
+std::string PortReport::countersLine(const kw_qnv_portStats& port) {
+  std::string line = "port " + port.name + " " + port.group + ":" + std::to_string(port.port) +
+                     ": taken " + std::to_string(port.takenIn) + ", dropped (full) " +
+                     std::to_string(port.droppedFull) + ", rejected " +
+                     std::to_string(port.rejected) + ", unknown node " +
+                     std::to_string(port.unknownNode) + ", older " + std::to_string(port.older);
+  if (!port.setupError.empty()) line += ", not set up";
+  return line;
+}
+
+std::vector<std::string> PortReport::newFailures(const std::vector<PortRow>& ports) {
+  std::vector<std::string> texts;
+  for (const PortRow& row : ports) {
+    const kw_qnv_portStats& s = row.stats;
+    if (s.setupError.empty()) continue;
+    if (told_.emplace(row.block, s.listFile, s.line, s.setupError).second) {
+      texts.push_back(failureText(s));
+    }
+  }
+  return texts;
+}
+
+}  // namespace flowhost
