@@ -30,4 +30,14 @@ void WakeEvent::signal() {
   } while (written < 0 && errno == EINTR);
 }
 
+void WakeEvent::clear() const {
+  if (fd_ < 0) return;
+  uint64_t count = 0;
+  ssize_t taken;
+  do {
+    taken = read(fd_, &count, sizeof count);
+  } while (taken < 0 && errno == EINTR);
+  // EAGAIN: nothing was signalled. The descriptor is non-blocking.
+}
+
 }  // namespace kw
