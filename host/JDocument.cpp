@@ -31,6 +31,27 @@ constexpr int kVersion = 1;
 constexpr std::uintmax_t kMaxFileSize = JDocument::kMaxBytes;
 
 using jhost::fail;
+using Kind = JRefusal::Kind;
+
+// Fills *refusal (when asked for) and gives false.
+bool refuse(JRefusal* refusal, Kind kind, const std::string& text) {
+  if (refusal != nullptr) {
+    refusal->kind = kind;
+    refusal->text = text;
+  }
+  return false;
+}
+
+// The same, naming the block and its class.
+bool refuseBlock(JRefusal* refusal, Kind kind, const std::string& text, long long id,
+                 const std::string& className) {
+  if (refusal != nullptr) {
+    refusal->hasBlock = true;
+    refusal->block = id;
+    refusal->className = className;
+  }
+  return refuse(refusal, kind, text);
+}
 
 // A text from a document as a message shows it: on one line, with control
 // bytes as \xNN, and long texts cut.
@@ -205,53 +226,55 @@ bool integerField(const ReadJson& object, const char* key, long long low, long l
 // Makes one block from its JSON form and adds it to `graph`.
 JModuleObj* readBlock(const ReadJson& item, size_t index, JGraph& graph,
                       std::map<long long, JModuleObj*>& byId, const JDocument::EntryHook& onRead,
-                      std::string* error) {
+                      JRefusal* refusal) {
   const std::string where = "block " + std::to_string(index);
   long long id = 0;
   if (!item.is_object() || !integerField(item, "id", LLONG_MIN, LLONG_MAX, &id)) {
-    fail(error, where + ": needs an object with an integer \"id\"");
+    refuse(refusal, Kind::Malformed, where + ": needs an object with an integer \"id\"");
     return nullptr;
   }
   if (byId.count(id) != 0) {
-    fail(error, where + ": id " + std::to_string(id) + " is used twice");
+    refuse(refusal, Kind::Malformed, where + ": id " + std::to_string(id) + " is used twice");
     return nullptr;
   }
   if (!item.contains("class") || !item["class"].is_string()) {
-    fail(error, where + ": needs a text \"class\"");
+    refuse(refusal, Kind::Malformed, where + ": needs a text \"class\"");
     return nullptr;
   }
   // The class name and the texts reach the blocks as C texts, which a NUL
   // byte would cut short.
   const std::string className = item["class"].get<std::string>();
   if (hasNul(item["class"].get_ref<const std::string&>())) {
-    fail(error, where + ": class name '" + shown(item["class"].get<std::string>()) +
-                    "' holds a NUL byte");
+    refuse(refusal, Kind::Malformed,
+           where + ": class name '" + shown(item["class"].get<std::string>()) + "' holds a NUL byte");
     return nullptr;
   }
   if (!JClassRegistry::contains(item["class"].get_ref<const std::string&>())) {
-    fail(error, where + ": unknown module class '" + shown(item["class"].get<std::string>()) + "'");
+    refuseBlock(refusal, Kind::UnknownClass,
+                where + ": unknown module class '" + shown(className) + "'", id, className);
     return nullptr;
   }
   JDictionary dictionary;
   if (item.contains("entries")) {
     const ReadJson& entries = item["entries"];
     if (!entries.is_object()) {
-      fail(error, where + ": \"entries\" must be an object");
+      refuseBlock(refusal, Kind::Malformed, where + ": \"entries\" must be an object", id, className);
       return nullptr;
     }
     for (const auto& [key, value] : entries.items()) {
+      std::string problem;
       if (hasNul(key)) {
-        fail(error, where + ": entry name '" + shown(key) + "' holds a NUL byte");
-        return nullptr;
-      }
-      if (textWithNul(value)) {
-        fail(error, where + ": entry '" + shown(key) + "' holds a text with a NUL byte");
-        return nullptr;
+        problem = "entry name '" + shown(key) + "' holds a NUL byte";
+      } else if (textWithNul(value)) {
+        problem = "entry '" + shown(key) + "' holds a text with a NUL byte";
       }
       JEntry entry;
-      if (!entryFromJson(key, value, &entry)) {
-        fail(error, where + ": entry '" + shown(key) +
-                        "' has a value that is not an integer, a real or a text");
+      if (problem.empty() && !entryFromJson(key, value, &entry)) {
+        problem = "entry '" + shown(key) + "' has a value that is not an integer, a real or a text";
+      }
+      if (!problem.empty()) {
+        refuseBlock(refusal, Kind::BadEntry, where + ": " + problem, id, className);
+        if (refusal != nullptr) refusal->property = key;
         return nullptr;
       }
       if (onRead) onRead(JDocument::EntryPlace{index, id, className}, entry);
@@ -261,7 +284,7 @@ JModuleObj* readBlock(const ReadJson& item, size_t index, JGraph& graph,
   std::string reason;
   JModuleObj* block = graph.create(className.c_str(), &reason);
   if (block == nullptr) {
-    fail(error, where + ": " + reason);
+    refuseBlock(refusal, Kind::UnknownClass, where + ": " + reason, id, className);
     return nullptr;
   }
   block->readContent(dictionary);
@@ -271,25 +294,72 @@ JModuleObj* readBlock(const ReadJson& item, size_t index, JGraph& graph,
 
 // Reads one link's blocks and ports into `request`.
 bool readLink(const ReadJson& item, size_t index, const std::map<long long, JModuleObj*>& byId,
-              JGraph::LinkRequest* request, std::string* error) {
+              JGraph::LinkRequest* request, JRefusal* refusal) {
   const std::string where = "link " + std::to_string(index);
   long long from = 0, to = 0, output = 0, input = 0;
   if (!item.is_object() || !integerField(item, "from", LLONG_MIN, LLONG_MAX, &from) ||
       !integerField(item, "to", LLONG_MIN, LLONG_MAX, &to) ||
       !integerField(item, "output", INT_MIN, INT_MAX, &output) ||
       !integerField(item, "input", INT_MIN, INT_MAX, &input)) {
-    fail(error, where + ": needs integer \"from\", \"output\", \"to\" and \"input\"");
-    return false;
+    refusal->link = static_cast<long long>(index);
+    return refuse(refusal, Kind::Malformed,
+                  where + ": needs integer \"from\", \"output\", \"to\" and \"input\"");
   }
   const auto source = byId.find(from);
   const auto target = byId.find(to);
   if (source == byId.end() || target == byId.end()) {
-    fail(error, where + ": refers to a block id that does not exist");
-    return false;
+    refusal->link = static_cast<long long>(index);
+    return refuse(refusal, Kind::Malformed, where + ": refers to a block id that does not exist");
   }
   *request = JGraph::LinkRequest{source->second, static_cast<int>(output), target->second,
                                  static_cast<int>(input)};
   return true;
+}
+
+// The document's outer shape: an object of the right version with a list of
+// blocks and, when it has links, a list of them.
+bool checkShape(const ReadJson& root, std::string* why) {
+  if (!root.is_object()) {
+    *why = "document is not a JSON object";
+    return false;
+  }
+  long long version = 0;
+  if (root.contains("version") &&
+      (!integerField(root, "version", 0, LLONG_MAX, &version) || version != kVersion)) {
+    *why = "document version is not " + std::to_string(kVersion);
+    return false;
+  }
+  if (!root.contains("blocks") || !root["blocks"].is_array()) {
+    *why = "document has no \"blocks\" list";
+    return false;
+  }
+  if (root.contains("links") && !root["links"].is_array()) {
+    *why = "document's \"links\" is not a list";
+    return false;
+  }
+  return true;
+}
+
+// The refusal of request `refused` of `requests` by the graph: the link,
+// and the block whose port is missing when one is.
+void refuseLink(JRefusal* refusal, const std::vector<JGraph::LinkRequest>& requests, size_t refused,
+                JGraph::MissingPort missing, const std::string& reason,
+                const std::map<long long, JModuleObj*>& byId) {
+  const bool one = refused < requests.size();
+  refusal->link = one ? static_cast<long long>(refused) : -1;
+  const std::string text = (one ? "link " + std::to_string(refused) : std::string("links")) + ": " + reason;
+  if (!one || missing == JGraph::MissingPort::None) {
+    refuse(refusal, Kind::LinkRefused, text);
+    return;
+  }
+  const JGraph::LinkRequest& r = requests[refused];
+  const bool output = missing == JGraph::MissingPort::Output;
+  const JModuleObj* block = output ? r.source : r.target;
+  for (const auto& [id, made] : byId) {
+    if (made == block) refuseBlock(refusal, Kind::MissingOutput, text, id, block->className());
+  }
+  refuse(refusal, output ? Kind::MissingOutput : Kind::MissingInput, text);
+  refusal->port = output ? r.output : r.input;
 }
 
 }  // namespace
@@ -368,51 +438,49 @@ bool JDocument::checkText(const std::string& text, std::string* error) {
 
 std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, std::string* error,
                                             const EntryHook& onRead) {
-  if (!checkText(text, error)) return nullptr;
+  JRefusal refusal;
+  std::unique_ptr<JGraph> graph = fromText(text, &refusal, onRead);
+  if (graph == nullptr) fail(error, refusal.text);
+  return graph;
+}
+
+std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, JRefusal* refusal,
+                                            const EntryHook& onRead) {
+  *refusal = JRefusal{};
+  std::string why;
+  if (!checkText(text, &why)) {
+    refuse(refusal, Kind::Malformed, why);
+    return nullptr;
+  }
   ReadJson root;
   try {
     root = ReadJson::parse(text);
   } catch (const ReadJson::exception& e) {
-    fail(error, std::string("document is not valid JSON: ") + e.what());
+    refuse(refusal, Kind::Malformed, std::string("document is not valid JSON: ") + e.what());
     return nullptr;
   }
-  if (!root.is_object()) {
-    fail(error, "document is not a JSON object");
-    return nullptr;
-  }
-  long long version = 0;
-  if (root.contains("version") && (!integerField(root, "version", 0, LLONG_MAX, &version) ||
-                                   version != kVersion)) {
-    fail(error, "document version is not " + std::to_string(kVersion));
-    return nullptr;
-  }
-  if (!root.contains("blocks") || !root["blocks"].is_array()) {
-    fail(error, "document has no \"blocks\" list");
-    return nullptr;
-  }
-  if (root.contains("links") && !root["links"].is_array()) {
-    fail(error, "document's \"links\" is not a list");
+  if (!checkShape(root, &why)) {
+    refuse(refusal, Kind::Malformed, why);
     return nullptr;
   }
   auto graph = std::make_unique<JGraph>();
   std::map<long long, JModuleObj*> byId;
   const ReadJson& blocks = root["blocks"];
   for (size_t i = 0; i < blocks.size(); ++i) {
-    if (readBlock(blocks[i], i, *graph, byId, onRead, error) == nullptr) return nullptr;
+    if (readBlock(blocks[i], i, *graph, byId, onRead, refusal) == nullptr) return nullptr;
   }
-  if (root.contains("links")) {
-    const ReadJson& links = root["links"];
-    std::vector<JGraph::LinkRequest> requests(links.size());
-    for (size_t i = 0; i < links.size(); ++i) {
-      if (!readLink(links[i], i, byId, &requests[i], error)) return nullptr;
-    }
-    std::string reason;
-    size_t refused = 0;
-    if (!graph->linkAll(requests, &reason, &refused)) {
-      fail(error, (refused < requests.size() ? "link " + std::to_string(refused) : "links") +
-                      ": " + reason);
-      return nullptr;
-    }
+  if (!root.contains("links")) return graph;
+  const ReadJson& links = root["links"];
+  std::vector<JGraph::LinkRequest> requests(links.size());
+  for (size_t i = 0; i < links.size(); ++i) {
+    if (!readLink(links[i], i, byId, &requests[i], refusal)) return nullptr;
+  }
+  std::string reason;
+  size_t refused = 0;
+  JGraph::MissingPort missing = JGraph::MissingPort::None;
+  if (!graph->linkAll(requests, &reason, &refused, &missing)) {
+    refuseLink(refusal, requests, refused, missing, reason, byId);
+    return nullptr;
   }
   return graph;
 }
@@ -464,8 +532,8 @@ bool JDocument::readText(const std::string& path, std::string* text, std::string
 std::unique_ptr<JGraph> JDocument::load(const std::string& path, std::string* error) {
   std::string text;
   if (!readText(path, &text, error)) return nullptr;
-  std::string reason;
-  std::unique_ptr<JGraph> graph = fromText(text, &reason);
-  if (graph == nullptr) fail(error, "document '" + path + "': " + reason);
+  JRefusal refusal;
+  std::unique_ptr<JGraph> graph = fromText(text, &refusal);
+  if (graph == nullptr) fail(error, "document '" + path + "': " + refusal.text);
   return graph;
 }

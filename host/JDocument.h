@@ -38,6 +38,7 @@
 
 #include "JEntry.h"
 #include "JExport.h"
+#include "JRefusal.h"
 
 class JGraph;
 
@@ -71,6 +72,9 @@ class J_EXPORT JDocument {
   // A new graph, or null with a reason in `error`. `onRead` sees each entry
   // read from the text before its block is restored with it.
   static std::unique_ptr<JGraph> fromText(const std::string& text, std::string* error = nullptr,
+                                          const EntryHook& onRead = {});
+  // The same, with the refusal as a value: its kind and where it lies.
+  static std::unique_ptr<JGraph> fromText(const std::string& text, JRefusal* refusal,
                                           const EntryHook& onRead = {});
 
   // Writes the document to `path` atomically (kw::writeFileAtomically: an

@@ -49,19 +49,23 @@ std::string chainText() {
 }
 
 // Why linkAll refuses `request` in `graph`, cycles and chains aside; empty
-// when it is allowed. `existing` holds every link already made.
+// when it is allowed. `existing` holds every link already made; *missing
+// tells a missing port apart.
 std::string refusal(const JGraph* graph, const JGraph::LinkRequest& request,
-                    const LinkKeys& existing) {
+                    const LinkKeys& existing, JGraph::MissingPort* missing) {
   JModuleObj* source = request.source;
   JModuleObj* target = request.target;
+  *missing = JGraph::MissingPort::None;
   if (source == nullptr || target == nullptr || source->graph() != graph ||
       target->graph() != graph) {
     return "both blocks of a link must be in this graph";
   }
   if (request.output < 0 || request.output >= source->ogm) {
+    *missing = JGraph::MissingPort::Output;
     return portText("output", request.output, source, source->ogm);
   }
   if (request.input < 0 || request.input >= target->igm) {
+    *missing = JGraph::MissingPort::Input;
     return portText("input", request.input, target, target->igm);
   }
   if (existing.count(LinkKey{source, request.output, target, request.input}) != 0) {
@@ -275,7 +279,9 @@ void JGraph::takeBackLinks(size_t first) {
 }
 
 bool JGraph::linkAll(const std::vector<LinkRequest>& requests, std::string* error,
-                     size_t* refused) {
+                     size_t* refused, MissingPort* missing) {
+  MissingPort port = MissingPort::None;
+  if (missing != nullptr) *missing = MissingPort::None;
   LinkKeys existing;
   existing.reserve(links_.size() + requests.size());
   for (const auto& link : links_) {
@@ -284,11 +290,12 @@ bool JGraph::linkAll(const std::vector<LinkRequest>& requests, std::string* erro
   const size_t before = links_.size();
   for (size_t i = 0; i < requests.size(); ++i) {
     const LinkRequest& r = requests[i];
-    const std::string reason = refusal(this, r, existing);
+    const std::string reason = refusal(this, r, existing, &port);
     if (!reason.empty()) {
       takeBackLinks(before);
       fail(error, reason);
       if (refused != nullptr) *refused = i;
+      if (missing != nullptr) *missing = port;
       return false;
     }
     existing.insert(LinkKey{r.source, r.output, r.target, r.input});

@@ -71,9 +71,11 @@ class J_EXPORT JGraph {
   // one is refused, none of them is kept: false, a reason in `error`, and
   // in `refused` the index of the refused request (requests.size() when
   // the links together close a cycle, make too long a chain or let an
-  // announcement run through too many links).
+  // announcement run through too many links), and in `missing` whether the
+  // refused request named an output or input its block does not have.
+  enum class MissingPort { None, Output, Input };
   bool linkAll(const std::vector<LinkRequest>& requests, std::string* error = nullptr,
-               size_t* refused = nullptr);
+               size_t* refused = nullptr, MissingPort* missing = nullptr);
   // Removes and destroys a link of this graph; false when it is not one.
   bool unlink(JLinkObj* link);
   // Removes a block of this graph: its links, close (when started), delete.

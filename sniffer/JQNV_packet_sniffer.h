@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "host/JAddObj.h"
+#include "host/JFeedStatus.h"
 #include "sniffer/JQNV_packet_sniffer_layout.h"
 #include "host/JString.h"
 
@@ -33,7 +34,7 @@ class JOutputStream;
 class JProperty;
 class JRegion;
 
-class J_EXPORT JQNV_packet_sniffer : public JAddObj {
+class J_EXPORT JQNV_packet_sniffer : public JAddObj, public JFeedStatus {
  public:
   static constexpr const char* kVersion = "0.7";
   static constexpr int kFileNameSize = JQNV_packet_sniffer_layout::kFileNameSize;
@@ -88,15 +89,18 @@ class J_EXPORT JQNV_packet_sniffer : public JAddObj {
   const char* nodeFile() const { return nodeFile_; }
   const char* portFile() const { return portFile_; }
 
-  // Feed status for the host, host's thread only. Before startup and after
-  // close they answer 0 / false / "". Counters run from the reading of the
-  // port list on, through every stop and run. Virtual so that a host which
-  // loaded the plug-in privately (dlopen RTLD_LOCAL) reaches them through
-  // the block's own table, with nothing to link against.
-  virtual int feedPortCount() const;                                   // ports of the current list
-  virtual bool feedPortStats(int index, kw_qnv_portStats* out) const;  // false when index is out of range
-  virtual const char* feedNodeName(int index) const;                   // name from the node list line, "" when the line has none
-  virtual bool feedNodeHeard(int index) const;                         // true once the node has accepted a packet
+  // Feed status for the host (JFeedStatus, which the host exports), host's
+  // thread only. Before startup and after close they answer 0 / false / "".
+  // Counters run from the reading of the port list on, through every stop
+  // and run.
+  int feedPortCount() const override;                                      // ports of the current list
+  bool feedPortStatus(int index, JFeedPortStatus* out) const override;     // false when index is out of range
+  const char* feedNodeName(int index) const override;                      // name from the node list line, "" when the line has none
+  bool feedNodeHeard(int index) const override;                            // true once the node has accepted a packet
+  // The same port status in the feed's own form; virtual so that a host
+  // which loaded the plug-in privately (dlopen RTLD_LOCAL) reaches it
+  // through the block's own table, with nothing to link against.
+  virtual bool feedPortStats(int index, kw_qnv_portStats* out) const;
 
   static int instanceCount;              // default constructions in this process
   static char versionText[kFileNameSize];  // "0.7 - <build time stamp>\n", formed once

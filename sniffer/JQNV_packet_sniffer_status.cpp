@@ -18,6 +18,24 @@ bool JQNV_packet_sniffer::feedPortStats(int index, kw_qnv_portStats* out) const 
   return true;
 }
 
+bool JQNV_packet_sniffer::feedPortStatus(int index, JFeedPortStatus* out) const {
+  kw_qnv_portStats stats;
+  if (out == nullptr || !feedPortStats(index, &stats)) return false;
+  out->name = std::move(stats.name);
+  out->group = std::move(stats.group);
+  out->port = stats.port;
+  out->interface = std::move(stats.interface);
+  out->listFile = std::move(stats.listFile);
+  out->line = stats.line;
+  out->setupError = std::move(stats.setupError);
+  out->takenIn = stats.takenIn;
+  out->droppedFull = stats.droppedFull;
+  out->rejected = stats.rejected;
+  out->unknownNode = stats.unknownNode;
+  out->older = stats.older;
+  return true;
+}
+
 const char* JQNV_packet_sniffer::feedNodeName(int index) const {
   if (handlers_ == nullptr || index < 0) return "";
   const kw_qnv_nodeHandler* node = handlers_->getNode(static_cast<unsigned>(index));
