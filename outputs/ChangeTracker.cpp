@@ -28,6 +28,7 @@ void ChangeTracker::nodes(const std::vector<NodeUpdate>& snapshot, std::vector<s
         Event e;
         e.kind = Event::Kind::Health;
         e.node = u.node;
+        e.row = i;
         e.name = displayName(u);
         e.feed = u.feed;
         e.fromHealth = s.health;
@@ -41,6 +42,7 @@ void ChangeTracker::nodes(const std::vector<NodeUpdate>& snapshot, std::vector<s
         Event e;
         e.kind = u.inMap ? Event::Kind::EnterMap : Event::Kind::LeaveMap;
         e.node = u.node;
+        e.row = i;
         e.name = displayName(u);
         e.feed = u.feed;
         e.fromHealth = e.toHealth = u.health;

@@ -21,6 +21,7 @@ struct Event {
   enum class Kind { Health, EnterMap, LeaveMap, PortSilent, PortBack };
   Kind kind = Kind::Health;
   int node = 0;             // node events: the node's number
+  size_t row = 0;           // node events: its place in the snapshot
   std::string name;         // node events: display name; port events: port name
   std::string feed;         // node events: the port of its last packet
   int fromHealth = 0;       // health events

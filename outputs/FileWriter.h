@@ -1,51 +1,53 @@
-// Writes whole files on its own thread, so that the runner's thread never
-// waits for a disk. Each target keeps only its newest pending content: a
-// content handed over while an older one still waits replaces it.
+// Writes whole files on a worker of its own, so that the runner's thread
+// never waits for a disk. Each target keeps only its newest pending content:
+// a content handed over while an older one still waits replaces it. Each
+// file is replaced atomically (kw::writeFileAtomically).
 //
-// Owns: the writer thread and the pending contents.
-// Thread safety: all members from any thread.
+// Owns: the worker and the pending contents.
+// Thread safety: all members from any thread; the worker writes.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
+
+#include "platform/mutex.h"
+#include "platform/worker.h"
 
 namespace kw_out {
 
 class FileWriter {
  public:
   FileWriter();
-  // Writes what is still pending, then ends the thread.
+  // Writes what is still pending, then ends the worker.
   ~FileWriter();
   FileWriter(const FileWriter&) = delete;
   FileWriter& operator=(const FileWriter&) = delete;
 
   // Hands over the new content of `path`; returns at once.
-  void submit(const std::string& path, std::string text);
+  void submit(const std::string& path, std::string text) KW_EXCLUDES(mutex_);
   // Waits until everything handed over so far is written.
-  void drain();
+  void drain() KW_EXCLUDES(mutex_);
 
-  uint64_t written() const;
-  uint64_t replaced() const;  // contents superseded before being written
+  uint64_t written() const KW_EXCLUDES(mutex_);
+  uint64_t replaced() const KW_EXCLUDES(mutex_);  // contents superseded before being written
   // The last write failure with its reason ("" when none).
-  std::string lastError() const;
+  std::string lastError() const KW_EXCLUDES(mutex_);
 
  private:
-  void run();
+  void run() KW_EXCLUDES(mutex_);
+  // Writes one pending content; false when none is pending.
+  bool writeOne() KW_EXCLUDES(mutex_);
 
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::map<std::string, std::string> pending_;
-  bool busy_ = false;
-  bool stopping_ = false;
-  uint64_t written_ = 0;
-  uint64_t replaced_ = 0;
-  std::string lastError_;
-  std::thread thread_;
+  kw::Worker worker_;
+  mutable kw::Mutex mutex_;
+  kw::CondVar idle_{&mutex_};
+  std::map<std::string, std::string> pending_ KW_GUARDED_BY(mutex_);
+  bool busy_ KW_GUARDED_BY(mutex_) = false;
+  bool inline_ KW_GUARDED_BY(mutex_) = false;  // no worker: submit() writes itself
+  uint64_t written_ KW_GUARDED_BY(mutex_) = 0;
+  uint64_t replaced_ KW_GUARDED_BY(mutex_) = 0;
+  std::string lastError_ KW_GUARDED_BY(mutex_);
 };
 
 }  // namespace kw_out

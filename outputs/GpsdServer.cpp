@@ -1,84 +1,20 @@
 #include "outputs/GpsdServer.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <map>
-#include <memory>
 
-#include "outputs/GpsdProtocol.h"
+#include "platform/tcp_connection.h"
 #include "platform/tcp_listener.h"
 
 namespace kw_out {
 
 namespace {
 
-std::string reason(const std::string& what) { return what + ": " + std::strerror(errno); }
+using Clock = std::chrono::steady_clock;
 
-struct Client {
-  int fd = -1;
-  std::string in;     // received, not yet a complete command
-  std::string out;    // queued for sending; out[0..sent) already sent
-  size_t sent = 0;
-  bool watching = false;
-  bool closing = false;  // close once `out` is sent
-  bool dead = false;
-
-  size_t queued() const { return out.size() - sent; }
-};
-
-// Queues `line` for the client. When the backlog would pass `limit`, every
-// queued line not yet begun is dropped (the one being sent is finished) and
-// counted in *dropped; the new line is then queued if it fits.
-void enqueue(Client* c, const std::string& line, size_t limit, uint64_t* dropped) {
-  if (c->dead) return;
-  if (c->queued() + line.size() > limit) {
-    size_t keep = c->sent;
-    if (c->sent > 0 && c->sent < c->out.size()) {
-      const size_t nl = c->out.find('\n', c->sent);
-      keep = nl == std::string::npos ? c->out.size() : nl + 1;
-    }
-    *dropped += static_cast<uint64_t>(
-        std::count(c->out.begin() + static_cast<std::ptrdiff_t>(keep), c->out.end(), '\n'));
-    c->out.erase(keep);
-    if (c->queued() + line.size() > limit) {
-      ++*dropped;
-      return;
-    }
-  }
-  if (c->sent == c->out.size()) {
-    c->out.clear();
-    c->sent = 0;
-  }
-  c->out.append(line);
-}
-
-void sendSome(Client* c) {
-  while (c->sent < c->out.size()) {
-    const ssize_t n = ::send(c->fd, c->out.data() + c->sent, c->out.size() - c->sent,
-                             MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      c->sent += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-    c->dead = true;
-    return;
-  }
-  c->out.clear();
-  c->sent = 0;
-  if (c->closing) c->dead = true;
-}
+// How long the loop sleeps at most with nothing to do.
+constexpr auto kIdleWait = std::chrono::seconds(1);
+constexpr size_t kReadChunk = 4096;
 
 std::pair<int64_t, int> wallNow() {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -89,53 +25,59 @@ std::pair<int64_t, int> wallNow() {
 
 }  // namespace
 
+struct GpsdServer::Client {
+  kw::Socket socket;
+  std::string in;   // received, not yet a complete command
+  std::string out;  // queued for sending; out[0..sent) already sent
+  size_t sent = 0;
+  bool watching = false;
+  bool closing = false;  // close once `out` is sent
+  bool dead = false;
+
+  size_t queued() const { return out.size() - sent; }
+};
+
 GpsdServer::GpsdServer() : GpsdServer(Limits{}) {}
 GpsdServer::GpsdServer(const Limits& limits) : limits_(limits) {}
 
 GpsdServer::~GpsdServer() { stop(); }
 
 bool GpsdServer::start(const std::string& address, int port) {
-  if (thread_.joinable()) {
+  if (worker_.running()) {
     error_ = "the position server is already running";
     return false;
   }
   kw::Failure failure;
-  kw::Socket listener = kw::openTcpListener(address, port, 512, &port_, &failure);
-  if (!listener.valid()) {
+  listener_ = kw::openTcpListener(address, port, 512, &port_, &failure);
+  if (!listener_.valid()) {
     error_ = failure.text();
     return false;
   }
-  listenFd_ = listener.release();
-  wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wakeFd_ < 0) error_ = reason("cannot make the server's wake-up event");
-  if (wakeFd_ < 0) {
-    ::close(listenFd_);
-    listenFd_ = -1;
+  loop_.watch(listener_.fd(), kw::PollLoop::kReadable);
+  if (const kw::Failure failed = worker_.start([this] { run(); })) {
+    error_ = "the position server: " + failed.text();
+    loop_.forget(listener_.fd());
+    listener_.close();
     return false;
   }
-  stopping_ = false;
-  thread_ = std::thread([this] { run(); });
   return true;
 }
 
 void GpsdServer::stop() {
-  if (thread_.joinable()) {
-    stopping_ = true;
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
-    thread_.join();
-  }
-  if (listenFd_ >= 0) ::close(listenFd_);
-  if (wakeFd_ >= 0) ::close(wakeFd_);
-  listenFd_ = wakeFd_ = -1;
+  worker_.stop();
+  for (auto& [fd, client] : clients_) loop_.forget(fd);
+  clients_.clear();
+  clientCount_ = 0;
+  if (listener_.valid()) loop_.forget(listener_.fd());
+  listener_.close();
 }
 
 void GpsdServer::publish(const NodeUpdate& update) {
-  if (wakeFd_ < 0 || !hasFix(update)) return;
+  if (!worker_.running() || !hasFix(update)) return;
   Report report{update.node, {}};
   gpsd::appendTpv(&report.line, update);
   {
-    std::lock_guard<std::mutex> lock(inboxMutex_);
+    kw::MutexLock lock(&inboxMutex_);
     if (inboxBytes_ + report.line.size() > limits_.inbox) {
       ++inboxDropped_;
       return;
@@ -143,17 +85,14 @@ void GpsdServer::publish(const NodeUpdate& update) {
     inboxBytes_ += report.line.size();
     inbox_.push_back(std::move(report));
   }
-  // Only a server thread about to sleep in poll() needs the wake-up; a busy
-  // one takes the report on its next round without a system call here.
-  if (armed_.exchange(false)) {
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
-  }
+  // Only a worker about to sleep needs the wake-up; a busy one takes the
+  // report on its next round without a system call here.
+  if (armed_.exchange(false)) worker_.wake();
 }
 
 GpsdServer::Stats GpsdServer::stats() const {
   Stats s;
-  s.clients = clients_;
+  s.clients = clientCount_;
   s.accepted = accepted_;
   s.refused = refused_;
   s.droppedLines = droppedLines_;
@@ -162,164 +101,224 @@ GpsdServer::Stats GpsdServer::stats() const {
   return s;
 }
 
+// The loop: wait, take the reports handed over, then one handler per ready
+// socket, then the connections that ended go.
 void GpsdServer::run() {
-  std::vector<std::unique_ptr<Client>> clients;
-  std::map<int, std::string> latest;  // node -> TPV object without line feed
-  std::map<int, gpsd::Device> devices;
-  std::vector<Report> taken;
-  std::vector<pollfd> fds;
-  uint64_t dropped = 0;
-
-  const auto devicesLine = [&] {
-    std::vector<gpsd::Device> list;
-    list.reserve(devices.size());
-    for (const auto& [node, device] : devices) list.push_back(device);
-    std::string line;
-    gpsd::appendDevices(&line, list);
-    return line;
-  };
-
-  const auto answer = [&](Client* c, const gpsd::Command& cmd) {
-    std::string reply;
-    switch (cmd.kind) {
-      case gpsd::Command::Kind::Version:
-        gpsd::appendVersion(&reply);
-        break;
-      case gpsd::Command::Kind::Devices:
-      case gpsd::Command::Kind::Device:
-        reply = devicesLine();
-        break;
-      case gpsd::Command::Kind::Watch:
-        if (!cmd.valid) {
-          gpsd::appendError(&reply, "Invalid WATCH: " + cmd.text.substr(0, 200));
-          break;
-        }
-        c->watching = cmd.watchEnable && cmd.watchJson;
-        if (cmd.watchEnable) reply = devicesLine();
-        gpsd::appendWatch(&reply, cmd.watchEnable, cmd.watchJson);
-        break;
-      case gpsd::Command::Kind::Poll: {
-        std::vector<std::string> tpvs;
-        tpvs.reserve(latest.size());
-        for (const auto& [node, tpv] : latest) tpvs.push_back(tpv);
-        const auto [sec, ms] = wallNow();
-        gpsd::appendPoll(&reply, sec, ms, tpvs);
-        break;
-      }
-      case gpsd::Command::Kind::Unknown:
-        gpsd::appendError(&reply, "Unrecognized request '" + cmd.text.substr(0, 200) + "'");
-        break;
-    }
-    enqueue(c, reply, limits_.clientBacklog, &dropped);
-  };
-
-  while (!stopping_) {
-    fds.clear();
-    fds.push_back({wakeFd_, POLLIN, 0});
-    fds.push_back({listenFd_, POLLIN, 0});
-    for (const auto& c : clients) {
-      short events = c->closing ? 0 : POLLIN;
-      if (c->queued() > 0) events |= POLLOUT;
-      fds.push_back({c->fd, events, 0});
-    }
+  while (!worker_.stopping()) {
     // Armed before the inbox is looked at: a report handed over after the
-    // look finds the flag set and wakes the poll below.
+    // look finds the flag set and wakes the wait below.
     armed_ = true;
-    bool pending;
-    {
-      std::lock_guard<std::mutex> lock(inboxMutex_);
-      pending = !inbox_.empty();
-    }
-    const int ready = ::poll(fds.data(), fds.size(), pending ? 0 : 1000);
+    const Clock::time_point until = inboxPending() ? Clock::now() : Clock::now() + kIdleWait;
+    bool woken = false;
+    const kw::Failure failed = loop_.wait(worker_.wakeEvent(), until, &ready_, &woken);
     armed_ = false;
-    if (ready < 0 && errno != EINTR) break;
-    if (stopping_) break;
+    if (failed || worker_.stopping()) break;
+    drainInbox();
+    for (const kw::PollLoop::Ready& ready : ready_) dispatch(ready);
+    closeDeadClients();
+  }
+}
 
-    if (fds[0].revents & POLLIN) {
-      uint64_t count;
-      [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
-    }
-    taken.clear();
-    {
-      std::lock_guard<std::mutex> lock(inboxMutex_);
-      taken.swap(inbox_);
-      inboxBytes_ = 0;
-    }
-    for (Report& r : taken) {
-      for (const auto& c : clients)
-        if (c->watching) enqueue(c.get(), r.line, limits_.clientBacklog, &dropped);
-      auto [it, added] = devices.try_emplace(r.node);
-      if (added) {
-        it->second.path = gpsd::devicePath(r.node);
-        const auto [sec, ms] = wallNow();
-        it->second.activatedSec = sec;
-        it->second.activatedMs = ms;
-      }
-      r.line.pop_back();
-      latest[r.node] = std::move(r.line);
-    }
+void GpsdServer::dispatch(const kw::PollLoop::Ready& ready) {
+  if (ready.fd == listener_.fd()) {
+    acceptClients();
+    return;
+  }
+  const auto found = clients_.find(ready.fd);
+  if (found == clients_.end()) return;
+  Client* client = found->second.get();
+  if (ready.events & (kw::PollLoop::kReadable | kw::PollLoop::kClosed)) readFrom(client);
+  if (!client->dead) writeTo(client);
+}
 
-    for (size_t i = 0; i < clients.size(); ++i) {
-      Client* c = clients[i].get();
-      const short revents = fds[i + 2].revents;
-      if (revents & (POLLERR | POLLNVAL)) {
-        c->dead = true;
-        continue;
-      }
-      if (revents & (POLLIN | POLLHUP)) {
-        char buf[4096];
-        const ssize_t n = ::recv(c->fd, buf, sizeof buf, MSG_DONTWAIT);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-          c->dead = true;
-          continue;
-        }
-        if (n > 0) {
-          c->in.append(buf, static_cast<size_t>(n));
-          gpsd::Command cmd;
-          while (gpsd::takeCommand(&c->in, &cmd)) answer(c, cmd);
-          if (c->in.size() > limits_.maxCommand) {
-            std::string reply;
-            gpsd::appendError(&reply, "request too long");
-            enqueue(c, reply, limits_.clientBacklog, &dropped);
-            c->in.clear();
-            c->in.shrink_to_fit();
-            c->closing = true;
-            ++closedLongInput_;
-          }
-        }
-      }
-      if (c->queued() > 0 || c->closing) sendSome(c);
-    }
+bool GpsdServer::inboxPending() {
+  kw::MutexLock lock(&inboxMutex_);
+  return !inbox_.empty();
+}
 
-    if (fds[1].revents & POLLIN) {
-      for (;;) {
-        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) break;
-        if (clients.size() >= limits_.maxClients) {
-          ::close(fd);
-          ++refused_;
-          continue;
-        }
-        auto c = std::make_unique<Client>();
-        c->fd = fd;
-        gpsd::appendVersion(&c->out);
-        sendSome(c.get());
-        clients.push_back(std::move(c));
-        ++accepted_;
-      }
+// The reports the runner handed over: to every watching client, and kept as
+// each node's latest fix for ?POLL and ?DEVICES.
+void GpsdServer::drainInbox() {
+  taken_.clear();
+  {
+    kw::MutexLock lock(&inboxMutex_);
+    taken_.swap(inbox_);
+    inboxBytes_ = 0;
+  }
+  for (Report& report : taken_) {
+    for (auto& [fd, client] : clients_) {
+      if (client->watching) enqueue(client.get(), report.line);
     }
+    auto [it, added] = devices_.try_emplace(report.node);
+    if (added) {
+      it->second.path = gpsd::devicePath(report.node);
+      std::tie(it->second.activatedSec, it->second.activatedMs) = wallNow();
+    }
+    report.line.pop_back();
+    latest_[report.node] = std::move(report.line);
+  }
+  for (auto& [fd, client] : clients_) writeTo(client.get());
+}
 
-    for (auto& c : clients)
-      if (c->dead) ::close(c->fd);
-    std::erase_if(clients, [](const std::unique_ptr<Client>& c) { return c->dead; });
-    clients_ = clients.size();
-    if (dropped > 0) {
-      droppedLines_ += dropped;
-      dropped = 0;
+// Every connection waiting on the listener: the VERSION banner to each, or
+// closed at once beyond the client limit.
+void GpsdServer::acceptClients() {
+  for (;;) {
+    kw::Socket connection;
+    kw::Failure failure;
+    if (kw::acceptConnection(listener_, &connection, &failure) != kw::IoStatus::Done) return;
+    if (clients_.size() >= limits_.maxClients) {
+      ++refused_;
+      continue;  // closed as it goes
+    }
+    auto client = std::make_unique<Client>();
+    client->socket = std::move(connection);
+    gpsd::appendVersion(&client->out);
+    const int fd = client->socket.fd();
+    Client* added = clients_.emplace(fd, std::move(client)).first->second.get();
+    ++accepted_;
+    writeTo(added);
+  }
+}
+
+// What the client sent: every complete command answered; a command beyond
+// the bound gets an error and the connection closes after it.
+void GpsdServer::readFrom(Client* client) {
+  char buffer[kReadChunk];
+  size_t count = 0;
+  kw::Failure failure;
+  const kw::IoStatus status = kw::receiveSome(client->socket, buffer, sizeof buffer, &count, &failure);
+  if (status == kw::IoStatus::WouldBlock) return;
+  if (status != kw::IoStatus::Done) {
+    client->dead = true;
+    return;
+  }
+  client->in.append(buffer, count);
+  gpsd::Command command;
+  while (gpsd::takeCommand(&client->in, &command)) answer(client, command);
+  if (client->in.size() > limits_.maxCommand) {
+    std::string reply;
+    gpsd::appendError(&reply, "request too long");
+    enqueue(client, reply);
+    client->in.clear();
+    client->in.shrink_to_fit();
+    client->closing = true;
+    ++closedLongInput_;
+  }
+}
+
+void GpsdServer::answer(Client* client, const gpsd::Command& command) {
+  std::string reply;
+  switch (command.kind) {
+    case gpsd::Command::Kind::Version:
+      gpsd::appendVersion(&reply);
+      break;
+    case gpsd::Command::Kind::Devices:
+    case gpsd::Command::Kind::Device:
+      reply = devicesLine();
+      break;
+    case gpsd::Command::Kind::Watch:
+      if (!command.valid) {
+        gpsd::appendError(&reply, "Invalid WATCH: " + command.text.substr(0, 200));
+        break;
+      }
+      client->watching = command.watchEnable && command.watchJson;
+      if (command.watchEnable) reply = devicesLine();
+      gpsd::appendWatch(&reply, command.watchEnable, command.watchJson);
+      break;
+    case gpsd::Command::Kind::Poll: {
+      std::vector<std::string> tpvs;
+      tpvs.reserve(latest_.size());
+      for (const auto& [node, tpv] : latest_) tpvs.push_back(tpv);
+      const auto [sec, ms] = wallNow();
+      gpsd::appendPoll(&reply, sec, ms, tpvs);
+      break;
+    }
+    case gpsd::Command::Kind::Unknown:
+      gpsd::appendError(&reply, "Unrecognized request '" + command.text.substr(0, 200) + "'");
+      break;
+  }
+  enqueue(client, reply);
+}
+
+// Sends what the client's socket takes now; a client whose last words were
+// sent after it was told to close goes.
+void GpsdServer::writeTo(Client* client) {
+  while (client->sent < client->out.size()) {
+    size_t count = 0;
+    kw::Failure failure;
+    const kw::IoStatus status = kw::sendSome(client->socket, client->out.data() + client->sent,
+                                             client->out.size() - client->sent, &count, &failure);
+    if (status == kw::IoStatus::WouldBlock) {
+      watchFor(*client);
+      return;
+    }
+    if (status != kw::IoStatus::Done || count == 0) {
+      client->dead = true;
+      return;
+    }
+    client->sent += count;
+  }
+  client->out.clear();
+  client->sent = 0;
+  if (client->closing) {
+    client->dead = true;
+    return;
+  }
+  watchFor(*client);
+}
+
+void GpsdServer::watchFor(const Client& client) {
+  unsigned interest = client.closing ? 0u : unsigned{kw::PollLoop::kReadable};
+  if (client.queued() > 0) interest |= kw::PollLoop::kWritable;
+  loop_.watch(client.socket.fd(), interest);
+}
+
+// When the backlog would pass its bound, every queued line not yet begun is
+// dropped (the one being sent is finished) and counted; the new line is
+// then queued if it fits.
+void GpsdServer::enqueue(Client* client, const std::string& line) {
+  if (client->dead) return;
+  if (client->queued() + line.size() > limits_.clientBacklog) {
+    size_t keep = client->sent;
+    if (client->sent > 0 && client->sent < client->out.size()) {
+      const size_t nl = client->out.find('\n', client->sent);
+      keep = nl == std::string::npos ? client->out.size() : nl + 1;
+    }
+    droppedLines_ += static_cast<uint64_t>(std::count(
+        client->out.begin() + static_cast<std::ptrdiff_t>(keep), client->out.end(), '\n'));
+    client->out.erase(keep);
+    if (client->queued() + line.size() > limits_.clientBacklog) {
+      ++droppedLines_;
+      return;
     }
   }
-  for (auto& c : clients) ::close(c->fd);
-  clients_ = 0;
+  if (client->sent == client->out.size()) {
+    client->out.clear();
+    client->sent = 0;
+  }
+  client->out.append(line);
+}
+
+void GpsdServer::closeDeadClients() {
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    if (it->second->dead) {
+      loop_.forget(it->first);
+      it = clients_.erase(it);  // the socket closes with its client
+    } else {
+      ++it;
+    }
+  }
+  clientCount_ = clients_.size();
+}
+
+std::string GpsdServer::devicesLine() const {
+  std::vector<gpsd::Device> list;
+  list.reserve(devices_.size());
+  for (const auto& [node, device] : devices_) list.push_back(device);
+  std::string line;
+  gpsd::appendDevices(&line, list);
+  return line;
 }
 
 }  // namespace kw_out

@@ -5,28 +5,38 @@
 // naming the node; ?DEVICES lists the nodes heard so far; ?POLL answers the
 // latest fix of each.
 //
-// The server runs its own thread around poll(). publish(), called on the
-// runner's thread, formats the report and hands it over under a short lock;
-// it never waits for a client. Each client has a bounded output backlog:
-// a client that does not read loses its backlog (the lines are counted) and
-// keeps getting the newest reports. Commands are bounded in length; a client
-// that sends longer ones is disconnected. This file is the outputs' only
-// home of socket code.
+// The server runs on a worker of its own (kw::Worker) around a poll loop
+// (kw::PollLoop), one short handler per event, as redis's networking code
+// reads: acceptClients (the listener is readable), readFrom and answer (a
+// client sent commands), writeTo (a client can take more), drainInbox (the
+// runner handed over reports). publish(), on the runner's thread, formats
+// the report and hands it over under a short lock; it never waits for a
+// client. Each client has a bounded output backlog: a client that does not
+// read loses its backlog (the lines are counted) and keeps getting the
+// newest reports. Commands are bounded in length; a client that sends
+// longer ones is disconnected.
 //
-// Owns: the listening socket, the client sockets, the server thread.
+// Owns: the listening socket, the client sockets, the worker.
 // Thread safety: publish() and stats() from any one thread while the server
-// runs; start()/stop() from the thread that owns the object.
+// runs; start()/stop() from the thread that owns the object; everything
+// else on the server's worker.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+#include <map>
+#include <memory>
 #include <string>
-#include <thread>
+#include <unordered_map>
 #include <vector>
 
+#include "outputs/GpsdProtocol.h"
 #include "outputs/NodeUpdate.h"
+#include "platform/mutex.h"
+#include "platform/poll_loop.h"
+#include "platform/socket.h"
+#include "platform/worker.h"
 
 namespace kw_out {
 
@@ -54,8 +64,8 @@ class GpsdServer {
   GpsdServer& operator=(const GpsdServer&) = delete;
 
   // Listens on the IPv4 `address` ("localhost" means 127.0.0.1) and `port`
-  // (0: any free port, see port()) and starts the server thread. False with
-  // the reason in error().
+  // (0: any free port, see port()) and starts the server's worker. False
+  // with the reason in error().
   bool start(const std::string& address, int port);
   void stop();
 
@@ -64,7 +74,7 @@ class GpsdServer {
   const std::string& error() const { return error_; }
 
   // Reports a node update with a fix to the watching clients.
-  void publish(const NodeUpdate& update);
+  void publish(const NodeUpdate& update) KW_EXCLUDES(inboxMutex_);
 
   Stats stats() const;
 
@@ -73,23 +83,46 @@ class GpsdServer {
     int node;
     std::string line;  // TPV object with its line feed
   };
+  struct Client;
 
+  // The loop and its handlers, on the server's worker.
   void run();
+  void dispatch(const kw::PollLoop::Ready& ready);
+  void acceptClients();
+  void readFrom(Client* client);
+  void answer(Client* client, const gpsd::Command& command);
+  void writeTo(Client* client);
+  void drainInbox() KW_EXCLUDES(inboxMutex_);
+  void closeDeadClients();
+  bool inboxPending() KW_EXCLUDES(inboxMutex_);
+  // Queues `line` for `client` within its backlog bound.
+  void enqueue(Client* client, const std::string& line);
+  // Watches `client` for what it waits for now.
+  void watchFor(const Client& client);
+  std::string devicesLine() const;
 
+  // Constant while the worker runs.
   Limits limits_;
   std::string error_;
   int port_ = 0;
-  int listenFd_ = -1;
-  int wakeFd_ = -1;
-  std::thread thread_;
-  std::atomic<bool> stopping_{false};
-  std::atomic<bool> armed_{false};  // the server thread may sleep: publish() must wake it
+  kw::Socket listener_;
+  kw::Worker worker_;
 
-  std::mutex inboxMutex_;
-  std::vector<Report> inbox_;
-  size_t inboxBytes_ = 0;
+  // The server's worker only.
+  kw::PollLoop loop_;
+  std::unordered_map<int, std::unique_ptr<Client>> clients_;  // by socket
+  std::map<int, std::string> latest_;                          // node -> TPV object without line feed
+  std::map<int, gpsd::Device> devices_;
+  std::vector<Report> taken_;
+  std::vector<kw::PollLoop::Ready> ready_;
 
-  std::atomic<uint64_t> clients_{0}, accepted_{0}, refused_{0}, droppedLines_{0},
+  // The runner hands reports over here.
+  kw::Mutex inboxMutex_;
+  std::vector<Report> inbox_ KW_GUARDED_BY(inboxMutex_);
+  size_t inboxBytes_ KW_GUARDED_BY(inboxMutex_) = 0;
+  std::atomic<bool> armed_{false};  // the worker may sleep: publish() must wake it
+
+  std::atomic<uint64_t> clientCount_{0}, accepted_{0}, refused_{0}, droppedLines_{0},
       closedLongInput_{0}, inboxDropped_{0};
 };
 

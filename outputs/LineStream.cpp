@@ -1,54 +1,27 @@
 #include "outputs/LineStream.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace kw_out {
 
 LineStream::LineStream(size_t maxBacklog) : maxBacklog_(maxBacklog) {}
 
-LineStream::~LineStream() {
-  flush();
-  close();
-}
-
-void LineStream::close() {
-  if (fd_ >= 0 && owned_) ::close(fd_);
-  fd_ = -1;
-  owned_ = false;
-}
+LineStream::~LineStream() { flush(); }
 
 bool LineStream::open(const std::string& path) {
-  close();
-  if (path == "-") return attach(STDOUT_FILENO);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error_ = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  fd_ = fd;
-  owned_ = true;
-  return true;
+  const kw::Failure failed = path == "-" ? file_.attach(kw::OutputFile::kStandardOutput) : file_.open(path);
+  if (failed) error_ = failed.text();
+  return !failed;
 }
 
 bool LineStream::attach(int fd) {
-  close();
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
-    error_ = std::string("cannot make the stream non-blocking: ") + std::strerror(errno);
-    return false;
-  }
-  fd_ = fd;
-  owned_ = false;
-  return true;
+  const kw::Failure failed = file_.attach(fd);
+  if (failed) error_ = failed.text();
+  return !failed;
 }
 
 void LineStream::write(const std::string& text) {
-  if (fd_ < 0 || broken_) return;
+  if (!file_.isOpen() || broken_) return;
   if (text.empty()) {
     flush();
     return;
@@ -65,24 +38,18 @@ void LineStream::write(const std::string& text) {
 }
 
 void LineStream::flush() {
-  while (fd_ >= 0 && !broken_ && sent_ < backlog_.size()) {
-    const ssize_t n = ::write(fd_, backlog_.data() + sent_, backlog_.size() - sent_);
-    if (n > 0) {
-      sent_ += static_cast<size_t>(n);
-      writtenBytes_ += static_cast<uint64_t>(n);
-      continue;
+  while (file_.isOpen() && !broken_ && sent_ < backlog_.size()) {
+    size_t written = 0;
+    kw::Failure failure;
+    const kw::IoStatus status =
+        file_.writeSome(backlog_.data() + sent_, backlog_.size() - sent_, &written, &failure);
+    if (status == kw::IoStatus::WouldBlock) break;
+    if (status != kw::IoStatus::Done) {
+      breakOff(failure);
+      return;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    // The reader went away (EPIPE) or the disk failed: stop writing, keep
-    // the reason. What is still queued can never be delivered.
-    error_ = std::string("stream write failed: ") + (n < 0 ? std::strerror(errno) : "nothing written");
-    broken_ = true;
-    droppedLines_ += static_cast<uint64_t>(
-        std::count(backlog_.begin() + static_cast<std::ptrdiff_t>(sent_), backlog_.end(), '\n'));
-    backlog_.clear();
-    sent_ = 0;
-    return;
+    sent_ += written;
+    writtenBytes_ += written;
   }
   if (sent_ == backlog_.size()) {
     backlog_.clear();
@@ -91,6 +58,17 @@ void LineStream::flush() {
     backlog_.erase(0, sent_);
     sent_ = 0;
   }
+}
+
+// The reader went away (EPIPE) or the disk failed: what is still queued can
+// never be delivered.
+void LineStream::breakOff(const kw::Failure& failure) {
+  error_ = "stream " + failure.text();
+  broken_ = true;
+  droppedLines_ += static_cast<uint64_t>(
+      std::count(backlog_.begin() + static_cast<std::ptrdiff_t>(sent_), backlog_.end(), '\n'));
+  backlog_.clear();
+  sent_ = 0;
 }
 
 }  // namespace kw_out

@@ -3,13 +3,15 @@
 // taken yet waits in a bounded backlog, and lines that do not fit are dropped
 // and counted. Lines are written whole or not at all.
 //
-// Owns: the descriptor it opened (not standard output) and the backlog.
+// Owns: the file it opened (not standard output) and the backlog.
 // Thread safety: one thread (the runner's) only.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/output_file.h"
 
 namespace kw_out {
 
@@ -36,7 +38,7 @@ class LineStream {
   // Writes what the descriptor takes now of the backlog.
   void flush();
 
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return file_.isOpen(); }
   size_t backlog() const { return backlog_.size() - sent_; }
   uint64_t droppedLines() const { return droppedLines_; }
   uint64_t writtenBytes() const { return writtenBytes_; }
@@ -45,11 +47,11 @@ class LineStream {
   const std::string& error() const { return error_; }
 
  private:
-  void close();
+  // Stops writing for good after a failure: what is queued is dropped.
+  void breakOff(const kw::Failure& failure);
 
   size_t maxBacklog_;
-  int fd_ = -1;
-  bool owned_ = false;
+  kw::OutputFile file_;
   bool broken_ = false;
   std::string backlog_;
   size_t sent_ = 0;

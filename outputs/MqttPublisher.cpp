@@ -4,19 +4,32 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "outputs/JsonLines.h"
 #include "outputs/TextOut.h"
+#include "platform/failure.h"
 
 namespace kw_out {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using State = OutputStateChange::State;
+
 std::once_flag libraryInit;
 
 constexpr int kKeepAliveSec = 30;
+// The library's keep-alive and retries want a look at least this often.
+constexpr auto kHousekeeping = std::chrono::seconds(1);
+// The pause before the next attempt after a failed or lost connection.
+constexpr auto kRetryPause = std::chrono::milliseconds(500);
+
+// The reason of a library result: the system's for MOSQ_ERR_ERRNO.
+std::string reasonOf(int rc) {
+  return rc == MOSQ_ERR_ERRNO ? kw::errnoText(errno) : std::string(mosquitto_strerror(rc));
+}
 
 }  // namespace
 
@@ -78,6 +91,8 @@ bool MqttPublisher::start(const std::string& host, int port, const std::string& 
     error_ = "cannot make an MQTT client (out of memory or bad arguments)";
     return false;
   }
+  // Messages are handed over from the runner's thread while the worker
+  // reads and writes: the library locks its queues.
   mosquitto_threaded_set(client_, true);
   mosquitto_connect_callback_set(client_, &MqttPublisher::connectCallback);
   mosquitto_disconnect_callback_set(client_, &MqttPublisher::disconnectCallback);
@@ -85,20 +100,17 @@ bool MqttPublisher::start(const std::string& host, int port, const std::string& 
   host_ = host;
   port_ = port;
   prefix_ = prefix;
-  stopping_ = false;
-  thread_ = std::thread([this] { run(); });
+  if (const kw::Failure failed = worker_.start([this] { run(); })) {
+    error_ = "the MQTT client: " + failed.text();
+    mosquitto_destroy(client_);
+    client_ = nullptr;
+    return false;
+  }
   return true;
 }
 
 void MqttPublisher::stop() {
-  if (thread_.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(waitMutex_);
-      stopping_ = true;
-    }
-    waitCv_.notify_all();
-    thread_.join();
-  }
+  worker_.stop();
   if (client_ != nullptr) {
     mosquitto_destroy(client_);
     client_ = nullptr;
@@ -106,55 +118,84 @@ void MqttPublisher::stop() {
   connected_ = false;
 }
 
+// The loop: connect when there is no socket, serve it while there is one,
+// pause after a failure. Ends with a clean disconnect.
 void MqttPublisher::run() {
-  bool socketUp = false;
-  uint64_t connectionsBefore = 0;  // connections_ when this socket was opened
-  const auto pause = [this](std::chrono::milliseconds how_long) {
-    std::unique_lock<std::mutex> lock(waitMutex_);
-    return !waitCv_.wait_for(lock, how_long, [this] { return stopping_; });
-  };
-  const auto running = [this] {
-    std::lock_guard<std::mutex> lock(waitMutex_);
-    return !stopping_;
-  };
-  while (running()) {
-    if (!socketUp) {
-      // Host names are looked up here, on this thread, never on the feed's.
-      const int rc = mosquitto_connect_async(client_, host_.c_str(), port_, kKeepAliveSec);
-      if (rc != MOSQ_ERR_SUCCESS) {
-        {
-          std::lock_guard<std::mutex> lock(latestMutex_);
-          lastError_ = "cannot connect to the MQTT broker " + host_ + ":" + std::to_string(port_) +
-                       ": " + mosquitto_strerror(rc);
-        }
-        if (rc == MOSQ_ERR_ERRNO) {
-          std::lock_guard<std::mutex> lock(latestMutex_);
-          lastError_ += std::string(" (") + std::strerror(errno) + ")";
-        }
-        if (!pause(std::chrono::milliseconds(500))) break;
-        continue;
-      }
-      socketUp = true;
-      connectionsBefore = connections_;
+  while (!worker_.stopping()) {
+    if (socket_ < 0 && !connect()) {
+      pause();
+      continue;
     }
-    const int rc = mosquitto_loop(client_, 100, 1);
-    if (rc != MOSQ_ERR_SUCCESS) {
-      socketUp = false;
-      connected_ = false;
-      const bool wasConnected = connections_ != connectionsBefore;
-      {
-        std::lock_guard<std::mutex> lock(latestMutex_);
-        lastError_ = (wasConnected ? "connection to the MQTT broker " : "cannot connect to the MQTT broker ") +
-                     host_ + ":" + std::to_string(port_) + (wasConnected ? " lost: " : ": ") +
-                     mosquitto_strerror(rc);
-      }
-      if (!pause(std::chrono::milliseconds(500))) break;
-    }
+    serve();
   }
-  if (socketUp) {
-    mosquitto_disconnect(client_);
-    mosquitto_loop(client_, 10, 1);
+  disconnect();
+}
+
+// Starts a connection; the broker's answer comes in serve(). Host names
+// are looked up here, on the worker, never on the feed's thread.
+bool MqttPublisher::connect() {
+  const int rc = mosquitto_connect_async(client_, host_.c_str(), port_, kKeepAliveSec);
+  const int fd = rc == MOSQ_ERR_SUCCESS ? mosquitto_socket(client_) : -1;
+  if (fd < 0) {
+    const std::string reason = rc == MOSQ_ERR_SUCCESS ? "no socket" : reasonOf(rc);
+    note(State::Refused, "cannot connect to the MQTT broker " + host_ + ":" + std::to_string(port_) +
+                             ": " + reason);
+    return false;
   }
+  socket_ = fd;
+  connectionsBefore_ = connections_;
+  return true;
+}
+
+// One wait on the client's socket (writable too while the library has
+// something to send), then the library reads, writes and keeps alive.
+void MqttPublisher::serve() {
+  const unsigned writable = mosquitto_want_write(client_) ? unsigned{kw::PollLoop::kWritable} : 0u;
+  loop_.watch(socket_, kw::PollLoop::kReadable | writable);
+  armed_ = true;
+  bool woken = false;
+  const kw::Failure failed =
+      loop_.wait(worker_.wakeEvent(), Clock::now() + kHousekeeping, &ready_, &woken);
+  armed_ = false;
+  if (failed) {
+    lose(failed.text());
+    return;
+  }
+  int rc = MOSQ_ERR_SUCCESS;
+  for (const kw::PollLoop::Ready& ready : ready_) {
+    if (rc == MOSQ_ERR_SUCCESS && (ready.events & (kw::PollLoop::kReadable | kw::PollLoop::kClosed)))
+      rc = mosquitto_loop_read(client_, 1);
+    if (rc == MOSQ_ERR_SUCCESS && (ready.events & kw::PollLoop::kWritable))
+      rc = mosquitto_loop_write(client_, 1);
+  }
+  if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(client_);
+  if (rc != MOSQ_ERR_SUCCESS) lose(reasonOf(rc));
+}
+
+// The socket is gone: the reason, told apart by whether the broker had
+// ever answered on it.
+void MqttPublisher::lose(const std::string& reason) {
+  loop_.forget(socket_);
+  socket_ = -1;
+  connected_ = false;
+  inFlight_ = 0;
+  const std::string where = host_ + ":" + std::to_string(port_);
+  if (connections_ != connectionsBefore_) {
+    note(State::Lost, "connection to the MQTT broker " + where + " lost: " + reason);
+  } else {
+    note(State::Refused, "cannot connect to the MQTT broker " + where + ": " + reason);
+  }
+  pause();
+}
+
+void MqttPublisher::pause() { worker_.sleepUntil(Clock::now() + kRetryPause); }
+
+void MqttPublisher::disconnect() {
+  if (socket_ < 0) return;
+  mosquitto_disconnect(client_);
+  mosquitto_loop_write(client_, 1);
+  loop_.forget(socket_);
+  socket_ = -1;
 }
 
 void MqttPublisher::connectCallback(mosquitto*, void* self, int rc) {
@@ -172,19 +213,20 @@ void MqttPublisher::publishCallback(mosquitto*, void* self, int) {
 
 void MqttPublisher::onConnect(int rc) {
   if (rc != 0) {
-    std::lock_guard<std::mutex> lock(latestMutex_);
-    lastError_ = std::string("the MQTT broker refused the connection: ") + mosquitto_connack_string(rc);
+    note(State::Refused,
+         std::string("the MQTT broker refused the connection: ") + mosquitto_connack_string(rc));
     return;
   }
   inFlight_ = 0;
   connected_ = true;
   ++connections_;
+  note(State::Connected, "");
   std::vector<std::pair<std::string, std::string>> all;
   {
-    std::lock_guard<std::mutex> lock(latestMutex_);
+    kw::MutexLock lock(&stateMutex_);
     all.assign(latest_.begin(), latest_.end());
   }
-  for (const auto& [topic, payload] : all) send(topic, payload);
+  for (const auto& [topic, payload] : all) hand(topic, payload);
 }
 
 void MqttPublisher::onDisconnect() {
@@ -192,47 +234,64 @@ void MqttPublisher::onDisconnect() {
   inFlight_ = 0;
 }
 
-void MqttPublisher::send(const std::string& topic, const std::string& payload) {
+void MqttPublisher::note(State state, const std::string& reason) {
+  kw::MutexLock lock(&stateMutex_);
+  if (!reason.empty()) lastError_ = reason;
+  if (stateKnown_ && state == state_) return;
+  stateKnown_ = true;
+  state_ = state;
+  changes_.push_back(OutputStateChange{"mqtt", state, reason});
+}
+
+void MqttPublisher::takeStateChanges(std::vector<OutputStateChange>* changes) {
+  kw::MutexLock lock(&stateMutex_);
+  for (OutputStateChange& change : changes_) changes->push_back(std::move(change));
+  changes_.clear();
+}
+
+// Hands one message to the library, or drops and counts it; the worker is
+// woken to write it.
+void MqttPublisher::hand(const std::string& topic, const std::string& payload) {
   if (!connected_ || inFlight_ >= static_cast<int64_t>(maxInFlight_)) {
     ++dropped_;
     return;
   }
   const int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
                                    payload.data(), 0, true);
-  if (rc == MOSQ_ERR_SUCCESS) {
-    ++inFlight_;
-    ++published_;
-  } else {
+  if (rc != MOSQ_ERR_SUCCESS) {
     ++dropped_;
+    return;
   }
+  ++inFlight_;
+  ++published_;
+  if (armed_.exchange(false)) worker_.wake();
+}
+
+void MqttPublisher::remember(const std::string& topic, const std::string& payload) {
+  kw::MutexLock lock(&stateMutex_);
+  latest_[topic] = payload;
 }
 
 void MqttPublisher::publishNode(const NodeUpdate& update) {
   if (client_ == nullptr || !hasFix(update)) return;
-  std::string topic = prefix_ + "/" + topicLevel(displayName(update));
+  const std::string topic = prefix_ + "/" + topicLevel(displayName(update));
   std::string payload;
   appendLocation(&payload, update);
-  {
-    std::lock_guard<std::mutex> lock(latestMutex_);
-    latest_[topic] = payload;
-  }
-  send(topic, payload);
+  remember(topic, payload);
+  hand(topic, payload);
 }
 
 void MqttPublisher::publishPort(const PortCounters& counters, bool silent) {
   if (client_ == nullptr) return;
-  std::string topic = prefix_ + "/feeds/" + topicLevel(counters.port);
+  const std::string topic = prefix_ + "/feeds/" + topicLevel(counters.port);
   std::string payload;
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::system_clock::now().time_since_epoch())
                       .count();
   appendPortLine(&payload, counters, silent, ms / 1000, static_cast<int>(ms % 1000));
   payload.pop_back();
-  {
-    std::lock_guard<std::mutex> lock(latestMutex_);
-    latest_[topic] = payload;
-  }
-  send(topic, payload);
+  remember(topic, payload);
+  hand(topic, payload);
 }
 
 MqttPublisher::Stats MqttPublisher::stats() const {
@@ -241,10 +300,8 @@ MqttPublisher::Stats MqttPublisher::stats() const {
   s.connections = connections_;
   s.published = published_;
   s.dropped = dropped_;
-  {
-    std::lock_guard<std::mutex> lock(latestMutex_);
-    s.lastError = lastError_;
-  }
+  kw::MutexLock lock(&stateMutex_);
+  s.lastError = lastError_;
   return s;
 }
 

@@ -1,14 +1,8 @@
 #include "outputs/OutputSet.h"
 
-#include <signal.h>
-
-#include <charconv>
+#include <algorithm>
 
 #include "outputs/FileWriter.h"
-#include "outputs/GpsdServer.h"
-#include "outputs/JsonLines.h"
-#include "outputs/LineStream.h"
-#include "outputs/MqttPublisher.h"
 #include "outputs/TrackStore.h"
 
 namespace kw_out {
@@ -22,49 +16,7 @@ std::pair<int64_t, int> wallNow() {
   return {ms / 1000, static_cast<int>(ms % 1000)};
 }
 
-bool parsePort(const std::string& text, int* port) {
-  int value = 0;
-  const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (r.ec != std::errc() || r.ptr != text.data() + text.size() || value < 0 || value > 65535)
-    return false;
-  *port = value;
-  return true;
-}
-
 }  // namespace
-
-bool parseEndpoint(const std::string& text, bool portRequired, const std::string& defaultHost,
-                   int defaultPort, std::string* host, int* port, std::string* error) {
-  const size_t colon = text.rfind(':');
-  std::string hostPart;
-  std::string portPart;
-  if (colon != std::string::npos) {
-    hostPart = text.substr(0, colon);
-    portPart = text.substr(colon + 1);
-    if (hostPart.empty()) {
-      *error = "no host before ':' in '" + text + "'";
-      return false;
-    }
-  } else if (portRequired) {
-    portPart = text;
-  } else {
-    hostPart = text;
-  }
-  if (!portRequired && hostPart.empty()) {
-    *error = "no host in '" + text + "'";
-    return false;
-  }
-  int value = defaultPort;
-  if (portRequired || colon != std::string::npos) {
-    if (!parsePort(portPart, &value)) {
-      *error = "not a port number (0..65535): '" + portPart + "'";
-      return false;
-    }
-  }
-  *host = hostPart.empty() ? defaultHost : hostPart;
-  *port = value;
-  return true;
-}
 
 OutputSet::OutputSet() = default;
 
@@ -75,39 +27,30 @@ bool OutputSet::open(const OutputOptions& options) {
   closed_.clear();
   options_ = options;
   tracker_ = ChangeTracker(options.portSilentAfter);
-  const auto fail = [this](const std::string& why) {
-    error_ = why;
-    close();
-    return false;
-  };
-  if (!options.json.empty()) {
-    ::signal(SIGPIPE, SIG_IGN);
-    json_ = std::make_unique<LineStream>();
-    if (!json_->open(options.json)) return fail("--json: " + json_->error());
-  }
-  if (!options.gpsd.empty()) {
-    std::string host, why;
-    int port = 0;
-    if (!parseEndpoint(options.gpsd, true, "127.0.0.1", 2947, &host, &port, &why))
-      return fail("--gpsd: " + why);
-    gpsd_ = std::make_unique<GpsdServer>();
-    if (!gpsd_->start(host, port)) return fail("--gpsd: " + gpsd_->error());
-  }
-  if (!options.mqtt.empty()) {
-    std::string host, why;
-    int port = 0;
-    if (!parseEndpoint(options.mqtt, false, "", 1883, &host, &port, &why))
-      return fail("--mqtt: " + why);
-    if (port == 0) return fail("--mqtt: port 0 cannot be connected to");
-    mqtt_ = std::make_unique<MqttPublisher>();
-    if (!mqtt_->start(host, port, options.mqttPrefix)) return fail("--mqtt: " + mqtt_->error());
-  }
-  if (!options.gpx.empty() || !options.geojson.empty()) {
-    tracks_ = std::make_unique<TrackStore>(options.trackPoints);
-    files_ = std::make_unique<FileWriter>();
-    lastFileWrite_ = std::chrono::steady_clock::now();
+  shared_ = std::make_unique<OutputShared>(options_);
+  lastRewrite_ = std::chrono::steady_clock::now();
+  for (const OutputMaker make : outputMakers()) {
+    std::string why;
+    std::unique_ptr<OutputForm> form = make(options_, *shared_, &why);
+    if (!why.empty()) {
+      error_ = why;
+      close();
+      closed_.clear();
+      return false;
+    }
+    if (form != nullptr) forms_.push_back(std::move(form));
   }
   return true;
+}
+
+void OutputSet::add(std::unique_ptr<OutputForm> form) {
+  if (!shared_) shared_ = std::make_unique<OutputShared>(options_);
+  forms_.push_back(std::move(form));
+}
+
+TrackStore& OutputSet::tracks() {
+  if (!shared_) shared_ = std::make_unique<OutputShared>(options_);
+  return shared_->tracks();
 }
 
 void OutputSet::tick(const std::vector<NodeUpdate>& nodes) {
@@ -118,38 +61,33 @@ void OutputSet::tick(const std::vector<NodeUpdate>& nodes, std::chrono::steady_c
   fresh_.clear();
   events_.clear();
   tracker_.nodes(nodes, &fresh_, &events_);
-  text_.clear();
-  for (const size_t i : fresh_) {
-    const NodeUpdate& u = nodes[i];
-    if (json_) appendNodeLine(&text_, u);
-    if (gpsd_) gpsd_->publish(u);
-    if (tracks_) tracks_->add(u);
+  keepTracks(nodes);
+  for (const auto& form : forms_) form->takeStateChanges(&states_);
+  const auto [sec, ms] = wallNow();
+  const OutputTick tick{nodes, fresh_, events_, states_, now, sec, ms};
+  for (const auto& form : forms_) form->tick(tick);
+  states_.clear();
+  rewrite(now);
+}
+
+// Every new fix goes into the shared track store, and so does a health
+// change without one (the track picture colours its dots by health).
+void OutputSet::keepTracks(const std::vector<NodeUpdate>& nodes) {
+  TrackStore* store = shared_ ? shared_->tracksIfMade() : nullptr;
+  if (store == nullptr) return;
+  for (const size_t i : fresh_) store->add(nodes[i]);
+  for (const Event& event : events_) {
+    if (event.kind != Event::Kind::Health) continue;
+    if (!std::binary_search(fresh_.begin(), fresh_.end(), event.row)) store->addState(nodes[event.row]);
   }
-  // MQTT also hears of health and map changes without a new fix, so that
-  // the retained state of every unit stays current.
-  if (mqtt_) {
-    size_t k = 0;
-    for (size_t i = 0; i < nodes.size(); ++i) {
-      const bool isFresh = k < fresh_.size() && fresh_[k] == i;
-      if (isFresh) ++k;
-      bool changed = isFresh;
-      for (const Event& e : events_)
-        if (e.node == nodes[i].node && e.kind != Event::Kind::PortSilent && e.kind != Event::Kind::PortBack)
-          changed = true;
-      if (changed) mqtt_->publishNode(nodes[i]);
-    }
-  }
-  if (json_) {
-    if (!events_.empty()) {
-      const auto [sec, ms] = wallNow();
-      for (const Event& e : events_) appendEventLine(&text_, e, sec, ms);
-    }
-    json_->write(text_);
-  }
-  if (tracks_ && tracks_->changed() && now - lastFileWrite_ >= options_.fileInterval) {
-    lastFileWrite_ = now;
-    writeFiles();
-  }
+}
+
+void OutputSet::rewrite(std::chrono::steady_clock::time_point now) {
+  TrackStore* store = shared_ ? shared_->tracksIfMade() : nullptr;
+  if (store == nullptr || !store->changed() || now - lastRewrite_ < options_.fileInterval) return;
+  lastRewrite_ = now;
+  for (const auto& form : forms_) form->rewrite();
+  store->clearChanged();
 }
 
 void OutputSet::counters(const std::vector<PortCounters>& ports) {
@@ -161,94 +99,48 @@ void OutputSet::counters(const std::vector<PortCounters>& ports,
   events_.clear();
   tracker_.ports(ports, now, &events_);
   const auto [sec, ms] = wallNow();
-  if (json_) {
-    text_.clear();
-    for (const Event& e : events_) appendEventLine(&text_, e, sec, ms);
-    for (const PortCounters& p : ports) appendPortLine(&text_, p, tracker_.portSilent(p.port), sec, ms);
-    json_->write(text_);
-  }
-  if (mqtt_)
-    for (const PortCounters& p : ports) mqtt_->publishPort(p, tracker_.portSilent(p.port));
+  const OutputPorts report{ports, events_, tracker_, now, sec, ms};
+  for (const auto& form : forms_) form->ports(report);
 }
 
-void OutputSet::writeFiles() {
-  if (!tracks_ || !files_) return;
-  if (!options_.gpx.empty()) {
-    std::string gpx;
-    tracks_->appendGpx(&gpx);
-    files_->submit(options_.gpx, std::move(gpx));
-  }
-  if (!options_.geojson.empty()) {
-    std::string geojson;
-    tracks_->appendGeoJson(&geojson);
-    files_->submit(options_.geojson, std::move(geojson));
-  }
-  tracks_->clearChanged();
+void OutputSet::close(Closing* closing) {
+  if (forms_.empty()) return;
+  Closing ignored;
+  for (const auto& form : forms_) form->close(closing != nullptr ? closing : &ignored);
+  if (FileWriter* files = shared_ ? shared_->filesIfMade() : nullptr) files->drain();
+  closed_ = describe();
+  forms_.clear();  // the servers and writers stop as their forms go
+  shared_.reset();
 }
 
-void OutputSet::close() {
-  if (tracks_ && files_) {
-    writeFiles();
-    files_->drain();
+int OutputSet::gpsdPort() const {
+  for (const auto& form : forms_) {
+    if (const int port = form->listeningPort()) return port;
   }
-  if (json_ || gpsd_ || mqtt_ || files_) closed_ = describe();
-  files_.reset();
-  tracks_.reset();
-  gpsd_.reset();
-  mqtt_.reset();
-  json_.reset();
+  return 0;
 }
-
-int OutputSet::gpsdPort() const { return gpsd_ ? gpsd_->port() : 0; }
 
 OutputSet::Stats OutputSet::stats() const {
   Stats s;
-  if (json_) {
-    s.jsonDroppedLines = json_->droppedLines();
-    s.jsonError = json_->error();
-  }
-  if (gpsd_) {
-    const GpsdServer::Stats g = gpsd_->stats();
-    s.gpsdClients = g.clients;
-    s.gpsdDroppedLines = g.droppedLines + g.inboxDropped;
-    s.gpsdClosedClients = g.refused + g.closedLongInput;
-  }
-  if (mqtt_) {
-    const MqttPublisher::Stats m = mqtt_->stats();
-    s.mqttConnected = m.connected;
-    s.mqttDropped = m.dropped;
-    s.mqttError = m.lastError;
-  }
-  if (files_) {
-    s.filesWritten = files_->written();
-    s.fileError = files_->lastError();
+  for (const auto& form : forms_) form->addStats(&s);
+  if (const FileWriter* files = shared_ ? shared_->filesIfMade() : nullptr) {
+    s.filesWritten = files->written();
+    s.fileError = files->lastError();
   }
   return s;
 }
 
 std::string OutputSet::describe() const {
-  if (!json_ && !gpsd_ && !mqtt_ && !files_ && !closed_.empty()) return closed_;
-  const Stats s = stats();
+  if (forms_.empty()) return closed_;
   std::string line = "outputs:";
-  if (json_) {
-    line += " json dropped " + std::to_string(s.jsonDroppedLines);
-    if (!s.jsonError.empty()) line += " (" + s.jsonError + ")";
+  for (const auto& form : forms_) form->describe(&line);
+  if (const FileWriter* files = shared_ ? shared_->filesIfMade() : nullptr) {
+    line += " files written " + std::to_string(files->written());
+    const std::string error = files->lastError();
+    if (!error.empty()) line += " (" + error + ")";
     line += ";";
   }
-  if (gpsd_)
-    line += " gpsd " + std::to_string(s.gpsdClients) + " clients, dropped " +
-            std::to_string(s.gpsdDroppedLines) + ", closed " + std::to_string(s.gpsdClosedClients) + ";";
-  if (mqtt_) {
-    line += std::string(" mqtt ") + (s.mqttConnected ? "connected" : "not connected") + ", dropped " +
-            std::to_string(s.mqttDropped);
-    if (!s.mqttConnected && !s.mqttError.empty()) line += " (" + s.mqttError + ")";
-    line += ";";
-  }
-  if (files_) {
-    line += " files written " + std::to_string(s.filesWritten);
-    if (!s.fileError.empty()) line += " (" + s.fileError + ")";
-    line += ";";
-  }
+  if (line == "outputs:") return "";
   if (line.back() == ';') line.pop_back();
   return line;
 }

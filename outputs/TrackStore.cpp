@@ -1,5 +1,7 @@
 #include "outputs/TrackStore.h"
 
+#include <algorithm>
+
 #include "outputs/TextOut.h"
 
 namespace kw_out {
@@ -10,8 +12,23 @@ void TrackStore::add(const NodeUpdate& update) {
   if (!hasFix(update)) return;
   Track& t = tracks_[update.node];
   t.last = update;
-  t.points.push_back({update.utcSec, update.utcMs, update.lat, update.lon, update.health});
-  while (t.points.size() > maxPoints_) t.points.pop_front();
+  keep(&t, update, true);
+}
+
+void TrackStore::addState(const NodeUpdate& update) {
+  const auto found = tracks_.find(update.node);
+  if (found == tracks_.end() || !hasFix(update)) return;
+  keep(&found->second, update, false);
+}
+
+void TrackStore::keep(Track* track, const NodeUpdate& u, bool fix) {
+  const bool onMap = u.hasMap && u.inMap;
+  track->points.push_back(
+      {u.utcSec, u.utcMs, u.lat, u.lon, u.health, fix, onMap, u.pixelX, u.pixelY});
+  while (track->points.size() > maxPoints_) {
+    track->points.pop_front();
+    ++dropped_;
+  }
   changed_ = true;
 }
 
@@ -34,6 +51,7 @@ void TrackStore::appendGpx(std::string* out) const {
     appendInt(out, node);
     out->append("</number>\n  <trkseg>\n");
     for (const Point& p : t.points) {
+      if (!p.fix) continue;
       out->append("   <trkpt lat=\"");
       appendFixed(out, p.lat, 7);
       out->append("\" lon=\"");
@@ -92,10 +110,12 @@ void TrackStore::appendGeoJson(std::string* out) const {
     out->push_back('}');
     properties(t, node, "position");
     // A LineString needs two or more positions.
-    if (t.points.size() >= 2) {
+    const auto fixes = std::count_if(t.points.begin(), t.points.end(), [](const Point& p) { return p.fix; });
+    if (fixes >= 2) {
       out->append(",\n{\"type\":\"Feature\",\"geometry\":{\"type\":\"LineString\",\"coordinates\":[");
       bool firstPoint = true;
       for (const Point& p : t.points) {
+        if (!p.fix) continue;
         if (!firstPoint) out->push_back(',');
         firstPoint = false;
         position(p.lon, p.lat);

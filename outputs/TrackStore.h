@@ -1,8 +1,12 @@
-// Each node's recent track: its fixes in arrival order, at most a set number
-// per node (the oldest go first), plus what the track files need to name
-// and describe the node. Renders the whole store as GPX 1.1 (one track per
-// node) and as an RFC 7946 GeoJSON FeatureCollection (per node a Point at
-// its last position and a LineString of its track).
+// Each node's recent track, the one store every form that draws or writes
+// tracks reads (GPX, GeoJSON, the track picture): its fixes in arrival
+// order, and the health changes that came without a fix (the picture
+// colours its dots by health), at most a set number of points per node
+// (the oldest go first, counted as dropped), plus what the track files
+// need to name and describe the node. Each point keeps its position on the
+// map block's pixel grid when the node had one. Renders the fixes as GPX
+// 1.1 (one track per node) and as an RFC 7946 GeoJSON FeatureCollection
+// (per node a Point at its last position and a LineString of its track).
 //
 // Owns: the points it keeps.
 // Thread safety: one thread (the runner's) only.
@@ -27,10 +31,15 @@ class TrackStore {
   // Adds the fix of `update` to its node's track (updates without a fix are
   // ignored). The node's name, feed, health and idle time follow the update.
   void add(const NodeUpdate& update);
+  // Adds the node's health change without a new fix: a point at its last
+  // position that is no fix (the track files leave it out).
+  void addState(const NodeUpdate& update);
 
   size_t nodeCount() const { return tracks_.size(); }
   // Points kept for `node` (0 when none).
   size_t pointCount(int node) const;
+  // Points pushed out by newer ones since the start.
+  size_t droppedPoints() const { return dropped_; }
   bool changed() const { return changed_; }
   void clearChanged() { changed_ = false; }
 
@@ -39,21 +48,30 @@ class TrackStore {
   // Appends the whole store as a GeoJSON FeatureCollection.
   void appendGeoJson(std::string* out) const;
 
- private:
   struct Point {
     int64_t utcSec;
     int utcMs;
     double lat;
     double lon;
     int health;
+    bool fix;    // false: a health change without a new fix
+    bool onMap;  // the node was on its map block's area: x and y hold
+    int x;
+    int y;
   };
   struct Track {
-    NodeUpdate last;
+    NodeUpdate last;  // the last fix
     std::deque<Point> points;
   };
+  // By node number.
+  const std::map<int, Track>& tracks() const { return tracks_; }
+
+ private:
+  void keep(Track* track, const NodeUpdate& update, bool fix);
 
   size_t maxPoints_;
   std::map<int, Track> tracks_;
+  size_t dropped_ = 0;
   bool changed_ = false;
 };
 

@@ -20,6 +20,8 @@ namespace kw {
 
 class OutputFile {
  public:
+  static constexpr int kStandardOutput = 1;
+
   OutputFile() = default;
   ~OutputFile() { close(); }
   OutputFile(const OutputFile&) = delete;

@@ -13,7 +13,9 @@
 #include "outputs/MqttPublisher.h"
 #include "outputs/OutputSet.h"
 #include "outputs/TextOut.h"
+#include "outputs/TrackPicture.h"
 #include "outputs/TrackStore.h"
+#include "tests/support/temp_dir.h"
 
 using nlohmann::json;
 
@@ -353,26 +355,72 @@ TEST(TrackStore, KeepsTheNewestPointsAndWritesRfc7946) {
   EXPECT_EQ(text.find("lat=\"10.0000000\""), std::string::npos);
 }
 
-TEST(OutputOptions, EndpointsWithDefaults) {
-  std::string host, error;
-  int port = -1;
-  EXPECT_TRUE(parseEndpoint("2947", true, "127.0.0.1", 0, &host, &port, &error));
-  EXPECT_EQ(host, "127.0.0.1");
-  EXPECT_EQ(port, 2947);
-  EXPECT_TRUE(parseEndpoint("0.0.0.0:0", true, "127.0.0.1", 0, &host, &port, &error));
-  EXPECT_EQ(host, "0.0.0.0");
-  EXPECT_EQ(port, 0);
-  EXPECT_TRUE(parseEndpoint("broker.lan", false, "", 1883, &host, &port, &error));
-  EXPECT_EQ(host, "broker.lan");
-  EXPECT_EQ(port, 1883);
-  EXPECT_TRUE(parseEndpoint("broker.lan:8883", false, "", 1883, &host, &port, &error));
-  EXPECT_EQ(port, 8883);
-  for (const char* bad : {"", "x", "70000", ":5", "host:", "host:12a", "-1"}) {
-    error.clear();
-    EXPECT_FALSE(parseEndpoint(bad, true, "127.0.0.1", 0, &host, &port, &error)) << bad;
-    EXPECT_FALSE(error.empty()) << bad;
+// ---- the track picture, drawn from the track store -------------------------
+
+// A fix of `node` at map pixel (x, y) with `health`, named `name`.
+NodeUpdate onMap(int node, const std::string& name, int x, int y, int health) {
+  static int64_t second = 1700000000;
+  NodeUpdate u = fix(node, name, ++second, 10.0, 20.0);
+  u.health = health;
+  u.hasMap = u.inMap = true;
+  u.pixelX = x;
+  u.pixelY = y;
+  return u;
+}
+
+TEST(TrackPictures, DrawTheMapAndEachNodesDotsColouredByHealth) {
+  TrackStore store;
+  TrackPicture picture(store);
+  picture.setMap(400, 300, "beacon <circle> & co");
+  store.add(onMap(0, "node 1", 10, 20, 0));
+  store.add(onMap(0, "node 1", 10, 20, 0));  // the same again: not drawn
+  store.add(onMap(0, "node 1", 11, 21, 1));
+  store.add(onMap(1, "node 2", 399, 299, 2));
+  store.add(onMap(1, "node 2", 0, 0, 7));
+  EXPECT_EQ(picture.pointCount(), 4u);
+  const std::string svg = picture.toSvg();
+  EXPECT_EQ(svg.rfind("<svg ", 0), 0u);
+  EXPECT_NE(svg.find("</svg>"), std::string::npos);
+  EXPECT_NE(svg.find("<rect class=\"map\" x=\"20\" y=\"40\" width=\"400\" height=\"300\""),
+            std::string::npos);
+  EXPECT_NE(svg.find("beacon &lt;circle&gt; &amp; co"), std::string::npos);
+  EXPECT_EQ(svg.find("<circle>"), std::string::npos);
+  EXPECT_NE(svg.find("points=\"30,60 31,61\""), std::string::npos);
+  EXPECT_NE(svg.find("<circle cx=\"30\" cy=\"60\" r=\"3\" fill=\"rgb(0,160,0)\"/>"), std::string::npos);
+  EXPECT_NE(svg.find("<circle cx=\"31\" cy=\"61\" r=\"3\" fill=\"rgb(255,140,0)\"/>"), std::string::npos);
+  EXPECT_NE(svg.find("<circle cx=\"419\" cy=\"339\" r=\"3\" fill=\"rgb(220,0,0)\"/>"), std::string::npos);
+  EXPECT_NE(svg.find("<circle cx=\"20\" cy=\"40\" r=\"3\" fill=\"rgb(128,128,128)\"/>"), std::string::npos);
+  EXPECT_NE(svg.find(">node 2</text>"), std::string::npos);
+}
+
+TEST(TrackPictures, KeepTheNewestPointsAndShrinkLargeMaps) {
+  constexpr size_t kKept = 20000;
+  TrackStore store(kKept);
+  TrackPicture picture(store);
+  picture.setMap(0, -5, "");
+  EXPECT_EQ(picture.width(), 1);
+  EXPECT_EQ(picture.height(), 1);
+  picture.setMap(10000, 5000, "big");
+  for (size_t i = 0; i < kKept + 10; ++i) {
+    store.add(onMap(0, "n", static_cast<int>(i % 10000), static_cast<int>(i / 10000), 0));
   }
-  EXPECT_FALSE(parseEndpoint("", false, "", 1883, &host, &port, &error));
+  EXPECT_EQ(picture.pointCount(), kKept);
+  EXPECT_EQ(picture.droppedPoints(), 10u);
+  const std::string svg = picture.toSvg();
+  // The ten oldest went: the track starts at the 11th point (10, 0) and ends
+  // at the newest (20009 % 10000, 20009 / 10000) = (9, 2).
+  EXPECT_NE(svg.find("points=\"30,40 31,40 "), std::string::npos);
+  EXPECT_NE(svg.find(" 29,42\"/>"), std::string::npos);
+  EXPECT_NE(svg.find("width=\"1200\""), std::string::npos);
+  EXPECT_NE(svg.find("viewBox=\"0 0 10040 5060\""), std::string::npos);
+
+  kw_test::TempDir dir;
+  std::string error;
+  EXPECT_TRUE(picture.write(dir.file("t.svg"), &error)) << error;
+  EXPECT_EQ(kw_test::readFile(dir.file("t.svg")), svg);
+  EXPECT_FALSE(picture.write(dir.file("no/such/t.svg"), &error));
+  EXPECT_NE(error.find("cannot write the track picture"), std::string::npos) << error;
+  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 }
 
 }  // namespace

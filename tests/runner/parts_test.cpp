@@ -21,7 +21,6 @@
 #include "host/JRealData.h"
 #include "host/JStringData.h"
 #include "apps/flowhost/run/FeedOutputs.h"
-#include "apps/flowhost/run/FeedStatus.h"
 #include "apps/flowhost/run/NodeTable.h"
 #include "apps/flowhost/views/table/PortReport.h"
 #include "apps/flowhost/run/PluginSet.h"
@@ -29,14 +28,13 @@
 #include "apps/flowhost/blocks/RunnerBlocks.h"
 #include "apps/flowhost/views/table/TableView.h"
 #include "apps/flowhost/run/TickTimes.h"
-#include "apps/flowhost/TrackPicture.h"
+#include "host/JFeedStatus.h"
 #include "tests/support/temp_dir.h"
 #include "apps/flowhost/views/web/WebState.h"
 
 namespace {
 
 using flowhost::FeedOutputs;
-using flowhost::FeedStatus;
 using flowhost::PortReport;
 using flowhost::PortRow;
 using flowhost::DocumentFile;
@@ -45,7 +43,6 @@ using flowhost::NodeTable;
 using flowhost::RunOptions;
 using flowhost::TableView;
 using flowhost::TickTimes;
-using flowhost::TrackPicture;
 using flowhost::WebState;
 using kw_test::readFile;
 using kw_test::TempDir;
@@ -403,8 +400,9 @@ TEST_F(DocumentFiles, WritingReplacesTheFileWholeOrNotAtAll) {
 // ---- node table -----------------------------------------------------------
 
 // Stands in for the sniffer: two nodes, eight outputs each; answers only
-// once started, as the real block does.
-class FakeSniffer : public JAddObj {
+// once started, as the real block does. Its feed status: two ports, the
+// second one not set up; node 0 is named.
+class FakeSniffer : public JAddObj, public JFeedStatus {
  public:
   FakeSniffer() {
     igm = 2;
@@ -432,18 +430,10 @@ class FakeSniffer : public JAddObj {
       default: static_cast<int&>(data) = 0;
     }
   }
-  bool started = false;
-  bool heard[2] = {true, true};
-};
-
-// The fake sniffer's feed status: two ports, the second one not set up;
-// node 0 is named.
-class FakeStatus : public FeedStatus {
- public:
-  int portCount(const JModuleObj* block) const override { return of(block)->started ? 2 : 0; }
-  bool portStats(const JModuleObj* block, int index, kw_qnv_portStats* out) const override {
-    if (index < 0 || index >= portCount(block)) return false;
-    *out = kw_qnv_portStats{};
+  int feedPortCount() const override { return started ? 2 : 0; }
+  bool feedPortStatus(int index, JFeedPortStatus* out) const override {
+    if (index < 0 || index >= feedPortCount()) return false;
+    *out = JFeedPortStatus{};
     out->name = index == 0 ? "com1" : "com2";
     out->takenIn = 40 + static_cast<uint64_t>(index);
     out->listFile = "site.mcp";
@@ -451,17 +441,11 @@ class FakeStatus : public FeedStatus {
     if (index == 1) out->setupError = "group 239.255.42: not an IPv4 address";
     return true;
   }
-  const char* nodeName(const JModuleObj* block, int node) const override {
-    return of(block)->started && node == 0 ? "truck7" : "";
-  }
-  bool nodeHeard(const JModuleObj* block, int node) const override {
-    return of(block)->started && of(block)->heard[node];
-  }
+  const char* feedNodeName(int node) const override { return started && node == 0 ? "truck7" : ""; }
+  bool feedNodeHeard(int node) const override { return started && heard[node]; }
 
- private:
-  static const FakeSniffer* of(const JModuleObj* block) {
-    return static_cast<const FakeSniffer*>(block);
-  }
+  bool started = false;
+  bool heard[2] = {true, true};
 };
 
 // Stands in for the map block: three integer outputs.
@@ -496,14 +480,13 @@ class Nodes : public ::testing::Test {
   }
 
   JGraph graph_;
-  FakeStatus status_;
   FakeSniffer* sniffer_ = nullptr;
   JModuleObj* map0_ = nullptr;
   JModuleObj* map1_ = nullptr;
 };
 
 TEST_F(Nodes, FindsEachNodesMapUpstreamAndReadsCurrentValues) {
-  const NodeTable table(graph_, status_);
+  const NodeTable table(graph_);
   ASSERT_EQ(table.size(), 2);
   EXPECT_EQ(table.snifferCount(), 1);
   EXPECT_EQ(table.firstMap(), map0_);
@@ -532,7 +515,7 @@ TEST_F(Nodes, FindsEachNodesMapUpstreamAndReadsCurrentValues) {
 // A node never heard from has no position, time or map place to show or
 // publish (its outputs hold zeros: "null island"); health and idle stay.
 TEST_F(Nodes, NodesNeverHeardFromHaveNoPositionAndPortsAreListed) {
-  const NodeTable table(graph_, status_);
+  const NodeTable table(graph_);
   EXPECT_TRUE(table.ports().empty()) << "not started: no ports";
   graph_.startup();
   sniffer_->heard[1] = false;
@@ -598,7 +581,7 @@ std::vector<std::string> words(const std::string& line) {
 }
 
 TEST_F(Nodes, TableLinesShowEveryColumnAndADashForWhatWasNotRead) {
-  const NodeTable table(graph_, status_);
+  const NodeTable table(graph_);
   std::vector<std::string> lines = TableView::lines(table.read(), 1.25, 3);
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "t=1.2 s  ticks=3  nodes=2");
@@ -826,7 +809,7 @@ TEST(LiveTable, ANewSizeRedrawsTheWholeScreenAtThatSize) {
 
 TEST_F(Nodes, WebStateCarriesEachPortsCountersAndSurvivesBytesThatAreNotUtf8) {
   graph_.startup();
-  const NodeTable table(graph_, status_);
+  const NodeTable table(graph_);
   WebState web(graph_);
   std::vector<PortRow> ports = table.ports();
   ASSERT_EQ(ports.size(), 2u);
@@ -846,60 +829,6 @@ TEST_F(Nodes, WebStateCarriesEachPortsCountersAndSurvivesBytesThatAreNotUtf8) {
   ports[1].stats.name = "bad\xff";  // a port list line in another encoding
   state = Unordered::parse(web.take(table.read(), ports, 1.0, 4));
   EXPECT_EQ(state["ports"][1]["name"], "bad\xEF\xBF\xBD");
-}
-
-// ---- track picture --------------------------------------------------------
-
-TEST(TrackPictures, DrawTheMapAndEachNodesDotsColouredByHealth) {
-  TrackPicture picture;
-  picture.setMap(400, 300, "beacon <circle> & co");
-  picture.add(0, "node 1", 10, 20, 0);
-  picture.add(0, "node 1", 10, 20, 0);  // the same again: not kept
-  picture.add(0, "node 1", 11, 21, 1);
-  picture.add(1, "node 2", 399, 299, 2);
-  picture.add(1, "node 2", 0, 0, 7);
-  EXPECT_EQ(picture.pointCount(), 4u);
-  const std::string svg = picture.toSvg();
-  EXPECT_EQ(svg.rfind("<svg ", 0), 0u);
-  EXPECT_NE(svg.find("</svg>"), std::string::npos);
-  EXPECT_NE(svg.find("<rect class=\"map\" x=\"20\" y=\"40\" width=\"400\" height=\"300\""),
-            std::string::npos);
-  EXPECT_NE(svg.find("beacon &lt;circle&gt; &amp; co"), std::string::npos);
-  EXPECT_EQ(svg.find("<circle>"), std::string::npos);
-  EXPECT_NE(svg.find("points=\"30,60 31,61\""), std::string::npos);
-  EXPECT_NE(svg.find("<circle cx=\"30\" cy=\"60\" r=\"3\" fill=\"rgb(0,160,0)\"/>"), std::string::npos);
-  EXPECT_NE(svg.find("<circle cx=\"31\" cy=\"61\" r=\"3\" fill=\"rgb(255,140,0)\"/>"), std::string::npos);
-  EXPECT_NE(svg.find("<circle cx=\"419\" cy=\"339\" r=\"3\" fill=\"rgb(220,0,0)\"/>"), std::string::npos);
-  EXPECT_NE(svg.find("<circle cx=\"20\" cy=\"40\" r=\"3\" fill=\"rgb(128,128,128)\"/>"), std::string::npos);
-  EXPECT_NE(svg.find(">node 2</text>"), std::string::npos);
-}
-
-TEST(TrackPictures, KeepTheNewestPointsAndShrinkLargeMaps) {
-  TrackPicture picture;
-  picture.setMap(0, -5, "");
-  EXPECT_EQ(picture.width(), 1);
-  EXPECT_EQ(picture.height(), 1);
-  picture.setMap(10000, 5000, "big");
-  for (size_t i = 0; i < TrackPicture::kMaxPointsPerNode + 10; ++i) {
-    picture.add(0, "n", static_cast<int>(i % 10000), static_cast<int>(i / 10000), 0);
-  }
-  EXPECT_EQ(picture.pointCount(), TrackPicture::kMaxPointsPerNode);
-  EXPECT_EQ(picture.droppedPoints(), 10u);
-  const std::string svg = picture.toSvg();
-  // The ten oldest went: the track starts at the 11th point (10, 0) and ends
-  // at the newest (20009 % 10000, 20009 / 10000) = (9, 2).
-  EXPECT_NE(svg.find("points=\"30,40 31,40 "), std::string::npos);
-  EXPECT_NE(svg.find(" 29,42\"/>"), std::string::npos);
-  EXPECT_NE(svg.find("width=\"1200\""), std::string::npos);
-  EXPECT_NE(svg.find("viewBox=\"0 0 10040 5060\""), std::string::npos);
-
-  TempDir dir;
-  std::string error;
-  EXPECT_TRUE(picture.write(dir.file("t.svg"), &error)) << error;
-  EXPECT_EQ(readFile(dir.file("t.svg")), svg);
-  EXPECT_FALSE(picture.write(dir.file("no/such/t.svg"), &error));
-  EXPECT_NE(error.find("cannot write the track picture"), std::string::npos) << error;
-  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -233,15 +233,20 @@ TEST_F(QuickStartGraph, ARefusedSnifferOutputNamesNumberOfNodesAndTheListsCount)
     DocumentFile file;
     std::string reason;
     ASSERT_FALSE(file.load(path, &reason)) << c.output;
-    const std::vector<std::string> hints = DocumentHints::forRefusedLink(path, reason);
+    const std::vector<std::string> hints = DocumentHints::forRefusedLink(path, file);
     ASSERT_EQ(hints.size(), 1u) << reason;
     EXPECT_NE(hints[0].find("block 4 (JQNV_packet_sniffer) has 8 outputs per node"), std::string::npos);
     EXPECT_NE(hints[0].find(c.hint), std::string::npos) << hints[0];
   }
   // Any other refusal gets no hint.
-  EXPECT_TRUE(DocumentHints::forRefusedLink(dir_.file("doc.json"),
-                                            "link 0: input 3 does not exist on JDisplayObj (1 inputs)")
-                  .empty());
+  Json other = Json::parse(snifferDocument(5, "five.nod", 1));
+  other["links"][0]["input"] = 1000;
+  const std::string otherPath = dir_.write("other.json", other.dump());
+  DocumentFile otherFile;
+  std::string reason;
+  ASSERT_FALSE(otherFile.load(otherPath, &reason));
+  EXPECT_EQ(otherFile.refusal().kind, JRefusal::Kind::MissingInput) << reason;
+  EXPECT_TRUE(DocumentHints::forRefusedLink(otherPath, otherFile).empty()) << reason;
 }
 
 TEST_F(QuickStartGraph, ANodeListBeyondOneSniffersNodesSaysHowManyAreLeftOut) {

@@ -55,13 +55,22 @@ DocumentFile::~DocumentFile() = default;
 bool DocumentFile::load(const std::string& path, std::string* error) {
   graph_.reset();
   files_.clear();
+  refusal_ = JRefusal{};
+  refusedEntries_.clear();
   std::string text;
-  if (!JDocument::readText(path, &text, error)) return false;
+  if (!JDocument::readText(path, &text, error)) {
+    refusal_.kind = JRefusal::Kind::Unreadable;
+    if (error != nullptr) refusal_.text = *error;
+    return false;
+  }
 
   // Relative file names are taken relative to the document's folder.
   std::error_code ec;
   const fs::path folder = fs::absolute(path, ec).parent_path();
-  auto resolve = [this, &folder](const JDocument::EntryPlace& place, JEntry& entry) {
+  // Every entry as written, by block id, for the refused block's hints.
+  std::map<long long, std::vector<JEntry>> written;
+  auto resolve = [this, &folder, &written](const JDocument::EntryPlace& place, JEntry& entry) {
+    written[place.id].push_back(entry);
     if (entry.kind != JEntry::Kind::Text || !endsWith(entry.key, kFileNameSuffix)) return;
     const std::string original = static_cast<char*>(entry.text);
     if (original.empty()) return;
@@ -77,11 +86,11 @@ bool DocumentFile::load(const std::string& path, std::string* error) {
     entry.text = JString(handed.c_str());
   };
 
-  std::string reason;
-  graph_ = JDocument::fromText(text, &reason, resolve);
+  graph_ = JDocument::fromText(text, &refusal_, resolve);
   if (graph_ == nullptr) {
     files_.clear();
-    fail(error, "document '" + path + "': " + reason);
+    if (refusal_.hasBlock) refusedEntries_ = std::move(written[refusal_.block]);
+    fail(error, "document '" + path + "': " + refusal_.text);
     return false;
   }
   return true;

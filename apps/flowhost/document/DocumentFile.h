@@ -24,9 +24,13 @@
 // Owns the graph it loaded until takeGraph(). Thread safety: host's thread.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "host/JEntry.h"
+#include "host/JRefusal.h"
 
 class JGraph;
 
@@ -47,6 +51,12 @@ class DocumentFile {
   // class, a refused link.
   bool load(const std::string& path, std::string* error);
   JGraph* graph() const { return graph_.get(); }
+  // Why the last load() failed, as a value (kind None after a good load or
+  // a file that could not be read as a document at all: Unreadable).
+  const JRefusal& refusal() const { return refusal_; }
+  // The entries the document stores for the block the refusal names, as
+  // written (file names not resolved); empty when it names none.
+  const std::vector<JEntry>& refusedBlockEntries() const { return refusedEntries_; }
 
   // True when every non-empty file-name entry names a readable file; else
   // false with a reason naming the block, the entry and the file.
@@ -82,6 +92,8 @@ class DocumentFile {
 
   std::unique_ptr<JGraph> graph_;
   std::vector<NamedFile> files_;
+  JRefusal refusal_;
+  std::vector<JEntry> refusedEntries_;
 };
 
 }  // namespace flowhost

@@ -1,8 +1,7 @@
 #include "apps/flowhost/document/DocumentHints.h"
 
+#include <algorithm>
 #include <filesystem>
-#include <nlohmann/json.hpp>
-#include <regex>
 #include <system_error>
 
 #include "host/JDocument.h"
@@ -10,13 +9,13 @@
 #include "host/JModuleObj.h"
 #include "host/JOutputStream.h"
 #include "sniffer/JQNV_packet_sniffer_layout.h"
+#include "apps/flowhost/document/DocumentFile.h"
 #include "apps/flowhost/document/NodeListFile.h"
 
 namespace flowhost {
 
 namespace fs = std::filesystem;
 using Layout = JQNV_packet_sniffer_layout;
-using Json = nlohmann::json;
 
 namespace {
 
@@ -30,62 +29,40 @@ std::string nodesText(size_t count) {
 }  // namespace
 
 std::vector<std::string> DocumentHints::forRefusedLink(const std::string& path,
-                                                       const std::string& reason) {
-  static const std::regex refused(std::string("link ([0-9]+): output ([0-9]+) does not exist on ") +
-                                  Layout::kClassName + " ");
-  std::smatch match;
-  if (!std::regex_search(reason, match, refused)) return {};
-  const size_t linkIndex = std::stoul(match[1].str());
-  const long long output = std::stoll(match[2].str());
-
-  std::string text;
-  if (!JDocument::readText(path, &text, nullptr) || !JDocument::checkText(text, nullptr)) return {};
-  const Json document = Json::parse(text, nullptr, false);
-  if (!document.is_object() || !document.contains("links") || !document["links"].is_array() ||
-      linkIndex >= document["links"].size() || !document.contains("blocks") ||
-      !document["blocks"].is_array()) {
+                                                       const DocumentFile& file) {
+  const JRefusal& refusal = file.refusal();
+  if (refusal.kind != JRefusal::Kind::MissingOutput || refusal.className != Layout::kClassName) {
     return {};
   }
-  const Json& link = document["links"][linkIndex];
-  if (!link.is_object() || !link.contains("from")) return {};
-  const Json* entries = nullptr;
-  Json id;
-  for (const Json& block : document["blocks"]) {
-    if (block.is_object() && block.contains("id") && block["id"] == link["from"] &&
-        block.contains("entries") && block["entries"].is_object()) {
-      entries = &block["entries"];
-      id = block["id"];
-    }
-  }
-  if (entries == nullptr) return {};
-
   std::string stored = "missing";
-  if (entries->contains(kNodeCountKey) && (*entries)[kNodeCountKey].is_number_integer()) {
-    stored = std::to_string((*entries)[kNodeCountKey].get<long long>());
-  }
-  std::string hint = "block " + id.dump() + " (" + Layout::kClassName +
-                     ") has 8 outputs per node of its stored \"" + kNodeCountKey + "\" (" + stored +
-                     ")";
-  if (entries->contains(kNodeFileKey) && (*entries)[kNodeFileKey].is_string()) {
-    const std::string name = (*entries)[kNodeFileKey].get<std::string>();
-    std::error_code ec;
-    fs::path list(name);
-    if (list.is_relative()) list = fs::absolute(path, ec).parent_path() / list;
-    NodeListFile nodes;
-    if (!name.empty() && nodes.read(list.string(), nullptr)) {
-      const size_t count = std::min<size_t>(nodes.nodes().size(), Layout::kMaxNodes);
-      hint += "; its node list '" + name + "' names " + nodesText(nodes.nodes().size());
-      if (output < static_cast<long long>(Layout::outputCount(static_cast<unsigned>(count)))) {
-        hint += ": store \"" + std::string(kNodeCountKey) + "\": " + std::to_string(count) +
-                " to give it outputs 0 to " +
-                std::to_string(Layout::outputCount(static_cast<unsigned>(count)) - 1);
-      } else {
-        hint += ", so output " + std::to_string(output) + " would not exist with the whole list either";
-      }
-      return {hint};
+  std::string nodeFile;
+  for (const JEntry& entry : file.refusedBlockEntries()) {
+    if (entry.key == kNodeCountKey && entry.kind == JEntry::Kind::Integer) {
+      stored = std::to_string(entry.integer);
+    } else if (entry.key == kNodeFileKey && entry.kind == JEntry::Kind::Text) {
+      nodeFile = static_cast<char*>(entry.text);
     }
   }
-  hint += ": store \"" + std::string(kNodeCountKey) + "\" as the number of nodes in its node list";
+  std::string hint = "block " + std::to_string(refusal.block) + " (" + Layout::kClassName + ") has " +
+                     std::to_string(Layout::kOutputsPerNode) + " outputs per node of its stored \"" +
+                     kNodeCountKey + "\" (" + stored + ")";
+  std::error_code ec;
+  fs::path list(nodeFile);
+  if (list.is_relative()) list = fs::absolute(path, ec).parent_path() / list;
+  NodeListFile nodes;
+  if (nodeFile.empty() || !nodes.read(list.string(), nullptr)) {
+    return {hint + ": store \"" + kNodeCountKey + "\" as the number of nodes in its node list"};
+  }
+  const size_t count = std::min<size_t>(nodes.nodes().size(), Layout::kMaxNodes);
+  const unsigned outputs = Layout::outputCount(static_cast<unsigned>(count));
+  hint += "; its node list '" + nodeFile + "' names " + nodesText(nodes.nodes().size());
+  if (refusal.port < static_cast<long long>(outputs)) {
+    hint += ": store \"" + std::string(kNodeCountKey) + "\": " + std::to_string(count) +
+            " to give it outputs 0 to " + std::to_string(outputs - 1);
+  } else {
+    hint += ", so output " + std::to_string(refusal.port) +
+            " would not exist with the whole list either";
+  }
   return {hint};
 }
 

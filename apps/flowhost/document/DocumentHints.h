@@ -8,6 +8,8 @@
 //   the number of nodes the list names.
 // - A node list naming more nodes than one sniffer takes (128): the hint
 //   says how many are left out.
+// Both read what the document loader gives (its refusal and the stored
+// entries), never the text of an error.
 // Stateless. Thread safety: host's thread (reads the graph's blocks).
 #pragma once
 
@@ -18,11 +20,13 @@ class JGraph;
 
 namespace flowhost {
 
+class DocumentFile;
+
 class DocumentHints {
  public:
-  // Hints for a document at `path` that failed to load with `reason`;
-  // empty when the reason is not a sniffer's missing output.
-  static std::vector<std::string> forRefusedLink(const std::string& path, const std::string& reason);
+  // Hints for the document at `path` that `file` refused to load; empty
+  // when the refusal is not a link from a sniffer's missing output.
+  static std::vector<std::string> forRefusedLink(const std::string& path, const DocumentFile& file);
   // One warning per sniffer block of `graph` whose node list names more
   // nodes than a sniffer takes.
   static std::vector<std::string> forLongNodeLists(const JGraph& graph);

@@ -4,15 +4,21 @@
 
 namespace flowhost {
 
-bool FeedOutputs::wanted(const kw_out::OutputOptions& options) {
-  return !options.json.empty() || !options.gpsd.empty() || !options.gpx.empty() ||
-         !options.geojson.empty() || !options.mqtt.empty();
-}
-
-bool FeedOutputs::open(const kw_out::OutputOptions& options, std::string* error) {
-  open_ = set_.open(options);
-  if (!open_ && error != nullptr) *error = set_.error();
-  return open_;
+bool FeedOutputs::open(const kw_out::OutputOptions& options, const Web& web, const JGraph& graph,
+                       std::string* error) {
+  if (!set_.open(options)) {
+    *error = set_.error();
+    return false;
+  }
+  if (web.address.empty()) return true;
+  std::unique_ptr<WebForm> form = WebForm::open(graph, shown_, web.address, web.port, error);
+  if (form == nullptr) {
+    set_.close();
+    return false;
+  }
+  web_ = form.get();
+  set_.add(std::move(form));
+  return true;
 }
 
 kw_out::NodeUpdate FeedOutputs::update(const NodeRow& row) {
@@ -39,7 +45,7 @@ kw_out::NodeUpdate FeedOutputs::update(const NodeRow& row) {
 }
 
 kw_out::PortCounters FeedOutputs::counters(const PortRow& port) {
-  const kw_qnv_portStats& s = port.stats;
+  const JFeedPortStatus& s = port.stats;
   kw_out::PortCounters c;
   c.port = s.name;
   c.taken = s.takenIn;
@@ -51,25 +57,32 @@ kw_out::PortCounters FeedOutputs::counters(const PortRow& port) {
   return c;
 }
 
-void FeedOutputs::tick(const std::vector<NodeRow>& rows, std::chrono::steady_clock::time_point now) {
-  if (!open_) return;
+void FeedOutputs::tick(std::vector<NodeRow> rows, std::chrono::steady_clock::time_point now,
+                       double seconds, long long ticks) {
+  if (!set_.isOpen()) return;
   updates_.clear();
   for (const NodeRow& row : rows) updates_.push_back(update(row));
+  if (web_ != nullptr) {
+    shown_.rows = std::move(rows);
+    shown_.seconds = seconds;
+    shown_.ticks = ticks;
+  }
   set_.tick(updates_, now);
 }
 
 void FeedOutputs::counters(const std::vector<PortRow>& ports,
                            std::chrono::steady_clock::time_point now) {
-  if (!open_) return;
+  if (!set_.isOpen()) return;
   ports_.clear();
   for (const PortRow& port : ports) ports_.push_back(counters(port));
+  if (web_ != nullptr) shown_.ports = ports;
   set_.counters(ports_, now);
 }
 
-void FeedOutputs::close() {
-  if (open_) set_.close();
+void FeedOutputs::stopServing() {
+  if (web_ != nullptr) web_->close(nullptr);
 }
 
-std::string FeedOutputs::describe() const { return set_.describe(); }
+void FeedOutputs::close(kw_out::Closing* closing) { set_.close(closing); }
 
 }  // namespace flowhost

@@ -1,13 +1,14 @@
 // FeedOutputs: hands what the runner reads from the sniffer blocks to the
-// output forms (JSON lines, gpsd server, GPX/GeoJSON files, MQTT) of the
-// kw_out library. Each tick the node rows become node updates (a node never
-// heard from is marked so, and no form publishes it); once a second the
-// ports' counters are handed on.
+// output forms: those of the kw_out library (JSON lines, gpsd server, GPX
+// and GeoJSON files, MQTT, the track picture) and the web view
+// (views/web/WebForm), all held by one kw_out::OutputSet. Each tick the
+// node rows become node updates (a node never heard from is marked so, and
+// no form publishes it); once a second the ports' counters are handed on.
 //
 // Nothing here waits on a consumer: the forms drop and count what a slow
-// one misses (see outputs/OutputSet.h).
-// Owns the kw_out::OutputSet for the length of the run.
-// Thread safety: host's thread only.
+// one misses (see outputs/OutputForm.h).
+// Owns the output set, and the rows and ports the web view shows, for the
+// length of the run. Thread safety: host's thread only.
 #pragma once
 
 #include <chrono>
@@ -15,28 +16,45 @@
 #include <vector>
 
 #include "apps/flowhost/run/NodeTable.h"
+#include "apps/flowhost/views/web/WebForm.h"
 #include "outputs/OutputSet.h"
+
+class JGraph;
 
 namespace flowhost {
 
 class FeedOutputs {
  public:
-  // True when any form is asked for in `options`.
-  static bool wanted(const kw_out::OutputOptions& options);
+  // Where the web view is served; empty address: no web view.
+  struct Web {
+    std::string address;
+    int port = 0;
+  };
 
-  // Opens every form asked for; false with the reason in *error.
-  bool open(const kw_out::OutputOptions& options, std::string* error);
-  bool isOpen() const { return open_; }
+  // Opens every form `options` ask for and, with `web`, the web view of
+  // `graph`; false with the reason in *error (nothing stays open then).
+  bool open(const kw_out::OutputOptions& options, const Web& web, const JGraph& graph,
+            std::string* error);
+  bool isOpen() const { return set_.isOpen(); }
 
-  void tick(const std::vector<NodeRow>& rows, std::chrono::steady_clock::time_point now);
+  // The node table's rows of one tick, `seconds` into the run after `ticks`
+  // rising clock edges.
+  void tick(std::vector<NodeRow> rows, std::chrono::steady_clock::time_point now, double seconds,
+            long long ticks);
   void counters(const std::vector<PortRow>& ports, std::chrono::steady_clock::time_point now);
-  // Writes the track files a last time and stops the servers.
-  void close();
+  // Ends the web view's event streams (the run is over; the files follow).
+  void stopServing();
+  // Writes the files a last time and stops the servers; *closing says what
+  // was written and what failed.
+  void close(kw_out::Closing* closing);
+
   // The gpsd server's port (the one taken when 0 was asked for); 0 when off.
   int gpsdPort() const { return set_.gpsdPort(); }
+  // The web view's port; 0 when off.
+  int webPort() const { return web_ != nullptr ? web_->webPort() : 0; }
   // One line on what the forms did ("outputs: json dropped 0; ..."), also
-  // after close().
-  std::string describe() const;
+  // after close(); "" when no form has figures to tell.
+  std::string describe() const { return set_.describe(); }
 
   // A node row as the output forms take it.
   static kw_out::NodeUpdate update(const NodeRow& row);
@@ -45,7 +63,8 @@ class FeedOutputs {
 
  private:
   kw_out::OutputSet set_;
-  bool open_ = false;
+  WebForm::Source shown_;     // what the web view shows
+  WebForm* web_ = nullptr;    // held by set_
   std::vector<kw_out::NodeUpdate> updates_;
   std::vector<kw_out::PortCounters> ports_;
 };

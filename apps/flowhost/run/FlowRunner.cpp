@@ -16,7 +16,6 @@
 #include "apps/flowhost/run/ClockSchedule.h"
 #include "apps/flowhost/document/DocumentFile.h"
 #include "apps/flowhost/run/FeedOutputs.h"
-#include "outputs/FileWriter.h"
 #include "apps/flowhost/document/DocumentHints.h"
 #include "apps/flowhost/blocks/JClockObj.h"
 #include "apps/flowhost/blocks/JConstantObj.h"
@@ -35,12 +34,9 @@
 #include "apps/flowhost/blocks/RunnerBlocks.h"
 #include "apps/flowhost/views/table/TableView.h"
 #include "apps/flowhost/run/TickTimes.h"
-#include "apps/flowhost/TrackPicture.h"
 #include "platform/files.h"
 #include "platform/stop_signal.h"
 #include "platform/terminal.h"
-#include "apps/flowhost/views/web/WebServer.h"
-#include "apps/flowhost/views/web/WebState.h"
 
 namespace flowhost {
 
@@ -56,7 +52,6 @@ constexpr auto kIdleRefresh = std::chrono::milliseconds(250);  // table pace wit
 // close, and hundreds of them one after the other would take minutes.
 constexpr int kClosingThreads = 64;
 constexpr auto kCountersPeriod = std::chrono::seconds(1);      // port counters to the outputs
-constexpr auto kTrackRewrite = std::chrono::seconds(5);        // track picture during the run
 
 // A block's stored entry, as its writeContent gives it.
 const JEntry* storedEntry(const JOutputStream& stream, const std::string& key) {
@@ -109,53 +104,66 @@ double secondsBetween(Clock::time_point from, Clock::time_point to) {
 
 // What one run holds, from the plug-ins to the files it will write.
 struct FlowRunner::Run {
-  struct Face {
-    std::string path;
-    JGraphics canvas;
+  // The graph and where it came from.
+  struct Loaded {
+    Loaded() = default;
+    Loaded(const Loaded&) = delete;
+    Loaded& operator=(const Loaded&) = delete;
+    ~Loaded() {
+      if (partFolder.empty()) return;
+      std::error_code ignored;
+      fs::remove_all(partFolder, ignored);
+    }
+
+    PluginSet plugins;
+    DocumentFile document;
+    std::optional<QuickStart> quick;
+    std::string partFolder;   // the quick start's part lists, removed at the end
+    std::string name;         // the document, as messages name it
+    JGraph* graph = nullptr;  // the document's or the quick start's
+    std::optional<NodeTable> table;
+  };
+  // The node table on the screen.
+  struct Screen {
+    std::optional<TableView> view;
+    TableView::Mode mode = TableView::Mode::Off;
+    int terminalFd = -1;            // the live table's terminal while it follows its size
+    unsigned long resizesSeen = 0;  // resize notices already taken into account
+  };
+  // The ports, looked at once a second.
+  struct Ports {
+    PortReport report;
+    std::vector<PortRow> rows;   // as last reported
+    Clock::time_point last;
+    double lastShown = -1.0;     // elapsed time of the last plain counters lines
+  };
+  // What is written when the run is over.
+  struct Ending {
+    struct Face {
+      std::string path;
+      JGraphics canvas;
+    };
+    std::vector<Face> faces;
+    std::string saveTo;  // where the document is saved; empty: not saved
+    std::string documentText;
+    std::string documentProblem;
+    bool documentReady = false;
   };
 
   Run(const RunOptions& o, bool terminal) : options(o), outputIsTerminal(terminal) {}
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
-  ~Run() {
-    if (partFolder.empty()) return;
-    std::error_code ignored;
-    fs::remove_all(partFolder, ignored);
-  }
 
   const RunOptions& options;
   const bool outputIsTerminal;
-  PluginSet plugins;
-  DocumentFile document;
-  std::optional<QuickStart> quick;
-  std::string partFolder;   // the quick start's part lists, removed at the end
-  std::string name;         // the document, as messages name it
-  JGraph* graph = nullptr;  // the document's or the quick start's
-  std::optional<NodeTable> table;
-  TrackPicture track;
-  bool wantTrack = false;
-  std::string saveTo;  // where the document is saved; empty: not saved
+  Loaded loaded;
+  Screen screen;
+  Ports ports;
+  FeedOutputs outputs;  // the position outputs, the track picture and the web view
   ClockSchedule schedule;
-  std::optional<TableView> view;
-  TableView::Mode tableMode = TableView::Mode::Off;
-  int terminalFd = -1;             // the live table's terminal while it follows its size
-  unsigned long resizesSeen = 0;   // resize notices already taken into account
-  std::vector<PortRow> ports;      // as last reported
-  FeedOutputs outputs;
-  PortReport portReport;
-  std::unique_ptr<kw_out::FileWriter> trackWriter;  // the track picture during the run
-  std::size_t trackWritten = 0;   // track points (kept + dropped) last handed to it
-  Clock::time_point lastTrackWrite;
-  Clock::time_point lastCounters;
-  double lastCountersShown = -1.0;  // elapsed time of the last plain counters lines
-  std::optional<WebState> web;  // with the web view
-  WebServer server;
   Clock::time_point start;
   TickTimes ticks;  // with --tick-times
-  std::vector<Face> faces;
-  std::string documentText;
-  std::string documentProblem;
-  bool documentReady = false;
+  Ending ending;
 };
 
 FlowRunner::FlowRunner(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
@@ -192,12 +200,12 @@ bool FlowRunner::loadClasses(Run& run) {
   }
   std::string reason;
   for (const std::string& path : run.options.plugins) {
-    if (!run.plugins.load(path, &reason)) return refuse(reason);
+    if (!run.loaded.plugins.load(path, &reason)) return refuse(reason);
   }
-  if (run.options.defaultPlugins && !run.plugins.loadDefaults(run.options.pluginDirs, &reason)) {
+  if (run.options.defaultPlugins && !run.loaded.plugins.loadDefaults(run.options.pluginDirs, &reason)) {
     return refuse(reason);
   }
-  for (const PluginSet::Loaded& plugin : run.plugins.loaded()) {
+  for (const PluginSet::Loaded& plugin : run.loaded.plugins.loaded()) {
     std::string classes;
     for (const std::string& name : plugin.classes) classes += (classes.empty() ? "" : ", ") + name;
     out_ << "flowhost: plug-in " << plugin.path << " (" << classes << ")\n";
@@ -206,15 +214,16 @@ bool FlowRunner::loadClasses(Run& run) {
 }
 
 bool FlowRunner::loadDocument(Run& run) {
-  run.name = "'" + run.options.document + "'";
+  run.loaded.name = "'" + run.options.document + "'";
   std::string reason;
-  if (!run.document.load(run.options.document, &reason)) {
+  if (!run.loaded.document.load(run.options.document, &reason)) {
     failure(reason);
-    for (const std::string& hint : DocumentHints::forRefusedLink(run.options.document, reason)) {
+    for (const std::string& hint :
+         DocumentHints::forRefusedLink(run.options.document, run.loaded.document)) {
       err_ << "flowhost: note: " << hint << '\n';
     }
-    if (reason.find("unknown module class") != std::string::npos) {
-      for (const std::string& missing : run.plugins.missing()) {
+    if (run.loaded.document.refusal().kind == JRefusal::Kind::UnknownClass) {
+      for (const std::string& missing : run.loaded.plugins.missing()) {
         err_ << "flowhost: note: default plug-in not found: " << missing << '\n';
       }
     }
@@ -223,15 +232,15 @@ bool FlowRunner::loadDocument(Run& run) {
   // A list file that vanished or became unreadable is no reason to stop:
   // the block starts with that list empty, as it would in any host. Say so;
   // saving the document afterwards is refused, so the name is not lost.
-  for (const std::string& problem : run.document.unreadableListFiles()) {
+  for (const std::string& problem : run.loaded.document.unreadableListFiles()) {
     err_ << "flowhost: warning: document '" << run.options.document << "': " << problem
          << "; the block starts without that list\n";
   }
-  run.graph = run.document.graph();
-  for (const std::string& warning : DocumentHints::forLongNodeLists(*run.graph)) {
+  run.loaded.graph = run.loaded.document.graph();
+  for (const std::string& warning : DocumentHints::forLongNodeLists(*run.loaded.graph)) {
     err_ << "flowhost: warning: " << warning << '\n';
   }
-  run.table.emplace(*run.graph);
+  run.loaded.table.emplace(*run.loaded.graph);
   return true;
 }
 
@@ -256,7 +265,7 @@ std::string makePartFolder() {
 // the run removes at its end.
 bool FlowRunner::buildQuickStart(Run& run) {
   const RunOptions& options = run.options;
-  run.name = "the quick start graph";
+  run.loaded.name = "the quick start graph";
   QuickStart::Settings settings;
   settings.nodeFile = options.nodeFile;
   settings.portFile = options.portFile;
@@ -276,25 +285,25 @@ bool FlowRunner::buildQuickStart(Run& run) {
     NodeListFile list;
     if (list.read(options.nodeFile, nullptr) &&
         list.nodes().size() > static_cast<size_t>(QuickStart::kNodesPerSniffer)) {
-      run.partFolder = makePartFolder();
-      if (run.partFolder.empty()) return refuse("cannot make a folder for the part node lists");
-      settings.partFolder = run.partFolder;
+      run.loaded.partFolder = makePartFolder();
+      if (run.loaded.partFolder.empty()) return refuse("cannot make a folder for the part node lists");
+      settings.partFolder = run.loaded.partFolder;
     }
   }
-  run.quick.emplace();
-  if (!run.quick->build(settings, &reason)) return refuse(reason);
+  run.loaded.quick.emplace();
+  if (!run.loaded.quick->build(settings, &reason)) return refuse(reason);
   if (options.writeDocument.empty()) {
-    for (const QuickStart::PartList& part : run.quick->partLists()) {
+    for (const QuickStart::PartList& part : run.loaded.quick->partLists()) {
       if (!DocumentFile::writeFile(part.path, part.text, &reason)) return refuse(reason);
     }
   }
-  const int nodes = static_cast<int>(run.quick->nodes().nodes().size());
+  const int nodes = static_cast<int>(run.loaded.quick->nodes().nodes().size());
   out_ << "flowhost: quick start: " << nodes << (nodes == 1 ? " node" : " nodes") << " of "
        << options.nodeFile << " on the ports of " << options.portFile << ", "
-       << run.quick->snifferCount() << (run.quick->snifferCount() == 1 ? " sniffer" : " sniffers")
+       << run.loaded.quick->snifferCount() << (run.loaded.quick->snifferCount() == 1 ? " sniffer" : " sniffers")
        << '\n';
-  run.graph = run.quick->graph();
-  run.table.emplace(*run.graph);
+  run.loaded.graph = run.loaded.quick->graph();
+  run.loaded.table.emplace(*run.loaded.graph);
   return true;
 }
 
@@ -302,11 +311,11 @@ bool FlowRunner::buildQuickStart(Run& run) {
 int FlowRunner::writeStartingPoint(Run& run) {
   const std::string& path = run.options.writeDocument;
   std::string reason;
-  for (const QuickStart::PartList& part : run.quick->partLists()) {
+  for (const QuickStart::PartList& part : run.loaded.quick->partLists()) {
     if (!DocumentFile::writeFile(part.path, part.text, &reason)) return failure(reason);
     out_ << "wrote " << part.path << '\n';
   }
-  if (!DocumentFile::writeFile(path, run.quick->documentText(path), &reason)) {
+  if (!DocumentFile::writeFile(path, run.loaded.quick->documentText(path), &reason)) {
     return failure("document not written: " + reason);
   }
   out_ << "wrote " << path << '\n';
@@ -317,7 +326,8 @@ int FlowRunner::writeStartingPoint(Run& run) {
 // Every output asked for is checked before anything starts.
 bool FlowRunner::prepareOutputs(Run& run) {
   const RunOptions& options = run.options;
-  if (!options.trackFile.empty() && !prepareTrack(run)) return false;
+  kw_out::OutputOptions outputs = options.outputs;
+  if (!options.trackFile.empty() && !prepareTrack(run, &outputs.picture)) return false;
   if (!options.facesDir.empty()) {
     std::error_code ec;
     fs::create_directories(options.facesDir, ec);
@@ -325,58 +335,57 @@ bool FlowRunner::prepareOutputs(Run& run) {
       return refuse("cannot make the faces folder '" + options.facesDir + "'");
     }
   }
-  if (options.http) {
-    std::string reason;
-    if (!run.server.start(options.httpAddress, options.httpPort, &reason)) return refuse(reason);
-    run.web.emplace(*run.graph);
-    out_ << "flowhost: web view on http://" << options.httpAddress << ':' << run.server.port()
-         << "/" << std::endl;  // seen at once, also through a pipe
-  }
-  run.saveTo = options.save ? options.document : options.saveAs;
-  if (!run.saveTo.empty() && !folderExists(run.saveTo)) {
-    return refuse("cannot save the document to '" + run.saveTo + "': no such folder");
+  run.ending.saveTo = options.save ? options.document : options.saveAs;
+  if (!run.ending.saveTo.empty() && !folderExists(run.ending.saveTo)) {
+    return refuse("cannot save the document to '" + run.ending.saveTo + "': no such folder");
   }
   for (const std::string* file : {&options.outputs.gpx, &options.outputs.geojson}) {
     if (!file->empty() && !folderExists(*file)) {
       return refuse("cannot write '" + *file + "': no such folder");
     }
   }
+  FeedOutputs::Web web;
+  if (options.http) web = {options.httpAddress, options.httpPort};
   std::string reason;
-  if (FeedOutputs::wanted(options.outputs) && !run.outputs.open(options.outputs, &reason)) {
-    return refuse(reason);
+  if (!run.outputs.open(outputs, web, *run.loaded.graph, &reason)) return refuse(reason);
+  if (options.http) {
+    out_ << "flowhost: web view on http://" << options.httpAddress << ':' << run.outputs.webPort()
+         << "/" << std::endl;  // seen at once, also through a pipe
   }
-  if (run.outputs.isOpen() && !options.outputs.gpsd.empty()) {
+  if (!options.outputs.gpsd.empty()) {
     out_ << "flowhost: gpsd server on port " << run.outputs.gpsdPort() << std::endl;
   }
   prepareDriving(run);
   return true;
 }
 
-// The track picture is drawn on the first map block fed from a node.
-bool FlowRunner::prepareTrack(Run& run) {
-  run.wantTrack = true;
-  JModuleObj* map = run.table->firstMap();
+// The track picture is drawn on the first map block fed from a node, at its
+// size and with its name.
+bool FlowRunner::prepareTrack(Run& run, kw_out::OutputOptions::Picture* picture) {
+  JModuleObj* map = run.loaded.table->firstMap();
   if (map == nullptr) {
     return refuse("no " + std::string(JGeoGridObj::kClassName) + " block of " +
-                  run.name + " is fed from a node of a " +
+                  run.loaded.name + " is fed from a node of a " +
                   JQNV_packet_sniffer_layout::kClassName +
                   " block; there is no map to draw the track picture on");
   }
-  JOutputStream stored;
-  map->writeContent(stored);
-  run.track.setMap(storedInteger(stored, "pixel_width", 1),
-                   storedInteger(stored, "pixel_height", 1), storedText(stored, "map_name"));
   if (!folderExists(run.options.trackFile)) {
     return refuse("cannot write the track picture '" + run.options.trackFile + "': no such folder");
   }
+  JOutputStream stored;
+  map->writeContent(stored);
+  picture->file = run.options.trackFile;
+  picture->width = storedInteger(stored, "pixel_width", 1);
+  picture->height = storedInteger(stored, "pixel_height", 1);
+  picture->mapName = storedText(stored, "map_name");
   return true;
 }
 
 // The clock blocks' schedule and the table's mode.
 void FlowRunner::prepareDriving(Run& run) {
   const RunOptions& options = run.options;
-  for (int b = 0; b < run.graph->blockCount(); ++b) {
-    if (auto* clock = dynamic_cast<JClockObj*>(run.graph->block(b))) {
+  for (int b = 0; b < run.loaded.graph->blockCount(); ++b) {
+    if (auto* clock = dynamic_cast<JClockObj*>(run.loaded.graph->block(b))) {
       run.schedule.add(clock, options.rate.value_or(clock->rate()));
     }
   }
@@ -389,18 +398,18 @@ void FlowRunner::prepareDriving(Run& run) {
     case RunOptions::Table::Plain: mode = TableView::Mode::Plain; break;
     case RunOptions::Table::Off: mode = TableView::Mode::Off; break;
   }
-  run.view.emplace(out_, mode, options.every);
-  run.tableMode = mode;
+  run.screen.view.emplace(out_, mode, options.every);
+  run.screen.mode = mode;
   if (mode != TableView::Mode::Live) return;
   // Only a terminal has colours and a size; a live table forced into a pipe
   // is drawn at the usual size, plain.
-  run.view->setColour(run.outputIsTerminal);
+  run.screen.view->setColour(run.outputIsTerminal);
   if (!run.outputIsTerminal) return;
-  run.terminalFd = options.jsonOnStandardOutput() ? 2 : 1;
+  run.screen.terminalFd = options.jsonOnStandardOutput() ? 2 : 1;
   if (const kw::Failure failed = kw::Terminal::watchResizes()) {
     err_ << "flowhost: warning: " << failed.text() << "; the table keeps its first size\n";
   }
-  run.resizesSeen = kw::Terminal::resizes();
+  run.screen.resizesSeen = kw::Terminal::resizes();
   fitToTerminal(run);
 }
 
@@ -408,25 +417,18 @@ void FlowRunner::prepareDriving(Run& run) {
 // terminal does not say.
 void FlowRunner::fitToTerminal(Run& run) {
   kw::Terminal::Size size;
-  if (const kw::Failure failed = kw::Terminal::size(run.terminalFd, &size)) {
+  if (const kw::Failure failed = kw::Terminal::size(run.screen.terminalFd, &size)) {
     err_ << "flowhost: warning: " << failed.text() << "; the table keeps its size\n";
     return;
   }
-  run.view->setScreen(size.columns, size.rows);
+  run.screen.view->setScreen(size.columns, size.rows);
 }
 
 // Starts every block and drives the clocks until the run time is over or a
 // stop signal came, showing the table after each clock edge (or at an idle
 // pace when there is no clock).
 void FlowRunner::drive(Run& run) {
-  run.graph->startup();
-  for (int b = 0; b < run.graph->blockCount(); ++b) {
-    if (auto* constant = dynamic_cast<JConstantObj*>(run.graph->block(b))) constant->announce();
-  }
-  run.start = Clock::now();
-  run.lastTrackWrite = run.start;
-  if (run.wantTrack) run.trackWriter = std::make_unique<kw_out::FileWriter>();
-  reportPorts(run, run.start, false);
+  startBlocks(run);
   const Clock::time_point end =
       run.options.seconds ? run.start + std::chrono::duration_cast<Clock::duration>(
                                             std::chrono::duration<double>(*run.options.seconds))
@@ -440,18 +442,19 @@ void FlowRunner::drive(Run& run) {
     if (schedule.advance(now) > 0) {
       observe(run, now, false);
       if (run.options.tickTimes) {
-        run.ticks.add(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - now).count());
+        run.ticks.add(
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - now).count());
       }
     } else if (schedule.empty() && now >= nextRefresh) {
       observe(run, now, false);
       nextRefresh = now + kIdleRefresh;
     }
-    kw::StopSignal::sleepUntil(std::min(
-        {schedule.empty() ? nextRefresh : schedule.nextDue(), end, now + kLongestSleep}));
+    kw::StopSignal::sleepUntil(
+        std::min({schedule.empty() ? nextRefresh : schedule.nextDue(), end, now + kLongestSleep}));
   }
   const Clock::time_point last = Clock::now();
   observe(run, last, true);
-  run.server.stop();
+  run.outputs.stopServing();
   if (kw::StopSignal::requested()) {
     out_ << "flowhost: stopped by " << signalName(kw::StopSignal::signalNumber()) << " after "
          << secondsBetween(run.start, last) << " s\n";
@@ -459,58 +462,51 @@ void FlowRunner::drive(Run& run) {
   if (run.options.tickTimes) out_ << "flowhost: " << run.ticks.summary() << '\n';
 }
 
-// Shows the table as it stands, hands the nodes to the output forms, adds
-// each node on the map to the track and, once a second, reports the ports.
+// Every block starts, every constant block is announced once, and the ports
+// are looked at a first time.
+void FlowRunner::startBlocks(Run& run) {
+  run.loaded.graph->startup();
+  for (int b = 0; b < run.loaded.graph->blockCount(); ++b) {
+    if (auto* constant = dynamic_cast<JConstantObj*>(run.loaded.graph->block(b))) {
+      constant->announce();
+    }
+  }
+  run.start = Clock::now();
+  reportPorts(run, run.start, false);
+}
+
+// Shows the table as it stands, hands the nodes to the output forms and,
+// once a second, reports the ports.
 void FlowRunner::observe(Run& run, Clock::time_point now, bool force) {
-  const std::vector<NodeRow> rows = run.table->read();
-  if (run.terminalFd >= 0 && kw::Terminal::resizes() != run.resizesSeen) {
-    run.resizesSeen = kw::Terminal::resizes();
+  std::vector<NodeRow> rows = run.loaded.table->read();
+  if (run.screen.terminalFd >= 0 && kw::Terminal::resizes() != run.screen.resizesSeen) {
+    run.screen.resizesSeen = kw::Terminal::resizes();
     fitToTerminal(run);
   }
-  run.view->show(rows, secondsBetween(run.start, now), run.schedule.risingEdges(), force);
-  run.outputs.tick(rows, now);
-  if (force || now - run.lastCounters >= kCountersPeriod) reportPorts(run, now, force);
-  if (run.web) {
-    run.server.publish(run.web->take(rows, run.ports, secondsBetween(run.start, now),
-                                     static_cast<long long>(run.schedule.risingEdges())));
-  }
-  if (!run.wantTrack) return;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    const NodeRow& row = rows[i];
-    if (!row.mapped || row.inMap.value_or(0) != JGeoGridObj::kInMap || !row.pixelX || !row.pixelY) {
-      continue;
-    }
-    run.track.add(static_cast<int>(i), row.label(), *row.pixelX, *row.pixelY,
-                  row.health.value_or(-1));
-  }
-  // Rewritten every few seconds, on the writer's thread, so that a run that
-  // ends without closing (killed, power lost) still leaves a recent picture.
-  const std::size_t points = run.track.pointCount() + run.track.droppedPoints();
-  if (run.trackWriter && points != run.trackWritten && now - run.lastTrackWrite >= kTrackRewrite) {
-    run.trackWriter->submit(run.options.trackFile, run.track.toSvg());
-    run.trackWritten = points;
-    run.lastTrackWrite = now;
-  }
+  const double elapsed = secondsBetween(run.start, now);
+  run.screen.view->show(rows, elapsed, run.schedule.risingEdges(), force);
+  run.outputs.tick(std::move(rows), now, elapsed, static_cast<long long>(run.schedule.risingEdges()));
+  if (force || now - run.ports.last >= kCountersPeriod) reportPorts(run, now, force);
 }
 
 // Warns once of each port that could not be set up (the ports that work run
 // on), hands the counters to the output forms and, in plain mode, prints one
 // counters line per port every --every seconds.
 void FlowRunner::reportPorts(Run& run, Clock::time_point now, bool force) {
-  run.lastCounters = now;
-  const std::vector<PortRow> ports = run.table->ports();
-  for (const std::string& failure : run.portReport.newFailures(ports)) {
+  run.ports.last = now;
+  const std::vector<PortRow> ports = run.loaded.table->ports();
+  for (const std::string& failure : run.ports.report.newFailures(ports)) {
     err_ << "flowhost: warning: " << failure << '\n';
   }
   run.outputs.counters(ports, now);
-  run.view->setPorts(ports);
-  run.ports = ports;
-  if (run.tableMode != TableView::Mode::Plain || ports.empty()) return;
+  run.screen.view->setPorts(ports);
+  run.ports.rows = ports;
+  if (run.screen.mode != TableView::Mode::Plain || ports.empty()) return;
   const double elapsed = secondsBetween(run.start, now);
-  if (!force && run.lastCountersShown >= 0.0 && elapsed - run.lastCountersShown < run.options.every) {
+  if (!force && run.ports.lastShown >= 0.0 && elapsed - run.ports.lastShown < run.options.every) {
     return;
   }
-  run.lastCountersShown = elapsed;
+  run.ports.lastShown = elapsed;
   for (const PortRow& port : ports) out_ << PortReport::countersLine(port.stats) << '\n';
   out_.flush();
 }
@@ -518,8 +514,8 @@ void FlowRunner::reportPorts(Run& run, Clock::time_point now, bool force) {
 // Faces and document text as the run left them, then every block closes.
 void FlowRunner::finish(Run& run) {
   if (!run.options.facesDir.empty()) {
-    for (int b = 0; b < run.graph->blockCount(); ++b) {
-      JModuleObj* block = run.graph->block(b);
+    for (int b = 0; b < run.loaded.graph->blockCount(); ++b) {
+      JModuleObj* block = run.loaded.graph->block(b);
       const JRect r = block->getIExtent(-block->getX(), -block->getY(), kFaceScale);
       JGraphics canvas(r.width + 1, r.height + 1);
       JRegion everything;
@@ -527,51 +523,57 @@ void FlowRunner::finish(Run& run) {
       char number[16];
       std::snprintf(number, sizeof number, "%02d", b + 1);
       const std::string name = std::string(number) + "-" + fileWord(block->className()) + ".svg";
-      run.faces.push_back(Run::Face{(fs::path(run.options.facesDir) / name).string(), canvas});
+      run.ending.faces.push_back(Run::Ending::Face{(fs::path(run.options.facesDir) / name).string(), canvas});
     }
   }
-  run.documentReady = run.saveTo.empty() ||
-                      run.document.currentText(&run.documentText, &run.documentProblem);
-  run.graph->closeTogether(kClosingThreads);
+  run.ending.documentReady = run.ending.saveTo.empty() ||
+                      run.loaded.document.currentText(&run.ending.documentText, &run.ending.documentProblem);
+  run.loaded.graph->closeTogether(kClosingThreads);
 }
 
-// Writes the faces, the track picture and the document, naming each file
-// written; any that cannot be written makes the run fail.
+// Writes the faces, the outputs' files (the track picture among them) and
+// the document, naming each file written; any that cannot be written makes
+// the run fail.
 int FlowRunner::writeOutputs(Run& run) {
   int status = kOk;
   std::string reason;
-  for (const Run::Face& face : run.faces) {
-    if (!face.canvas.writeSvg(face.path, &reason)) status = failure(reason);
-    else out_ << "wrote " << face.path << '\n';
-  }
-  if (run.outputs.isOpen()) {
-    run.outputs.close();  // the track files a last time
-    out_ << "flowhost: " << run.outputs.describe() << '\n';
-  }
-  if (run.wantTrack) {
-    run.trackWriter.reset();  // what it still holds is older than the last picture
-    if (run.track.write(run.options.trackFile, &reason)) {
-      out_ << "wrote " << run.options.trackFile << " (" << run.track.pointCount() << " points";
-      if (run.track.droppedPoints() > 0) out_ << ", " << run.track.droppedPoints() << " dropped";
-      out_ << ")\n";
-    } else {
+  for (const Run::Ending::Face& face : run.ending.faces) {
+    if (!face.canvas.writeSvg(face.path, &reason)) {
       status = failure(reason);
-    }
-  }
-  if (!run.saveTo.empty()) {
-    // A run that failed to write what it was asked for does not save.
-    if (status != kOk) {
-      failure("document not saved: the run failed");
-    } else if (!run.documentReady) {
-      status = failure("document not saved: " + run.documentProblem);
-    } else if (DocumentFile::save(run.saveTo, run.documentText, &reason)) {
-      out_ << "wrote " << run.saveTo << '\n';
     } else {
-      status = failure("document not saved: " + reason);
+      out_ << "wrote " << face.path << '\n';
     }
   }
+  kw_out::Closing closing;
+  run.outputs.close(&closing);  // the files a last time
+  const std::string summary = run.outputs.describe();
+  if (!summary.empty()) out_ << "flowhost: " << summary << '\n';
+  for (const std::string& written : closing.written) out_ << "wrote " << written << '\n';
+  for (const std::string& failed : closing.failures) status = failure(failed);
+  if (!saveDocument(run, status)) status = kFailed;
   out_.flush();
   return status;
+}
+
+// Saves the document when asked to, and only after a run that wrote all it
+// was asked for; false when it was not saved.
+bool FlowRunner::saveDocument(Run& run, int status) {
+  if (run.ending.saveTo.empty()) return true;
+  std::string reason;
+  if (status != kOk) {
+    failure("document not saved: the run failed");
+    return false;
+  }
+  if (!run.ending.documentReady) {
+    failure("document not saved: " + run.ending.documentProblem);
+    return false;
+  }
+  if (!DocumentFile::save(run.ending.saveTo, run.ending.documentText, &reason)) {
+    failure("document not saved: " + reason);
+    return false;
+  }
+  out_ << "wrote " << run.ending.saveTo << '\n';
+  return true;
 }
 
 }  // namespace flowhost

@@ -7,19 +7,18 @@
 //     (QuickStart) and, with --write-document, writes it and stops.
 //  3. Checks that every output asked for can be made (the track picture
 //     needs a map block fed from a node; folders must exist or be made)
-//     and opens the position outputs (FeedOutputs: JSON lines, gpsd
-//     server, GPX/GeoJSON files, MQTT).
+//     and opens the output forms (FeedOutputs: JSON lines, gpsd server,
+//     GPX/GeoJSON files, MQTT, the track picture, the web view).
 //  4. Starts every block, announces every constant block once, then drives
 //     the clock blocks (ClockSchedule) until the run time is over or a stop
 //     signal came (kw::StopSignal: SIGINT, SIGTERM, SIGHUP), showing the
-//     node table (NodeTable, TableView) after each clock edge, handing the
-//     nodes to the position outputs and recording the track picture, which
-//     is rewritten every few seconds. Once a second the ports are looked
+//     node table (NodeTable, TableView) after each clock edge and handing
+//     the nodes to the output forms. Once a second the ports are looked
 //     at: each one that could not be set up is warned of once (PortReport),
 //     the counters go to the outputs and, in plain mode, are printed.
 //  5. Paints each block's face and takes the document text, then closes
 //     every block (side by side, JGraph::closeTogether, so that their pauses
-//     overlap), and writes the faces, the track picture and the document
+//     overlap), and writes the faces, the outputs' files and the document
 //     (saved only when everything else was written and the text would load
 //     again), printing the path of each file written.
 //
@@ -34,6 +33,7 @@
 #include <string>
 
 #include "apps/flowhost/run/RunOptions.h"
+#include "outputs/OutputForm.h"
 
 namespace flowhost {
 
@@ -57,14 +57,16 @@ class FlowRunner {
   bool buildQuickStart(Run& run);
   int writeStartingPoint(Run& run);
   bool prepareOutputs(Run& run);
-  bool prepareTrack(Run& run);
+  bool prepareTrack(Run& run, kw_out::OutputOptions::Picture* picture);
   void prepareDriving(Run& run);
   void fitToTerminal(Run& run);
   void drive(Run& run);
+  void startBlocks(Run& run);
   void observe(Run& run, std::chrono::steady_clock::time_point now, bool force);
   void reportPorts(Run& run, std::chrono::steady_clock::time_point now, bool force);
   void finish(Run& run);
   int writeOutputs(Run& run);
+  bool saveDocument(Run& run, int status);
 
   // Say "flowhost: <reason>" on the error stream; failure() gives kFailed,
   // refuse() false.

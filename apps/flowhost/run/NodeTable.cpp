@@ -69,7 +69,7 @@ bool NodeTable::feedingOutput(JModuleObj* block, int input, JModuleObj** sniffer
   return false;
 }
 
-NodeTable::NodeTable(const JGraph& graph, const FeedStatus& status) : status_(&status) {
+NodeTable::NodeTable(const JGraph& graph) {
   for (int b = 0; b < graph.blockCount(); ++b) {
     JModuleObj* block = graph.block(b);
     if (!isClass(block, Sniffer::kClassName)) continue;
@@ -79,7 +79,8 @@ NodeTable::NodeTable(const JGraph& graph, const FeedStatus& status) : status_(&s
     // extra groups hold no node, and the table shows no more.
     const int groups =
         std::clamp(Sniffer::nodeOf(block->ogm), 0, static_cast<int>(Sniffer::kMaxNodes));
-    for (int i = 0; i < groups; ++i) nodes_.push_back(Node{block, b, i});
+    const JFeedStatus* status = JFeedStatus::of(block);
+    for (int i = 0; i < groups; ++i) nodes_.push_back(Node{block, status, b, i});
   }
   for (int b = 0; b < graph.blockCount(); ++b) {
     JModuleObj* block = graph.block(b);
@@ -108,14 +109,17 @@ std::vector<NodeRow> NodeTable::read() const {
   for (const Node& node : nodes_) {
     if (node.sniffer != namedFor) {
       namedFor = node.sniffer;
-      feed = portNames(node.sniffer);
+      feed = portNames(node.status);
     }
     NodeRow row;
     row.block = node.block;
     row.node = node.index;
-    row.name = status_->nodeName(node.sniffer, node.index);
+    if (node.status != nullptr) {
+      const char* name = node.status->feedNodeName(node.index);
+      row.name = name != nullptr ? name : "";
+      row.heard = node.status->feedNodeHeard(node.index);
+    }
     row.feed = feed;
-    row.heard = status_->nodeHeard(node.sniffer, node.index);
     auto output = [&node](Sniffer::Kind kind) { return Sniffer::output(node.index, kind); };
     row.nodeId = readInteger(node.sniffer, output(Sniffer::kNodeId));
     row.health = readInteger(node.sniffer, output(Sniffer::kHealth));
@@ -142,22 +146,24 @@ std::vector<NodeRow> NodeTable::read() const {
 std::vector<PortRow> NodeTable::ports() const {
   std::vector<PortRow> rows;
   for (const auto& [index, block] : snifferBlocks_) {
-    const int count = status_->portCount(block);
+    const JFeedStatus* status = JFeedStatus::of(block);
+    const int count = status != nullptr ? status->feedPortCount() : 0;
     for (int p = 0; p < count; ++p) {
       PortRow row;
       row.block = index;
-      if (status_->portStats(block, p, &row.stats)) rows.push_back(std::move(row));
+      if (status->feedPortStatus(p, &row.stats)) rows.push_back(std::move(row));
     }
   }
   return rows;
 }
 
 // The names of the sniffer's ports, joined by ",".
-std::string NodeTable::portNames(const JModuleObj* sniffer) const {
+std::string NodeTable::portNames(const JFeedStatus* status) {
   std::string names;
-  kw_qnv_portStats stats;
-  for (int p = 0; p < status_->portCount(sniffer); ++p) {
-    if (!status_->portStats(sniffer, p, &stats)) break;
+  if (status == nullptr) return names;
+  JFeedPortStatus stats;
+  for (int p = 0; p < status->feedPortCount(); ++p) {
+    if (!status->feedPortStatus(p, &stats)) break;
     names += (names.empty() ? "" : ",") + stats.name;
   }
   return names;

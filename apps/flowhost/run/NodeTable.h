@@ -9,6 +9,8 @@
 // A node the sniffer has not heard from yet has no position, time or map
 // values in its row (its outputs hold zeros that are no fix). ports() gives
 // each sniffer's ports with their origin, set-up failure and counters.
+// Names, heard flags and ports come from each sniffer block's feed status
+// (JFeedStatus, which the host exports and the plug-in implements).
 //
 // Owns nothing: the blocks belong to the graph, which must outlive the
 // table and keep its blocks and links while the table is in use.
@@ -20,8 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/flowhost/run/FeedStatus.h"
-#include "feed/kw_qnv_portStats.h"
+#include "host/JFeedStatus.h"
 
 class JGraph;
 class JModuleObj;
@@ -58,13 +59,12 @@ struct NodeRow {
 // One port of a sniffer block, as the feed reports it.
 struct PortRow {
   int block = 0;  // index of the sniffer block in the graph
-  kw_qnv_portStats stats;
+  JFeedPortStatus stats;
 };
 
 class NodeTable {
  public:
-  // `status` answers for the graph's sniffer blocks; it must outlive the table.
-  explicit NodeTable(const JGraph& graph, const FeedStatus& status = FeedStatus::ofSniffers());
+  explicit NodeTable(const JGraph& graph);
 
   // Number of nodes, over all sniffer blocks.
   int size() const { return static_cast<int>(nodes_.size()); }
@@ -79,6 +79,7 @@ class NodeTable {
  private:
   struct Node {
     JModuleObj* sniffer;
+    const JFeedStatus* status;  // the sniffer's; null when it has none
     int block;
     int index;
     JModuleObj* map = nullptr;
@@ -88,9 +89,8 @@ class NodeTable {
   // The sniffer output that feeds `input` of `block`, following input links
   // upstream through at most kMaxHops blocks; false when none does.
   static bool feedingOutput(JModuleObj* block, int input, JModuleObj** sniffer, int* output);
-  std::string portNames(const JModuleObj* sniffer) const;
+  static std::string portNames(const JFeedStatus* status);
 
-  const FeedStatus* status_;
   std::vector<Node> nodes_;
   std::vector<std::pair<int, JModuleObj*>> snifferBlocks_;  // graph index, block
   int sniffers_ = 0;

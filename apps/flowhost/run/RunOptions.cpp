@@ -1,19 +1,19 @@
 #include "apps/flowhost/run/RunOptions.h"
 
-#include <getopt.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "apps/flowhost/document/DocumentFile.h"
 #include "apps/flowhost/blocks/JClockObj.h"
 #include "apps/flowhost/run/PluginSet.h"
 #include "apps/flowhost/quickstart/QuickStart.h"
 #include "apps/flowhost/views/web/WebServer.h"
+#include "cli/endpoint.h"
+#include "cli/option_parser.h"
 #include "feed/trace_settings.h"
+#include "outputs/MqttPublisher.h"
 
 // The program's version (set by the build from the project's version).
 #ifndef FLOWHOST_VERSION
@@ -59,77 +59,39 @@ enum LongOnly : int {
   kTickTimes,
 };
 
+using kw_cli::Option;
+using Value = Option::Value;
+
 // Every option, named by its short form or, without one, by a LongOnly code.
-const option kOptions[] = {
-    {"seconds", required_argument, nullptr, 't'},
-    {"rate", required_argument, nullptr, 'r'},
-    {"plugin", required_argument, nullptr, 'p'},
-    {"plugin-dir", required_argument, nullptr, 'P'},
-    {"no-default-plugins", no_argument, nullptr, kNoDefaultPlugins},
-    {"save", no_argument, nullptr, 's'},
-    {"save-as", required_argument, nullptr, kSaveAs},
-    {"faces", required_argument, nullptr, 'f'},
-    {"track", required_argument, nullptr, 'k'},
-    {"table", required_argument, nullptr, kTable},
-    {"every", required_argument, nullptr, kEvery},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, kVersion},
-    {"json", required_argument, nullptr, kJson},
-    {"gpsd", required_argument, nullptr, kGpsd},
-    {"gpx", required_argument, nullptr, kGpx},
-    {"geojson", required_argument, nullptr, kGeojson},
-    {"mqtt", required_argument, nullptr, kMqtt},
-    {"mqtt-prefix", required_argument, nullptr, kMqttPrefix},
-    {"nodes", required_argument, nullptr, kNodes},
-    {"ports", required_argument, nullptr, kPorts},
-    {"map", required_argument, nullptr, kMap},
-    {"write-document", required_argument, nullptr, kWriteDocument},
-    {"http", optional_argument, nullptr, kHttp},
-    {"trace", required_argument, nullptr, kTrace},
-    {"trace-limit", required_argument, nullptr, kTraceLimit},
-    {"tick-times", no_argument, nullptr, kTickTimes},
-    {nullptr, 0, nullptr, 0},
+const std::vector<Option> kOptions = {
+    {"seconds", 't', Value::Required, 't'},
+    {"rate", 'r', Value::Required, 'r'},
+    {"plugin", 'p', Value::Required, 'p'},
+    {"plugin-dir", 'P', Value::Required, 'P'},
+    {"no-default-plugins", '\0', Value::None, kNoDefaultPlugins},
+    {"save", 's', Value::None, 's'},
+    {"save-as", '\0', Value::Required, kSaveAs},
+    {"faces", 'f', Value::Required, 'f'},
+    {"track", 'k', Value::Required, 'k'},
+    {"table", '\0', Value::Required, kTable},
+    {"every", '\0', Value::Required, kEvery},
+    {"help", 'h', Value::None, 'h'},
+    {"version", '\0', Value::None, kVersion},
+    {"json", '\0', Value::Required, kJson},
+    {"gpsd", '\0', Value::Required, kGpsd},
+    {"gpx", '\0', Value::Required, kGpx},
+    {"geojson", '\0', Value::Required, kGeojson},
+    {"mqtt", '\0', Value::Required, kMqtt},
+    {"mqtt-prefix", '\0', Value::Required, kMqttPrefix},
+    {"nodes", '\0', Value::Required, kNodes},
+    {"ports", '\0', Value::Required, kPorts},
+    {"map", '\0', Value::Required, kMap},
+    {"write-document", '\0', Value::Required, kWriteDocument},
+    {"http", '\0', Value::Optional, kHttp},
+    {"trace", '\0', Value::Required, kTrace},
+    {"trace-limit", '\0', Value::Required, kTraceLimit},
+    {"tick-times", '\0', Value::None, kTickTimes},
 };
-// Leading ':': a missing value is told apart from an unknown option.
-constexpr const char* kShortOptions = ":t:r:p:P:sf:k:h";
-
-// The command line as getopt_long reads it: a program name first, and
-// copies of the arguments that getopt_long may reorder.
-class ArgumentVector {
- public:
-  explicit ArgumentVector(const std::vector<std::string>& args) : texts_(args) {
-    texts_.insert(texts_.begin(), "flowhost");
-    for (std::string& text : texts_) pointers_.push_back(text.data());
-    pointers_.push_back(nullptr);
-  }
-  int count() const { return static_cast<int>(texts_.size()); }
-  char** argv() { return pointers_.data(); }
-
- private:
-  std::vector<std::string> texts_;
-  std::vector<char*> pointers_;
-};
-
-// The option as the command line spelled it ("-t" or "--seconds"), for the
-// option getopt_long has just given (`code`), its value taken or missing.
-std::string spelled(int code, char** argv, int next) {
-  const char* element = argv[next - 1];
-  if (optarg != nullptr && optarg == element && next >= 2) element = argv[next - 2];
-  if (std::strncmp(element, "--", 2) == 0) {
-    const char* equals = std::strchr(element, '=');
-    return equals != nullptr ? std::string(element, equals) : std::string(element);
-  }
-  return std::string("-") + static_cast<char>(code);
-}
-
-// The option getopt_long did not know, as written.
-std::string unknownOption(char** argv, int next) {
-  // An unknown short option has optopt set and no long form of it.
-  if (optopt > 0 && optopt < 256 && std::strchr(kShortOptions + 1, optopt) == nullptr) {
-    return std::string("-") + static_cast<char>(optopt);
-  }
-  return argv[next - 1];  // a long one, possibly with a value it cannot take
-}
 
 }  // namespace
 
@@ -303,7 +265,8 @@ Taken takeEndpoint(const char* option, const std::string& text, bool portRequire
   if (text.empty()) return Taken::kMissing;
   std::string host, why;
   int port = 0;
-  if (!kw_out::parseEndpoint(text, portRequired, "127.0.0.1", 1883, &host, &port, &why)) {
+  if (!kw_cli::parseEndpoint(text, portRequired, "127.0.0.1", kw_out::MqttPublisher::kDefaultPort,
+                             &host, &port, &why)) {
     refuse(error, std::string(option) + ": " + why);
     return Taken::kBad;
   }
@@ -429,30 +392,30 @@ bool looksLikeEndpoint(const std::string& word) {
 bool parseRunOptions(const std::vector<std::string>& args, RunOptions* options,
                      std::string* error) {
   *options = RunOptions();
-  ArgumentVector argv(args);
-  opterr = 0;  // every problem is told by the reason, not by getopt
-  optind = 0;  // starts getopt_long afresh for this command line
-  auto needs = [&](int code) {
-    return refuse(error, "option " + spelled(code, argv.argv(), optind) + " needs " +
-                             valueNeeded(code));
+  const kw_cli::OptionParser parser(kOptions, kw_cli::OptionParser::Style::Bundled);
+  bool missing = false;  // the value was there, but empty where a name is needed
+  const auto take = [&](const kw_cli::Found& found) {
+    const Taken taken = takeOption(found.code, found.value, options, error);
+    missing = taken == Taken::kMissing;
+    return taken == Taken::kOk;
   };
-  int code = 0;
-  while ((code = getopt_long(argv.count(), argv.argv(), kShortOptions, kOptions, nullptr)) != -1) {
-    if (code == '?') {
-      return refuse(error, "unknown option '" + unknownOption(argv.argv(), optind) + "'");
+  // "--http PORT": the optional value may follow as a word of its own.
+  const auto wantsWord = [](int code, const std::string& word) {
+    return code == kHttp && looksLikeEndpoint(word);
+  };
+  std::vector<std::string> operands;
+  kw_cli::Problem problem;
+  if (!parser.parse(args, take, &operands, &problem, wantsWord)) {
+    switch (problem.kind) {
+      case kw_cli::Problem::Kind::MissingValue:
+        return refuse(error, "option " + problem.spelled + " needs " + valueNeeded(problem.code));
+      case kw_cli::Problem::Kind::Refused:
+        if (!missing) return false;  // takeOption said why
+        return refuse(error, "option " + problem.spelled + " needs " + valueNeeded(problem.code));
+      default:
+        return refuse(error, "unknown option '" + problem.spelled + "'");
     }
-    if (code == ':') return needs(optopt);
-    std::string value = optarg != nullptr ? optarg : "";
-    // "--http PORT": the optional value may follow as a word of its own.
-    if (code == kHttp && optarg == nullptr && optind < argv.count() &&
-        looksLikeEndpoint(argv.argv()[optind])) {
-      value = argv.argv()[optind++];
-    }
-    const Taken taken = takeOption(code, value, options, error);
-    if (taken == Taken::kMissing) return needs(code);
-    if (taken == Taken::kBad) return false;
   }
-  const std::vector<std::string> operands(argv.argv() + optind, argv.argv() + argv.count());
   return takeDocument(operands, options, error);
 }
 

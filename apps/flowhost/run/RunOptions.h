@@ -6,13 +6,12 @@
 // The second form is the quick start: the standard graph for the two list
 // files is built in memory (QuickStart) instead of read from a document.
 //
-// Options are read with getopt_long: long options take their value as
-// "--name value" or "--name=value", short ones may be bundled ("-st 5"), and
-// "--" ends the options. Every number is checked (finite, in range) and
-// every option that needs a value must have one; a problem gives a one-line
-// reason and no options.
-// A plain value type. Thread safety: any thread, on its own copy; parsing
-// uses getopt_long's process-wide state, so one thread parses at a time.
+// Options are read by the programs' one option parser (cli/option_parser.h):
+// long options take their value as "--name value" or "--name=value", short
+// ones may be bundled ("-st 5"), and "--" ends the options. Every number is
+// checked (finite, in range) and every option that needs a value must have
+// one; a problem gives a one-line reason and no options.
+// A plain value type. Thread safety: any thread, on its own copy.
 #pragma once
 
 #include <cstdint>

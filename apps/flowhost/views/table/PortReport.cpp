@@ -2,13 +2,13 @@
 
 namespace flowhost {
 
-std::string PortReport::failureText(const kw_qnv_portStats& port) {
+std::string PortReport::failureText(const JFeedPortStatus& port) {
   std::string where = port.listFile.empty() ? "port list" : port.listFile;
   if (port.line > 0) where += ":" + std::to_string(port.line);
   return where + ": " + port.setupError;
 }
 
-std::string PortReport::countersLine(const kw_qnv_portStats& port) {
+std::string PortReport::countersLine(const JFeedPortStatus& port) {
   std::string line = "port " + port.name + " " + port.group + ":" + std::to_string(port.port) +
                      ": taken " + std::to_string(port.takenIn) + ", dropped (full) " +
                      std::to_string(port.droppedFull) + ", rejected " +
@@ -21,7 +21,7 @@ std::string PortReport::countersLine(const kw_qnv_portStats& port) {
 std::vector<std::string> PortReport::newFailures(const std::vector<PortRow>& ports) {
   std::vector<std::string> texts;
   for (const PortRow& row : ports) {
-    const kw_qnv_portStats& s = row.stats;
+    const JFeedPortStatus& s = row.stats;
     if (s.setupError.empty()) continue;
     if (told_.emplace(row.block, s.listFile, s.line, s.setupError).second) {
       texts.push_back(failureText(s));

@@ -20,11 +20,11 @@ class PortReport {
  public:
   // "beacon.mcp:3: group 239.255.42: not an IPv4 address" (the file as the
   // list was found, its 1-based line, then the reason).
-  static std::string failureText(const kw_qnv_portStats& port);
+  static std::string failureText(const JFeedPortStatus& port);
   // "port beacon 239.255.42.1:47001: taken 120, dropped (full) 0,
   // rejected 0, unknown node 0, older 0", plus ", not set up" for a port
   // whose socket could not be set up.
-  static std::string countersLine(const kw_qnv_portStats& port);
+  static std::string countersLine(const JFeedPortStatus& port);
 
   // The failure texts of the ports in `ports` that failed and were not
   // reported before.

@@ -206,7 +206,7 @@ std::vector<std::string> footer(const std::vector<PortRow>& ports, int most) {
   const size_t shown =
       ports.size() <= static_cast<size_t>(most) ? ports.size() : static_cast<size_t>(most - 1);
   for (size_t i = 0; i < shown; ++i) {
-    const kw_qnv_portStats& s = ports[i].stats;
+    const JFeedPortStatus& s = ports[i].stats;
     std::string line = countersText("port " + printable(std::optional<std::string>(s.name)),
                                     s.takenIn, s.droppedFull, s.rejected, s.unknownNode, s.older);
     if (!s.setupError.empty()) line += ", not set up";
@@ -215,7 +215,7 @@ std::vector<std::string> footer(const std::vector<PortRow>& ports, int most) {
   if (shown < ports.size()) {
     uint64_t sums[5] = {};
     for (size_t i = shown; i < ports.size(); ++i) {
-      const kw_qnv_portStats& s = ports[i].stats;
+      const JFeedPortStatus& s = ports[i].stats;
       sums[0] += s.takenIn;
       sums[1] += s.droppedFull;
       sums[2] += s.rejected;

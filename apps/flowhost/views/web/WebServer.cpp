@@ -1,21 +1,35 @@
 #include "apps/flowhost/views/web/WebServer.h"
-#include "platform/tcp_listener.h"
 
 #include <httplib.h>
-#include <sys/socket.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 
 #include "apps/flowhost/views/web/WebPage.h"
+#include "cli/endpoint.h"
+#include "platform/clock.h"
+#include "platform/failure.h"
+#include "platform/task_pool.h"
+#include "platform/tcp_listener.h"
 
 namespace flowhost {
 
 namespace {
 
 constexpr auto kKeepAlive = std::chrono::seconds(1);  // a comment line when nothing changed
+constexpr uint64_t kLatest = UINT64_MAX;              // waitForState: no waiting, the state now
+
+// The library's task queue on the platform's threads: each connection the
+// server accepts becomes one task of the pool.
+class PoolQueue final : public httplib::TaskQueue {
+ public:
+  explicit PoolQueue(size_t threads) { pool_.start(threads); }
+  void enqueue(std::function<void()> task) override { pool_.add(std::move(task)); }
+  void shutdown() override { pool_.stop(); }
+
+ private:
+  kw::TaskPool pool_;
+};
 
 }  // namespace
 
@@ -24,27 +38,17 @@ WebServer::WebServer() = default;
 WebServer::~WebServer() { stop(); }
 
 bool WebServer::parseEndpoint(const std::string& text, std::string* address, int* port) {
-  std::string host = kDefaultAddress;
-  std::string number = text;
   if (text.empty()) {
-    *address = host;
+    *address = kDefaultAddress;
     *port = kDefaultPort;
     return true;
   }
-  const size_t colon = text.rfind(':');
-  if (colon != std::string::npos) {
-    host = text.substr(0, colon);
-    number = text.substr(colon + 1);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-      host = host.substr(1, host.size() - 2);
-    }
-  }
-  if (host.empty() || number.empty() || number.size() > 5 ||
-      number.find_first_not_of("0123456789") != std::string::npos) {
+  std::string host, why;
+  int value = 0;
+  if (!kw_cli::parseEndpoint(text, true, kDefaultAddress, kDefaultPort, &host, &value, &why) ||
+      value == 0) {
     return false;
   }
-  const int value = std::atoi(number.c_str());
-  if (value < 1 || value > 65535) return false;
   *address = host;
   *port = value;
   return true;
@@ -53,15 +57,15 @@ bool WebServer::parseEndpoint(const std::string& text, std::string* address, int
 bool WebServer::start(const std::string& address, int port, std::string* error) {
   stop();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kw::MutexLock lock(&mutex_);
     stopping_ = false;
   }
   server_ = std::make_unique<httplib::Server>();
   httplib::Server& server = *server_;
+  server.new_task_queue = [] { return new PoolQueue(kConnectionThreads); };
   server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
     std::string text;
-    uint64_t number = 0;
-    waitForState(UINT64_MAX, &text, &number);
+    serveState(&text);
     res.set_header("Cache-Control", "no-store");
     res.set_content(WebPage::withState(text), "text/html; charset=utf-8");
   });
@@ -70,8 +74,7 @@ bool WebServer::start(const std::string& address, int port, std::string* error) 
   });
   server.Get("/state", [this](const httplib::Request&, httplib::Response& res) {
     std::string text;
-    uint64_t number = 0;
-    waitForState(UINT64_MAX, &text, &number);
+    serveState(&text);
     res.set_header("Cache-Control", "no-store");
     res.set_content(text, "application/json");
   });
@@ -80,15 +83,8 @@ bool WebServer::start(const std::string& address, int port, std::string* error) 
     auto seen = std::make_shared<uint64_t>(0);
     res.set_chunked_content_provider(
         "text/event-stream", [this, seen](size_t, httplib::DataSink& sink) {
-          std::string text;
-          uint64_t number = 0;
-          if (!waitForState(*seen, &text, &number)) {
-            if (number == UINT64_MAX) return false;  // stopping: end the stream
-            static const char kComment[] = ": waiting\n\n";
-            return sink.write(kComment, sizeof kComment - 1);
-          }
-          *seen = number;
-          const std::string event = "data: " + text + "\n\n";
+          std::string event;
+          if (!streamNext(seen.get(), &event)) return false;  // stopping: end the stream
           return sink.write(event.data(), event.size());
         });
   });
@@ -101,53 +97,81 @@ bool WebServer::start(const std::string& address, int port, std::string* error) 
     const int code = errno;
     if (error != nullptr) {
       *error = "web view: cannot listen on " + address + ":" + std::to_string(port) +
-               (code != 0 ? std::string(": ") + std::strerror(code) : std::string());
+               (code != 0 ? ": " + kw::errnoText(code) : std::string());
     }
     server_.reset();
     return false;
   }
   port_ = port;
-  thread_ = std::thread([&server] { server.listen_after_bind(); });
+  if (!listener_.start(&WebServer::listen, this)) {
+    if (error != nullptr) *error = "web view: no thread could be started to listen";
+    server_.reset();
+    port_ = 0;
+    return false;
+  }
   // The library's stop() does nothing before its loop runs, so stop() could
   // otherwise come too early and the join would wait for ever.
-  for (int i = 0; i < 2000 && !server.is_running(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int i = 0; i < 2000 && !server.is_running(); ++i) kw::Sleep(1);
+  return true;
+}
+
+void WebServer::listen(void* self) { static_cast<WebServer*>(self)->server_->listen_after_bind(); }
+
+void WebServer::serveState(std::string* text) {
+  uint64_t number = 0;
+  waitForState(kLatest, text, &number);
+}
+
+// The next event of a stream: the newest state once it is newer than the
+// one the stream sent last, or a comment line after a second without one.
+// False when the server is stopping.
+bool WebServer::streamNext(uint64_t* seen, std::string* event) {
+  std::string text;
+  uint64_t number = 0;
+  if (!waitForState(*seen, &text, &number)) {
+    if (number == kLatest) return false;
+    *event = ": waiting\n\n";
+    return true;
   }
+  *seen = number;
+  *event = "data: " + text + "\n\n";
   return true;
 }
 
 bool WebServer::waitForState(uint64_t after, std::string* text, uint64_t* number) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (after != UINT64_MAX) {
-    changed_.wait_for(lock, kKeepAlive, [&] { return stopping_ || number_ != after; });
+  kw::MutexLock lock(&mutex_);
+  if (after != kLatest) {
+    const auto deadline = std::chrono::steady_clock::now() + kKeepAlive;
+    while (!stopping_ && number_ == after && changed_.waitUntil(deadline)) {
+    }
   }
   if (stopping_) {
-    *number = UINT64_MAX;
+    *number = kLatest;
     return false;
   }
   *number = number_;
-  if (after != UINT64_MAX && number_ == after) return false;
+  if (after != kLatest && number_ == after) return false;
   *text = state_;
   return true;
 }
 
 void WebServer::publish(std::string stateJson) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kw::MutexLock lock(&mutex_);
     state_.swap(stateJson);
     ++number_;
   }
-  changed_.notify_all();
+  changed_.signalAll();
 }
 
 void WebServer::stop() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    kw::MutexLock lock(&mutex_);
     stopping_ = true;
   }
-  changed_.notify_all();
+  changed_.signalAll();
   if (server_ != nullptr) server_->stop();
-  if (thread_.joinable()) thread_.join();
+  listener_.join();
   server_.reset();
   port_ = 0;
 }

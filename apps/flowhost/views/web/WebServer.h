@@ -4,21 +4,24 @@
 //
 // The runner's thread calls publish() once a tick with the state's JSON
 // text; the text is swapped in under a short lock and the event streams
-// are woken. The HTTP server (cpp-httplib) runs on a thread of its own and
-// its connection threads; they only ever copy the latest text, so a slow or
-// stalled browser never holds the runner up.
+// are woken. The HTTP server (cpp-httplib) accepts on a thread of its own
+// (kw::Thread) and serves each connection on a pool of the platform's
+// threads (kw::TaskPool, given to the library as its task queue); they
+// only ever copy the latest text, so a slow or stalled browser never holds
+// the runner up.
 //
-// Owns the server, its thread and the latest text.
+// Owns the server, its threads and the latest text.
 // Thread safety: start(), stop() and publish() from one thread (the
 // runner's); the handlers run on the server's threads.
 #pragma once
 
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
+
+#include "platform/mutex.h"
+#include "platform/thread.h"
 
 namespace httplib {
 class Server;
@@ -46,23 +49,30 @@ class WebServer {
   // The port bound (the chosen one when 0 was asked for); 0 before start.
   int port() const { return port_; }
   // Replaces the state every page is shown.
-  void publish(std::string stateJson);
+  void publish(std::string stateJson) KW_EXCLUDES(mutex_);
   // Ends every event stream and the server, and joins its thread.
-  void stop();
+  void stop() KW_EXCLUDES(mutex_);
+
+  // Connections served at once (the task pool's threads).
+  static constexpr size_t kConnectionThreads = 8;
 
  private:
+  // The handlers of the three addresses and the event stream's provider.
+  void serveState(std::string* text) KW_EXCLUDES(mutex_);
+  bool streamNext(uint64_t* seen, std::string* event) KW_EXCLUDES(mutex_);
   // The latest state and its number, for the handlers.
-  bool waitForState(uint64_t after, std::string* text, uint64_t* number);
+  bool waitForState(uint64_t after, std::string* text, uint64_t* number) KW_EXCLUDES(mutex_);
+  static void listen(void* self);
 
   std::unique_ptr<httplib::Server> server_;
-  std::thread thread_;
+  kw::Thread listener_;
   int port_ = 0;
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string state_ = "{}";  // guarded by mutex_
-  uint64_t number_ = 0;       // guarded by mutex_
-  bool stopping_ = false;     // guarded by mutex_
+  kw::Mutex mutex_;
+  kw::CondVar changed_{&mutex_};
+  std::string state_ KW_GUARDED_BY(mutex_) = "{}";
+  uint64_t number_ KW_GUARDED_BY(mutex_) = 0;
+  bool stopping_ KW_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace flowhost

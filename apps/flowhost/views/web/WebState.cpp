@@ -142,7 +142,7 @@ std::string WebState::take(const std::vector<NodeRow>& rows, const std::vector<P
   for (int block : sniffers_) snifferNumber.emplace(block, snifferNumber.size() + 1);
   Json portList = Json::array();
   for (const PortRow& port : ports) {
-    const kw_qnv_portStats& s = port.stats;
+    const JFeedPortStatus& s = port.stats;
     const auto number = snifferNumber.find(port.block);
     portList.push_back({{"block", number != snifferNumber.end() ? number->second : port.block + 1},
                         {"name", s.name},

@@ -1,12 +1,12 @@
-#include "apps/flowhost/TrackPicture.h"
+#include "outputs/TrackPicture.h"
 
-#include "host/JSvgText.h"
+#include "outputs/TextOut.h"
 #include "platform/files.h"
 
 #include <algorithm>
 #include <sstream>
 
-namespace flowhost {
+namespace kw_out {
 
 namespace {
 
@@ -14,6 +14,12 @@ constexpr int kMargin = 20;       // around the map, in map pixels
 constexpr int kHeading = 40;      // room above the map for the name and legend
 constexpr int kMaxShownSide = 1200;  // largest side of the picture as shown
 constexpr int kDotRadius = 3;
+
+std::string escaped(const std::string& text) {
+  std::string out;
+  appendXmlText(&out, text);
+  return out;
+}
 
 }  // namespace
 
@@ -32,31 +38,19 @@ void TrackPicture::setMap(int width, int height, const std::string& name) {
   name_ = name;
 }
 
-TrackPicture::Track& TrackPicture::track(int node, const std::string& label) {
-  for (Track& t : tracks_) {
-    if (t.node == node) return t;
+std::vector<TrackPicture::Dot> TrackPicture::dotsOf(const TrackStore::Track& track) {
+  std::vector<Dot> dots;
+  for (const TrackStore::Point& p : track.points) {
+    if (!p.onMap) continue;
+    const Dot dot{p.x, p.y, p.health};
+    if (dots.empty() || !(dots.back() == dot)) dots.push_back(dot);
   }
-  tracks_.push_back(Track{node, label, {}});
-  return tracks_.back();
-}
-
-void TrackPicture::add(int node, const std::string& label, int x, int y, int health) {
-  Track& t = track(node, label);
-  t.label = label;
-  if (!t.points.empty()) {
-    const Point& last = t.points.back();
-    if (last.x == x && last.y == y && last.health == health) return;
-  }
-  if (t.points.size() >= kMaxPointsPerNode) {
-    t.points.pop_front();
-    ++dropped_;
-  }
-  t.points.push_back(Point{x, y, health});
+  return dots;
 }
 
 std::size_t TrackPicture::pointCount() const {
   std::size_t count = 0;
-  for (const Track& t : tracks_) count += t.points.size();
+  for (const auto& [node, track] : tracks_.tracks()) count += dotsOf(track).size();
   return count;
 }
 
@@ -75,16 +69,18 @@ std::string TrackPicture::toSvg() const {
   svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << shown(fullWidth)
       << "\" height=\"" << shown(fullHeight) << "\" viewBox=\"0 0 " << fullWidth << ' '
       << fullHeight << "\">\n";
-  svg << "  <title>node tracks" << (name_.empty() ? "" : " on " + JSvgText::escaped(name_)) << "</title>\n";
+  svg << "  <title>node tracks" << (name_.empty() ? "" : " on " + escaped(name_)) << "</title>\n";
   svg << "  <rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   svg << "  <rect class=\"map\" x=\"" << ox << "\" y=\"" << oy << "\" width=\"" << width_
       << "\" height=\"" << height_ << "\" fill=\"rgb(244,244,236)\" stroke=\"black\"/>\n";
   svg << "  <text x=\"" << ox << "\" y=\"16\" font-family=\"sans-serif\" font-size=\"13\">"
-      << JSvgText::escaped(name_.empty() ? "map" : name_) << " (" << width_ << " x " << height_
+      << escaped(name_.empty() ? "map" : name_) << " (" << width_ << " x " << height_
       << " pixels)</text>\n";
   writeLegend(svg, ox);
-  for (const Track& t : tracks_) {
-    if (!t.points.empty()) writeTrack(svg, t, ox, oy);
+  for (const auto& [node, track] : tracks_.tracks()) {
+    const std::vector<Dot> dots = dotsOf(track);
+    const std::string& name = track.last.name;
+    if (!dots.empty()) writeTrack(svg, node, name.empty() ? "node " + std::to_string(node) : name, dots, ox, oy);
   }
   svg << "</svg>\n";
   return svg.str();
@@ -104,20 +100,21 @@ void TrackPicture::writeLegend(std::ostream& svg, int ox) {
 
 // One node's track: its path, a dot per point and its label at the last one;
 // map pixel (0, 0) lies at (`ox`, `oy`).
-void TrackPicture::writeTrack(std::ostream& svg, const Track& t, int ox, int oy) {
-  svg << "  <g class=\"node\" id=\"track-" << t.node << "\">\n";
+void TrackPicture::writeTrack(std::ostream& svg, int node, const std::string& label,
+                              const std::vector<Dot>& dots, int ox, int oy) {
+  svg << "  <g class=\"node\" id=\"track-" << node << "\">\n";
   svg << "    <polyline class=\"track\" fill=\"none\" stroke=\"rgb(150,150,150)\" points=\"";
-  for (std::size_t i = 0; i < t.points.size(); ++i) {
-    svg << (i == 0 ? "" : " ") << ox + t.points[i].x << ',' << oy + t.points[i].y;
+  for (std::size_t i = 0; i < dots.size(); ++i) {
+    svg << (i == 0 ? "" : " ") << ox + dots[i].x << ',' << oy + dots[i].y;
   }
   svg << "\"/>\n";
-  for (const Point& p : t.points) {
+  for (const Dot& p : dots) {
     svg << "    <circle cx=\"" << ox + p.x << "\" cy=\"" << oy + p.y << "\" r=\"" << kDotRadius
         << "\" fill=\"" << healthColor(p.health) << "\"/>\n";
   }
-  const Point& last = t.points.back();
+  const Dot& last = dots.back();
   svg << "    <text x=\"" << ox + last.x + 5 << "\" y=\"" << oy + last.y - 5
-      << "\" font-family=\"sans-serif\" font-size=\"11\">" << JSvgText::escaped(t.label) << "</text>\n";
+      << "\" font-family=\"sans-serif\" font-size=\"11\">" << escaped(label) << "</text>\n";
   svg << "  </g>\n";
 }
 
@@ -129,4 +126,4 @@ bool TrackPicture::write(const std::string& path, std::string* error) const {
   return !failed;
 }
 
-}  // namespace flowhost
+}  // namespace kw_out
