@@ -1,7 +1,9 @@
 // Command line of nmea_beacon (see command_line.h).
 #include "beacon/command_line.h"
 
-#include <cstring>
+#include <vector>
+
+#include "cli/option_parser.h"
 
 #include "platform/multicast.h"
 
@@ -12,13 +14,87 @@ namespace {
 constexpr int kMaxUnits = 1000;    // node numbers 0 to 999 fit the packet's three digits
 constexpr long long kMaxIntervalMs = 24LL * 3600 * 1000;
 
-// "--name=value" or "--name value": the value, advancing *index past what it
-// used; null when the option has no value.
-const char* optionValue(int argc, char** argv, int* index, const char* inlineValue) {
-  if (inlineValue != nullptr) return inlineValue;
-  if (*index + 1 >= argc || argv[*index + 1] == nullptr) return nullptr;
-  ++*index;
-  return argv[*index];
+enum Code : int { kNodes, kFirst, kInterval, kTtl, kInterface, kReplay, kHelp, kVersion };
+
+using kw_cli::Option;
+using Value = Option::Value;
+
+// Every option; only "-h" has a short form, and any other word, "-x" too, is
+// an operand.
+const std::vector<Option> kOptions = {
+    {"nodes", '\0', Value::Required, kNodes},
+    {"first", '\0', Value::Required, kFirst},
+    {"interval", '\0', Value::Required, kInterval},
+    {"ttl", '\0', Value::Required, kTtl},
+    {"interface", '\0', Value::Required, kInterface},
+    {"replay", '\0', Value::Required, kReplay},
+    {"help", 'h', Value::None, kHelp},
+    {"version", '\0', Value::None, kVersion},
+};
+
+// Takes one option into *out; false with *message when its value is unfit.
+bool takeOption(const kw_cli::Found& found, const char* value, CommandLine* out, bool* cycleOption,
+                std::string* message) {
+  long long number = 0;
+  auto bad = [&](const char* range) {
+    *message = found.spelled + " " + value + ": not a number from " + range;
+    return false;
+  };
+  switch (found.code) {
+    case kNodes:
+      if (!parseNumber(value, 1, kMaxUnits, &number)) return bad("1 to 1000");
+      out->nodes = static_cast<int>(number);
+      out->spread = *cycleOption = true;
+      return true;
+    case kFirst:
+      if (!parseNumber(value, 0, kMaxUnits - 1, &number)) return bad("0 to 999");
+      out->first = static_cast<int>(number);
+      out->spread = *cycleOption = true;
+      return true;
+    case kInterval:
+      if (!parseNumber(value, 1, kMaxIntervalMs, &number)) return bad("1 to 86400000");
+      out->intervalMs = static_cast<unsigned>(number);
+      *cycleOption = true;
+      return true;
+    case kTtl:
+      if (!parseNumber(value, 0, 255, &number)) return bad("0 to 255");
+      out->ttl = static_cast<int>(number);
+      return true;
+    case kInterface:
+      if (*value == '\0') *message = "--interface needs a name or an IPv4 address";
+      out->interfaceName = value;
+      return *value != '\0';
+    default:  // kReplay
+      if (*value == '\0') *message = "--replay needs a file name";
+      out->replayFile = value;
+      return *value != '\0';
+  }
+}
+
+// What the whole line says once every option was taken.
+Parsed checkLine(const std::vector<size_t>& operands, char** argv, bool cycleOption,
+                 CommandLine* out, std::string* message) {
+  if (out->first + out->nodes - 1 > kMaxUnits - 1) {
+    *message = "--first " + std::to_string(out->first) + " with " + std::to_string(out->nodes) +
+               " units goes beyond node 999";
+    return Parsed::Error;
+  }
+  if (out->replayFile != nullptr && cycleOption) {
+    *message = "--replay sends the recording as it is: --nodes, --first and --interval do not apply";
+    return Parsed::Error;
+  }
+  if (operands.size() != 2) return Parsed::Usage;
+  out->group = argv[1 + operands[0]];
+  const char* port = argv[1 + operands[1]];
+  if (!kw::isIpv4Address(out->group)) {
+    *message = std::string("group ") + out->group + ": not an IPv4 address";
+    return Parsed::Error;
+  }
+  if (!parsePort(port, &out->port)) {
+    *message = std::string("port ") + port + ": not a number from 1 to 65535";
+    return Parsed::Error;
+  }
+  return Parsed::Run;
 }
 
 }  // namespace
@@ -45,98 +121,30 @@ bool parsePort(const char* text, int* port) {
 
 Parsed parseCommandLine(int argc, char** argv, CommandLine* out, std::string* message) {
   *out = CommandLine{};
-  const char* positional[2] = {nullptr, nullptr};
-  int positionalCount = 0;
-  bool optionsEnded = false;
-  bool cycleOption = false;  // --nodes, --first or --interval, which a replay has no use for
-  for (int i = 1; i < argc && argv != nullptr; ++i) {
-    const char* arg = argv[i];
-    if (arg == nullptr) break;
-    if (optionsEnded || std::strncmp(arg, "--", 2) != 0 || arg[2] == '\0') {
-      if (!optionsEnded && std::strcmp(arg, "--") == 0) {
-        optionsEnded = true;
-        continue;
-      }
-      if (std::strcmp(arg, "-h") == 0 && !optionsEnded) return Parsed::Help;
-      if (positionalCount < 2) positional[positionalCount] = arg;
-      ++positionalCount;
-      continue;
+  std::vector<std::string> args;
+  for (int i = 1; i < argc && argv != nullptr && argv[i] != nullptr; ++i) args.push_back(argv[i]);
+  Parsed early = Parsed::Run;  // --help or --version, which end the walk
+  bool cycleOption = false;    // --nodes, --first or --interval, which a replay has no use for
+  const auto take = [&](const kw_cli::Found& found) {
+    if (found.code == kHelp || found.code == kVersion) {
+      early = found.code == kHelp ? Parsed::Help : Parsed::Version;
+      return false;
     }
-    // "--name" or "--name=value"
-    std::string name(arg + 2);
-    const char* inlineValue = nullptr;
-    const size_t equals = name.find('=');
-    if (equals != std::string::npos) {
-      inlineValue = arg + 2 + equals + 1;
-      name.resize(equals);
+    return takeOption(found, argv[1 + found.word] + found.offset, out, &cycleOption, message);
+  };
+  const kw_cli::OptionParser parser(kOptions, kw_cli::OptionParser::Style::LongOnly);
+  std::vector<size_t> operands;
+  kw_cli::Problem problem;
+  if (!parser.parse(args, take, &operands, &problem)) {
+    if (early != Parsed::Run) return early;
+    if (problem.kind == kw_cli::Problem::Kind::MissingValue) {
+      *message = problem.spelled + " needs a value";
+    } else if (problem.kind != kw_cli::Problem::Kind::Refused) {
+      *message = "unknown option " + problem.spelled;
     }
-    if (name == "help" && inlineValue == nullptr) return Parsed::Help;
-    if (name == "version" && inlineValue == nullptr) return Parsed::Version;
-    const bool known = name == "nodes" || name == "first" || name == "interval" || name == "ttl" ||
-                       name == "interface" || name == "replay";
-    if (!known) {
-      *message = std::string("unknown option ") + arg;
-      return Parsed::Error;
-    }
-    const char* value = optionValue(argc, argv, &i, inlineValue);
-    if (value == nullptr) {
-      *message = "--" + name + " needs a value";
-      return Parsed::Error;
-    }
-    long long number = 0;
-    auto bad = [&](const char* range) {
-      *message = "--" + name + " " + value + ": not a number from " + range;
-      return Parsed::Error;
-    };
-    if (name == "nodes") {
-      if (!parseNumber(value, 1, kMaxUnits, &number)) return bad("1 to 1000");
-      out->nodes = static_cast<int>(number);
-      out->spread = cycleOption = true;
-    } else if (name == "first") {
-      if (!parseNumber(value, 0, kMaxUnits - 1, &number)) return bad("0 to 999");
-      out->first = static_cast<int>(number);
-      out->spread = cycleOption = true;
-    } else if (name == "interval") {
-      if (!parseNumber(value, 1, kMaxIntervalMs, &number)) return bad("1 to 86400000");
-      out->intervalMs = static_cast<unsigned>(number);
-      cycleOption = true;
-    } else if (name == "ttl") {
-      if (!parseNumber(value, 0, 255, &number)) return bad("0 to 255");
-      out->ttl = static_cast<int>(number);
-    } else if (name == "interface") {
-      if (*value == '\0') {
-        *message = "--interface needs a name or an IPv4 address";
-        return Parsed::Error;
-      }
-      out->interfaceName = value;
-    } else {  // replay
-      if (*value == '\0') {
-        *message = "--replay needs a file name";
-        return Parsed::Error;
-      }
-      out->replayFile = value;
-    }
-  }
-  if (out->first + out->nodes - 1 > kMaxUnits - 1) {
-    *message = "--first " + std::to_string(out->first) + " with " + std::to_string(out->nodes) +
-               " units goes beyond node 999";
     return Parsed::Error;
   }
-  if (out->replayFile != nullptr && cycleOption) {
-    *message = "--replay sends the recording as it is: --nodes, --first and --interval do not apply";
-    return Parsed::Error;
-  }
-  if (positionalCount != 2) return Parsed::Usage;
-  out->group = positional[0];
-  if (!kw::isIpv4Address(out->group)) {
-    *message = std::string("group ") + out->group + ": not an IPv4 address";
-    return Parsed::Error;
-  }
-  if (!parsePort(positional[1], &out->port)) {
-    *message = std::string("port ") + positional[1] + ": not a number from 1 to 65535";
-    return Parsed::Error;
-  }
-  return Parsed::Run;
+  return checkLine(operands, argv, cycleOption, out, message);
 }
 
 const char* invocationName(int argc, char** argv) {

@@ -13,16 +13,16 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "beacon/command_line.h"
+#include "cli/option_parser.h"
+#include "platform/clock.h"
 #include "platform/multicast.h"
 #include "beacon/record_format.h"
 #include "platform/stop_signal.h"
-#include "platform/wake_event.h"
+#include "platform/worker.h"
 
 #ifndef KW_VERSION
 #define KW_VERSION "unknown"
@@ -52,47 +52,59 @@ void writeUsage(std::FILE* stream, const char* programName) {
                programName, programName);
 }
 
+enum Code : int { kInterface, kHelp, kVersion };
+
+// Every option; only "-h" has a short form, and any other word is an operand.
+const std::vector<kw_cli::Option> kOptions = {
+    {"interface", '\0', kw_cli::Option::Value::Required, kInterface},
+    {"help", 'h', kw_cli::Option::Value::None, kHelp},
+    {"version", '\0', kw_cli::Option::Value::None, kVersion},
+};
+
 // 0: *out complete; otherwise the exit status after the message.
 int parse(int argc, char** argv, const char* programName, RecorderLine* out) {
-  std::vector<const char*> positional;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  int code = -1;  // the option that ended the walk
+  const auto take = [&](const kw_cli::Found& found) {
+    if (found.code == kInterface && !found.value.empty()) {
+      out->interfaceName = argv[1 + found.word] + found.offset;
+      return true;
+    }
+    code = found.code;
+    return false;
+  };
+  const kw_cli::OptionParser parser(kOptions, kw_cli::OptionParser::Style::LongOnly);
+  std::vector<size_t> operands;
+  kw_cli::Problem problem;
+  if (!parser.parse(args, take, &operands, &problem)) {
+    if (code == kHelp) {
       writeUsage(stdout, programName);
       return -1;
     }
-    if (std::strcmp(arg, "--version") == 0) {
+    if (code == kVersion) {
       std::printf("feed_record %s\n", KW_VERSION);
       return -1;
     }
-    if (std::strcmp(arg, "--interface") == 0 || std::strncmp(arg, "--interface=", 12) == 0) {
-      const char* value = arg[11] == '=' ? arg + 12 : (i + 1 < argc ? argv[++i] : nullptr);
-      if (value == nullptr || *value == '\0') {
-        std::fprintf(stderr, "%s: --interface needs a name or an IPv4 address\n", programName);
-        return 2;
-      }
-      out->interfaceName = value;
-      continue;
+    if (code == kInterface || problem.kind == kw_cli::Problem::Kind::MissingValue) {
+      std::fprintf(stderr, "%s: --interface needs a name or an IPv4 address\n", programName);
+    } else {
+      std::fprintf(stderr, "%s: unknown option %s\n", programName, problem.spelled.c_str());
     }
-    if (std::strncmp(arg, "--", 2) == 0 && arg[2] != '\0') {
-      std::fprintf(stderr, "%s: unknown option %s\n", programName, arg);
-      return 2;
-    }
-    positional.push_back(arg);
+    return 2;
   }
-  if (positional.size() != 3) {
+  if (operands.size() != 3) {
     writeUsage(stderr, programName);
     return 2;
   }
-  out->group = positional[0];
-  out->file = positional[2];
+  out->group = argv[1 + operands[0]];
+  out->file = argv[1 + operands[2]];
+  const char* port = argv[1 + operands[1]];
   if (!kw::isIpv4Address(out->group)) {
     std::fprintf(stderr, "%s: group %s: not an IPv4 address\n", programName, out->group);
     return 1;
   }
-  if (!kw_beacon::parsePort(positional[1], &out->port)) {
-    std::fprintf(stderr, "%s: port %s: not a number from 1 to 65535\n", programName,
-                 positional[1]);
+  if (!kw_beacon::parsePort(port, &out->port)) {
+    std::fprintf(stderr, "%s: port %s: not a number from 1 to 65535\n", programName, port);
     return 1;
   }
   return 0;
@@ -101,24 +113,24 @@ int parse(int argc, char** argv, const char* programName, RecorderLine* out) {
 // What the receiving thread shares with the main thread.
 struct Recording {
   int socket = kw::kNoSocket;
-  kw::WakeEvent wake;
+  kw::Worker receiver;  // its wake event ends the wait for a datagram
   std::FILE* file = nullptr;
   SteadyClock::time_point start;
-  std::atomic<bool> stopping{false};
   std::atomic<unsigned long long> count{0};
   std::atomic<bool> writeFailed{false};
 };
 
 void receiveAll(Recording* recording) {
   std::vector<char> buffer(kReceiveCapacity);
-  while (!recording->stopping.load()) {
+  while (!recording->receiver.stopping()) {
     size_t received = 0;
-    const kw::ReceiveStatus status = kw::waitAndReceive(recording->socket, recording->wake,
-                                                        buffer.data(), buffer.size(), &received);
+    const kw::ReceiveStatus status =
+        kw::waitAndReceive(recording->socket, recording->receiver.wakeEvent(), buffer.data(),
+                           buffer.size(), &received);
     if (status == kw::ReceiveStatus::Woken) break;
     if (status == kw::ReceiveStatus::Failed) {
       // Pause so that a socket that keeps failing cannot make this spin.
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      kw::Sleep(10);
       continue;
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -154,10 +166,6 @@ int main(int argc, char** argv) {
   }
   Recording recording;
   recording.socket = socket.fd();
-  if (const kw::Failure wake = recording.wake.open()) {
-    std::fprintf(stderr, "%s: %s\n", programName, wake.c_str());
-    return 1;
-  }
   recording.file = std::fopen(line.file, "w");
   if (recording.file == nullptr) {
     std::fprintf(stderr, "%s: %s: cannot be written\n", programName, line.file);
@@ -169,13 +177,15 @@ int main(int argc, char** argv) {
   std::printf("Recording mcast adrs: %s and port number : %d into %s\n", line.group, line.port,
               line.file);
   recording.start = SteadyClock::now();
-  std::thread receiver(receiveAll, &recording);
+  if (const kw::Failure failed = recording.receiver.start([&recording] { receiveAll(&recording); })) {
+    std::fprintf(stderr, "%s: %s\n", programName, failed.c_str());
+    std::fclose(recording.file);
+    return 1;
+  }
   while (!kw::StopSignal::requested() && !recording.writeFailed.load()) {
     kw::StopSignal::sleepUntil(SteadyClock::now() + std::chrono::milliseconds(200));
   }
-  recording.stopping.store(true);
-  recording.wake.signal();
-  receiver.join();
+  recording.receiver.stop();
   const bool closed = std::fclose(recording.file) == 0;
   if (recording.writeFailed.load() || !closed) {
     std::fprintf(stderr, "%s: %s: write failed after %llu datagrams\n", programName, line.file,

@@ -47,6 +47,10 @@ struct Found {
   bool hasValue = false;
   std::string value;
   std::string spelled;  // as written: "-t", "--seconds"
+  // Where the value stands: args[word].substr(offset), for a program that
+  // keeps pointers into its argv.
+  size_t word = 0;
+  size_t offset = 0;
 };
 
 struct Problem {
@@ -71,12 +75,17 @@ class OptionParser {
   // Hook for optional values: true when `word` (the word after the option)
   // is the value of option `code`.
   using WantsWord = std::function<bool(int code, const std::string& word)>;
-  // Called for each option in order; false refuses it (the walk ends with
-  // a Problem of kind Refused; the program keeps its own reason).
+  // Called for each option in order; false ends the walk there (a Problem
+  // of kind Refused: the program refused the value, with a reason of its
+  // own, or has heard enough, as after --help).
   using Take = std::function<bool(const Found& option)>;
 
   // Walks `args` (without the program's name). True when every option was
-  // taken; *operands gets the other words.
+  // taken; *operands gets the places in `args` of the other words, in order.
+  bool parse(const std::vector<std::string>& args, const Take& take,
+             std::vector<size_t>* operands, Problem* problem,
+             const WantsWord& wantsWord = nullptr) const;
+  // The same, with the operands as words.
   bool parse(const std::vector<std::string>& args, const Take& take,
              std::vector<std::string>* operands, Problem* problem,
              const WantsWord& wantsWord = nullptr) const;

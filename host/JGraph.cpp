@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <system_error>
-#include <thread>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -13,6 +12,7 @@
 #include "JLinkObj.h"
 #include "JModuleObj.h"
 #include "JRegion.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -365,31 +365,41 @@ void JGraph::close() {
   }
 }
 
+namespace {
+
+// The blocks to close and the next one nobody has taken yet.
+struct ClosingWork {
+  std::vector<JModuleObj*> blocks;
+  std::atomic<size_t> next{0};
+};
+
+void closeSome(void* work) {
+  auto* w = static_cast<ClosingWork*>(work);
+  for (size_t i = w->next++; i < w->blocks.size(); i = w->next++) w->blocks[i]->close();
+}
+
+}  // namespace
+
 void JGraph::closeTogether(int workers) {
-  std::vector<JModuleObj*> toClose;
+  ClosingWork work;
   for (Slot& slot : blocks_) {
     if (slot.started) {
       slot.started = false;
-      toClose.push_back(slot.block.get());
+      work.blocks.push_back(slot.block.get());
     }
   }
-  std::atomic<size_t> next{0};
-  auto closeSome = [&toClose, &next] {
-    for (size_t i = next++; i < toClose.size(); i = next++) toClose[i]->close();
-  };
-  const size_t helpers =
-      std::min(toClose.size(), static_cast<size_t>(std::max(workers, 1))) - (toClose.empty() ? 0 : 1);
-  std::vector<std::thread> threads;
+  const size_t helpers = std::min(work.blocks.size(), static_cast<size_t>(std::max(workers, 1))) -
+                         (work.blocks.empty() ? 0 : 1);
+  std::vector<std::unique_ptr<kw::Thread>> threads;
   threads.reserve(helpers);
   for (size_t t = 0; t < helpers; ++t) {
-    try {
-      threads.emplace_back(closeSome);
-    } catch (const std::system_error&) {
-      break;  // no more threads: the ones there are (and this one) close the rest
-    }
+    auto thread = std::make_unique<kw::Thread>();
+    // No more threads: the ones there are (and this one) close the rest.
+    if (!thread->start(&closeSome, &work)) break;
+    threads.push_back(std::move(thread));
   }
-  closeSome();
-  for (std::thread& thread : threads) thread.join();
+  closeSome(&work);
+  for (auto& thread : threads) thread->join();
 }
 
 bool JGraph::isStarted(const JModuleObj* block) const {

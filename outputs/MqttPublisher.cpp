@@ -122,7 +122,7 @@ void MqttPublisher::stop() {
 // pause after a failure. Ends with a clean disconnect.
 void MqttPublisher::run() {
   while (!worker_.stopping()) {
-    if (socket_ < 0 && !connect()) {
+    if (socket_ < 0 && !startConnection()) {
       pause();
       continue;
     }
@@ -133,7 +133,7 @@ void MqttPublisher::run() {
 
 // Starts a connection; the broker's answer comes in serve(). Host names
 // are looked up here, on the worker, never on the feed's thread.
-bool MqttPublisher::connect() {
+bool MqttPublisher::startConnection() {
   const int rc = mosquitto_connect_async(client_, host_.c_str(), port_, kKeepAliveSec);
   const int fd = rc == MOSQ_ERR_SUCCESS ? mosquitto_socket(client_) : -1;
   if (fd < 0) {

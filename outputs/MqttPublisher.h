@@ -83,7 +83,7 @@ class MqttPublisher {
  private:
   // The worker's loop and its steps.
   void run();
-  bool connect();
+  bool startConnection();
   void serve();
   void lose(const std::string& reason);
   void pause();

@@ -103,7 +103,7 @@ bool WebServer::start(const std::string& address, int port, std::string* error) 
     return false;
   }
   port_ = port;
-  if (!listener_.start(&WebServer::listen, this)) {
+  if (!listener_.start(&WebServer::acceptConnections, this)) {
     if (error != nullptr) *error = "web view: no thread could be started to listen";
     server_.reset();
     port_ = 0;
@@ -115,7 +115,7 @@ bool WebServer::start(const std::string& address, int port, std::string* error) 
   return true;
 }
 
-void WebServer::listen(void* self) { static_cast<WebServer*>(self)->server_->listen_after_bind(); }
+void WebServer::acceptConnections(void* self) { static_cast<WebServer*>(self)->server_->listen_after_bind(); }
 
 void WebServer::serveState(std::string* text) {
   uint64_t number = 0;

@@ -62,7 +62,7 @@ class WebServer {
   bool streamNext(uint64_t* seen, std::string* event) KW_EXCLUDES(mutex_);
   // The latest state and its number, for the handlers.
   bool waitForState(uint64_t after, std::string* text, uint64_t* number) KW_EXCLUDES(mutex_);
-  static void listen(void* self);
+  static void acceptConnections(void* self);
 
   std::unique_ptr<httplib::Server> server_;
   kw::Thread listener_;
