@@ -139,7 +139,11 @@ JArray JGeoGridObj::getProperties() {
   return properties;
 }
 
-bool JGeoGridObj::updateProperty(JProperty& property) {
+// Finds the property by name, in the order of the property list, and takes
+// its value. A property that carries a known name but not the value kind of
+// that name is not one of ours: it is refused like an unknown name, before
+// anything changes.
+bool JGeoGridObj::takeProperty(JProperty& property) {
   struct TextProperty {
     const char* name;
     JString JGeoGridObj::*field;
@@ -157,31 +161,26 @@ bool JGeoGridObj::updateProperty(JProperty& property) {
       {kPixelWidth, &JGeoGridObj::pixel_width},
       {kPixelHeight, &JGeoGridObj::pixel_height},
   };
-
-  // Find the property by name, in the order of the property list. A property
-  // that carries a known name but not the value kind of that name is not
-  // one of ours: it is refused like an unknown name, before anything changes.
   const JString name = property.getName();
-  bool taken = false;
   for (const TextProperty& entry : kTexts) {
     if (!(name == entry.name)) continue;
     auto* text = dynamic_cast<JStringProperty*>(&property);
     if (text == nullptr) return false;
     this->*entry.field = ownCopy(text->getValue());
-    taken = true;
-    break;
+    return true;
   }
-  if (!taken) {
-    for (const IntegerProperty& entry : kIntegers) {
-      if (!(name == entry.name)) continue;
-      auto* integer = dynamic_cast<JIntegerProperty*>(&property);
-      if (integer == nullptr) return false;
-      this->*entry.field = integer->getValue();
-      taken = true;
-      break;
-    }
+  for (const IntegerProperty& entry : kIntegers) {
+    if (!(name == entry.name)) continue;
+    auto* integer = dynamic_cast<JIntegerProperty*>(&property);
+    if (integer == nullptr) return false;
+    this->*entry.field = integer->getValue();
+    return true;
   }
-  if (!taken) return false;
+  return false;
+}
+
+bool JGeoGridObj::updateProperty(JProperty& property) {
+  if (!takeProperty(property)) return false;
 
   pixel_width = atLeastOne(pixel_width);
   pixel_height = atLeastOne(pixel_height);

@@ -101,6 +101,8 @@ class J_EXPORT JGeoGridObj : public JAddObj {
   // announces the outputs that changed (see the class comment). Null texts
   // are taken as empty.
   void remap(const char* longitude, const char* latitude);
+  // The property's new value, when it is one of the block's; false else.
+  bool takeProperty(JProperty& property);
 
  private:
   // Sets the mapper's map from the properties, both longitudes first.

@@ -223,6 +223,38 @@ bool integerField(const ReadJson& object, const char* key, long long low, long l
   return *out >= low && *out <= high;
 }
 
+// Reads a block's "entries" into `dictionary`, each seen by `onRead` first.
+bool readEntries(const ReadJson& item, size_t index, long long id, const std::string& className,
+                 const JDocument::EntryHook& onRead, JDictionary* dictionary, JRefusal* refusal) {
+  if (!item.contains("entries")) return true;
+  const std::string where = "block " + std::to_string(index);
+  const ReadJson& entries = item["entries"];
+  if (!entries.is_object()) {
+    return refuseBlock(refusal, Kind::Malformed, where + ": \"entries\" must be an object", id,
+                       className);
+  }
+  for (const auto& [key, value] : entries.items()) {
+    std::string problem;
+    if (hasNul(key)) {
+      problem = "entry name '" + shown(key) + "' holds a NUL byte";
+    } else if (textWithNul(value)) {
+      problem = "entry '" + shown(key) + "' holds a text with a NUL byte";
+    }
+    JEntry entry;
+    if (problem.empty() && !entryFromJson(key, value, &entry)) {
+      problem = "entry '" + shown(key) + "' has a value that is not an integer, a real or a text";
+    }
+    if (!problem.empty()) {
+      refuseBlock(refusal, Kind::BadEntry, where + ": " + problem, id, className);
+      if (refusal != nullptr) refusal->property = key;
+      return false;
+    }
+    if (onRead) onRead(JDocument::EntryPlace{index, id, className}, entry);
+    dictionary->add(entry);
+  }
+  return true;
+}
+
 // Makes one block from its JSON form and adds it to `graph`.
 JModuleObj* readBlock(const ReadJson& item, size_t index, JGraph& graph,
                       std::map<long long, JModuleObj*>& byId, const JDocument::EntryHook& onRead,
@@ -255,32 +287,7 @@ JModuleObj* readBlock(const ReadJson& item, size_t index, JGraph& graph,
     return nullptr;
   }
   JDictionary dictionary;
-  if (item.contains("entries")) {
-    const ReadJson& entries = item["entries"];
-    if (!entries.is_object()) {
-      refuseBlock(refusal, Kind::Malformed, where + ": \"entries\" must be an object", id, className);
-      return nullptr;
-    }
-    for (const auto& [key, value] : entries.items()) {
-      std::string problem;
-      if (hasNul(key)) {
-        problem = "entry name '" + shown(key) + "' holds a NUL byte";
-      } else if (textWithNul(value)) {
-        problem = "entry '" + shown(key) + "' holds a text with a NUL byte";
-      }
-      JEntry entry;
-      if (problem.empty() && !entryFromJson(key, value, &entry)) {
-        problem = "entry '" + shown(key) + "' has a value that is not an integer, a real or a text";
-      }
-      if (!problem.empty()) {
-        refuseBlock(refusal, Kind::BadEntry, where + ": " + problem, id, className);
-        if (refusal != nullptr) refusal->property = key;
-        return nullptr;
-      }
-      if (onRead) onRead(JDocument::EntryPlace{index, id, className}, entry);
-      dictionary.add(entry);
-    }
-  }
+  if (!readEntries(item, index, id, className, onRead, &dictionary, refusal)) return nullptr;
   std::string reason;
   JModuleObj* block = graph.create(className.c_str(), &reason);
   if (block == nullptr) {

@@ -255,6 +255,32 @@ bool sampleFits(int64_t index, long offset, int isdst, const char* zone) {
   return fitsType(x, index * kStep, offset, isdst, zone);
 }
 
+// Walks from hour `from` towards hour `want`, one hour at a time in
+// `direction` (-1 or +1), while the samples keep the zone fields; a known
+// segment of the same fields (`same`, may be null) is taken whole. Returns
+// the hour reached; *hard is true when a sample did not fit (a transition
+// lies beyond) or the known segment ended at one.
+int64_t reach(int64_t from, int64_t want, int direction, const Segment* same, long offset,
+              int isdst, const char* zone, bool* hard) {
+  *hard = false;
+  const auto known = [&](int64_t k) { return same != nullptr && same->first <= k && k <= same->last; };
+  int64_t at = from;
+  while (direction < 0 ? at > want : at < want) {
+    if (known(at + direction)) {
+      at = direction < 0 ? same->first : same->last;
+      *hard = direction < 0 ? same->firstHard : same->lastHard;
+      if (*hard) break;
+      continue;
+    }
+    if (!sampleFits(at + direction, offset, isdst, zone)) {
+      *hard = true;
+      break;
+    }
+    at += direction;
+  }
+  return at;
+}
+
 // After a real conversion to `moment` with the record `result`: verifies
 // and remembers the zone segment around it, reaching kMargin + kReach to
 // either side unless a transition comes first. Reuses and extends a segment
@@ -274,39 +300,12 @@ void learn(TimeCache& c, int64_t moment, const tm& result) {
 
   const int64_t center = floorDiv(moment, kStep);
   if (!fits(center) || !fits(center + 1)) return;  // a transition within the hour
-  int64_t first = center;
-  int64_t last = center + 1;
   bool firstHard = false;
   bool lastHard = false;
-
-  const int64_t wantFirst = floorDiv(moment - kMargin - kReach, kStep);
-  while (first > wantFirst) {
-    if (known(first - 1)) {
-      first = same->first;
-      firstHard = same->firstHard;
-      if (firstHard) break;
-      continue;
-    }
-    if (!sampleFits(first - 1, offset, isdst, zone)) {
-      firstHard = true;
-      break;
-    }
-    --first;
-  }
-  const int64_t wantLast = floorDiv(moment + kMargin + kReach, kStep) + 1;
-  while (last < wantLast) {
-    if (known(last + 1)) {
-      last = same->last;
-      lastHard = same->lastHard;
-      if (lastHard) break;
-      continue;
-    }
-    if (!sampleFits(last + 1, offset, isdst, zone)) {
-      lastHard = true;
-      break;
-    }
-    ++last;
-  }
+  int64_t first = reach(center, floorDiv(moment - kMargin - kReach, kStep), -1, same, offset,
+                        isdst, zone, &firstHard);
+  int64_t last = reach(center + 1, floorDiv(moment + kMargin + kReach, kStep) + 1, +1, same,
+                       offset, isdst, zone, &lastHard);
   if (same != nullptr && (same->last < first - 1 || last + 1 < same->first)) {
     same = nullptr;  // apart from the new span: keep both
   }

@@ -95,12 +95,9 @@ const std::vector<Option> kOptions = {
 
 }  // namespace
 
-std::string usageText() {
-  std::string defaults;
-  for (const std::string& name : PluginSet::defaultNames()) {
-    defaults += (defaults.empty() ? "" : " and ") + name;
-  }
-  return "usage: flowhost [options] <document>\n"
+// The usage text in parts, around the values it names.
+constexpr const char kUsageOptions[] =
+         "usage: flowhost [options] <document>\n"
          "       flowhost [options] --nodes FILE.nod --ports FILE.mcp [--map MAP]\n"
          "Runs a dataflow document headlessly: loads the plug-ins, makes and restores\n"
          "the blocks, links them, starts them, drives the clock blocks, shows the node\n"
@@ -129,7 +126,9 @@ std::string usageText() {
          "  -p, --plugin FILE    load the plug-in FILE (may be repeated)\n"
          "  -P, --plugin-dir DIR look for the default plug-ins in DIR first\n"
          "      --no-default-plugins\n"
-         "                       do not load " + defaults + "\n"
+         "                       do not load ";
+constexpr const char kUsageOutputs[] =
+         "\n"
          "  -s, --save           write the document back after a successful run\n"
          "      --save-as FILE   write it to FILE instead\n"
          "  -f, --faces DIR      write each block's face as an SVG file into DIR\n"
@@ -160,13 +159,24 @@ std::string usageText() {
          "      --mqtt HOST[:PORT]\n"
          "                       publish retained OwnTracks-style locations and the\n"
          "                       port counters to an MQTT broker (port 1883 when left out)\n"
-         "      --mqtt-prefix P  first topic level(s) (default " + kw_out::OutputOptions().mqttPrefix + ")\n"
+         "      --mqtt-prefix P  first topic level(s) (default ";
+constexpr const char kUsageEnd[] =
+         ")\n"
          "\n"
          "Short options may be bundled (-st 5); \"--\" ends the options, so that a\n"
          "document whose name starts with '-' can be given after it.\n"
-         "Relative \"..." + std::string(DocumentFile::kFileNameSuffix) +
+         "Relative \"...";
+constexpr const char kUsageLast[] =
          "\" entries of a document are taken relative to the\n"
          "document's folder. The sniffer writes logFile.txt into the current folder.\n";
+
+std::string usageText() {
+  std::string defaults;
+  for (const std::string& name : PluginSet::defaultNames()) {
+    defaults += (defaults.empty() ? "" : " and ") + name;
+  }
+  return kUsageOptions + defaults + kUsageOutputs + kw_out::OutputOptions().mqttPrefix +
+         kUsageEnd + DocumentFile::kFileNameSuffix + kUsageLast;
 }
 
 std::string versionText() { return std::string("flowhost ") + FLOWHOST_VERSION + "\n"; }

@@ -244,6 +244,48 @@ int TableView::visibleWidth(const std::string& line) {
   return cells;
 }
 
+namespace {
+
+// The columns shown, by priority until the line is full; variable widths
+// from all rows, so that they stay put from page to page.
+std::vector<Column> columnsFor(const std::vector<NodeRow>& rows, int width) {
+  std::set<int> blocks;
+  for (const NodeRow& r : rows) blocks.insert(r.block);
+  std::vector<Column> columns = liveColumns(blocks.size() > 1);
+  for (Column& c : columns) {
+    if (c.width > 0) continue;
+    int widest = TableView::visibleWidth(c.title);
+    for (const NodeRow& r : rows) widest = std::max(widest, TableView::visibleWidth(c.text(r)));
+    c.width = std::min(widest, c.most);
+  }
+  const auto lineWidth = [&columns] {
+    int total = -1;
+    for (const Column& c : columns) total += c.width + 1;
+    return total;
+  };
+  while (columns.size() > 1 && lineWidth() > width) {
+    columns.erase(std::max_element(columns.begin(), columns.end(),
+                                   [](const Column& a, const Column& b) {
+                                     return a.priority < b.priority;
+                                   }));
+  }
+  return columns;
+}
+
+// One node's line; its health coloured when `colour`.
+std::string nodeLine(const NodeRow& r, const std::vector<Column>& columns, bool colour) {
+  std::string line;
+  for (const Column& c : columns) {
+    if (!line.empty()) line += ' ';
+    const std::string text = cell(c.text(r), c.width, c.left);
+    const char* shade = colour && std::string(c.title) == "health" ? healthColour(r.health) : nullptr;
+    line += shade != nullptr ? shade + text + "\x1b[0m" : text;
+  }
+  return line;
+}
+
+}  // namespace
+
 std::vector<std::string> TableView::fitted(const std::vector<NodeRow>& rows,
                                            const std::vector<PortRow>& ports, double elapsed,
                                            long long ticks, const Fit& fit) {
@@ -276,29 +318,7 @@ std::vector<std::string> TableView::fitted(const std::vector<NodeRow>& rows,
   out.push_back(clipped(status, width));
   if (height == 1) return out;
 
-  // Columns by priority until the line is full; variable widths from all
-  // rows, so that they stay put from page to page.
-  std::set<int> blocks;
-  for (const NodeRow& r : rows) blocks.insert(r.block);
-  std::vector<Column> columns = liveColumns(blocks.size() > 1);
-  for (Column& c : columns) {
-    if (c.width > 0) continue;
-    int widest = visibleWidth(c.title);
-    for (const NodeRow& r : rows) widest = std::max(widest, visibleWidth(c.text(r)));
-    c.width = std::min(widest, c.most);
-  }
-  const auto lineWidth = [&columns] {
-    int total = -1;
-    for (const Column& c : columns) total += c.width + 1;
-    return total;
-  };
-  while (columns.size() > 1 && lineWidth() > width) {
-    columns.erase(std::max_element(columns.begin(), columns.end(),
-                                   [](const Column& a, const Column& b) {
-                                     return a.priority < b.priority;
-                                   }));
-  }
-
+  const std::vector<Column> columns = columnsFor(rows, width);
   std::string heading;
   for (const Column& c : columns) {
     heading += (heading.empty() ? "" : " ") + cell(c.title, c.width, c.left);
@@ -306,15 +326,7 @@ std::vector<std::string> TableView::fitted(const std::vector<NodeRow>& rows,
   out.push_back(clipped(heading, width));
 
   for (size_t i = first; i < last; ++i) {
-    const NodeRow& r = rows[i];
-    std::string line;
-    for (const Column& c : columns) {
-      if (!line.empty()) line += ' ';
-      const std::string text = cell(c.text(r), c.width, c.left);
-      const char* colour = fit.colour && std::string(c.title) == "health" ? healthColour(r.health) : nullptr;
-      line += colour != nullptr ? colour + text + "\x1b[0m" : text;
-    }
-    out.push_back(clipped(line, width));
+    out.push_back(clipped(nodeLine(rows[i], columns, fit.colour), width));
   }
   if (count == 0 && body > 0) {
     out.push_back(clipped("(no sniffer block with nodes in this document)", width));

@@ -2,8 +2,10 @@
 
 namespace flowhost {
 
-const char* WebPage::html() {
-  return R"html(<!DOCTYPE html>
+namespace {
+
+// The page, with a mark where the state goes.
+constexpr const char kPage[] = R"html(<!DOCTYPE html>
 <html lang="en">
 <head>
 <meta charset="utf-8">
@@ -42,10 +44,9 @@ tr.h2 td.health { background: #ff9c9c; }
 </body>
 </html>
 )html";
-}
 
-const char* WebPage::script() {
-  return R"js('use strict';
+// The page's script.
+constexpr const char kScript[] = R"js('use strict';
 const COLOURS = ['rgb(0,160,0)', 'rgb(230,140,0)', 'rgb(210,0,0)'];
 const COLUMNS = [
   ['name', 'name'], ['node', 'number'], ['feed', 'feed'], ['lat', 'latitude'], ['lon', 'longitude'],
@@ -210,7 +211,12 @@ events.onerror = () => setTimeout(() => {
 }
 window.addEventListener('load', () => setTimeout(follow, 0));
 )js";
-}
+
+}  // namespace
+
+const char* WebPage::html() { return kPage; }
+
+const char* WebPage::script() { return kScript; }
 
 std::string WebPage::withState(const std::string& stateJson) {
   // "</" would end the script element early; "<\/" reads the same in JSON.

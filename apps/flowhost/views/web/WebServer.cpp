@@ -63,31 +63,7 @@ bool WebServer::start(const std::string& address, int port, std::string* error) 
   server_ = std::make_unique<httplib::Server>();
   httplib::Server& server = *server_;
   server.new_task_queue = [] { return new PoolQueue(kConnectionThreads); };
-  server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
-    std::string text;
-    serveState(&text);
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(WebPage::withState(text), "text/html; charset=utf-8");
-  });
-  server.Get("/app.js", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(WebPage::script(), "text/javascript; charset=utf-8");
-  });
-  server.Get("/state", [this](const httplib::Request&, httplib::Response& res) {
-    std::string text;
-    serveState(&text);
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(text, "application/json");
-  });
-  server.Get("/events", [this](const httplib::Request&, httplib::Response& res) {
-    res.set_header("Cache-Control", "no-store");
-    auto seen = std::make_shared<uint64_t>(0);
-    res.set_chunked_content_provider(
-        "text/event-stream", [this, seen](size_t, httplib::DataSink& sink) {
-          std::string event;
-          if (!streamNext(seen.get(), &event)) return false;  // stopping: end the stream
-          return sink.write(event.data(), event.size());
-        });
-  });
+  route(server);
   // Address reuse for a quick restart, but not port sharing (which the
   // library's default adds): a second flowhost on the same port must fail,
   // not silently take half the browsers.
@@ -113,6 +89,35 @@ bool WebServer::start(const std::string& address, int port, std::string* error) 
   // otherwise come too early and the join would wait for ever.
   for (int i = 0; i < 2000 && !server.is_running(); ++i) kw::Sleep(1);
   return true;
+}
+
+// The addresses served: the page, its script, the state and its stream.
+void WebServer::route(httplib::Server& server) {
+  server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
+    std::string text;
+    serveState(&text);
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(WebPage::withState(text), "text/html; charset=utf-8");
+  });
+  server.Get("/app.js", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(WebPage::script(), "text/javascript; charset=utf-8");
+  });
+  server.Get("/state", [this](const httplib::Request&, httplib::Response& res) {
+    std::string text;
+    serveState(&text);
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(text, "application/json");
+  });
+  server.Get("/events", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Cache-Control", "no-store");
+    auto seen = std::make_shared<uint64_t>(0);
+    res.set_chunked_content_provider(
+        "text/event-stream", [this, seen](size_t, httplib::DataSink& sink) {
+          std::string event;
+          if (!streamNext(seen.get(), &event)) return false;  // stopping: end the stream
+          return sink.write(event.data(), event.size());
+        });
+  });
 }
 
 void WebServer::acceptConnections(void* self) { static_cast<WebServer*>(self)->server_->listen_after_bind(); }

@@ -57,7 +57,8 @@ class WebServer {
   static constexpr size_t kConnectionThreads = 8;
 
  private:
-  // The handlers of the three addresses and the event stream's provider.
+  void route(httplib::Server& server);
+  // The handlers of the addresses and the event stream's provider.
   void serveState(std::string* text) KW_EXCLUDES(mutex_);
   bool streamNext(uint64_t* seen, std::string* event) KW_EXCLUDES(mutex_);
   // The latest state and its number, for the handlers.

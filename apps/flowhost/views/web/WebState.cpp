@@ -90,54 +90,68 @@ std::string WebState::take(const std::vector<NodeRow>& rows, const std::vector<P
   Json state;
   state["t"] = seconds;
   state["ticks"] = ticks;
-
   Json rowList = Json::array();
-  std::map<std::string, size_t> mapIndex;  // by corners, size and name
   Json maps = Json::array();
+  std::map<std::string, size_t> mapIndex;  // by corners, size and name
   tracks_.resize(rows.size());
   for (size_t i = 0; i < rows.size(); ++i) {
-    const NodeRow& row = rows[i];
-    const std::string name = row.label();
-    rowList.push_back({{"name", name},
-                       {"node", optional(row.nodeId)},
-                       {"feed", row.feed},
-                       {"lat", optional(row.latitude)},
-                       {"lon", optional(row.longitude)},
-                       {"utc", optional(row.utc)},
-                       {"health", optional(row.health)},
-                       {"idle", optional(row.idle)},
-                       {"inMap", optional(row.inMap)},
-                       {"x", optional(row.pixelX)},
-                       {"y", optional(row.pixelY)}});
-    if (!row.mapped || row.mapBlock < 0) continue;
-    const MapInfo& info = mapInfo(row.mapBlock);
+    rowList.push_back(rowJson(rows[i]));
+    if (!rows[i].mapped || rows[i].mapBlock < 0) continue;
+    const MapInfo& info = mapInfo(rows[i].mapBlock);
     auto found = mapIndex.find(info.key);
     if (found == mapIndex.end()) {
       found = mapIndex.emplace(info.key, maps.size()).first;
-      maps.push_back({{"name", info.name},
-                      {"ul", {info.ul[0], info.ul[1]}},
-                      {"lr", {info.lr[0], info.lr[1]}},
-                      {"width", std::max(1LL, info.width)},
-                      {"height", std::max(1LL, info.height)},
-                      {"nodes", Json::array()}});
+      maps.push_back(mapJson(info));
     }
-    Track& track = tracks_[i];
-    const bool onMap = row.inMap.value_or(0) != 0 && row.pixelX && row.pixelY;
-    if (onMap) {
-      const std::pair<int, int> point{*row.pixelX, *row.pixelY};
-      if (track.points.empty() || track.points.back() != point) track.points.push_back(point);
-      while (track.points.size() > kTrackPoints) track.points.pop_front();
-    }
-    Json points = Json::array();
-    for (const auto& [x, y] : track.points) points.push_back({x, y});
-    maps[found->second]["nodes"].push_back({{"name", name},
-                                            {"x", onMap ? Json(*row.pixelX) : Json(nullptr)},
-                                            {"y", onMap ? Json(*row.pixelY) : Json(nullptr)},
-                                            {"health", optional(row.health)},
-                                            {"track", points}});
+    maps[found->second]["nodes"].push_back(mapNodeJson(rows[i], &tracks_[i]));
   }
   state["maps"] = maps;
   state["rows"] = rowList;
+  state["ports"] = portsJson(ports);
+  // A name or list line that is not UTF-8 must not end the run: such bytes
+  // are shown as U+FFFD. The keys come out sorted, "graph" first: the
+  // painted graph's text goes in front of the rest as it is, not parsed and
+  // written again.
+  const std::string text = state.dump(-1, ' ', false, Json::error_handler_t::replace);
+  return "{\"graph\":" + graphText_ + "," + text.substr(1);
+}
+
+Json WebState::rowJson(const NodeRow& row) {
+  return {{"name", row.label()},          {"node", optional(row.nodeId)},
+          {"feed", row.feed},             {"lat", optional(row.latitude)},
+          {"lon", optional(row.longitude)}, {"utc", optional(row.utc)},
+          {"health", optional(row.health)}, {"idle", optional(row.idle)},
+          {"inMap", optional(row.inMap)}, {"x", optional(row.pixelX)},
+          {"y", optional(row.pixelY)}};
+}
+
+Json WebState::mapJson(const MapInfo& info) {
+  return {{"name", info.name},
+          {"ul", {info.ul[0], info.ul[1]}},
+          {"lr", {info.lr[0], info.lr[1]}},
+          {"width", std::max(1LL, info.width)},
+          {"height", std::max(1LL, info.height)},
+          {"nodes", Json::array()}};
+}
+
+// A node on its map, with its recent track (kept in *track).
+Json WebState::mapNodeJson(const NodeRow& row, Track* track) {
+  const bool onMap = row.inMap.value_or(0) != 0 && row.pixelX && row.pixelY;
+  if (onMap) {
+    const std::pair<int, int> point{*row.pixelX, *row.pixelY};
+    if (track->points.empty() || track->points.back() != point) track->points.push_back(point);
+    while (track->points.size() > kTrackPoints) track->points.pop_front();
+  }
+  Json points = Json::array();
+  for (const auto& [x, y] : track->points) points.push_back({x, y});
+  return {{"name", row.label()},
+          {"x", onMap ? Json(*row.pixelX) : Json(nullptr)},
+          {"y", onMap ? Json(*row.pixelY) : Json(nullptr)},
+          {"health", optional(row.health)},
+          {"track", points}};
+}
+
+Json WebState::portsJson(const std::vector<PortRow>& ports) const {
   std::map<int, int> snifferNumber;  // graph index to 1, 2, ...
   for (int block : sniffers_) snifferNumber.emplace(block, snifferNumber.size() + 1);
   Json portList = Json::array();
@@ -155,13 +169,7 @@ std::string WebState::take(const std::vector<NodeRow>& rows, const std::vector<P
                         {"older", s.older},
                         {"problem", s.setupError}});
   }
-  state["ports"] = portList;
-  // A name or list line that is not UTF-8 must not end the run: such bytes
-  // are shown as U+FFFD. The keys come out sorted, "graph" first: the
-  // painted graph's text goes in front of the rest as it is, not parsed and
-  // written again.
-  const std::string text = state.dump(-1, ' ', false, Json::error_handler_t::replace);
-  return "{\"graph\":" + graphText_ + "," + text.substr(1);
+  return portList;
 }
 
 }  // namespace flowhost

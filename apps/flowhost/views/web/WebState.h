@@ -67,6 +67,11 @@ class WebState {
   };
   nlohmann::json graphJson() const;
   const MapInfo& mapInfo(int block);
+  // Parts of the state.
+  static nlohmann::json rowJson(const NodeRow& row);
+  static nlohmann::json mapJson(const MapInfo& info);
+  static nlohmann::json mapNodeJson(const NodeRow& row, Track* track);
+  nlohmann::json portsJson(const std::vector<PortRow>& ports) const;
 
   const JGraph& graph_;
   std::string graphText_;        // the graph as last painted, as JSON text
