@@ -103,6 +103,19 @@ TEST_F(GpsdServerTest, WatchDevicesAndPoll) {
   EXPECT_EQ(watcher.text().size(), before) << "no reports after WATCH is turned off";
 }
 
+// gpsd takes "json" to follow "enable" when a WATCH leaves it out:
+// ?WATCH={"enable":true} alone starts the reports.
+TEST_F(GpsdServerTest, AWatchWithoutJsonStillStartsTheReports) {
+  TcpClient watcher;
+  ASSERT_TRUE(watcher.connect(server_.port()));
+  ASSERT_TRUE(watcher.send("?WATCH={\"enable\":true}\n"));
+  ASSERT_TRUE(watcher.readUntil(contains("\"class\":\"WATCH\""), 5s)) << watcher.text();
+  EXPECT_NE(watcher.text().find("\"enable\":true,\"json\":true"), std::string::npos) << watcher.text();
+  server_.publish(fix(1, 1000, 10, 20));
+  EXPECT_TRUE(watcher.readUntil([](const std::string& t) { return countLinesStarting(t, kTpv) >= 1; }, 5s))
+      << watcher.text();
+}
+
 TEST_F(GpsdServerTest, GarbageAndOverlongCommands) {
   TcpClient rude, flood, good;
   ASSERT_TRUE(rude.connect(server_.port()));

@@ -244,5 +244,22 @@ TEST_F(MqttTest, HealthChangeWithoutAFixUpdatesTheRetainedState) {
   }, 10s));
 }
 
+// "--mqtt HOST", as the README writes it, publishes to the broker on
+// MQTT's own port (1883; in the isolated namespace it is free).
+TEST_F(MqttTest, AHostWithoutAPortReachesTheBrokerOnPort1883) {
+  Broker standard(dir_, 1883);
+  ASSERT_TRUE(standard.start());
+  OutputOptions o;
+  o.mqtt = "127.0.0.1";
+  o.mqttPrefix = "site";
+  OutputSet set;
+  ASSERT_TRUE(set.open(o)) << set.error();
+  ASSERT_TRUE(until([&] { return set.stats().mqttConnected; }, 10s)) << set.stats().mqttError;
+  set.tick({fix(3, "van", 1000, 46.0)});
+  EXPECT_TRUE(until([&] { return retained(1883, "site", 1).count("site/van") == 1; }, 10s));
+  set.close();
+  standard.stop();
+}
+
 }  // namespace
 }  // namespace kw_out

@@ -180,6 +180,10 @@ TEST(OutputSet, JsonStreamEventsAndTrackFiles) {
       ++portLines;
     } else if (j["class"] == "EVENT") {
       messages.push_back(j["message"]);
+      if (j["event"] == "health") {
+        EXPECT_EQ(j["from"], "good") << line;  // the grade before the change
+        EXPECT_EQ(j["to"], "bad") << line;
+      }
     }
   }
   EXPECT_EQ(nodeLines, 101) << "100 fixes of node 1, one of node 2 (its fix never changes)";
