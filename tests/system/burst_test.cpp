@@ -68,22 +68,28 @@ class Burst : public SystemTest {
     if (sender_.joinable()) sender_.join();
   }
 
-  // The datagrams the port has stored so far.
-  uint64_t takenIn() const {
+  // The port's counters so far.
+  kw_qnv_portStats portStats() const {
     kw_qnv_portStats stats;
-    return sniffer_->feedPortStats(0, &stats) ? stats.takenIn : 0;
+    sniffer_->feedPortStats(0, &stats);
+    return stats;
   }
 
-  // Waits until the port has stored a whole buffer half since the last
-  // tick: the write half is full, whatever arrives after it is dropped.
-  // False when that takes more than 20 s (the flood does not arrive).
+  // Waits until the write half is full: a whole half stored since the last
+  // tick, or a datagram dropped for want of room (the half may have filled
+  // before the counters were read after the tick). False when that takes
+  // more than 20 s (the flood does not arrive).
   bool waitForFullHalf() const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (takenIn() < takenAtTick_ + kSlotsPerHalf) {
+    for (;;) {
+      const kw_qnv_portStats now = portStats();
+      if (now.takenIn >= afterTick_.takenIn + kSlotsPerHalf ||
+          now.droppedFull > afterTick_.droppedFull) {
+        return true;
+      }
       if (std::chrono::steady_clock::now() > deadline) return false;
       kw::Sleep(1);
     }
-    return true;
   }
 
   // One tick; records what the nodes show. `beforeTick` runs right before
@@ -98,7 +104,7 @@ class Burst : public SystemTest {
     }
     beforeTick();
     tick();
-    takenAtTick_ = takenIn();
+    afterTick_ = portStats();
     std::vector<NodeView> nodes;
     for (int i = 0; i < kNodes; ++i) nodes.push_back(view(i));
     shown_.push_back(nodes);
@@ -165,7 +171,7 @@ class Burst : public SystemTest {
   std::atomic<bool> stopping_{false};
   std::atomic<int> sent_{0};
   std::atomic<bool> senderOk_{true};
-  uint64_t takenAtTick_ = 0;  // the port's stored datagrams right after the last tick
+  kw_qnv_portStats afterTick_;  // the port's counters right after the last tick
   int waitedFull_ = 0;        // ticks that waited for a full half
   std::vector<std::vector<NodeView>> shown_;  // per tick, per node index
   int taken_ = 0;
@@ -175,7 +181,7 @@ TEST_F(Burst, TicksTakeAtMostOneHalfPerPortInArrivalOrder) {
   startFeedOn(47101);
   turn(true);
   markLog();
-  takenAtTick_ = takenIn();
+  afterTick_ = portStats();
   flood();
   constexpr int kFullTicks = 30;  // each after a whole half arrived
   for (int t = 0; t < kFullTicks; ++t) tickAndRecord(true, [] {});
@@ -200,7 +206,7 @@ TEST_F(Burst, PortsTurnedOffAndOnDuringTheFlood) {
   startFeedOn(47102);
   turn(true);
   markLog();
-  takenAtTick_ = takenIn();
+  afterTick_ = portStats();
   flood();
   constexpr int kTicks = 24;
   int stoppedTicks = 0;
