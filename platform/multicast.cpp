@@ -105,7 +105,7 @@ Socket openMulticastReceiver(const char* group, int port, Failure* failure,
   // sockets of the machine joined, which it does by default for every
   // socket bound to the port. The bind alone would do on Linux; the option
   // also covers the group text that is no address, whose socket is bound
-  // to any address as before.
+  // to any address.
   ip_mreqn membership{};
   const bool valid = groupAddress(group, &membership.imr_multiaddr);
   Socket socket = boundUdpSocket(port, failure, valid ? membership.imr_multiaddr : anyHost());
