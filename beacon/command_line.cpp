@@ -4,14 +4,13 @@
 #include <vector>
 
 #include "cli/option_parser.h"
-
 #include "platform/multicast.h"
 
 namespace kw_beacon {
 
 namespace {
 
-constexpr int kMaxUnits = 1000;    // node numbers 0 to 999 fit the packet's three digits
+constexpr int kMaxUnits = 1000;  // node numbers 0 to 999 fit the packet's three digits
 constexpr long long kMaxIntervalMs = 24LL * 3600 * 1000;
 
 enum Code : int { kNodes, kFirst, kInterval, kTtl, kInterface, kReplay, kHelp, kVersion };
@@ -80,7 +79,8 @@ Parsed checkLine(const std::vector<size_t>& operands, char** argv, bool cycleOpt
     return Parsed::Error;
   }
   if (out->replayFile != nullptr && cycleOption) {
-    *message = "--replay sends the recording as it is: --nodes, --first and --interval do not apply";
+    *message =
+        "--replay sends the recording as it is: --nodes, --first and --interval do not apply";
     return Parsed::Error;
   }
   if (operands.size() != 2) return Parsed::Usage;

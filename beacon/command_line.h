@@ -25,12 +25,12 @@
 namespace kw_beacon {
 
 struct CommandLine {
-  const char* group = nullptr;  // points into argv
-  int port = 0;                 // 1 to 65535
-  int nodes = 5;                // units in the cycle
-  int first = 0;                // number of the first unit
-  unsigned intervalMs = 250;    // pause after building each packet
-  int ttl = 10;                 // multicast hop limit
+  const char* group = nullptr;          // points into argv
+  int port = 0;                         // 1 to 65535
+  int nodes = 5;                        // units in the cycle
+  int first = 0;                        // number of the first unit
+  unsigned intervalMs = 250;            // pause after building each packet
+  int ttl = 10;                         // multicast hop limit
   const char* interfaceName = nullptr;  // null: the system's choice
   const char* replayFile = nullptr;     // null: simulate units
   // True when --nodes or --first was given: the units then sit apart on the

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "beacon/command_line.h"
+#include "beacon/record_format.h"
 #include "cli/option_parser.h"
 #include "platform/clock.h"
 #include "platform/multicast.h"
-#include "beacon/record_format.h"
 #include "platform/stop_signal.h"
 #include "platform/worker.h"
 
@@ -133,8 +133,8 @@ void receiveAll(Recording* recording) {
       kw::Sleep(10);
       continue;
     }
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        SteadyClock::now() - recording->start);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() -
+                                                                               recording->start);
     const std::string line = kw_beacon::formatRecord(static_cast<uint64_t>(elapsed.count()),
                                                      std::string_view(buffer.data(), received));
     if (std::fwrite(line.data(), 1, line.size(), recording->file) != line.size() ||
@@ -177,7 +177,8 @@ int main(int argc, char** argv) {
   std::printf("Recording mcast adrs: %s and port number : %d into %s\n", line.group, line.port,
               line.file);
   recording.start = SteadyClock::now();
-  if (const kw::Failure failed = recording.receiver.start([&recording] { receiveAll(&recording); })) {
+  if (const kw::Failure failed =
+          recording.receiver.start([&recording] { receiveAll(&recording); })) {
     std::fprintf(stderr, "%s: %s\n", programName, failed.c_str());
     std::fclose(recording.file);
     return 1;

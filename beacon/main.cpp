@@ -16,13 +16,13 @@
 #include <ctime>
 #include <string>
 
-#include "platform/calendar.h"
-#include "platform/clock.h"
 #include "beacon/command_line.h"
-#include "platform/multicast.h"
 #include "beacon/packet_builder.h"
 #include "beacon/record_format.h"
 #include "beacon/record_reader.h"
+#include "platform/calendar.h"
+#include "platform/clock.h"
+#include "platform/multicast.h"
 #include "platform/stop_signal.h"
 
 #ifndef KW_VERSION
@@ -53,10 +53,8 @@ std::string checkRecording(const char* path) {
   std::string datagram;
   for (;;) {
     switch (reader.next(&milliseconds, &datagram)) {
-      case kw_beacon::RecordReader::Result::Record:
-        continue;
-      case kw_beacon::RecordReader::Result::End:
-        return "";
+      case kw_beacon::RecordReader::Result::Record: continue;
+      case kw_beacon::RecordReader::Result::End: return "";
       case kw_beacon::RecordReader::Result::Bad:
         return std::string(path) + " line " + std::to_string(reader.lineNumber()) + ": " +
                reader.problem();
@@ -122,20 +120,13 @@ int main(int argc, char** argv) {
   kw_beacon::CommandLine line;
   std::string message;
   switch (kw_beacon::parseCommandLine(argc, argv, &line, &message)) {
-    case kw_beacon::Parsed::Usage:
-      kw_beacon::writeUsage(stderr, programName);
-      return 0;
-    case kw_beacon::Parsed::Help:
-      kw_beacon::writeHelp(stdout, programName);
-      return 0;
-    case kw_beacon::Parsed::Version:
-      std::printf("nmea_beacon %s\n", KW_VERSION);
-      return 0;
+    case kw_beacon::Parsed::Usage: kw_beacon::writeUsage(stderr, programName); return 0;
+    case kw_beacon::Parsed::Help: kw_beacon::writeHelp(stdout, programName); return 0;
+    case kw_beacon::Parsed::Version: std::printf("nmea_beacon %s\n", KW_VERSION); return 0;
     case kw_beacon::Parsed::Error:
       std::fprintf(stderr, "%s: %s\n", programName, message.c_str());
       return 1;
-    case kw_beacon::Parsed::Run:
-      break;
+    case kw_beacon::Parsed::Run: break;
   }
   if (line.replayFile != nullptr) {
     const std::string problem = checkRecording(line.replayFile);

@@ -88,8 +88,8 @@ void buildPacket(const ClockReading& clock, int node, BeaconPacket* packet, doub
              packet->longitude, packet->timeText);
   packet->secondChecksum = sentenceChecksum(packet->second);
 
-  formatPacket(packet->text, kTextSize, node, packet->first, packet->firstChecksum,
-               packet->second, packet->secondChecksum);
+  formatPacket(packet->text, kTextSize, node, packet->first, packet->firstChecksum, packet->second,
+               packet->secondChecksum);
 }
 
 }  // namespace kw_beacon

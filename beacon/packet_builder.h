@@ -25,9 +25,9 @@
 namespace kw_beacon {
 
 // Track of the simulated position, in the NMEA ddmm.mmmm form.
-constexpr double kCentreLatitude = 3535.427;    // 35 deg 35.427 min north
-constexpr double kCentreLongitude = 11526.34;   // 115 deg 26.34 min west
-constexpr double kRadius = 20.0;                // minutes of arc in each coordinate
+constexpr double kCentreLatitude = 3535.427;   // 35 deg 35.427 min north
+constexpr double kCentreLongitude = 11526.34;  // 115 deg 26.34 min west
+constexpr double kRadius = 20.0;               // minutes of arc in each coordinate
 // Radians per millisecond since local midnight. Held in single precision on
 // purpose (its value is 0.00019999999494757503); the product is taken in double.
 constexpr float kAngularRate = 0.0002f;

@@ -85,7 +85,8 @@ LineKind parseRecordLine(std::string_view line, uint64_t* milliseconds, std::str
       return LineKind::Bad;
     }
     if (byte < 0x20 || byte > 0x7E) {
-      *problem = "unescaped byte " + std::to_string(byte) + " at character " + std::to_string(i + 1);
+      *problem =
+          "unescaped byte " + std::to_string(byte) + " at character " + std::to_string(i + 1);
       return LineKind::Bad;
     }
     *datagram += c;

@@ -1,8 +1,8 @@
 // Reading a feed recording (see record_reader.h).
 #include "beacon/record_reader.h"
 
-#include "platform/files.h"
 #include "beacon/record_format.h"
+#include "platform/files.h"
 
 namespace kw_beacon {
 
@@ -49,12 +49,9 @@ RecordReader::Result RecordReader::next(uint64_t* milliseconds, std::string* dat
     }
     uint64_t time = 0;
     switch (parseRecordLine(line_, &time, datagram, &problem_)) {
-      case LineKind::Skip:
-        continue;
-      case LineKind::Bad:
-        return Result::Bad;
-      case LineKind::Record:
-        break;
+      case LineKind::Skip: continue;
+      case LineKind::Bad: return Result::Bad;
+      case LineKind::Record: break;
     }
     if (time < lastTime_) {
       problem_ = "time " + std::to_string(time) + " is earlier than the line before (" +

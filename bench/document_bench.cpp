@@ -41,7 +41,8 @@ std::string nested() {
 
 std::string wideObject() {
   std::string text = R"({"blocks": [{"id": 1, "class": "JSourceObj", "entries": {)";
-  for (int i = 0; text.size() < kMegabyte; ++i) text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  for (int i = 0; text.size() < kMegabyte; ++i)
+    text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
   return text + R"("outputs": 2}}]})";
 }
 
@@ -53,7 +54,8 @@ std::string longArray() {
 
 std::string manyBlocks() {
   std::string text = R"({"blocks": [{"id":0,"class":"JSourceObj"})";
-  for (int i = 1; text.size() < kMegabyte; ++i) text += R"(,{"id":)" + std::to_string(i) + R"(,"class":"JSourceObj"})";
+  for (int i = 1; text.size() < kMegabyte; ++i)
+    text += R"(,{"id":)" + std::to_string(i) + R"(,"class":"JSourceObj"})";
   return text + "]}";
 }
 
@@ -73,12 +75,13 @@ std::string chain(int count) {
   const int blocks = count > 0 ? count : static_cast<int>(kMegabyte / 80);
   std::string text = R"({"blocks": [)";
   for (int i = 1; i <= blocks; ++i) {
-    text += (i > 1 ? "," : "") + std::string(R"({"id":)") + std::to_string(i) + R"(,"class":"RelayObj"})";
+    text += (i > 1 ? "," : "") + std::string(R"({"id":)") + std::to_string(i) +
+            R"(,"class":"RelayObj"})";
   }
   text += R"(], "links": [)";
   for (int i = blocks - 1; i >= 1; --i) {
-    text += std::string(R"({"from":)") + std::to_string(i) + R"(,"output":0,"to":)" + std::to_string(i + 1) +
-            R"(,"input":0})" + (i > 1 ? "," : "");
+    text += std::string(R"({"from":)") + std::to_string(i) + R"(,"output":0,"to":)" +
+            std::to_string(i + 1) + R"(,"input":0})" + (i > 1 ? "," : "");
   }
   return text + "]}";
 }

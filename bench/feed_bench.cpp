@@ -88,12 +88,12 @@ void parseRing(benchmark::State& state, Parser& parser) {
     benchmark::DoNotOptimize(node);
     benchmark::DoNotOptimize(parser.utc1970_);
   }
-  if (accepted != static_cast<long>(state.iterations())) state.SkipWithError("a packet did not parse");
+  if (accepted != static_cast<long>(state.iterations()))
+    state.SkipWithError("a packet did not parse");
 }
 
 void BM_ParsePacket(benchmark::State& state) {
-  kw_qnv_portHandler port("bench", "239.255.42.1", 47000, static_cast<int>(kSlotSize), 20,
-                          nullptr);
+  kw_qnv_portHandler port("bench", "239.255.42.1", 47000, static_cast<int>(kSlotSize), 20, nullptr);
   parseRing(state, port);
 }
 BENCHMARK(BM_ParsePacket);

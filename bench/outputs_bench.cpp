@@ -123,8 +123,10 @@ void BM_TrackFilePerPoint(benchmark::State& state) {
   std::string out;
   for (auto _ : state) {
     out.clear();
-    if (gpx) store.appendGpx(&out);
-    else store.appendGeoJson(&out);
+    if (gpx)
+      store.appendGpx(&out);
+    else
+      store.appendGeoJson(&out);
     benchmark::DoNotOptimize(out.data());
   }
   state.SetItemsProcessed(state.iterations() * 128 * 100);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "feed/KW_OLog.h"
 #include "host/JAddObj.h"
 #include "host/JDictionary.h"
 #include "host/JGraph.h"
@@ -19,7 +20,6 @@
 #include "host/JRealData.h"
 #include "host/JSourceObj.h"
 #include "host/JStringData.h"
-#include "feed/KW_OLog.h"
 
 namespace {
 

@@ -63,7 +63,8 @@ bool OptionParser::longOption(const std::vector<std::string>& args, size_t* i, c
                               Problem* problem, const WantsWord& wantsWord) const {
   const std::string& word = args[*i];
   const size_t equals = word.find('=');
-  const std::string name = word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+  const std::string name =
+      word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
   const Option* option = byName(name);
   if (option == nullptr) return fail(problem, Problem::Kind::Unknown, 0, word);
   Found found{option->code, false, "", "--" + name, *i, 0};

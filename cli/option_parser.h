@@ -38,7 +38,7 @@ struct Option {
   const char* name;  // long name without "--"
   char letter;       // short form, '\0' for none
   Value value;
-  int code;          // what the program tells options apart by
+  int code;  // what the program tells options apart by
 };
 
 // One option as found.
@@ -82,9 +82,8 @@ class OptionParser {
 
   // Walks `args` (without the program's name). True when every option was
   // taken; *operands gets the places in `args` of the other words, in order.
-  bool parse(const std::vector<std::string>& args, const Take& take,
-             std::vector<size_t>* operands, Problem* problem,
-             const WantsWord& wantsWord = nullptr) const;
+  bool parse(const std::vector<std::string>& args, const Take& take, std::vector<size_t>* operands,
+             Problem* problem, const WantsWord& wantsWord = nullptr) const;
   // The same, with the operands as words.
   bool parse(const std::vector<std::string>& args, const Take& take,
              std::vector<std::string>* operands, Problem* problem,

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/files.h"
 #include "feed/trace_settings.h"
+#include "platform/files.h"
 
 namespace {
 

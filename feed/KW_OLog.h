@@ -34,8 +34,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/semaphore_lock.h"
 #include "feed/trace_settings.h"
+#include "platform/semaphore_lock.h"
 
 class KW_OLog {
  public:
@@ -82,8 +82,8 @@ class KW_OLog {
   std::atomic<int32_t> opened_{0};                      // 1 while lines are accepted
   int32_t fresh_ KW_GUARDED_BY(lock_) = 1;              // 1: the next successful open truncates
   std::atomic<uint64_t> limitBytes_{kw::kDefaultTraceLimitBytes};  // rotate past this; 0: never
-  bool reported_ KW_GUARDED_BY(lock_) = false;          // a refusal or bad setting was shown
-  kw::Semaphore lock_;                                  // serialises the writing of one line
+  bool reported_ KW_GUARDED_BY(lock_) = false;  // a refusal or bad setting was shown
+  kw::Semaphore lock_;                          // serialises the writing of one line
 };
 
 // The process-wide log.

@@ -75,8 +75,7 @@ void kw_multicast_recv::run(int) {
   const kw::Failure wake = wake_.open();
   if (wake && setupFailure_.empty()) {
     setupFailure_ = wake.text();
-    olog->printf("kw_multicast_recv::openSocket() %p %s\n", static_cast<void*>(this),
-                 wake.c_str());
+    olog->printf("kw_multicast_recv::openSocket() %p %s\n", static_cast<void*>(this), wake.c_str());
   }
   if (wake || !runThread_cb_handle_.start(&kw_multicast_recv::threadEntry, this)) {
     // No thread: the receiver stays stopped and keeps no socket.
@@ -113,8 +112,8 @@ void kw_multicast_recv::finishStop() {
   // The join happens without the lock: the thread may be about to take it.
   runThread_cb_handle_.join();
   // The pause after ending the thread, counted from the signal.
-  const auto pause = std::chrono::milliseconds(10) -
-                     (std::chrono::steady_clock::now() - stopSignalledAt_);
+  const auto pause =
+      std::chrono::milliseconds(10) - (std::chrono::steady_clock::now() - stopSignalledAt_);
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(pause).count();
   if (left > 0) kw::Sleep(static_cast<unsigned>(left));
   kw::SemaphoreGuard guard(lock_);

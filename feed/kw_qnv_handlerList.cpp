@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "feed/KW_OLog.h"
-#include "platform/files.h"
 #include "feed/handler_chain.h"
 #include "feed/kw_multicast_recv.h"
 #include "feed/kw_qnv_nodeHandler.h"
 #include "feed/kw_qnv_portHandler.h"
+#include "platform/files.h"
 
 namespace {
 

@@ -52,15 +52,16 @@ namespace {
 // fields keeps the two outputs, asked for every node at every tick, cheap.
 kw::_timeb clockNow() {
   const kw::ClockReading reading = kw::now();
-  return kw::_timeb{static_cast<int32_t>(reading.seconds), static_cast<uint16_t>(reading.millis), 0, 0};
+  return kw::_timeb{static_cast<int32_t>(reading.seconds), static_cast<uint16_t>(reading.millis), 0,
+                    0};
 }
 }  // namespace
 
 int64_t kw_qnv_nodeHandler::silentMs() const {
   const kw::_timeb now = clockNow();
   // Seconds wrap like the 32-bit clock fields they come from.
-  const int32_t s = static_cast<int32_t>(static_cast<uint32_t>(now.time) -
-                                         static_cast<uint32_t>(lastMark_.time));
+  const int32_t s =
+      static_cast<int32_t>(static_cast<uint32_t>(now.time) - static_cast<uint32_t>(lastMark_.time));
   return int64_t{s} * 1000 + now.millitm - lastMark_.millitm;
 }
 
@@ -69,15 +70,15 @@ int kw_qnv_nodeHandler::updateHealth() {
   const kw::_timeb now = clockNow();
   // 32-bit arithmetic throughout; wrapping (not overflowing) like the
   // integers it stands for.
-  const int32_t s = static_cast<int32_t>(static_cast<uint32_t>(now.time) -
-                                         static_cast<uint32_t>(lastMark_.time));
+  const int32_t s =
+      static_cast<int32_t>(static_cast<uint32_t>(now.time) - static_cast<uint32_t>(lastMark_.time));
   int grade;
   if (s > badMs_ / 999) {
     grade = 2;
   } else {
-    const int32_t e = static_cast<int32_t>(static_cast<uint32_t>(s) * 1000u +
-                                           static_cast<uint32_t>(now.millitm) -
-                                           static_cast<uint32_t>(lastMark_.millitm));
+    const int32_t e =
+        static_cast<int32_t>(static_cast<uint32_t>(s) * 1000u + static_cast<uint32_t>(now.millitm) -
+                             static_cast<uint32_t>(lastMark_.millitm));
     grade = e >= badMs_ ? 2 : e >= mediumMs_ ? 1 : 0;
   }
   health_ = grade;

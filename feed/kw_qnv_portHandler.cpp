@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "feed/KW_OLog.h"
-#include "feed/text_copy.h"
 #include "feed/kw_multicast_recv.h"
 #include "feed/kw_qnv_handlerList.h"
 #include "feed/kw_qnv_nodeHandler.h"
 #include "feed/kw_qnv_portStats.h"
 #include "feed/packet_envelope.h"
+#include "feed/text_copy.h"
 
 namespace {
 

@@ -32,8 +32,8 @@ class kw_qnv_portHandler {
 
   // `interfaceName`: the interface the receiver joins on, a name ("eth1") or
   // a local IPv4 address; "" for the system's choice.
-  kw_qnv_portHandler(const char* name, const char* ipAddress, int port, int slotSize,
-                     int slotCount, kw_qnv_handlerList* owner, const char* interfaceName = "");
+  kw_qnv_portHandler(const char* name, const char* ipAddress, int port, int slotSize, int slotCount,
+                     kw_qnv_handlerList* owner, const char* interfaceName = "");
   ~kw_qnv_portHandler();
   kw_qnv_portHandler(const kw_qnv_portHandler&) = delete;
   kw_qnv_portHandler& operator=(const kw_qnv_portHandler&) = delete;

@@ -213,8 +213,8 @@ bool kw_qnv_portHandler::parsePacket_s1(char* sentence) {
                  static_cast<int>(utc1970_.millitm));
   }
   // The text is cut to the field if the values make it longer.
-  kw::scan::formatUtcString(utcString_, sizeof utcString_, year, month, day, hour, minute,
-                            seconds, dot);
+  kw::scan::formatUtcString(utcString_, sizeof utcString_, year, month, day, hour, minute, seconds,
+                            dot);
   if (trace) olog->printf("kw_qnv_portHandler::parsePacket_s1 utcString_ is %s\n", utcString_);
   return true;
 }
@@ -233,9 +233,8 @@ bool kw_qnv_portHandler::parsePacket_s2(char* sentence) {
       !letterOf(north = field, 'n', 'N', 's', 'S') || !advance(field, field + 1) ||
       !advance(field, kw::scan::scanDouble(field, &longitude, dot)) ||
       !letterOf(east = field, 'e', 'E', 'w', 'W') || !advance(field, field + 1) ||
-      !advance(field, kw::scan::checkClock(field, dot)) ||
-      !letterOf(field, 'a', 'A', 'v', 'V') || !advance(field, field + 1) ||
-      !letterOf(field, 'a', 'A', 'd', 'D', 'n', 'N')) {
+      !advance(field, kw::scan::checkClock(field, dot)) || !letterOf(field, 'a', 'A', 'v', 'V') ||
+      !advance(field, field + 1) || !letterOf(field, 'a', 'A', 'd', 'D', 'n', 'N')) {
     return false;
   }
   const double latitudeDegrees = toDegrees(latitude);

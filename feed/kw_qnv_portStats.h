@@ -9,16 +9,18 @@
 #include <string>
 
 struct kw_qnv_portStats {
-  std::string name;        // port name from the port list ("beacon")
-  std::string group;       // group text as written in the list
-  int port = 0;            // UDP port number
-  std::string interface;   // interface token from the list line, "" when none
-  std::string listFile;    // port list file the line came from
-  int line = 0;            // 1-based line number in that file
-  std::string setupError;  // "" while the socket set-up succeeded; else the reason ("group 239.255.42: not an IPv4 address")
-  uint64_t takenIn = 0;     // datagrams stored into the write half
-  uint64_t droppedFull = 0; // datagrams dropped because the write half was full
-  uint64_t rejected = 0;    // envelope, checksum, range (nan/inf/out of range/node beyond int) or pre-check rejections
-  uint64_t unknownNode = 0; // for a node number not in the node list, or negative
-  uint64_t older = 0;       // older than the node's last accepted packet
+  std::string name;          // port name from the port list ("beacon")
+  std::string group;         // group text as written in the list
+  int port = 0;              // UDP port number
+  std::string interface;     // interface token from the list line, "" when none
+  std::string listFile;      // port list file the line came from
+  int line = 0;              // 1-based line number in that file
+  std::string setupError;    // "" while the socket set-up succeeded; else the reason ("group
+                             // 239.255.42: not an IPv4 address")
+  uint64_t takenIn = 0;      // datagrams stored into the write half
+  uint64_t droppedFull = 0;  // datagrams dropped because the write half was full
+  uint64_t rejected = 0;     // envelope, checksum, range (nan/inf/out of range/node beyond int) or
+                             // pre-check rejections
+  uint64_t unknownNode = 0;  // for a node number not in the node list, or negative
+  uint64_t older = 0;        // older than the node's last accepted packet
 };

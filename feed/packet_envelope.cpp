@@ -8,7 +8,8 @@ bool mayPass(const char* text, int slotSize) {
   // A character at or past the stored end reads as the terminator.
   auto at = [end](const char* p) { return p < end ? *p : '\0'; };
 
-  const char* dollar = static_cast<const char*>(std::memchr(text, '$', static_cast<size_t>(end - text)));
+  const char* dollar =
+      static_cast<const char*>(std::memchr(text, '$', static_cast<size_t>(end - text)));
   if (dollar == nullptr || dollar + 1 == end) return false;
   // The first sentence must have its "*" before the second "$", and no
   // second "*" between them.
@@ -27,7 +28,8 @@ bool mayPass(const char* text, int slotSize) {
     return false;
   }
   const char* body = second + 1;
-  const char* last = static_cast<const char*>(std::memchr(body, '*', static_cast<size_t>(end - body)));
+  const char* last =
+      static_cast<const char*>(std::memchr(body, '*', static_cast<size_t>(end - body)));
   if (last == nullptr) return false;
   return checksumMatches(xorOf(body, last), at(last + 1), at(last + 2));
 }

@@ -105,8 +105,10 @@ bool roundsToNearest() {
 
 // "00" to "99".
 constexpr char kPairs[] =
-    "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546474849"
-    "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596979899";
+    "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546"
+    "474849"
+    "5051525354555657585960616263646566676869707172737475767778798081828384858687888990919293949596"
+    "979899";
 
 char* putPair(char* out, unsigned value) {
   std::memcpy(out, kPairs + 2 * value, 2);
@@ -128,8 +130,8 @@ namespace {
 // "%ld" (white space, which they skip, a sign or a digit).
 bool mayStartInteger(const char* text) {
   const unsigned char c = static_cast<unsigned char>(*text);
-  return c != '\0' && (c == '-' || c == '+' || fast::isDigit(static_cast<char>(c)) ||
-                       std::isspace(c));
+  return c != '\0' &&
+         (c == '-' || c == '+' || fast::isDigit(static_cast<char>(c)) || std::isspace(c));
 }
 
 }  // namespace
@@ -180,8 +182,7 @@ int millisAsWritten(const char* begin, const char* end, double seconds) {
 
 }  // namespace
 
-const char* scanClockSlow(const char* text, int* hour, int* minute, double* seconds,
-                          int* millis) {
+const char* scanClockSlow(const char* text, int* hour, int* minute, double* seconds, int* millis) {
   int start = -1;
   int stop = -1;
   if (std::sscanf(text, "%2d%2d%n%lf%n", hour, minute, &start, seconds, &stop) != 3) {
@@ -204,8 +205,8 @@ bool scanTypeSlow(const char* text) {
 // ints of 11, the seconds (below 2^31) in 15, and 5 separators.
 constexpr size_t kLongestText = 3 * 20 + 2 * 11 + 15 + 5;
 
-int formatUtcString(char* out, size_t size, long year, long month, long day, int hour,
-                    int minute, double seconds, bool dot) {
+int formatUtcString(char* out, size_t size, long year, long month, long day, int hour, int minute,
+                    double seconds, bool dot) {
   if (!(dot && std::fabs(seconds) < 2147483648.0 && roundsToNearest())) {
     return std::snprintf(out, size, "%4ld/%02ld/%02ld,%02d:%02d:%06.3lf", year, month, day, hour,
                          minute, seconds);

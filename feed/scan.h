@@ -59,8 +59,8 @@ inline const char* scanDouble(const char* text, double* value, bool dot);
 // 789, "56" 0). A seconds text in another form (an exponent, a hexadecimal
 // float) has no such digits: its millis are (seconds - floor(seconds)) x
 // 1000, truncated. On failure the four values are unspecified.
-inline const char* scanClock(const char* text, int* hour, int* minute, double* seconds,
-                             int* millis, bool dot);
+inline const char* scanClock(const char* text, int* hour, int* minute, double* seconds, int* millis,
+                             bool dot);
 
 // scanClock's result without the values: for a field that must convert but
 // whose value is not used.
@@ -72,8 +72,8 @@ inline bool scanType(const char* text);
 
 // snprintf(out, size, "%4ld/%02ld/%02ld,%02d:%02d:%06.3lf", year, month, day,
 // hour, minute, seconds): the same text, the same cut and the same result.
-int formatUtcString(char* out, size_t size, long year, long month, long day, int hour,
-                    int minute, double seconds, bool dot);
+int formatUtcString(char* out, size_t size, long year, long month, long day, int hour, int minute,
+                    double seconds, bool dot);
 
 // The local-time conversion of the C library, with its normalisation of
 // *calendar, from the platform's cache (see local_time.h).
@@ -111,8 +111,7 @@ inline constexpr uint64_t kExactMantissa = uint64_t{1} << 53;
 // text, so that nothing after it could belong to the number. Null for any
 // other form; else where the number ends, with its digits as an integer in
 // *mantissa and the count of fraction digits in *fraction.
-inline const char* decimalForm(const char* p, bool* negative, uint64_t* mantissa,
-                               long* fraction) {
+inline const char* decimalForm(const char* p, bool* negative, uint64_t* mantissa, long* fraction) {
   *negative = *p == '-';
   if (*negative || *p == '+') ++p;
   // More than 19 digits would wrap the mantissa; such texts are refused
@@ -225,8 +224,8 @@ inline const char* scanDouble(const char* text, double* value, bool dot) {
   return scanDoubleSlow(text, value);
 }
 
-inline const char* scanClock(const char* text, int* hour, int* minute, double* seconds,
-                             int* millis, bool dot) {
+inline const char* scanClock(const char* text, int* hour, int* minute, double* seconds, int* millis,
+                             bool dot) {
   if (dot && fast::isDigit(text[0]) && fast::isDigit(text[1]) && fast::isDigit(text[2]) &&
       fast::isDigit(text[3])) {
     bool negative;

@@ -37,7 +37,8 @@ bool parseTraceLimit(const char* text, uint64_t* bytes) {
 TraceSettings traceSettingsFromEnvironment(std::string* problem) {
   TraceSettings settings;
   std::string text;
-  if (environmentValue(kTraceVariable, &text) && !parseTraceSwitch(text.c_str(), &settings.enabled)) {
+  if (environmentValue(kTraceVariable, &text) &&
+      !parseTraceSwitch(text.c_str(), &settings.enabled)) {
     if (problem != nullptr) *problem = std::string(kTraceVariable) + "=" + text + ": not on or off";
     settings.enabled = true;
   }

@@ -16,11 +16,11 @@
 #include <cstring>
 #include <string>
 
+#include "feed/KW_OLog.h"
 #include "host/JDocument.h"
 #include "host/JGraph.h"
 #include "host/JModuleObj.h"
 #include "host/JSourceObj.h"
-#include "feed/KW_OLog.h"
 
 namespace {
 
@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<JGraph> again = JDocument::fromText(written, &error);
   if (again == nullptr) fault("a written document does not read again", error + "\n" + written);
   const std::string rewritten = JDocument::toText(*again);
-  if (rewritten != written) fault("a document read again writes differently", written + "\n" + rewritten);
+  if (rewritten != written)
+    fault("a document read again writes differently", written + "\n" + rewritten);
   again.reset();
 
   bool hasSniffer = false;

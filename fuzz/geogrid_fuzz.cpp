@@ -22,11 +22,14 @@ void check(bool ok) {
   if (!ok) std::abort();
 }
 
-int16_t read16(const uint8_t *p) { return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8))); }
+int16_t read16(const uint8_t* p) {
+  return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+}
 
-int32_t read32(const uint8_t *p) {
+int32_t read32(const uint8_t* p) {
   return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                              (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
+                              (static_cast<uint32_t>(p[2]) << 16) |
+                              (static_cast<uint32_t>(p[3]) << 24));
 }
 
 int64_t absDiff(int32_t a, int32_t b) {
@@ -37,7 +40,7 @@ int64_t absDiff(int32_t a, int32_t b) {
 // A pixel of an on-map position must lie in [0, count]. When the span fits 32
 // bits, the pixel's first unit is at or before the distance and the next
 // pixel's first unit after it.
-void checkAxis(const GPS_map &map, bool x_axis, int32_t ul, int32_t lr, int32_t pos, int count) {
+void checkAxis(const GPS_map& map, bool x_axis, int32_t ul, int32_t lr, int32_t pos, int count) {
   const int pixel = x_axis ? map.longitude_to_xPixel(pos) : map.latitude_to_yPixel(pos);
   check(pixel >= 0 && pixel <= count);
   if (absDiff(lr, ul) > INT32_MAX) return;
@@ -45,14 +48,15 @@ void checkAxis(const GPS_map &map, bool x_axis, int32_t ul, int32_t lr, int32_t 
   const int first = x_axis ? map.xPixel_to_longitude(pixel) : map.yPixel_to_latitude(pixel);
   check(first <= d);
   if (pixel < count) {
-    const int next = x_axis ? map.xPixel_to_longitude(pixel + 1) : map.yPixel_to_latitude(pixel + 1);
+    const int next =
+        x_axis ? map.xPixel_to_longitude(pixel + 1) : map.yPixel_to_latitude(pixel + 1);
     check(d < next || next == first);  // next == first: an empty pixel (span < count)
   }
 }
 
-void fuzzGeometry(const uint8_t *data, size_t size, int width, int height) {
+void fuzzGeometry(const uint8_t* data, size_t size, int width, int height) {
   if (size < 24) return;
-  const int32_t v[6] = {read32(data), read32(data + 4), read32(data + 8),
+  const int32_t v[6] = {read32(data),      read32(data + 4),  read32(data + 8),
                         read32(data + 12), read32(data + 16), read32(data + 20)};
   GPS_map map;
   map.init(v[0], v[1], v[2], v[3], "fuzz", width, height);
@@ -75,32 +79,34 @@ void fuzzGeometry(const uint8_t *data, size_t size, int width, int height) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 5) return 0;
   const int width = read16(data + 1);
   const int height = read16(data + 3);
-  const uint8_t *rest = data + 5;
+  const uint8_t* rest = data + 5;
   const size_t rest_size = size - 5;
 
   std::string texts[6];
   size_t start = 0;
   for (int i = 0; i < 6 && start <= rest_size; ++i) {
-    const void *nl = std::memchr(rest + start, '\n', rest_size - start);
-    const size_t end = nl != nullptr ? static_cast<size_t>(static_cast<const uint8_t *>(nl) - rest) : rest_size;
-    texts[i].assign(reinterpret_cast<const char *>(rest + start), end - start);
+    const void* nl = std::memchr(rest + start, '\n', rest_size - start);
+    const size_t end =
+        nl != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(nl) - rest) : rest_size;
+    texts[i].assign(reinterpret_cast<const char*>(rest + start), end - start);
     start = end + 1;
   }
 
-  for (const std::string &t : texts) parse_coordinate(t.c_str());
+  for (const std::string& t : texts) parse_coordinate(t.c_str());
 
   vezirivodiz_mapper mapper;
-  mapper.init(texts[0].c_str(), texts[1].c_str(), texts[2].c_str(), texts[3].c_str(), "fuzz", width, height);
+  mapper.init(texts[0].c_str(), texts[1].c_str(), texts[2].c_str(), texts[3].c_str(), "fuzz", width,
+              height);
   mapper.map_location(texts[4].c_str(), texts[5].c_str());
   if (mapper.isLocationInMap()) {
     check(mapper.getPixelX() >= 0 && mapper.getPixelX() <= (width < 1 ? 1 : width));
     check(mapper.getPixelY() >= 0 && mapper.getPixelY() <= (height < 1 ? 1 : height));
   }
-  const char *text = mapper.toString();
+  const char* text = mapper.toString();
   const size_t length = std::strlen(text);
   check(length > 0 && length < vezirivodiz_mapper::kTextSize && text[length - 1] == '\n');
   check(std::strlen(mapper.toString2()) < GPS_map::kTextSize);
@@ -109,8 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   vezirivodiz_mapper copy;
   copy = mapper;
   copy.map_location(texts[4].c_str(), texts[5].c_str());
-  check(copy.isLocationInMap() == mapper.isLocationInMap() && copy.getPixelX() == mapper.getPixelX() &&
-        copy.getPixelY() == mapper.getPixelY());
+  check(copy.isLocationInMap() == mapper.isLocationInMap() &&
+        copy.getPixelX() == mapper.getPixelX() && copy.getPixelY() == mapper.getPixelY());
 
   if (data[0] & 1) fuzzGeometry(rest, rest_size, width, height);
   return 0;

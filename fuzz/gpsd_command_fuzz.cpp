@@ -7,15 +7,16 @@
 // says what was sent.
 #include <cstddef>
 #include <cstdint>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "outputs/GpsdProtocol.h"
 
 namespace {
 
-bool hasSeparator(const std::string& text) { return text.find_first_of(";\n") != std::string::npos; }
+bool hasSeparator(const std::string& text) {
+  return text.find_first_of(";\n") != std::string::npos;
+}
 
 bool isAscii(const std::string& text) {
   for (const char c : text) {

@@ -107,10 +107,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<std::string> w = words(piece, 3);
     if (w.empty() || w[0][0] == '#') continue;
     const long long number = leading(w[0]);
-    if (number >= 0 && number <= 1000) nodes.push_back({static_cast<int>(number), w.size() > 1 ? w[1] : ""});
+    if (number >= 0 && number <= 1000)
+      nodes.push_back({static_cast<int>(number), w.size() > 1 ? w[1] : ""});
     if (w.size() == 3) {
       const long long p = leading(w[2]);
-      const int port = p > 2147483647LL ? 2147483647 : p < -2147483648LL ? -2147483647 - 1 : static_cast<int>(p);
+      const int port = p > 2147483647LL    ? 2147483647
+                       : p < -2147483648LL ? -2147483647 - 1
+                                           : static_cast<int>(p);
       ports.push_back({w[0], w[1], port});
     }
   }
@@ -129,8 +132,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   check(list.getNode(static_cast<unsigned>(nodes.size())) == nullptr);
   std::vector<kw_qnv_nodeHandler*> firstOf(1002, nullptr);
-  for (size_t i = nodes.size(); i-- > 0;) firstOf[nodes[i].id] = list.getNode(static_cast<unsigned>(i));
-  for (int id = 0; id <= 1001; ++id) check(list.getNodeById(static_cast<unsigned>(id)) == firstOf[id]);
+  for (size_t i = nodes.size(); i-- > 0;)
+    firstOf[nodes[i].id] = list.getNode(static_cast<unsigned>(i));
+  for (int id = 0; id <= 1001; ++id)
+    check(list.getNodeById(static_cast<unsigned>(id)) == firstOf[id]);
   if (!nodes.empty()) check(list.maxNodeId_ == largest);
 
   // Port list: count, order, and each line's three fields.

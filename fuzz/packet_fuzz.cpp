@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (admitted != (first != nullptr && second != nullptr)) __builtin_trap();
   if (first != nullptr && second != nullptr) {
     // Both pointers lie inside the slot and each sentence is terminated there.
-    if (first < slot || first >= slot + 250 || second < slot || second >= slot + 250) __builtin_trap();
+    if (first < slot || first >= slot + 250 || second < slot || second >= slot + 250)
+      __builtin_trap();
     port.parsePacket_s1(first);
     port.parsePacket_s2(second);
     if (std::strlen(port.utcString_) >= sizeof port.utcString_) __builtin_trap();

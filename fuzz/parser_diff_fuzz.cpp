@@ -38,9 +38,14 @@ std::string scratchDirectory() {
   std::abort();
 }
 
-const char* const kZones[] = {"America/Los_Angeles",    "UTC",          nullptr,
-                              "Europe/London",          "Australia/Lord_Howe",
-                              "EST5EDT,M3.2.0,M11.1.0", "Asia/Kolkata", "America/Los_Angeles"};
+const char* const kZones[] = {"America/Los_Angeles",
+                              "UTC",
+                              nullptr,
+                              "Europe/London",
+                              "Australia/Lord_Howe",
+                              "EST5EDT,M3.2.0,M11.1.0",
+                              "Asia/Kolkata",
+                              "America/Los_Angeles"};
 
 // 2026-05-20 12:00 UTC; Los Angeles 2026-03-08 10:00 and 2026-11-01 09:00
 // UTC (less a second); 2038-01-19 03:14:07 UTC; 1970; Lord Howe 2026-04-04

@@ -50,7 +50,7 @@ int distanceOf(int p, int step, int extra, int split) {
 
 GPS_map::GPS_map() { init(0, 0, 0, 0, "", 1, 1); }
 
-void GPS_map::init(int ul_long_, int lr_long_, int ul_lat_, int lr_lat_, const char * /*map_name*/,
+void GPS_map::init(int ul_long_, int lr_long_, int ul_lat_, int lr_lat_, const char* /*map_name*/,
                    int pixel_width_, int pixel_height_) {
   ul_long = ul_long_;
   lr_long = lr_long_;
@@ -73,8 +73,10 @@ void GPS_map::init(int ul_long_, int lr_long_, int ul_lat_, int lr_lat_, const c
 
   // extra * (step + 1) <= span, so it fits; step + 1 itself may not when the
   // span is INT32_MAX over one pixel, hence the 64-bit product.
-  x_split = static_cast<int>(static_cast<std::int64_t>(x_extra) * (static_cast<std::int64_t>(x_step) + 1));
-  y_split = static_cast<int>(static_cast<std::int64_t>(y_extra) * (static_cast<std::int64_t>(y_step) + 1));
+  x_split = static_cast<int>(static_cast<std::int64_t>(x_extra) *
+                             (static_cast<std::int64_t>(x_step) + 1));
+  y_split = static_cast<int>(static_cast<std::int64_t>(y_extra) *
+                             (static_cast<std::int64_t>(y_step) + 1));
 }
 
 bool GPS_map::x_isActive(int longitude) const {
@@ -143,9 +145,9 @@ int GPS_map::xPixel_to_longitude(int x) const { return distanceOf(x, x_step, x_e
 
 int GPS_map::yPixel_to_latitude(int y) const { return distanceOf(y, y_step, y_extra, y_split); }
 
-char *GPS_map::toString() const {
+char* GPS_map::toString() const {
   static char text[kTextSize];
-  std::snprintf(text, sizeof text, "GPS_map: long %d to %d, lat %d to %d, failure_codes %d, %d", ul_long,
-                lr_long, ul_lat, lr_lat, long_failure_code, lat_failure_code);
+  std::snprintf(text, sizeof text, "GPS_map: long %d to %d, lat %d to %d, failure_codes %d, %d",
+                ul_long, lr_long, ul_lat, lr_lat, long_failure_code, lat_failure_code);
   return text;
 }

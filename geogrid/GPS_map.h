@@ -54,13 +54,13 @@ class __attribute__((visibility("default"))) GPS_map {
 
   // The geometry of init(0, 0, 0, 0, "", 1, 1).
   GPS_map();
-  GPS_map(const GPS_map &) = default;
+  GPS_map(const GPS_map&) = default;
   // Copies all sixteen fields.
-  GPS_map &operator=(const GPS_map &) = default;
+  GPS_map& operator=(const GPS_map&) = default;
 
   // Sets the whole geometry: both longitudes first, then both latitudes.
   // The map name is not kept. A pixel count below 1 is taken as 1.
-  void init(int ul_long, int lr_long, int ul_lat, int lr_lat, const char *map_name, int pixel_width,
+  void init(int ul_long, int lr_long, int ul_lat, int lr_lat, const char* map_name, int pixel_width,
             int pixel_height);
 
   // True when the position lies on the map, edges included. Tests the
@@ -81,7 +81,7 @@ class __attribute__((visibility("default"))) GPS_map {
 
   // "GPS_map: long %d to %d, lat %d to %d, failure_codes %d, %d" with the four
   // corners and the two shared failure codes, in the shared buffer.
-  char *toString() const;
+  char* toString() const;
 
  private:
   // Per-axis inside tests behind isActive; each sets its axis's failure code.

@@ -153,8 +153,8 @@ bool JGeoGridObj::takeProperty(JProperty& property) {
     int JGeoGridObj::*field;
   };
   static constexpr TextProperty kTexts[] = {
-      {kUlLatitude, &JGeoGridObj::ul_latitude},   {kUlLongitude, &JGeoGridObj::ul_longitude},
-      {kLrLatitude, &JGeoGridObj::lr_latitude},   {kLrLongitude, &JGeoGridObj::lr_longitude},
+      {kUlLatitude, &JGeoGridObj::ul_latitude}, {kUlLongitude, &JGeoGridObj::ul_longitude},
+      {kLrLatitude, &JGeoGridObj::lr_latitude}, {kLrLongitude, &JGeoGridObj::lr_longitude},
       {kMapName, &JGeoGridObj::map_name},
   };
   static constexpr IntegerProperty kIntegers[] = {
@@ -211,9 +211,7 @@ JString JGeoGridObj::outputTag(int n) {
   return n >= 0 && n < kOutputs ? JString(kOutputTags[n]) : JString(kNoSuchPort);
 }
 
-int JGeoGridObj::inputType(int n) {
-  return n == 0 || n == 1 ? JStringData::id : JIntegerData::id;
-}
+int JGeoGridObj::inputType(int n) { return n == 0 || n == 1 ? JStringData::id : JIntegerData::id; }
 
 void JGeoGridObj::draw(JGraphics graphics, int x, int y, int width, int height) {
   const JString text = map_name.length() > 0 ? map_name : JString(kCaption);
@@ -222,17 +220,10 @@ void JGeoGridObj::draw(JGraphics graphics, int x, int y, int width, int height) 
 
 void JGeoGridObj::access(int n, JLinkObj&, const JDataType& data) {
   switch (n) {
-    case 0:
-      static_cast<int&>(data) = in_map;
-      break;
-    case 1:
-      static_cast<int&>(data) = pixel_x;
-      break;
-    case 2:
-      static_cast<int&>(data) = pixel_y;
-      break;
-    default:
-      break;  // not an output: the data stays untouched
+    case 0: static_cast<int&>(data) = in_map; break;
+    case 1: static_cast<int&>(data) = pixel_x; break;
+    case 2: static_cast<int&>(data) = pixel_y; break;
+    default: break;  // not an output: the data stays untouched
   }
 }
 

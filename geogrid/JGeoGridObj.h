@@ -32,9 +32,9 @@
 //      [0, pixel_height] (a position on the lower-right edge gives the size).
 #pragma once
 
+#include "geogrid/vezirivodiz_mapper.h"
 #include "host/JAddObj.h"
 #include "host/JString.h"
-#include "geogrid/vezirivodiz_mapper.h"
 
 class JDataType;
 class JLinkObj;

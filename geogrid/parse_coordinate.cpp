@@ -15,7 +15,9 @@ constexpr std::int64_t kWholeLimit = 1000000000000;  // 10^12
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // White space as atol skips it in the C locale.
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 }  // namespace
 
@@ -23,11 +25,11 @@ bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' ||
 //   whole 4530, fraction "12345", letter 'N' -> 453012345.
 // Sample: "07350.5 W"
 //   whole 7350, fraction "5" -> 50000, letter 'W' -> -735050000.
-int parse_coordinate(const char *text) {
+int parse_coordinate(const char* text) {
   if (text == nullptr) text = "";
 
   // 1. Leading integer, atol-style but saturating.
-  const char *s = text;
+  const char* s = text;
   while (isSpace(*s)) ++s;
   bool negative = false;
   if (*s == '+' || *s == '-') {
@@ -39,11 +41,11 @@ int parse_coordinate(const char *text) {
     if (whole < kWholeLimit) whole = whole * 10 + (*s - '0');
     ++s;
   }
-  const char *integer_end = s;
+  const char* integer_end = s;
 
   // 2. Just past the first point, or the end of the text.
-  const char *point = std::strchr(text, '.');
-  const char *p = point != nullptr ? point + 1 : text + std::strlen(text);
+  const char* point = std::strchr(text, '.');
+  const char* p = point != nullptr ? point + 1 : text + std::strlen(text);
 
   // 3. At most five fraction digits, scaled to five places. Only digits count,
   // so a sign or white space after the point adds nothing to the fraction.
@@ -61,8 +63,8 @@ int parse_coordinate(const char *text) {
 
   // 5. Hemisphere letter after the first space that follows the number. A
   // text without a point has its letter after the integer part ("07350 W").
-  const char *search_from = point != nullptr ? p : integer_end;
-  const char *space = std::strchr(search_from, ' ');
+  const char* search_from = point != nullptr ? p : integer_end;
+  const char* space = std::strchr(search_from, ' ');
   const char letter = space != nullptr ? space[1] : '\0';
   if (letter == 'W' || letter == 'w' || letter == 'S' || letter == 's') value = -value;
 

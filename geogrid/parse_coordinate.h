@@ -27,4 +27,4 @@
 //     after p (after the leading integer when the text has no point); W, w, S
 //     or s negates the value.
 //  6. The value is capped to the 32-bit range.
-int parse_coordinate(const char *text);
+int parse_coordinate(const char* text);

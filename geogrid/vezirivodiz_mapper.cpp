@@ -8,7 +8,7 @@ namespace {
 
 // Copies at most size - 1 characters of text (null taken as empty) and
 // terminates the copy. A longer text is cut: the copy is for display only.
-void copyText(char *dest, int size, const char *text) {
+void copyText(char* dest, int size, const char* text) {
   int i = 0;
   if (text != nullptr) {
     for (; i < size - 1 && text[i] != '\0'; ++i) dest[i] = text[i];
@@ -24,8 +24,8 @@ vezirivodiz_mapper::vezirivodiz_mapper() {
   init("", "", "", "", "", 1, 1);
 }
 
-void vezirivodiz_mapper::init(const char *ul_long, const char *lr_long, const char *ul_lat,
-                              const char *lr_lat, const char *map_name, int pixel_width,
+void vezirivodiz_mapper::init(const char* ul_long, const char* lr_long, const char* ul_lat,
+                              const char* lr_lat, const char* map_name, int pixel_width,
                               int pixel_height) {
   const int ul_long_units = parse_coordinate(ul_long);
   const int lr_long_units = parse_coordinate(lr_long);
@@ -38,7 +38,7 @@ void vezirivodiz_mapper::init(const char *ul_long, const char *lr_long, const ch
   locationFound = false;
 }
 
-void vezirivodiz_mapper::map_location(const char *longitude, const char *latitude) {
+void vezirivodiz_mapper::map_location(const char* longitude, const char* latitude) {
   copyText(last_long_text, kLastTextSize, longitude);
   copyText(last_lat_text, kLastTextSize, latitude);
   // The values come from the whole texts, not from the (possibly cut) copies.
@@ -53,13 +53,14 @@ void vezirivodiz_mapper::map_location(const char *longitude, const char *latitud
   }
 }
 
-char *vezirivodiz_mapper::toString() const {
+char* vezirivodiz_mapper::toString() const {
   static char text[kTextSize];
   std::snprintf(text, sizeof text,
-                "vezirivodiz_mapper::toString, locationFound %d, %d, %d, last Long/Lat %s/%s as int: %d, %d\n",
-                locationFound ? 1 : 0, pixel_x, pixel_y, last_long_text, last_lat_text, last_long_units,
-                last_lat_units);
+                "vezirivodiz_mapper::toString, locationFound %d, %d, %d, last Long/Lat %s/%s as "
+                "int: %d, %d\n",
+                locationFound ? 1 : 0, pixel_x, pixel_y, last_long_text, last_lat_text,
+                last_long_units, last_lat_units);
   return text;
 }
 
-char *vezirivodiz_mapper::toString2() const { return geometry.toString(); }
+char* vezirivodiz_mapper::toString2() const { return geometry.toString(); }

@@ -40,21 +40,21 @@ class __attribute__((visibility("default"))) vezirivodiz_mapper {
 
   // Empty last texts, last values 0, then init("", "", "", "", "", 1, 1).
   vezirivodiz_mapper();
-  vezirivodiz_mapper(const vezirivodiz_mapper &) = default;
+  vezirivodiz_mapper(const vezirivodiz_mapper&) = default;
   // Copies all fields, the geometry included.
-  vezirivodiz_mapper &operator=(const vezirivodiz_mapper &) = default;
+  vezirivodiz_mapper& operator=(const vezirivodiz_mapper&) = default;
 
   // Sets the map from its corner texts (upper-left longitude, lower-right
   // longitude, upper-left latitude, lower-right latitude), its name and its
   // pixel size (each at least 1; a smaller count is taken as 1). Discards the
   // last outcome (not found, pixel 0, 0) but keeps the last texts and values.
-  void init(const char *ul_long, const char *lr_long, const char *ul_lat, const char *lr_lat,
-            const char *map_name, int pixel_width, int pixel_height);
+  void init(const char* ul_long, const char* lr_long, const char* ul_lat, const char* lr_lat,
+            const char* map_name, int pixel_width, int pixel_height);
 
   // Evaluates one position, longitude first. Records both texts and their
   // values; when the position is on the map, sets the pixel and marks it
   // found, otherwise marks it not found and keeps the previous pixel.
-  void map_location(const char *longitude, const char *latitude);
+  void map_location(const char* longitude, const char* latitude);
 
   // Whether the last position given to map_location was on the map.
   bool isLocationInMap() const { return locationFound; }
@@ -65,9 +65,9 @@ class __attribute__((visibility("default"))) vezirivodiz_mapper {
 
   // "vezirivodiz_mapper::toString, locationFound %d, %d, %d, last Long/Lat
   // %s/%s as int: %d, %d\n" in the shared buffer.
-  char *toString() const;
+  char* toString() const;
   // The geometry's diagnostic text (GPS_map::toString).
-  char *toString2() const;
+  char* toString2() const;
 
  private:
   // Fields, in this order.

@@ -12,11 +12,11 @@
 #include "JClassRegistry.h"
 #include "JDictionary.h"
 #include "JFailure.h"
-#include "platform/files.h"
 #include "JGraph.h"
 #include "JLinkObj.h"
 #include "JModuleObj.h"
 #include "JOutputStream.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -139,8 +139,7 @@ bool fromHex(const std::string& hex, std::string* bytes) {
 
 Json entryToJson(const JEntry& entry) {
   switch (entry.kind) {
-    case JEntry::Kind::Integer:
-      return Json(entry.integer);
+    case JEntry::Kind::Integer: return Json(entry.integer);
     case JEntry::Kind::Real:
       if (std::isfinite(entry.real)) return Json(entry.real);
       return Json{{"real", std::isnan(entry.real) ? "nan" : (entry.real > 0 ? "inf" : "-inf")}};
@@ -176,13 +175,18 @@ bool entryFromJson(const std::string& key, const ReadJson& value, JEntry* entry)
     entry->text = JString(value.get<std::string>().c_str());
     return true;
   }
-  if (value.is_object() && value.size() == 1 && value.contains("real") && value["real"].is_string()) {
+  if (value.is_object() && value.size() == 1 && value.contains("real") &&
+      value["real"].is_string()) {
     const std::string word = value["real"].get<std::string>();
     entry->kind = JEntry::Kind::Real;
-    if (word == "nan") entry->real = std::nan("");
-    else if (word == "inf") entry->real = HUGE_VAL;
-    else if (word == "-inf") entry->real = -HUGE_VAL;
-    else return false;
+    if (word == "nan")
+      entry->real = std::nan("");
+    else if (word == "inf")
+      entry->real = HUGE_VAL;
+    else if (word == "-inf")
+      entry->real = -HUGE_VAL;
+    else
+      return false;
     return true;
   }
   if (value.is_object() && value.size() == 1 && value.contains("bytes") &&
@@ -277,8 +281,9 @@ JModuleObj* readBlock(const ReadJson& item, size_t index, JGraph& graph,
   // byte would cut short.
   const std::string className = item["class"].get<std::string>();
   if (hasNul(item["class"].get_ref<const std::string&>())) {
-    refuse(refusal, Kind::Malformed,
-           where + ": class name '" + shown(item["class"].get<std::string>()) + "' holds a NUL byte");
+    refuse(
+        refusal, Kind::Malformed,
+        where + ": class name '" + shown(item["class"].get<std::string>()) + "' holds a NUL byte");
     return nullptr;
   }
   if (!JClassRegistry::contains(item["class"].get_ref<const std::string&>())) {
@@ -354,7 +359,8 @@ void refuseLink(JRefusal* refusal, const std::vector<JGraph::LinkRequest>& reque
                 const std::map<long long, JModuleObj*>& byId) {
   const bool one = refused < requests.size();
   refusal->link = one ? static_cast<long long>(refused) : -1;
-  const std::string text = (one ? "link " + std::to_string(refused) : std::string("links")) + ": " + reason;
+  const std::string text =
+      (one ? "link " + std::to_string(refused) : std::string("links")) + ": " + reason;
   if (!one || missing == JGraph::MissingPort::None) {
     refuse(refusal, Kind::LinkRefused, text);
     return;
@@ -426,8 +432,10 @@ bool JDocument::checkText(const std::string& text, std::string* error) {
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     if (inString) {
-      if (c == '\\') ++i;
-      else if (c == '"') inString = false;
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inString = false;
     } else if (c == '"') {
       inString = true;
     } else if (c == '[' || c == '{') {
@@ -523,8 +531,8 @@ bool JDocument::readText(const std::string& path, std::string* text, std::string
     return false;
   }
   if (size > kMaxFileSize) {
-    fail(error, "document '" + path + "' is larger than " + std::to_string(kMaxFileSize >> 20) +
-                    " MiB");
+    fail(error,
+         "document '" + path + "' is larger than " + std::to_string(kMaxFileSize >> 20) + " MiB");
     return false;
   }
   std::ifstream in(path, std::ios::binary);

@@ -57,7 +57,6 @@ class J_EXPORT JDocument {
   // document's JSON itself should call it too.
   static bool checkText(const std::string& text, std::string* error = nullptr);
 
-
   // Where an entry sits: its block's position in the document's block list
   // (0 first, the graph's order), the block's id there and its class name.
   struct EntryPlace {

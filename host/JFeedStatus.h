@@ -22,18 +22,18 @@ class JModuleObj;
 
 // One port of a feed, as a snapshot. A plain value; owns its texts.
 struct J_EXPORT JFeedPortStatus {
-  std::string name;        // port name from the port list ("beacon")
-  std::string group;       // group text as written in the list
-  int port = 0;            // UDP port number
-  std::string interface;   // interface token from the list line, "" when none
-  std::string listFile;    // port list file the line came from
-  int line = 0;            // 1-based line number in that file
-  std::string setupError;  // "" while the socket set-up succeeded; else the reason
-  uint64_t takenIn = 0;     // datagrams stored for the next tick
-  uint64_t droppedFull = 0; // datagrams dropped because the store was full
-  uint64_t rejected = 0;    // envelope, checksum or range wrong
-  uint64_t unknownNode = 0; // for a node number not in the node list, or negative
-  uint64_t older = 0;       // older than the node's last accepted packet
+  std::string name;          // port name from the port list ("beacon")
+  std::string group;         // group text as written in the list
+  int port = 0;              // UDP port number
+  std::string interface;     // interface token from the list line, "" when none
+  std::string listFile;      // port list file the line came from
+  int line = 0;              // 1-based line number in that file
+  std::string setupError;    // "" while the socket set-up succeeded; else the reason
+  uint64_t takenIn = 0;      // datagrams stored for the next tick
+  uint64_t droppedFull = 0;  // datagrams dropped because the store was full
+  uint64_t rejected = 0;     // envelope, checksum or range wrong
+  uint64_t unknownNode = 0;  // for a node number not in the node list, or negative
+  uint64_t older = 0;        // older than the node's last accepted packet
 };
 
 class J_EXPORT JFeedStatus {

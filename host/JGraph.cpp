@@ -185,13 +185,13 @@ JLinkObj* JGraph::link(JModuleObj* source, int output, JModuleObj* target, int i
     return nullptr;
   }
   if (!source->outputAllowed(output)) {
-    fail(error, std::string(source->className()) + " refuses a link on output " +
-                    std::to_string(output));
+    fail(error,
+         std::string(source->className()) + " refuses a link on output " + std::to_string(output));
     return nullptr;
   }
   if (!target->inputAllowed(input)) {
-    fail(error, std::string(target->className()) + " refuses a link on input " +
-                    std::to_string(input));
+    fail(error,
+         std::string(target->className()) + " refuses a link on input " + std::to_string(input));
     return nullptr;
   }
   JLinkObj* made = makeLink(source, output, target, input);
@@ -278,8 +278,8 @@ void JGraph::takeBackLinks(size_t first) {
   }
 }
 
-bool JGraph::linkAll(const std::vector<LinkRequest>& requests, std::string* error,
-                     size_t* refused, MissingPort* missing) {
+bool JGraph::linkAll(const std::vector<LinkRequest>& requests, std::string* error, size_t* refused,
+                     MissingPort* missing) {
   MissingPort port = MissingPort::None;
   if (missing != nullptr) *missing = MissingPort::None;
   LinkKeys existing;

@@ -1,10 +1,10 @@
 #include "JGraphics.h"
 
-#include "JSvgText.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
+
+#include "JSvgText.h"
 
 struct JGraphics::Canvas {
   int width = 0;
@@ -68,8 +68,8 @@ std::string rgb(const JColor& c) {
 void rectElement(std::ostringstream& svg, const JRect& r, const std::string& fill,
                  const std::string& stroke) {
   svg << "  <rect x=\"" << r.x << "\" y=\"" << r.y << "\" width=\"" << std::max(r.width, 0)
-      << "\" height=\"" << std::max(r.height, 0) << "\" fill=\"" << fill << "\" stroke=\""
-      << stroke << "\"/>\n";
+      << "\" height=\"" << std::max(r.height, 0) << "\" fill=\"" << fill << "\" stroke=\"" << stroke
+      << "\"/>\n";
 }
 
 // The lit (top, left) or shaded (bottom, right) border of a raised
@@ -81,13 +81,13 @@ void bevelElement(std::ostringstream& svg, const JRect& r, int bevel, bool lit,
   const long long b = bevel;
   svg << "  <polygon fill=\"" << rgb(color) << "\" points=\"";
   if (lit) {
-    svg << x0 << ',' << y1 << ' ' << x0 << ',' << y0 << ' ' << x1 << ',' << y0 << ' '
-        << (x1 - b) << ',' << (y0 + b) << ' ' << (x0 + b) << ',' << (y0 + b) << ' '
-        << (x0 + b) << ',' << (y1 - b);
+    svg << x0 << ',' << y1 << ' ' << x0 << ',' << y0 << ' ' << x1 << ',' << y0 << ' ' << (x1 - b)
+        << ',' << (y0 + b) << ' ' << (x0 + b) << ',' << (y0 + b) << ' ' << (x0 + b) << ','
+        << (y1 - b);
   } else {
-    svg << x1 << ',' << y0 << ' ' << x1 << ',' << y1 << ' ' << x0 << ',' << y1 << ' '
-        << (x0 + b) << ',' << (y1 - b) << ' ' << (x1 - b) << ',' << (y1 - b) << ' '
-        << (x1 - b) << ',' << (y0 + b);
+    svg << x1 << ',' << y0 << ' ' << x1 << ',' << y1 << ' ' << x0 << ',' << y1 << ' ' << (x0 + b)
+        << ',' << (y1 - b) << ' ' << (x1 - b) << ',' << (y1 - b) << ' ' << (x1 - b) << ','
+        << (y0 + b);
   }
   svg << "\"/>\n";
 }
@@ -96,21 +96,16 @@ void bevelElement(std::ostringstream& svg, const JRect& r, int bevel, bool lit,
 
 std::string JGraphics::toSvg() const {
   std::ostringstream svg;
-  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << canvas_->width
-      << "\" height=\"" << canvas_->height << "\" viewBox=\"0 0 " << canvas_->width << ' '
-      << canvas_->height << "\">\n";
+  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << canvas_->width << "\" height=\""
+      << canvas_->height << "\" viewBox=\"0 0 " << canvas_->width << ' ' << canvas_->height
+      << "\">\n";
   svg << "  <rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   for (const Op& op : canvas_->ops) {
     const JRect& r = op.rect;
     switch (op.kind) {
-      case Kind::Color:
-        break;  // the colour is carried by each later operation
-      case Kind::Rect:
-        rectElement(svg, r, "none", rgb(op.color));
-        break;
-      case Kind::FillRect:
-        rectElement(svg, r, rgb(op.color), "none");
-        break;
+      case Kind::Color: break;  // the colour is carried by each later operation
+      case Kind::Rect: rectElement(svg, r, "none", rgb(op.color)); break;
+      case Kind::FillRect: rectElement(svg, r, rgb(op.color), "none"); break;
       case Kind::Fill3DRect: {
         rectElement(svg, r, rgb(op.color), "none");
         // The border never takes more than half of the rectangle.

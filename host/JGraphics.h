@@ -18,7 +18,6 @@
 #include "JExport.h"
 #include "JRect.h"
 
-
 class J_EXPORT JGraphics {
  public:
   enum class Kind {

@@ -1,7 +1,6 @@
 #include "JModuleObj.h"
 
 #include <algorithm>
-
 #include <cmath>
 
 #include "JClassRegistry.h"
@@ -12,9 +11,9 @@
 
 namespace {
 
-constexpr int kFrameDepth = 4;          // raised border of the frame, pixels
-constexpr double kPixelLimit = 1e9;     // pixel coordinates are kept within +-this
-constexpr double kDefaultStart = 0.1;   // default port stretch: 10% .. 90%
+constexpr int kFrameDepth = 4;         // raised border of the frame, pixels
+constexpr double kPixelLimit = 1e9;    // pixel coordinates are kept within +-this
+constexpr double kDefaultStart = 0.1;  // default port stretch: 10% .. 90%
 constexpr double kDefaultLength = 0.8;
 constexpr int kDefaultPortSize = 6;
 
@@ -37,7 +36,10 @@ double along(int n, int first, int count, double start, double length, double ex
 JModuleObj::JModuleObj() = default;
 
 JModuleObj::JModuleObj(const JModuleObj& other)
-    : JViewObj(other), igm(other.igm), ogm(other.ogm), moduleColor(other.moduleColor),
+    : JViewObj(other),
+      igm(other.igm),
+      ogm(other.ogm),
+      moduleColor(other.moduleColor),
       label_(JString(static_cast<char*>(other.label_))) {}
 
 JModuleObj& JModuleObj::operator=(const JModuleObj& other) {
@@ -125,7 +127,8 @@ void JModuleObj::indexOutputs() {
   for (JLinkObj* link : outputLinks_) {
     const int n = link->output();
     if (n < 0) continue;
-    if (static_cast<size_t>(n) >= outputsByIndex_.size()) outputsByIndex_.resize(static_cast<size_t>(n) + 1);
+    if (static_cast<size_t>(n) >= outputsByIndex_.size())
+      outputsByIndex_.resize(static_cast<size_t>(n) + 1);
     outputsByIndex_[static_cast<size_t>(n)].push_back(link);
   }
   outputsStale_ = false;
@@ -155,13 +158,11 @@ void JModuleObj::broadcast(int n) {
   }
 }
 
-JFPoint JModuleObj::topPoint(int n, JLinkObj&, int first, int count, double start,
-                             double length) {
+JFPoint JModuleObj::topPoint(int n, JLinkObj&, int first, int count, double start, double length) {
   return JFPoint(getX() + along(n, first, count, start, length, getWidth()), getY());
 }
 
-JFPoint JModuleObj::leftPoint(int n, JLinkObj&, int first, int count, double start,
-                              double length) {
+JFPoint JModuleObj::leftPoint(int n, JLinkObj&, int first, int count, double start, double length) {
   return JFPoint(getX(), getY() + along(n, first, count, start, length, getHeight()));
 }
 
@@ -182,8 +183,7 @@ JFRect JModuleObj::leftArea(int n, int first, int count, double start, double le
   return JFRect(p.getX() - size, p.getY() - size / 2.0, size, size);
 }
 
-JFRect JModuleObj::rightArea(int n, int first, int count, double start, double length,
-                             int size) {
+JFRect JModuleObj::rightArea(int n, int first, int count, double start, double length, int size) {
   JLinkObj none;
   const JFPoint p = rightPoint(n, none, first, count, start, length);
   return JFRect(p.getX(), p.getY() - size / 2.0, size, size);

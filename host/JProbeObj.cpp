@@ -46,8 +46,8 @@ bool JProbeObj::inputAllowed(int n) { return inputSet(n).isEmpty(); }
 void JProbeObj::engine(int n, JLinkObj& link) {
   Value value;
   value.input = n;
-  value.type = link.source() != nullptr ? link.source()->outputType(link.output())
-                                        : JIntegerData::id;
+  value.type =
+      link.source() != nullptr ? link.source()->outputType(link.output()) : JIntegerData::id;
   bool received = false;
   if (value.type == JRealData::id) {
     received = link.access(JRealData(value.real));

@@ -22,8 +22,8 @@ struct JRefusal {
   };
 
   Kind kind = Kind::None;
-  long long link = -1;    // the link's place in the document's list, -1 when no link
-  long long block = -1;   // the id of the block concerned (of a link: the one whose port is missing)
+  long long link = -1;   // the link's place in the document's list, -1 when no link
+  long long block = -1;  // the id of the block concerned (of a link: the one whose port is missing)
   bool hasBlock = false;  // `block` holds an id (any integer is one)
   std::string className;  // that block's class
   int port = -1;          // the output or input the link asked for

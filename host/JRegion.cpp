@@ -16,5 +16,6 @@ bool JRegion::intersects(const JRect& rect) const {
   const long long right2 = static_cast<long long>(bounds_.x) + bounds_.width;
   const long long bottom1 = static_cast<long long>(rect.y) + rect.height;
   const long long bottom2 = static_cast<long long>(bounds_.y) + bounds_.height;
-  return left < (right1 < right2 ? right1 : right2) && top < (bottom1 < bottom2 ? bottom1 : bottom2);
+  return left < (right1 < right2 ? right1 : right2) &&
+         top < (bottom1 < bottom2 ? bottom1 : bottom2);
 }

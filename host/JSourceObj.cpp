@@ -56,7 +56,8 @@ void JSourceObj::access(int n, JLinkObj&, const JDataType& data) {
   if (s->type == JRealData::id) {
     static_cast<double&>(data) = s->real;
   } else if (s->type == JStringData::id) {
-    static_cast<JString&>(data) = JString(static_cast<char*>(s->text));  // the reader gets its own copy
+    static_cast<JString&>(data) =
+        JString(static_cast<char*>(s->text));  // the reader gets its own copy
   } else {
     static_cast<int&>(data) = s->integer;
   }

@@ -10,8 +10,7 @@ std::string JSvgText::escaped(const std::string& text) {
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
-      default:
-        out += (static_cast<unsigned char>(c) < 0x20) ? ' ' : c;
+      default: out += (static_cast<unsigned char>(c) < 0x20) ? ' ' : c;
     }
   }
   return out;

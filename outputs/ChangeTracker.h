@@ -20,13 +20,13 @@ namespace kw_out {
 struct Event {
   enum class Kind { Health, EnterMap, LeaveMap, PortSilent, PortBack };
   Kind kind = Kind::Health;
-  int node = 0;             // node events: the node's number
-  size_t row = 0;           // node events: its place in the snapshot
-  std::string name;         // node events: display name; port events: port name
-  std::string feed;         // node events: the port of its last packet
-  int fromHealth = 0;       // health events
+  int node = 0;        // node events: the node's number
+  size_t row = 0;      // node events: its place in the snapshot
+  std::string name;    // node events: display name; port events: port name
+  std::string feed;    // node events: the port of its last packet
+  int fromHealth = 0;  // health events
   int toHealth = 0;
-  std::string message;      // e.g. "node truck7 went bad"
+  std::string message;  // e.g. "node truck7 went bad"
 };
 
 // "health", "enter_map", "leave_map", "port_silent", "port_back".

@@ -33,8 +33,8 @@ class GpsdForm final : public OutputForm {
     OutputStats s;
     addStats(&s);
     *line += " gpsd " + std::to_string(s.gpsdClients) + " clients, dropped " +
-             std::to_string(s.gpsdDroppedLines) + ", closed " + std::to_string(s.gpsdClosedClients) +
-             ";";
+             std::to_string(s.gpsdDroppedLines) + ", closed " +
+             std::to_string(s.gpsdClosedClients) + ";";
   }
 
   void addStats(OutputStats* stats) const override {

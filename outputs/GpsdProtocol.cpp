@@ -46,8 +46,9 @@ void appendWatch(std::string* out, bool enable, bool json) {
   out->append(enable ? "true" : "false");
   out->append(",\"json\":");
   out->append(json ? "true" : "false");
-  out->append(",\"nmea\":false,\"raw\":0,\"scaled\":false,\"timing\":false,\"split24\":false,"
-              "\"pps\":false}\n");
+  out->append(
+      ",\"nmea\":false,\"raw\":0,\"scaled\":false,\"timing\":false,\"split24\":false,"
+      "\"pps\":false}\n");
 }
 
 void appendPoll(std::string* out, int64_t utcSec, int utcMs, const std::vector<std::string>& tpvs) {

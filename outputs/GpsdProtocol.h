@@ -38,10 +38,10 @@ void appendError(std::string* out, std::string_view message);
 struct Command {
   enum class Kind { Version, Watch, Devices, Poll, Device, Unknown };
   Kind kind = Kind::Unknown;
-  std::string text;        // the command as sent, for error replies
-  bool watchEnable = true; // WATCH: the requested state
+  std::string text;         // the command as sent, for error replies
+  bool watchEnable = true;  // WATCH: the requested state
   bool watchJson = true;
-  bool valid = true;       // false when the WATCH argument is not a JSON object
+  bool valid = true;  // false when the WATCH argument is not a JSON object
 };
 
 // Takes the next command out of `buffer` (commands end in ';' or a line

@@ -187,7 +187,8 @@ void GpsdServer::readFrom(Client* client) {
   char buffer[kReadChunk];
   size_t count = 0;
   kw::Failure failure;
-  const kw::IoStatus status = kw::receiveSome(client->socket, buffer, sizeof buffer, &count, &failure);
+  const kw::IoStatus status =
+      kw::receiveSome(client->socket, buffer, sizeof buffer, &count, &failure);
   if (status == kw::IoStatus::WouldBlock) return;
   if (status != kw::IoStatus::Done) {
     client->dead = true;
@@ -210,13 +211,9 @@ void GpsdServer::readFrom(Client* client) {
 void GpsdServer::answer(Client* client, const gpsd::Command& command) {
   std::string reply;
   switch (command.kind) {
-    case gpsd::Command::Kind::Version:
-      gpsd::appendVersion(&reply);
-      break;
+    case gpsd::Command::Kind::Version: gpsd::appendVersion(&reply); break;
     case gpsd::Command::Kind::Devices:
-    case gpsd::Command::Kind::Device:
-      reply = devicesLine();
-      break;
+    case gpsd::Command::Kind::Device: reply = devicesLine(); break;
     case gpsd::Command::Kind::Watch:
       if (!command.valid) {
         gpsd::appendError(&reply, "Invalid WATCH: " + command.text.substr(0, 200));

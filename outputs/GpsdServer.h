@@ -111,7 +111,7 @@ class GpsdServer {
   // The server's worker only.
   kw::PollLoop loop_;
   std::unordered_map<int, std::unique_ptr<Client>> clients_;  // by socket
-  std::map<int, std::string> latest_;                          // node -> TPV object without line feed
+  std::map<int, std::string> latest_;  // node -> TPV object without line feed
   std::map<int, gpsd::Device> devices_;
   std::vector<Report> taken_;
   std::vector<kw::PollLoop::Ready> ready_;

@@ -9,7 +9,8 @@ LineStream::LineStream(size_t maxBacklog) : maxBacklog_(maxBacklog) {}
 LineStream::~LineStream() { flush(); }
 
 bool LineStream::open(const std::string& path) {
-  const kw::Failure failed = path == "-" ? file_.attach(kw::OutputFile::kStandardOutput) : file_.open(path);
+  const kw::Failure failed =
+      path == "-" ? file_.attach(kw::OutputFile::kStandardOutput) : file_.open(path);
   if (failed) error_ = failed.text();
   return !failed;
 }

@@ -57,7 +57,8 @@ void MqttPublisher::appendLocation(std::string* out, const NodeUpdate& u) {
   out->append(",\"tst\":");
   appendInt(out, u.utcSec);
   out->append(",\"tid\":");
-  appendJsonString(out, level.size() > 2 ? std::string_view(level).substr(level.size() - 2) : level);
+  appendJsonString(out,
+                   level.size() > 2 ? std::string_view(level).substr(level.size() - 2) : level);
   out->append(",\"node\":");
   appendInt(out, u.node);
   out->append(",\"name\":");
@@ -138,8 +139,8 @@ bool MqttPublisher::startConnection() {
   const int fd = rc == MOSQ_ERR_SUCCESS ? mosquitto_socket(client_) : -1;
   if (fd < 0) {
     const std::string reason = rc == MOSQ_ERR_SUCCESS ? "no socket" : reasonOf(rc);
-    note(State::Refused, "cannot connect to the MQTT broker " + host_ + ":" + std::to_string(port_) +
-                             ": " + reason);
+    note(State::Refused, "cannot connect to the MQTT broker " + host_ + ":" +
+                             std::to_string(port_) + ": " + reason);
     return false;
   }
   socket_ = fd;
@@ -163,7 +164,8 @@ void MqttPublisher::serve() {
   }
   int rc = MOSQ_ERR_SUCCESS;
   for (const kw::PollLoop::Ready& ready : ready_) {
-    if (rc == MOSQ_ERR_SUCCESS && (ready.events & (kw::PollLoop::kReadable | kw::PollLoop::kClosed)))
+    if (rc == MOSQ_ERR_SUCCESS &&
+        (ready.events & (kw::PollLoop::kReadable | kw::PollLoop::kClosed)))
       rc = mosquitto_loop_read(client_, 1);
     if (rc == MOSQ_ERR_SUCCESS && (ready.events & kw::PollLoop::kWritable))
       rc = mosquitto_loop_write(client_, 1);
@@ -256,8 +258,8 @@ void MqttPublisher::hand(const std::string& topic, const std::string& payload) {
     ++dropped_;
     return;
   }
-  const int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                                   payload.data(), 0, true);
+  const int rc = mosquitto_publish(client_, nullptr, topic.c_str(),
+                                   static_cast<int>(payload.size()), payload.data(), 0, true);
   if (rc != MOSQ_ERR_SUCCESS) {
     ++dropped_;
     return;

@@ -111,7 +111,7 @@ class MqttPublisher {
   // The worker only.
   kw::PollLoop loop_;
   std::vector<kw::PollLoop::Ready> ready_;
-  int socket_ = -1;                // the client's socket while one is open
+  int socket_ = -1;                 // the client's socket while one is open
   uint64_t connectionsBefore_ = 0;  // connections_ when that socket was opened
 
   mutable kw::Mutex stateMutex_;

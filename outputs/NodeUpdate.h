@@ -16,17 +16,17 @@ enum : int { kHealthGood = 0, kHealthMedium = 1, kHealthBad = 2 };
 const char* healthWord(int health);
 
 struct NodeUpdate {
-  int node = 0;            // node number from the node list
-  std::string name;        // name from the node list; empty: the number stands in
-  std::string feed;        // name of the port the last packet came in on
-  int64_t utcSec = 0;      // moment of the fix, seconds since 1970 (UTC)
-  int utcMs = 0;           // and its milliseconds, 0..999
-  double lat = 0.0;        // signed degrees, north positive
-  double lon = 0.0;        // signed degrees, east positive
-  int health = kHealthBad; // 0 good, 1 medium, 2 bad
-  double idleSec = 0.0;    // seconds since the node's last accepted packet
-  bool neverHeard = true;  // nothing received yet: no position to publish
-  bool hasMap = false;     // a map block is linked: inMap/pixelX/pixelY hold
+  int node = 0;             // node number from the node list
+  std::string name;         // name from the node list; empty: the number stands in
+  std::string feed;         // name of the port the last packet came in on
+  int64_t utcSec = 0;       // moment of the fix, seconds since 1970 (UTC)
+  int utcMs = 0;            // and its milliseconds, 0..999
+  double lat = 0.0;         // signed degrees, north positive
+  double lon = 0.0;         // signed degrees, east positive
+  int health = kHealthBad;  // 0 good, 1 medium, 2 bad
+  double idleSec = 0.0;     // seconds since the node's last accepted packet
+  bool neverHeard = true;   // nothing received yet: no position to publish
+  bool hasMap = false;      // a map block is linked: inMap/pixelX/pixelY hold
   bool inMap = false;
   int pixelX = 0;
   int pixelY = 0;
@@ -41,13 +41,13 @@ std::string displayName(const NodeUpdate& update);
 bool hasFix(const NodeUpdate& update);
 
 struct PortCounters {
-  std::string port;           // port name from the port list
-  uint64_t taken = 0;         // datagrams taken in since the port started
-  uint64_t droppedFull = 0;   // dropped because the write half was full
-  uint64_t rejected = 0;      // envelope or checksum wrong
-  uint64_t unknownNode = 0;   // for node numbers not listed, or negative
-  uint64_t older = 0;         // older than the node's last accepted packet
-  std::string failure;        // why the port could not be set up; empty if it was
+  std::string port;          // port name from the port list
+  uint64_t taken = 0;        // datagrams taken in since the port started
+  uint64_t droppedFull = 0;  // dropped because the write half was full
+  uint64_t rejected = 0;     // envelope or checksum wrong
+  uint64_t unknownNode = 0;  // for node numbers not listed, or negative
+  uint64_t older = 0;        // older than the node's last accepted packet
+  std::string failure;       // why the port could not be set up; empty if it was
 };
 
 }  // namespace kw_out

@@ -46,7 +46,7 @@ struct OutputOptions {
   std::string mqtt;                    // --mqtt HOST[:PORT] (port 1883 when left out)
   std::string mqttPrefix = "gpsfeed";  // first topic level(s) of every MQTT message
   std::chrono::milliseconds fileInterval = std::chrono::seconds(5);  // track file rewrites
-  size_t trackPoints = 2000;  // newest points kept per node
+  size_t trackPoints = 2000;                                         // newest points kept per node
   std::chrono::milliseconds portSilentAfter = std::chrono::seconds(5);
   // --track FILE: the picture of the tracks on the map block's pixel grid.
   struct Picture {
@@ -58,9 +58,9 @@ struct OutputOptions {
 };
 
 struct OutputTick {
-  const std::vector<NodeUpdate>& nodes;  // every listed node, in table order
-  const std::vector<size_t>& fresh;      // the nodes with a new fix, in order
-  const std::vector<Event>& events;      // node events of this tick
+  const std::vector<NodeUpdate>& nodes;                // every listed node, in table order
+  const std::vector<size_t>& fresh;                    // the nodes with a new fix, in order
+  const std::vector<Event>& events;                    // node events of this tick
   const std::vector<OutputStateChange>& outputStates;  // since the last tick
   std::chrono::steady_clock::time_point now;
   int64_t utcSec;  // the wall clock at the tick, for the events' times

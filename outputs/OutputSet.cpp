@@ -57,7 +57,8 @@ void OutputSet::tick(const std::vector<NodeUpdate>& nodes) {
   tick(nodes, std::chrono::steady_clock::now());
 }
 
-void OutputSet::tick(const std::vector<NodeUpdate>& nodes, std::chrono::steady_clock::time_point now) {
+void OutputSet::tick(const std::vector<NodeUpdate>& nodes,
+                     std::chrono::steady_clock::time_point now) {
   fresh_.clear();
   events_.clear();
   tracker_.nodes(nodes, &fresh_, &events_);
@@ -78,7 +79,8 @@ void OutputSet::keepTracks(const std::vector<NodeUpdate>& nodes) {
   for (const size_t i : fresh_) store->add(nodes[i]);
   for (const Event& event : events_) {
     if (event.kind != Event::Kind::Health) continue;
-    if (!std::binary_search(fresh_.begin(), fresh_.end(), event.row)) store->addState(nodes[event.row]);
+    if (!std::binary_search(fresh_.begin(), fresh_.end(), event.row))
+      store->addState(nodes[event.row]);
   }
 }
 

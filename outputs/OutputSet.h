@@ -88,7 +88,7 @@ class OutputSet {
   std::vector<size_t> fresh_;
   std::vector<Event> events_;
   std::vector<OutputStateChange> states_;  // gathered since the last tick
-  std::string closed_;  // describe() at the last close()
+  std::string closed_;                     // describe() at the last close()
 };
 
 }  // namespace kw_out

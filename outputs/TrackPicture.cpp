@@ -1,17 +1,17 @@
 #include "outputs/TrackPicture.h"
 
-#include "outputs/TextOut.h"
-#include "platform/files.h"
-
 #include <algorithm>
 #include <sstream>
+
+#include "outputs/TextOut.h"
+#include "platform/files.h"
 
 namespace kw_out {
 
 namespace {
 
-constexpr int kMargin = 20;       // around the map, in map pixels
-constexpr int kHeading = 40;      // room above the map for the name and legend
+constexpr int kMargin = 20;          // around the map, in map pixels
+constexpr int kHeading = 40;         // room above the map for the name and legend
 constexpr int kMaxShownSide = 1200;  // largest side of the picture as shown
 constexpr int kDotRadius = 3;
 
@@ -66,9 +66,8 @@ std::string TrackPicture::toSvg() const {
   const int ox = kMargin, oy = kHeading;  // where map pixel (0, 0) lies
 
   std::ostringstream svg;
-  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << shown(fullWidth)
-      << "\" height=\"" << shown(fullHeight) << "\" viewBox=\"0 0 " << fullWidth << ' '
-      << fullHeight << "\">\n";
+  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << shown(fullWidth) << "\" height=\""
+      << shown(fullHeight) << "\" viewBox=\"0 0 " << fullWidth << ' ' << fullHeight << "\">\n";
   svg << "  <title>node tracks" << (name_.empty() ? "" : " on " + escaped(name_)) << "</title>\n";
   svg << "  <rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   svg << "  <rect class=\"map\" x=\"" << ox << "\" y=\"" << oy << "\" width=\"" << width_
@@ -80,7 +79,8 @@ std::string TrackPicture::toSvg() const {
   for (const auto& [node, track] : tracks_.tracks()) {
     const std::vector<Dot> dots = dotsOf(track);
     const std::string& name = track.last.name;
-    if (!dots.empty()) writeTrack(svg, node, name.empty() ? "node " + std::to_string(node) : name, dots, ox, oy);
+    if (!dots.empty())
+      writeTrack(svg, node, name.empty() ? "node " + std::to_string(node) : name, dots, ox, oy);
   }
   svg << "</svg>\n";
   return svg.str();

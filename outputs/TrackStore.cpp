@@ -6,7 +6,8 @@
 
 namespace kw_out {
 
-TrackStore::TrackStore(size_t maxPointsPerNode) : maxPoints_(maxPointsPerNode > 0 ? maxPointsPerNode : 1) {}
+TrackStore::TrackStore(size_t maxPointsPerNode)
+    : maxPoints_(maxPointsPerNode > 0 ? maxPointsPerNode : 1) {}
 
 void TrackStore::add(const NodeUpdate& update) {
   if (!hasFix(update)) return;
@@ -110,9 +111,11 @@ void TrackStore::appendGeoJson(std::string* out) const {
     out->push_back('}');
     properties(t, node, "position");
     // A LineString needs two or more positions.
-    const auto fixes = std::count_if(t.points.begin(), t.points.end(), [](const Point& p) { return p.fix; });
+    const auto fixes =
+        std::count_if(t.points.begin(), t.points.end(), [](const Point& p) { return p.fix; });
     if (fixes >= 2) {
-      out->append(",\n{\"type\":\"Feature\",\"geometry\":{\"type\":\"LineString\",\"coordinates\":[");
+      out->append(
+          ",\n{\"type\":\"Feature\",\"geometry\":{\"type\":\"LineString\",\"coordinates\":[");
       bool firstPoint = true;
       for (const Point& p : t.points) {
         if (!p.fix) continue;

@@ -40,12 +40,12 @@ namespace {
 
 // "logFile.txt: a named pipe, not a regular file".
 Failure notRegular(const char* path, mode_t mode) {
-  const char* kind = S_ISLNK(mode)                     ? "a symbolic link, "
-                     : S_ISFIFO(mode)                  ? "a named pipe, "
-                     : S_ISCHR(mode) || S_ISBLK(mode)  ? "a device, "
-                     : S_ISDIR(mode)                   ? "a folder, "
-                     : S_ISSOCK(mode)                  ? "a socket, "
-                                                       : "";
+  const char* kind = S_ISLNK(mode)                    ? "a symbolic link, "
+                     : S_ISFIFO(mode)                 ? "a named pipe, "
+                     : S_ISCHR(mode) || S_ISBLK(mode) ? "a device, "
+                     : S_ISDIR(mode)                  ? "a folder, "
+                     : S_ISSOCK(mode)                 ? "a socket, "
+                                                      : "";
   return Failure::because(path, std::string(kind) + "not a regular file");
 }
 
@@ -105,11 +105,11 @@ Failure appendRecord(const char* path, const char* data, size_t length,
   off_t size = 0;
   int fd = openRegularForAppend(path, &size, &failure);
   if (fd < 0) return failure;
-  if (limitBytes != 0 && size > 0 &&
-      static_cast<unsigned long long>(size) + length > limitBytes) {
+  if (limitBytes != 0 && size > 0 && static_cast<unsigned long long>(size) + length > limitBytes) {
     ::close(fd);
     const std::string older = std::string(path) + ".1";
-    if (rename(path, older.c_str()) != 0) return Failure::fromErrno("rename " + std::string(path), errno);
+    if (rename(path, older.c_str()) != 0)
+      return Failure::fromErrno("rename " + std::string(path), errno);
     fd = openRegularForAppend(path, &size, &failure);
     if (fd < 0) return failure;
   }
@@ -216,7 +216,8 @@ Failure writeAll(int fd, std::string_view contents, const std::string& context) 
 // A name mkostemp gives for `name`: "." + name + "." + six letters or digits.
 bool isTemporaryName(const std::string& candidate, const std::string& name) {
   if (candidate.size() != name.size() + 8 || candidate[0] != '.') return false;
-  if (candidate.compare(1, name.size(), name) != 0 || candidate[name.size() + 1] != '.') return false;
+  if (candidate.compare(1, name.size(), name) != 0 || candidate[name.size() + 1] != '.')
+    return false;
   for (size_t i = name.size() + 2; i < candidate.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(candidate[i]);
     if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
@@ -236,7 +237,8 @@ void removeAbandonedTemporaries(const std::string& folder, const std::string& na
   while (const dirent* entry = readdir(listing)) {
     const std::string candidate = entry->d_name;
     if (!isTemporaryName(candidate, name)) continue;
-    const int fd = openat(folderFd, candidate.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        openat(folderFd, candidate.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat info {};
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
@@ -280,7 +282,8 @@ Failure writeFileAtomically(const std::string& path, std::string_view contents) 
   flock(fd, LOCK_EX);
 
   Failure failure = writeAll(fd, contents, "write " + temporary);
-  if (failure.ok() && fchmod(fd, mode) != 0) failure = Failure::fromErrno("mode of " + temporary, errno);
+  if (failure.ok() && fchmod(fd, mode) != 0)
+    failure = Failure::fromErrno("mode of " + temporary, errno);
   if (failure.ok() && fsync(fd) != 0) failure = Failure::fromErrno("flush " + temporary, errno);
   if (::close(fd) != 0 && failure.ok()) failure = Failure::fromErrno("close " + temporary, errno);
   if (failure.ok() && rename(temporary.c_str(), target.c_str()) != 0) {
@@ -293,7 +296,8 @@ Failure writeFileAtomically(const std::string& path, std::string_view contents) 
   // The rename is durable once the folder is flushed.
   const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folderFd < 0) return Failure::fromErrno("open folder " + folder, errno);
-  if (fsync(folderFd) != 0 && errno != EINVAL) failure = Failure::fromErrno("flush folder " + folder, errno);
+  if (fsync(folderFd) != 0 && errno != EINVAL)
+    failure = Failure::fromErrno("flush folder " + folder, errno);
   ::close(folderFd);
   return failure;
 }

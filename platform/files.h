@@ -35,7 +35,8 @@ Failure prepareLogFile(const char* path, bool truncate);
 // limit only when one record alone is larger. Not safe against another
 // process rotating the same file at the same moment; within the process the
 // caller serialises calls for one path.
-Failure appendRecord(const char* path, const char* data, size_t length, unsigned long long limitBytes);
+Failure appendRecord(const char* path, const char* data, size_t length,
+                     unsigned long long limitBytes);
 
 // Opens a regular file for reading as text; null when it cannot be opened or
 // is not a regular file (a named pipe or a device could block or never end).

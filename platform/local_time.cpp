@@ -40,7 +40,8 @@ Civil civilFromDays(int64_t days) {
   days += 719468;
   const int64_t era = floorDiv(days, 146097);
   const int64_t dayOfEra = days - era * 146097;
-  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
   const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
   const int64_t mp = (5 * dayOfYear + 2) / 153;
   const int day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
@@ -224,9 +225,8 @@ void fillClockRecord(TimeCache& c, const ClockReading& now, _timeb* record) {
 // count and no real conversion of it fails).
 bool isPlain(const tm& t) {
   return t.tm_isdst < 0 && t.tm_sec >= 0 && t.tm_sec <= 59 && t.tm_min >= 0 && t.tm_min <= 59 &&
-         t.tm_hour >= 0 && t.tm_hour <= 23 && t.tm_mon >= 0 && t.tm_mon <= 11 &&
-         t.tm_year >= 71 && t.tm_year <= 137 && t.tm_mday >= 1 &&
-         t.tm_mday <= daysInMonth(t.tm_year + 1900, t.tm_mon);
+         t.tm_hour >= 0 && t.tm_hour <= 23 && t.tm_mon >= 0 && t.tm_mon <= 11 && t.tm_year >= 71 &&
+         t.tm_year <= 137 && t.tm_mday >= 1 && t.tm_mday <= daysInMonth(t.tm_year + 1900, t.tm_mon);
 }
 
 // The local fields as seconds counted like UTC seconds since 1970.
@@ -263,7 +263,9 @@ bool sampleFits(int64_t index, long offset, int isdst, const char* zone) {
 int64_t reach(int64_t from, int64_t want, int direction, const Segment* same, long offset,
               int isdst, const char* zone, bool* hard) {
   *hard = false;
-  const auto known = [&](int64_t k) { return same != nullptr && same->first <= k && k <= same->last; };
+  const auto known = [&](int64_t k) {
+    return same != nullptr && same->first <= k && k <= same->last;
+  };
   int64_t at = from;
   while (direction < 0 ? at > want : at < want) {
     if (known(at + direction)) {
@@ -302,10 +304,10 @@ void learn(TimeCache& c, int64_t moment, const tm& result) {
   if (!fits(center) || !fits(center + 1)) return;  // a transition within the hour
   bool firstHard = false;
   bool lastHard = false;
-  int64_t first = reach(center, floorDiv(moment - kMargin - kReach, kStep), -1, same, offset,
-                        isdst, zone, &firstHard);
-  int64_t last = reach(center + 1, floorDiv(moment + kMargin + kReach, kStep) + 1, +1, same,
-                       offset, isdst, zone, &lastHard);
+  int64_t first = reach(center, floorDiv(moment - kMargin - kReach, kStep), -1, same, offset, isdst,
+                        zone, &firstHard);
+  int64_t last = reach(center + 1, floorDiv(moment + kMargin + kReach, kStep) + 1, +1, same, offset,
+                       isdst, zone, &lastHard);
   if (same != nullptr && (same->last < first - 1 || last + 1 < same->first)) {
     same = nullptr;  // apart from the new span: keep both
   }

@@ -119,8 +119,7 @@ Socket openMulticastReceiver(const char* group, int port, Failure* failure,
     return socket;
   }
   if (!chooseInterface(interfaceName, &membership, failure)) return socket;
-  if (setsockopt(socket.fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) !=
-      0) {
+  if (setsockopt(socket.fd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0) {
     note(failure, Failure::fromErrno(std::string("join ") + group + " on port " + portText(port) +
                                          onInterface(interfaceName),
                                      errno));

@@ -46,7 +46,8 @@ IoStatus OutputFile::writeSome(const char* data, std::size_t length, std::size_t
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return IoStatus::WouldBlock;
-    *failure = n < 0 ? Failure::fromErrno("write", errno) : Failure::because("write", "nothing written");
+    *failure =
+        n < 0 ? Failure::fromErrno("write", errno) : Failure::because("write", "nothing written");
     return IoStatus::Failed;
   }
 }

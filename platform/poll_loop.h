@@ -78,8 +78,8 @@ class PollLoop {
   int timeoutMs(Clock::time_point until, Clock::time_point now) const;
   void collect(Clock::time_point now, std::vector<Ready>* ready);
 
-  std::vector<pollfd> fds_;                  // [0] the wake event, then the sockets
-  std::vector<Clock::time_point> deadlines_; // beside fds_
+  std::vector<pollfd> fds_;                     // [0] the wake event, then the sockets
+  std::vector<Clock::time_point> deadlines_;    // beside fds_
   std::unordered_map<int, std::size_t> slots_;  // fd -> index in fds_
 };
 

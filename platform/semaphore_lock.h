@@ -24,8 +24,7 @@ class KW_CAPABILITY("semaphore") Semaphore {
   void wait() KW_ACQUIRE() {
     for (;;) {
       int count = count_.load(std::memory_order_relaxed);
-      if (count > 0 &&
-          count_.compare_exchange_weak(count, count - 1, std::memory_order_acquire)) {
+      if (count > 0 && count_.compare_exchange_weak(count, count - 1, std::memory_order_acquire)) {
         return;
       }
       if (count == 0) count_.wait(0, std::memory_order_relaxed);

@@ -6,15 +6,15 @@
 #include <ctime>
 #include <new>
 
+#include "feed/KW_OLog.h"
+#include "feed/kw_qnv_handlerList.h"
 #include "host/JColor.h"
 #include "host/JFocusSet.h"
 #include "host/JIntegerData.h"
-#include "sniffer/JQNV_trace_address.h"
 #include "host/JRealData.h"
 #include "host/JStringData.h"
-#include "feed/KW_OLog.h"
-#include "feed/kw_qnv_handlerList.h"
 #include "platform/platform.h"
+#include "sniffer/JQNV_trace_address.h"
 
 int JQNV_packet_sniffer::instanceCount = 0;
 char JQNV_packet_sniffer::versionText[JQNV_packet_sniffer::kFileNameSize] = {};
@@ -25,7 +25,7 @@ namespace {
 // "Wed Jan 28 12:43:27 2004", from the compiler's date and time of this file.
 void buildStamp(char* out, size_t size) {
   static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-  const char* date = __DATE__;  // "Mmm dd yyyy"
+  const char* date = __DATE__;   // "Mmm dd yyyy"
   const char* clock = __TIME__;  // "hh:mm:ss"
   tm when{};
   for (int m = 0; m < 12; ++m) {
@@ -187,12 +187,9 @@ int JQNV_packet_sniffer::outputType(int n) {
   switch (Layout::kindOf(n)) {  // the remainder keeps the sign of n
     case Layout::kLatitude:
     case Layout::kLongitude:
-    case Layout::kIdleTime:
-      return JRealData::id;
-    case Layout::kUtcString:
-      return JStringData::id;
-    default:
-      return JIntegerData::id;
+    case Layout::kIdleTime: return JRealData::id;
+    case Layout::kUtcString: return JStringData::id;
+    default: return JIntegerData::id;
   }
 }
 

@@ -21,8 +21,8 @@
 
 #include "host/JAddObj.h"
 #include "host/JFeedStatus.h"
-#include "sniffer/JQNV_packet_sniffer_layout.h"
 #include "host/JString.h"
+#include "sniffer/JQNV_packet_sniffer_layout.h"
 
 class kw_qnv_handlerList;
 struct kw_qnv_portStats;
@@ -93,18 +93,20 @@ class J_EXPORT JQNV_packet_sniffer : public JAddObj, public JFeedStatus {
   // thread only. Before startup and after close they answer 0 / false / "".
   // Counters run from the reading of the port list on, through every stop
   // and run.
-  int feedPortCount() const override;                                      // ports of the current list
-  bool feedPortStatus(int index, JFeedPortStatus* out) const override;     // false when index is out of range
-  const char* feedNodeName(int index) const override;                      // name from the node list line, "" when the line has none
-  bool feedNodeHeard(int index) const override;                            // true once the node has accepted a packet
+  int feedPortCount() const override;  // ports of the current list
+  bool feedPortStatus(int index,
+                      JFeedPortStatus* out) const override;  // false when index is out of range
+  const char* feedNodeName(
+      int index) const override;  // name from the node list line, "" when the line has none
+  bool feedNodeHeard(int index) const override;  // true once the node has accepted a packet
   // The same port status in the feed's own form; virtual so that a host
   // which loaded the plug-in privately (dlopen RTLD_LOCAL) reaches it
   // through the block's own table, with nothing to link against.
   virtual bool feedPortStats(int index, kw_qnv_portStats* out) const;
 
-  static int instanceCount;              // default constructions in this process
+  static int instanceCount;                // default constructions in this process
   static char versionText[kFileNameSize];  // "0.7 - <build time stamp>\n", formed once
-  static JString registered;             // what Register() answered at load
+  static JString registered;               // what Register() answered at load
 
  protected:
   void writeContent(JOutputStream& stream) override;

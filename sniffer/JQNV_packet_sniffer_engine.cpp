@@ -2,14 +2,14 @@
 // rising edge every port takes in what arrived since the last tick and every
 // node's eight outputs are announced. The on off input starts and stops the
 // receivers. Health and idle time are computed when a linked block asks.
+#include "feed/KW_OLog.h"
+#include "feed/kw_qnv_handlerList.h"
+#include "feed/kw_qnv_nodeHandler.h"
 #include "host/JDataType.h"
 #include "host/JIntegerData.h"
 #include "host/JLinkObj.h"
 #include "sniffer/JQNV_packet_sniffer.h"
 #include "sniffer/JQNV_trace_address.h"
-#include "feed/KW_OLog.h"
-#include "feed/kw_qnv_handlerList.h"
-#include "feed/kw_qnv_nodeHandler.h"
 
 void JQNV_packet_sniffer::engine(int n, JLinkObj& link) {
   olog->printf("JQNV_packet_sniffer::engine() n=%d %p  ----- ogm is %d\n", n, self(this), ogm);
@@ -63,15 +63,9 @@ void JQNV_packet_sniffer::access(int n, JLinkObj&, const JDataType& data) {
   kw_qnv_nodeHandler* node = handlers_->getNode(i);
   if (node == nullptr) return;
   switch (kind) {
-    case Layout::kLatitude:
-      static_cast<double&>(data) = node->latitude_;
-      break;
-    case Layout::kLongitude:
-      static_cast<double&>(data) = node->longitude_;
-      break;
-    case Layout::kUtcSec:
-      static_cast<int&>(data) = node->utc1970_.time;
-      break;
+    case Layout::kLatitude: static_cast<double&>(data) = node->latitude_; break;
+    case Layout::kLongitude: static_cast<double&>(data) = node->longitude_; break;
+    case Layout::kUtcSec: static_cast<int&>(data) = node->utc1970_.time; break;
     case Layout::kUtcMs:
       static_cast<int&>(data) = node->utc1970_.millitm;
       olog->printf("JQNV_packet_sniffer::access getMilSec %d\n", node->utc1970_.millitm);
@@ -80,11 +74,7 @@ void JQNV_packet_sniffer::access(int n, JLinkObj&, const JDataType& data) {
       static_cast<JString&>(data) = JString(node->utcString_);
       olog->printf("JQNV_packet_sniffer::access getTimeString %s\n", node->utcString_);
       break;
-    case Layout::kHealth:
-      static_cast<int&>(data) = node->updateHealth();
-      break;
-    case Layout::kIdleTime:
-      static_cast<double&>(data) = node->getIdleTime();
-      break;
+    case Layout::kHealth: static_cast<int&>(data) = node->updateHealth(); break;
+    case Layout::kIdleTime: static_cast<double&>(data) = node->getIdleTime(); break;
   }
 }

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "host/JGraphics.h"
-#include "sniffer/JQNV_packet_sniffer.h"
-#include "sniffer/JQNV_trace_address.h"
-#include "host/JRect.h"
-#include "host/JRegion.h"
 #include "feed/KW_OLog.h"
 #include "feed/kw_qnv_handlerList.h"
+#include "host/JGraphics.h"
+#include "host/JRect.h"
+#include "host/JRegion.h"
+#include "sniffer/JQNV_packet_sniffer.h"
+#include "sniffer/JQNV_trace_address.h"
 
 void JQNV_packet_sniffer::paint(JGraphics graphics, double dx, double dy, JRegion& region,
                                 double scale) {

@@ -1,16 +1,16 @@
 // JQNV_packet_sniffer: properties (the host's dialog) and persistence (the
 // host's documents).
+#include "feed/KW_OLog.h"
+#include "feed/kw_qnv_handlerList.h"
 #include "host/JArray.h"
 #include "host/JDictionary.h"
 #include "host/JFileProperty.h"
 #include "host/JIntegerProperty.h"
 #include "host/JOutputStream.h"
-#include "sniffer/JQNV_packet_sniffer.h"
-#include "sniffer/JQNV_trace_address.h"
 #include "host/JRealProperty.h"
 #include "host/JStringProperty.h"
-#include "feed/KW_OLog.h"
-#include "feed/kw_qnv_handlerList.h"
+#include "sniffer/JQNV_packet_sniffer.h"
+#include "sniffer/JQNV_trace_address.h"
 
 namespace {
 
@@ -151,8 +151,8 @@ void JQNV_packet_sniffer::readContent(JDictionary& dictionary) {
                             kMaxSlotSize, kSlotSize);
   packetBufferSize_ = withinOr(getInteger(dictionary, "packet buffer size", kSlotCount),
                                kMinSlotCount, kMaxSlotCount, kSlotCount);
-  mediumThreshold_ = positiveOr(getDouble(dictionary, "medium threshold", kMediumThreshold),
-                                kMediumThreshold);
+  mediumThreshold_ =
+      positiveOr(getDouble(dictionary, "medium threshold", kMediumThreshold), kMediumThreshold);
   badThreshold_ = positiveOr(getDouble(dictionary, "bad threshold", kBadThreshold), kBadThreshold);
   if (handlers_ != nullptr) handlers_->setThresholds(mediumThreshold_, badThreshold_);
   valid_ = isValid();

@@ -1,10 +1,10 @@
 // JQNV_packet_sniffer: the feed's status for the host (ports with their
 // origin, set-up failure and counts; node names and whether each was heard).
-#include "sniffer/JQNV_packet_sniffer.h"
 #include "feed/kw_qnv_handlerList.h"
 #include "feed/kw_qnv_nodeHandler.h"
 #include "feed/kw_qnv_portHandler.h"
 #include "feed/kw_qnv_portStats.h"
+#include "sniffer/JQNV_packet_sniffer.h"
 
 int JQNV_packet_sniffer::feedPortCount() const {
   return handlers_ != nullptr ? static_cast<int>(handlers_->portCount()) : 0;

@@ -8,15 +8,17 @@
 // runs from its "$" to the first "*" after it. A checksum is the XOR of the
 // bytes between "$" and "*", written "%2x" (a space, not a zero, pads values
 // below 0x10); "%2X" is accepted too.
+#include "testing/reference_parser.h"
+
+#include <langinfo.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <langinfo.h>
 #include <string>
 
 #include "feed/KW_OLog.h"
-#include "testing/reference_parser.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include "apps/flowhost/run/FlowRunner.h"
 #include "apps/flowhost/run/RunOptions.h"
+#include "feed/trace_settings.h"
 #include "platform/stop_signal.h"
 #include "platform/terminal.h"
-#include "feed/trace_settings.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);

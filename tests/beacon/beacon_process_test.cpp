@@ -1,10 +1,9 @@
 // The real nmea_beacon process, seen from the outside: its multicast
 // packets, its console output, its command line and its clean stop.
 // Runs inside the isolated network namespace (loopback only).
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/child_process.h"
+#include "beacon/packet_builder.h"
 #include "feed/kw_multicast_recv.h"
 #include "feed/kw_qnv_portHandler.h"
-#include "beacon/packet_builder.h"
 #include "platform/platform.h"
+#include "tests/support/child_process.h"
 #include "tests/support/isolation.h"
 
 namespace {
@@ -104,7 +103,8 @@ void expectValidPacket(const std::string& text, int node) {
   ASSERT_TRUE(parser.parsePacket_s1(first));
   ASSERT_TRUE(parser.parsePacket_s2(second));
   // Stamped at most a few seconds before now, as this machine's local time.
-  EXPECT_NEAR(static_cast<double>(parser.utc1970_.time), static_cast<double>(kw::now().seconds), 5.0);
+  EXPECT_NEAR(static_cast<double>(parser.utc1970_.time), static_cast<double>(kw::now().seconds),
+              5.0);
   // Back to ddmm.mmmm: the distance from the centre is the radius.
   auto ddmm = [](double degrees) {
     const double whole = std::floor(degrees);
@@ -148,7 +148,8 @@ int64_t median(std::vector<int64_t> values) {
 // or a pause of its own per unit would double the median.
 void expectPace(const std::vector<Arrival>& arrivals, int64_t pauseMs) {
   const std::vector<int64_t> gaps = stampedGaps(arrivals);
-  for (size_t i = 0; i < gaps.size(); ++i) EXPECT_GE(gaps[i], pauseMs - 10) << "gap before packet " << i + 1;
+  for (size_t i = 0; i < gaps.size(); ++i)
+    EXPECT_GE(gaps[i], pauseMs - 10) << "gap before packet " << i + 1;
   EXPECT_LT(median(gaps), 2 * pauseMs);
 }
 
@@ -160,11 +161,13 @@ TEST_F(BeaconProcess, MulticastsNodesInTurnEveryQuarterSecondAndStopsOnSigterm) 
   ASSERT_EQ(arrivals.size(), 11u);
 
   // Every packet was printed, line by line, while the beacon was running.
-  ASSERT_TRUE(beacon.readOutUntil([](const std::string& out) { return packetLines(out) >= 11; }, 2s))
+  ASSERT_TRUE(
+      beacon.readOutUntil([](const std::string& out) { return packetLines(out) >= 11; }, 2s))
       << beacon.out();
 
   const int expectedNodes[] = {1, 2, 3, 4, 0, 1, 2, 3, 4, 0, 1};
-  for (size_t i = 0; i < arrivals.size(); ++i) expectValidPacket(arrivals[i].text, expectedNodes[i]);
+  for (size_t i = 0; i < arrivals.size(); ++i)
+    expectValidPacket(arrivals[i].text, expectedNodes[i]);
 
   // Every 250 ms, by the beacon's own stamps.
   expectPace(arrivals, 250);
@@ -242,8 +245,8 @@ TEST_F(BeaconProcess, BadGroupOrPortEndsWithOneLineAndStatusOne) {
 // an equal share of the circle apart.
 TEST_F(BeaconProcess, OptionsChooseTheUnitsAndThePace) {
   ChildProcess beacon;
-  ASSERT_TRUE(beacon.start(kBeacon, {kBeacon, "--nodes", "3", "--first", "700", "--interval=100",
-                                     kGroup, "47001"}));
+  ASSERT_TRUE(beacon.start(
+      kBeacon, {kBeacon, "--nodes", "3", "--first", "700", "--interval=100", kGroup, "47001"}));
   const std::vector<Arrival> arrivals = collectUntil(&receiver_, 9, 10s);
   ASSERT_EQ(arrivals.size(), 9u);
   const int expectedNodes[] = {701, 702, 700, 701, 702, 700, 701, 702, 700};
@@ -289,7 +292,8 @@ TEST_F(BeaconProcess, InterfaceOptionSendsThroughItOrNamesWhyNot) {
   }
   for (const char* interfaceName : {"kwnope0", "10.213.99.1"}) {
     ChildProcess beacon;
-    ASSERT_TRUE(beacon.start(kBeacon, {"nmea_beacon", "--interface", interfaceName, kGroup, "47001"}));
+    ASSERT_TRUE(
+        beacon.start(kBeacon, {"nmea_beacon", "--interface", interfaceName, kGroup, "47001"}));
     int status = -1;
     ASSERT_TRUE(beacon.waitExit(3s, &status));
     ASSERT_TRUE(WIFEXITED(status));

@@ -84,8 +84,8 @@ TEST(BeaconPacketFormat, ChecksumBelowSixteenIsSpaceAndOneLowerCaseDigit) {
 TEST(BeaconPacketFormat, ChecksumsMatchTheBytesOfEachSentenceAllDay) {
   const int zones[] = {480, -330, 210, -600};
   for (int ms = 0; ms < 86400000; ms += 997) {
-    const ClockReading clock = at(2026, 12, 7, ms / 3600000, ms / 60000 % 60, ms / 1000 % 60,
-                                  ms % 1000, zones[ms % 4]);
+    const ClockReading clock =
+        at(2026, 12, 7, ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000, zones[ms % 4]);
     const BeaconPacket packet = build(clock);
     const std::string text = packet.text;
     const size_t firstDollar = text.find('$');
@@ -116,7 +116,7 @@ TEST(BeaconPacketTime, HundredthsAreTruncated) {
   const struct {
     int millis;
     const char* text;
-  } cases[] = {{0, "010203.00"}, {5, "010203.00"}, {9, "010203.00"}, {10, "010203.01"},
+  } cases[] = {{0, "010203.00"},   {5, "010203.00"},   {9, "010203.00"},  {10, "010203.01"},
                {999, "010203.99"}, {995, "010203.99"}, {120, "010203.12"}};
   for (const auto& c : cases) {
     const BeaconPacket packet = build(at(2026, 3, 4, 1, 2, 3, c.millis));
@@ -140,9 +140,9 @@ TEST(BeaconPacketZone, ZoneFieldsKeepTheSignsOfTheOffset) {
     int hours;
     int minutes;
     const char* fields;
-  } cases[] = {{480, 8, 0, ",08,00"},   {-330, -5, 30, ",-5,30"},   {210, 3, -30, ",03,-30"},
-               {0, 0, 0, ",00,00"},     {-600, -10, 0, ",-10,00"},  {-345, -5, 45, ",-5,45"},
-               {-60, -1, 0, ",-1,00"},  {720, 12, 0, ",12,00"},     {-30, 0, 30, ",00,30"}};
+  } cases[] = {{480, 8, 0, ",08,00"},  {-330, -5, 30, ",-5,30"},  {210, 3, -30, ",03,-30"},
+               {0, 0, 0, ",00,00"},    {-600, -10, 0, ",-10,00"}, {-345, -5, 45, ",-5,45"},
+               {-60, -1, 0, ",-1,00"}, {720, 12, 0, ",12,00"},    {-30, 0, 30, ",00,30"}};
   for (const auto& c : cases) {
     int hours = 99;
     int minutes = 99;

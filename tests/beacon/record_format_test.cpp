@@ -1,14 +1,14 @@
 // The recording's line format and its reader: every byte survives the round
 // trip, and every kind of bad line is found with its line number.
-#include <sys/stat.h>
+#include "beacon/record_format.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <future>
 #include <string>
 
-#include "beacon/record_format.h"
 #include "beacon/record_reader.h"
 #include "tests/support/temp_dir.h"
 

@@ -2,10 +2,9 @@
 // the beacon's feed (and of a datagram with awkward bytes) is sent again
 // with the same datagrams at the same pace, as a second recording shows.
 // Runs inside the isolated network namespace (loopback only).
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -14,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/multicast.h"
-#include "feed/kw_multicast_recv.h"
 #include "beacon/record_reader.h"
+#include "feed/kw_multicast_recv.h"
+#include "platform/multicast.h"
 #include "tests/support/child_process.h"
 #include "tests/support/isolation.h"
 #include "tests/support/temp_dir.h"
@@ -91,8 +90,8 @@ TEST_F(RecordReplay, ReplayKeepsEveryDatagramAndItsPace) {
   ChildProcess recorder;
   startRecorder(&recorder, "239.255.42.40", "47040", first);
   ChildProcess beacon;
-  ASSERT_TRUE(beacon.start(kBeacon, {"nmea_beacon", "--nodes", "4", "--interval", "60",
-                                     "239.255.42.40", "47040"}));
+  ASSERT_TRUE(beacon.start(
+      kBeacon, {"nmea_beacon", "--nodes", "4", "--interval", "60", "239.255.42.40", "47040"}));
   ASSERT_TRUE(beacon.readOutUntil(
       [](const std::string& out) { return completeLines(out).size() >= 13; }, 10s));
   ASSERT_TRUE(beacon.signal(SIGTERM));
@@ -147,8 +146,8 @@ TEST_F(RecordReplay, ReplayKeepsEveryDatagramAndItsPace) {
 TEST_F(RecordReplay, BadRecordingNamesItsLineAndSendsNothing) {
   kw_multicast_recv receiver("239.255.42.42", 47042, 250, 20);
   receiver.run(0);
-  const std::string path =
-      dir_.write("bad.rec", "# feed_record 239.255.42.42 47042\n0\tgood\n10 no tab here\n20\tgood\n");
+  const std::string path = dir_.write(
+      "bad.rec", "# feed_record 239.255.42.42 47042\n0\tgood\n10 no tab here\n20\tgood\n");
   ChildProcess replay;
   ASSERT_TRUE(replay.start(kBeacon, {"nmea_beacon", "--replay", path, "239.255.42.42", "47042"}));
   EXPECT_EQ(exitStatus(&replay, 5s), 1);
@@ -156,8 +155,8 @@ TEST_F(RecordReplay, BadRecordingNamesItsLineAndSendsNothing) {
   EXPECT_EQ(replay.out(), "");
 
   ChildProcess missing;
-  ASSERT_TRUE(missing.start(kBeacon, {"nmea_beacon", "--replay", dir_.file("none.rec"),
-                                      "239.255.42.42", "47042"}));
+  ASSERT_TRUE(missing.start(
+      kBeacon, {"nmea_beacon", "--replay", dir_.file("none.rec"), "239.255.42.42", "47042"}));
   EXPECT_EQ(exitStatus(&missing, 5s), 1);
   EXPECT_EQ(completeLines(missing.err()).size(), 1u) << missing.err();
 
@@ -173,13 +172,17 @@ TEST_F(RecordReplay, RecorderRefusesWhatItCannotRecord) {
     int status;
     std::string err;  // "" when only the line count is checked
   } cases[] = {
-      {{"feed_record", "notanip", "47043", dir_.file("a.rec")}, 1,
+      {{"feed_record", "notanip", "47043", dir_.file("a.rec")},
+       1,
        "feed_record: group notanip: not an IPv4 address\n"},
-      {{"feed_record", "239.255.42.43", "0", dir_.file("a.rec")}, 1,
+      {{"feed_record", "239.255.42.43", "0", dir_.file("a.rec")},
+       1,
        "feed_record: port 0: not a number from 1 to 65535\n"},
-      {{"feed_record", "--interface", "kwnope0", "239.255.42.43", "47043", dir_.file("a.rec")}, 1,
+      {{"feed_record", "--interface", "kwnope0", "239.255.42.43", "47043", dir_.file("a.rec")},
+       1,
        "feed_record: interface kwnope0: No such device\n"},
-      {{"feed_record", "239.255.42.43", "47043", dir_.file("no-such-dir/a.rec")}, 1,
+      {{"feed_record", "239.255.42.43", "47043", dir_.file("no-such-dir/a.rec")},
+       1,
        "feed_record: " + dir_.file("no-such-dir/a.rec") + ": cannot be written\n"},
       {{"feed_record", "239.255.42.43", "47043"}, 2, ""},
   };

@@ -8,8 +8,8 @@
 #include <ctime>
 #include <string>
 
-#include "feed/kw_qnv_portHandler.h"
 #include "beacon/packet_builder.h"
+#include "feed/kw_qnv_portHandler.h"
 
 namespace {
 
@@ -102,9 +102,9 @@ TEST_F(BeaconRoundTrip, EdgesOfTheDayAndOfTheCalendar) {
   const struct {
     int year, month, day;
     long long ms;
-  } cases[] = {{2026, 12, 7, 0},          {2026, 12, 7, 86399999}, {2026, 12, 31, 86399999},
-               {2027, 1, 1, 0},           {2028, 2, 29, 43200005}, {2026, 7, 15, 12345678},
-               {2000, 1, 1, 999},         {2037, 12, 31, 86399990}};
+  } cases[] = {{2026, 12, 7, 0},  {2026, 12, 7, 86399999}, {2026, 12, 31, 86399999},
+               {2027, 1, 1, 0},   {2028, 2, 29, 43200005}, {2026, 7, 15, 12345678},
+               {2000, 1, 1, 999}, {2037, 12, 31, 86399990}};
   int node = 0;
   for (const auto& c : cases) {
     node = kw_beacon::nextNode(node);

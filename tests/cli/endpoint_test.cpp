@@ -1,10 +1,10 @@
 // The one reader of "HOST:PORT" texts (--gpsd, --mqtt, --http): what is
 // left out comes from the defaults, and anything else is refused with why.
+#include "cli/endpoint.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "cli/endpoint.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "feed/kw_qnv_nodeHandler.h"
 #include "beacon/packet_builder.h"
+#include "feed/kw_qnv_nodeHandler.h"
 
 namespace kw_test {
 
@@ -40,8 +40,8 @@ struct HeldValues {
   std::string utcString;
 
   static HeldValues of(const kw_qnv_nodeHandler& node) {
-    return {node.nodeId_, node.latitude_, node.longitude_, node.utc1970_, node.lastUtc_,
-            node.utcString_};
+    return {node.nodeId_,  node.latitude_, node.longitude_,
+            node.utc1970_, node.lastUtc_,  node.utcString_};
   }
 };
 
@@ -70,9 +70,9 @@ struct NodeTimeText {
 // True when `text` has exactly the form above.
 inline bool splitTimeText(const char* text, NodeTimeText* out) {
   int used = -1;
-  const int converted = std::sscanf(text, "%4d/%2d/%2d,%2d:%2d:%2d.%3d%n", &out->year, &out->month,
-                                    &out->day, &out->hour, &out->minute, &out->second,
-                                    &out->millis, &used);
+  const int converted =
+      std::sscanf(text, "%4d/%2d/%2d,%2d:%2d:%2d.%3d%n", &out->year, &out->month, &out->day,
+                  &out->hour, &out->minute, &out->second, &out->millis, &used);
   return converted == 7 && used == 23 && text[23] == '\0';
 }
 
@@ -103,22 +103,20 @@ inline ::testing::AssertionResult onBeaconTrack(const HeldValues& node) {
   }
   // North and west: positive latitude, negative longitude.
   if (!(node.latitude > 0.0) || !(node.longitude < 0.0)) {
-    return ::testing::AssertionFailure() << "node " << node.nodeId << " position "
-                                         << node.latitude << ", " << node.longitude
-                                         << " is not north-west";
+    return ::testing::AssertionFailure() << "node " << node.nodeId << " position " << node.latitude
+                                         << ", " << node.longitude << " is not north-west";
   }
   const double dLat = toDdmm(node.latitude) - kw_beacon::kCentreLatitude;
   const double dLong = toDdmm(node.longitude) - kw_beacon::kCentreLongitude;
   const double radius = std::sqrt(dLat * dLat + dLong * dLong);
   // Each coordinate is rounded to 0.00005 minutes in the text.
   if (std::fabs(radius - kw_beacon::kRadius) > 1e-4) {
-    return ::testing::AssertionFailure() << "node " << node.nodeId << " lies " << radius
-                                         << " minutes from the centre";
+    return ::testing::AssertionFailure()
+           << "node " << node.nodeId << " lies " << radius << " minutes from the centre";
   }
   // The angle of the time text; the beacon's own milliseconds lie up to 9
   // past the hundredths it writes, 20 x 0.0002 x 9 = 0.036 minutes at most.
-  const double sinceMidnightMs =
-      ((t.hour * 60.0 + t.minute) * 60.0 + t.second) * 1000.0 + t.millis;
+  const double sinceMidnightMs = ((t.hour * 60.0 + t.minute) * 60.0 + t.second) * 1000.0 + t.millis;
   const double angle = sinceMidnightMs * static_cast<double>(kw_beacon::kAngularRate);
   const double wantLat = kw_beacon::kCentreLatitude + kw_beacon::kRadius * std::sin(angle);
   const double wantLong = kw_beacon::kCentreLongitude + kw_beacon::kRadius * std::cos(angle);
@@ -144,7 +142,8 @@ inline ::testing::AssertionResult onBeaconTrack(const HeldValues& node) {
                                          << node.utc1970.millitm << " for " << node.utcString;
   }
   if (node.lastUtc.time != node.utc1970.time || node.lastUtc.millitm != node.utc1970.millitm) {
-    return ::testing::AssertionFailure() << "node " << node.nodeId << " lastUtc_ and utc1970_ differ";
+    return ::testing::AssertionFailure()
+           << "node " << node.nodeId << " lastUtc_ and utc1970_ differ";
   }
   return ::testing::AssertionSuccess();
 }
@@ -168,7 +167,8 @@ inline ::testing::AssertionResult holdsBeaconPacket(const HeldValues& node,
   for (size_t at = beaconOut.find("\n" + prefix); at != std::string::npos;
        at = beaconOut.find("\n" + prefix, at + 1)) {
     const size_t end = beaconOut.find('\n', at + 1);
-    const std::string line = beaconOut.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+    const std::string line =
+        beaconOut.substr(at + 1, end == std::string::npos ? end : end - at - 1);
     if (line.find(position) != std::string::npos) return ::testing::AssertionSuccess();
     candidates.push_back(line);
   }

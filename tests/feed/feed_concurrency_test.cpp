@@ -6,10 +6,9 @@
 // packet the beacons really sent, no receive thread, socket or event is left
 // behind, and nothing hung. Meant to run under ThreadSanitizer as well.
 // Runs inside the isolated network namespace (loopback only).
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <array>
 #include <chrono>
@@ -25,12 +24,12 @@
 #include <vector>
 
 #include "feed/KW_OLog.h"
-#include "tests/feed/beacon_track.h"
 #include "feed/kw_multicast_recv.h"
 #include "feed/kw_qnv_handlerList.h"
 #include "feed/kw_qnv_nodeHandler.h"
 #include "feed/kw_qnv_portHandler.h"
 #include "platform/platform.h"
+#include "tests/feed/beacon_track.h"
 #include "tests/support/child_process.h"
 #include "tests/support/isolation.h"
 #include "tests/support/temp_dir.h"
@@ -46,7 +45,7 @@ constexpr int kSharedPort = 47031;
 constexpr const char* kOtherGroup = "239.255.42.22";
 constexpr int kOtherPort = 47032;
 constexpr int kBeaconNodes = 5;
-constexpr auto kChurn = 3s;        // how long ports are started and stopped at random
+constexpr auto kChurn = 3s;           // how long ports are started and stopped at random
 constexpr auto kLogOpenFor = 1500ms;  // the first part of it with the trace log in use
 
 // Aborts the process, with a message, when the test is still running after
@@ -108,11 +107,10 @@ class FeedConcurrency : public ::testing::Test {
  protected:
   void SetUp() override {
     KW_REQUIRE_ISOLATED_NETWORK();
-    portFile_ = dir_.write("churn.mcp", std::string("sharedA ") + kSharedGroup + " " +
-                                            std::to_string(kSharedPort) + "\nsharedB " +
-                                            kSharedGroup + " " + std::to_string(kSharedPort) +
-                                            "\nother " + kOtherGroup + " " +
-                                            std::to_string(kOtherPort) + "\n");
+    portFile_ = dir_.write(
+        "churn.mcp", std::string("sharedA ") + kSharedGroup + " " + std::to_string(kSharedPort) +
+                         "\nsharedB " + kSharedGroup + " " + std::to_string(kSharedPort) +
+                         "\nother " + kOtherGroup + " " + std::to_string(kOtherPort) + "\n");
     ASSERT_TRUE(list_.readPortFile(portFile_.c_str()));
     ASSERT_TRUE(list_.readNodeFile(dir_.write("churn.nod", "0\n1\n2\n3\n4\n").c_str()));
     ASSERT_EQ(list_.portCount(), 3u);

@@ -13,12 +13,12 @@
 #include <string>
 #include <thread>
 
-#include "tests/feed/beacon_track.h"
 #include "feed/kw_multicast_recv.h"
 #include "feed/kw_qnv_handlerList.h"
 #include "feed/kw_qnv_nodeHandler.h"
 #include "feed/kw_qnv_portHandler.h"
 #include "platform/platform.h"
+#include "tests/feed/beacon_track.h"
 #include "tests/support/child_process.h"
 #include "tests/support/isolation.h"
 #include "tests/support/temp_dir.h"
@@ -40,9 +40,9 @@ class FeedEndToEnd : public ::testing::Test {
     KW_REQUIRE_ISOLATED_NETWORK();
     // The five beacon nodes, not in number order, some with names.
     nodeFile_ = dir_.write("beacon.nod", "# the beacon's nodes\n2 north\n0\n4\n1 truck1\n3\n");
-    const std::string portFile = dir_.write(
-        "beacon.mcp", std::string("# the beacon's group\nbeacon ") + kGroup + " " +
-                          std::to_string(kPort) + "\n");
+    const std::string portFile =
+        dir_.write("beacon.mcp", std::string("# the beacon's group\nbeacon ") + kGroup + " " +
+                                     std::to_string(kPort) + "\n");
     ASSERT_TRUE(list_.readPortFile(portFile.c_str()));
     ASSERT_TRUE(list_.readNodeFile(nodeFile_.c_str()));
     ASSERT_EQ(list_.portCount(), 1u);

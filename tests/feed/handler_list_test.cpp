@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
 
 #include "feed/KW_OLog.h"
-#include "tests/feed/fake_clock.h"
 #include "feed/kw_multicast_recv.h"
 #include "feed/kw_qnv_handlerList.h"
 #include "feed/kw_qnv_nodeHandler.h"
 #include "feed/kw_qnv_portHandler.h"
+#include "tests/feed/fake_clock.h"
 #include "tests/feed/packet_util.h"
 #include "tests/support/temp_dir.h"
 
@@ -100,7 +99,8 @@ TEST_F(ListTest, LongLinesAreReadInPieces) {
 }
 
 TEST_F(ListTest, PortFile) {
-  ASSERT_TRUE(ports("feedA 239.1.2.3 5000\nonly two\n# c 239.0.0.1 1\nfeedB 239.1.2.4 70000x extra\n"));
+  ASSERT_TRUE(
+      ports("feedA 239.1.2.3 5000\nonly two\n# c 239.0.0.1 1\nfeedB 239.1.2.4 70000x extra\n"));
   ASSERT_EQ(list_.portCount_, 2u);
   EXPECT_STREQ(list_.getPort(0)->name_, "feedA");
   EXPECT_STREQ(list_.getPort(0)->ipAddress_, "239.1.2.3");
@@ -149,7 +149,8 @@ class ServiceTest : public ListTest {
     ASSERT_NE(list_.getPort(port)->receiver()->putPacket(packet.c_str()), nullptr);
   }
   static std::string packet(int node, const std::string& clock, const std::string& latitude) {
-    return kw_test::makePacket(node, kw_test::zdaBody(clock), kw_test::gllBody(latitude, "11526.3400", clock));
+    return kw_test::makePacket(node, kw_test::zdaBody(clock),
+                               kw_test::gllBody(latitude, "11526.3400", clock));
   }
   kw_test::FakeClock clock_;
 };
@@ -172,7 +173,8 @@ TEST_F(ServiceTest, UnknownNodesAndHalfValidPacketsChangeNoNode) {
   store(0, packet(6, "120000.00", "3500.0000"));
   store(0, packet(-1, "120000.00", "3500.0000"));
   // Valid time, invalid position: the port's time fields change, no node does.
-  store(0, kw_test::makePacket(1, kw_test::zdaBody("130000.00"), "GPGLL,3500.0000,Q,11526.3400,W,130000.00,A,A"));
+  store(0, kw_test::makePacket(1, kw_test::zdaBody("130000.00"),
+                               "GPGLL,3500.0000,Q,11526.3400,W,130000.00,A,A"));
   list_.serviceAll();
   EXPECT_STREQ(list_.getPort(0)->utcString_, "2026/12/07,13:00:00.000");
   for (unsigned i = 0; i < list_.nodeCount_; ++i) {

@@ -13,8 +13,8 @@
 #include "feed/kw_multicast_recv.h"
 #include "feed/kw_qnv_handlerList.h"
 #include "feed/kw_qnv_portHandler.h"
-#include "tests/feed/packet_util.h"
 #include "platform/platform.h"
+#include "tests/feed/packet_util.h"
 #include "tests/support/isolation.h"
 #include "tests/support/temp_dir.h"
 
@@ -90,9 +90,9 @@ TEST_F(InterfaceJoin, ReceiverJoinsOnTheNamedInterfaceOnly) {
     const char* send;  // interface the datagram leaves by
     bool received;
   } cases[] = {
-      {kInterface, kInterface, true},     {kInterfaceAddress, kInterface, true},
-      {"lo", kInterface, false},          {kInterface, "lo", false},
-      {nullptr, kInterface, false},       {nullptr, "lo", true},
+      {kInterface, kInterface, true}, {kInterfaceAddress, kInterface, true},
+      {"lo", kInterface, false},      {kInterface, "lo", false},
+      {nullptr, kInterface, false},   {nullptr, "lo", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string("join ") + (c.join ? c.join : "(default)") + ", send via " + c.send);
@@ -143,10 +143,11 @@ TEST(InterfaceFailure, MissingInterfaceGivesItsReason) {
   kw_test::TempDir dir;
   dir.enter();
   ASSERT_EQ(olog->open("logFile.txt"), 1);
-  const std::string list = dir.write("ports.mcp",
-                                     "byname 239.255.42.31 47031 kwnope0\n"
-                                     "byaddress 239.255.42.31 47031 10.213.99.1\n"
-                                     "toolong 239.255.42.31 47031 an-interface-name-far-too-long\n");
+  const std::string list =
+      dir.write("ports.mcp",
+                "byname 239.255.42.31 47031 kwnope0\n"
+                "byaddress 239.255.42.31 47031 10.213.99.1\n"
+                "toolong 239.255.42.31 47031 an-interface-name-far-too-long\n");
   kw_qnv_handlerList ports(250, 20);
   ASSERT_TRUE(ports.readPortFile(list.c_str()));
   ports.runAll();

@@ -1,21 +1,20 @@
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
-#include <algorithm>
-#include <atomic>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "feed/KW_OLog.h"
-#include "tests/support/temp_dir.h"
 #include "feed/trace_settings.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -157,7 +156,8 @@ class LogRotationTest : public LogTest {
       ASSERT_EQ(std::sscanf(line.c_str(), "%d:%d:%n", &t, &i, &bodyAt), 2) << line;
       ASSERT_TRUE(t >= 0 && t < kThreads) << line;
       const std::string body(50 + (i * 7 + t * 13) % 140, static_cast<char>('a' + t));
-      ASSERT_EQ(line.substr(static_cast<size_t>(bodyAt)), body) << "split or mixed line in " << name;
+      ASSERT_EQ(line.substr(static_cast<size_t>(bodyAt)), body)
+          << "split or mixed line in " << name;
       seen->emplace_back(t, i);
     }
   }
@@ -278,7 +278,8 @@ TEST(TraceSettings, ParsesSwitchAndLimit) {
   EXPECT_EQ(bytes, 0u);
   EXPECT_TRUE(kw::parseTraceLimit("9223372036854775808", &bytes));
   EXPECT_EQ(bytes, 1ull << 63);
-  for (const char* bad : {"", "-1", "+1", "1k", " 1", "9223372036854775809", "99999999999999999999"}) {
+  for (const char* bad :
+       {"", "-1", "+1", "1k", " 1", "9223372036854775809", "99999999999999999999"}) {
     EXPECT_FALSE(kw::parseTraceLimit(bad, &bytes)) << '"' << bad << '"';
   }
 }

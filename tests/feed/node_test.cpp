@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/feed/fake_clock.h"
 #include "feed/kw_qnv_nodeHandler.h"
 #include "feed/kw_qnv_portHandler.h"
+#include "tests/feed/fake_clock.h"
 
 namespace {
 
@@ -106,7 +106,8 @@ TEST_F(NodeTest, FuturePacketHidesTheUnitForAtMostTheBadThreshold) {
   for (int k = 1; k <= 24; ++k) {  // 4 Hz, packet times in step with the clock
     const int64_t ms = 100250 + 250 * k;
     node_.updated_ = 0;
-    accept(ms / 1000, static_cast<int>(ms % 1000), 5000 + k / 4, static_cast<uint16_t>(250 * (k % 4)));
+    accept(ms / 1000, static_cast<int>(ms % 1000), 5000 + k / 4,
+           static_cast<uint16_t>(250 * (k % 4)));
     if (node_.updated_ == 1) {
       if (firstTaken < 0) firstTaken = k;
     } else {

@@ -114,7 +114,8 @@ TEST_F(ParserTest, WorkedExample) {
 
 TEST_F(ParserTest, ChecksumForms) {
   // A value below 0x10 whose digit is a letter, to see both cases.
-  const std::string small = kw_test::zdaWithChecksum([](unsigned v) { return v >= 0xa && v < 0x10; });
+  const std::string small =
+      kw_test::zdaWithChecksum([](unsigned v) { return v >= 0xa && v < 0x10; });
   ASSERT_FALSE(small.empty());
   const unsigned value = kw_test::xorChecksum(small);
   const std::string gll = gllBody();
@@ -131,7 +132,8 @@ TEST_F(ParserTest, ChecksumForms) {
   EXPECT_FALSE(full(with(single)).accepted);
 
   // Two letter digits in mixed case are refused; either single case passes.
-  const std::string letters = kw_test::zdaWithChecksum([](unsigned v) { return v >= 0xaa && (v & 0xf) >= 0xa; });
+  const std::string letters =
+      kw_test::zdaWithChecksum([](unsigned v) { return v >= 0xaa && (v & 0xf) >= 0xa; });
   ASSERT_FALSE(letters.empty());
   std::string mixed = kw_test::hex2(kw_test::xorChecksum(letters));
   mixed[1] = static_cast<char>(std::toupper(mixed[1]));
@@ -194,10 +196,14 @@ TEST_F(ParserTest, RejectionsLeaveTheirTraceLines) {
 
 TEST_F(ParserTest, AcceptedPacketTraceSequence) {
   ASSERT_TRUE(full(kWorkedExample).accepted);
-  const std::vector<std::string> expected = {
-      "parsePacket_full 01", "parsePacket_full 02", "parsePacket_full 03",
-      "parsePacket_full 04", "runner is |GPZDA,123456.78,07,12,2026,08,00|",
-      "parsePacket_full 05", "parsePacket_full 06", "parsePacket_full 07"};
+  const std::vector<std::string> expected = {"parsePacket_full 01",
+                                             "parsePacket_full 02",
+                                             "parsePacket_full 03",
+                                             "parsePacket_full 04",
+                                             "runner is |GPZDA,123456.78,07,12,2026,08,00|",
+                                             "parsePacket_full 05",
+                                             "parsePacket_full 06",
+                                             "parsePacket_full 07"};
   EXPECT_EQ(logLines(), expected);
 }
 
@@ -235,18 +241,18 @@ TEST_F(ParserTest, TimeSentenceFields) {
   ASSERT_TRUE(s1("$XXABC,123456.78,07,12,2026,-5,30"));  // zone and type do not matter
   EXPECT_EQ(port_.utc1970_.time, reference);
   ASSERT_TRUE(s1("$GPZDA,123456.78,07,12,2026,08,00,,junk"));  // later empty fields ignored
-  ASSERT_TRUE(s1("$GPZDA,123456.78,07x,12,2026,08,00"));      // rest of a field ignored
+  ASSERT_TRUE(s1("$GPZDA,123456.78,07x,12,2026,08,00"));       // rest of a field ignored
 
   // Each failure writes nothing.
   const std::string before = port_.utcString_;
   const std::vector<std::string> bad = {
-      "$GPZDA,123456.78,07,12,2026,08",      // too few fields
-      "$GPZDA,123456.78,07,12,2026,08,",     // last field empty
-      "$GPZDA,123456.78,,12,2026,08,00",     // empty field
-      "$GPZDA,1234,07,12,2026,08,00",        // clock without seconds
-      "$GPZDA,123456.78,xx,12,2026,08,00",   // day no number
-      "$GPZDA,123456.78,07,12,2026,08,zz",   // zone minutes no number
-      "$GPZDA,1234nan,07,12,2026,08,00",     // seconds no time
+      "$GPZDA,123456.78,07,12,2026,08",     // too few fields
+      "$GPZDA,123456.78,07,12,2026,08,",    // last field empty
+      "$GPZDA,123456.78,,12,2026,08,00",    // empty field
+      "$GPZDA,1234,07,12,2026,08,00",       // clock without seconds
+      "$GPZDA,123456.78,xx,12,2026,08,00",  // day no number
+      "$GPZDA,123456.78,07,12,2026,08,zz",  // zone minutes no number
+      "$GPZDA,1234nan,07,12,2026,08,00",    // seconds no time
       "$GPZDA,1234inf,07,12,2026,08,00",
   };
   for (const std::string& sentence : bad) {
@@ -270,8 +276,9 @@ TEST_F(ParserTest, ExtremeValuesStayWithinTheTimeText) {
   ASSERT_TRUE(port_.parsePacket_s1(text.data()));
   EXPECT_EQ(port_.utc1970_.time, -1);  // no calendar date
   EXPECT_LT(std::strlen(port_.utcString_), 128u);
-  EXPECT_STREQ(port_.utcString_,
-               "-9223372036854775808/-9223372036854775808/-9223372036854775808,-9:-9:-2147483647.999");
+  EXPECT_STREQ(
+      port_.utcString_,
+      "-9223372036854775808/-9223372036854775808/-9223372036854775808,-9:-9:-2147483647.999");
 }
 
 TEST_F(ParserTest, PositionSentenceFields) {

@@ -7,8 +7,8 @@
 #include "feed/kw_multicast_recv.h"
 #include "feed/kw_qnv_handlerList.h"
 #include "feed/kw_qnv_portHandler.h"
-#include "tests/feed/packet_util.h"
 #include "platform/platform.h"
+#include "tests/feed/packet_util.h"
 #include "tests/support/isolation.h"
 #include "tests/support/temp_dir.h"
 
@@ -235,10 +235,9 @@ TEST_F(ReceiverNet, StopWhileFloodedAndLogging) {
 TEST_F(ReceiverNet, BadGroupInPortListLeavesItsReasonInTheLog) {
   kw_test::TempDir dir;
   dir.enter();
-  const std::string ports = dir.write("ports.mcp", std::string("good ") + kGroup + " " +
-                                                       std::to_string(kPort) + "\n" +
-                                                       "bad 239.255.42 " + std::to_string(kPort) +
-                                                       "\n");
+  const std::string ports =
+      dir.write("ports.mcp", std::string("good ") + kGroup + " " + std::to_string(kPort) + "\n" +
+                                 "bad 239.255.42 " + std::to_string(kPort) + "\n");
   ASSERT_EQ(olog->open("logFile.txt"), 1);
   {
     kw_qnv_handlerList list(250, 20);

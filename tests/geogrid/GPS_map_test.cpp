@@ -31,8 +31,10 @@ TEST(GPSMapPixels, Span10Over4BothAxesBothDirections) {
     const int dir = axis.lr > axis.ul ? 1 : -1;
     for (int d = 0; d <= 10; ++d) {
       const int pos = axis.ul + dir * d;
-      EXPECT_EQ(map.longitude_to_xPixel(pos), kSpan10Over4[d]) << "ul " << axis.ul << " lr " << axis.lr << " d " << d;
-      EXPECT_EQ(map.latitude_to_yPixel(pos), kSpan10Over4[d]) << "ul " << axis.ul << " lr " << axis.lr << " d " << d;
+      EXPECT_EQ(map.longitude_to_xPixel(pos), kSpan10Over4[d])
+          << "ul " << axis.ul << " lr " << axis.lr << " d " << d;
+      EXPECT_EQ(map.latitude_to_yPixel(pos), kSpan10Over4[d])
+          << "ul " << axis.ul << " lr " << axis.lr << " d " << d;
     }
   }
 }
@@ -66,8 +68,10 @@ TEST(GPSMapPixels, ColumnsCoverWholeSpanForManySizes) {
       for (int x = 0; x <= width; ++x) {
         const int first = map.xPixel_to_longitude(x);
         if (span >= width || x < span) {
-          ASSERT_EQ(map.longitude_to_xPixel(-span + first), x) << "span " << span << " width " << width << " x " << x;
-          ASSERT_EQ(map.latitude_to_yPixel(first), x) << "span " << span << " height " << width << " y " << x;
+          ASSERT_EQ(map.longitude_to_xPixel(-span + first), x)
+              << "span " << span << " width " << width << " x " << x;
+          ASSERT_EQ(map.latitude_to_yPixel(first), x)
+              << "span " << span << " height " << width << " y " << x;
         }
       }
       if (span >= width) {
@@ -75,13 +79,15 @@ TEST(GPSMapPixels, ColumnsCoverWholeSpanForManySizes) {
         const int step = span / width;
         for (int x = 0; x < width; ++x) {
           const int size = map.xPixel_to_longitude(x + 1) - map.xPixel_to_longitude(x);
-          ASSERT_EQ(size, x < span % width ? step + 1 : step) << "span " << span << " width " << width << " x " << x;
+          ASSERT_EQ(size, x < span % width ? step + 1 : step)
+              << "span " << span << " width " << width << " x " << x;
           ASSERT_EQ(map.longitude_to_xPixel(-span + map.xPixel_to_longitude(x + 1) - 1), x)
               << "last unit, span " << span << " width " << width << " x " << x;
         }
       }
       ASSERT_EQ(map.xPixel_to_longitude(width), span) << "span " << span << " width " << width;
-      ASSERT_EQ(map.longitude_to_xPixel(0), width) << "far edge, span " << span << " width " << width;
+      ASSERT_EQ(map.longitude_to_xPixel(0), width)
+          << "far edge, span " << span << " width " << width;
     }
   }
 }
@@ -108,7 +114,7 @@ TEST(GPSMapInside, AscendingLongitudeDescendingLatitudeCodes) {
       {INT_MIN, INT_MAX, false, 1, 7},
       {-732500000, INT_MIN, false, 0, 4},
   };
-  for (const InsideCase &c : cases) {
+  for (const InsideCase& c : cases) {
     resetCodes(7, 7);  // 7: untouched
     EXPECT_EQ(map.isActive(c.longitude, c.latitude), c.active) << c.longitude << ", " << c.latitude;
     EXPECT_EQ(GPS_map::long_failure_code, c.long_code) << c.longitude << ", " << c.latitude;
@@ -122,11 +128,10 @@ TEST(GPSMapInside, DescendingLongitudeAscendingLatitudeCodes) {
   GPS_map map;
   map.init(100, -100, -50, 50, "", 10, 10);
   const InsideCase cases[] = {
-      {0, 0, true, 0, 0},      {101, 0, false, 3, 7},  {-101, 0, false, 4, 7},
-      {0, -51, false, 0, 1},   {0, 51, false, 0, 2},   {100, -50, true, 0, 0},
-      {-100, 50, true, 0, 0},
+      {0, 0, true, 0, 0},   {101, 0, false, 3, 7},  {-101, 0, false, 4, 7}, {0, -51, false, 0, 1},
+      {0, 51, false, 0, 2}, {100, -50, true, 0, 0}, {-100, 50, true, 0, 0},
   };
-  for (const InsideCase &c : cases) {
+  for (const InsideCase& c : cases) {
     resetCodes(7, 7);
     EXPECT_EQ(map.isActive(c.longitude, c.latitude), c.active) << c.longitude << ", " << c.latitude;
     EXPECT_EQ(GPS_map::long_failure_code, c.long_code) << c.longitude << ", " << c.latitude;
@@ -157,13 +162,15 @@ TEST(GPSMapText, ExactFormatAndCodesSharedBetweenMaps) {
   first.init(-735000000, -734000000, 453000000, 452000000, "", 100, 100);
   second.init(1, 2, 3, 4, "", 1, 1);
   EXPECT_FALSE(second.isActive(3, 3));  // longitude beyond the ascending lower-right
-  EXPECT_STREQ(first.toString(),
-               "GPS_map: long -735000000 to -734000000, lat 453000000 to 452000000, failure_codes 2, 0");
+  EXPECT_STREQ(
+      first.toString(),
+      "GPS_map: long -735000000 to -734000000, lat 453000000 to 452000000, failure_codes 2, 0");
   EXPECT_FALSE(second.isActive(1, 5));
-  EXPECT_STREQ(first.toString(),
-               "GPS_map: long -735000000 to -734000000, lat 453000000 to 452000000, failure_codes 0, 2");
+  EXPECT_STREQ(
+      first.toString(),
+      "GPS_map: long -735000000 to -734000000, lat 453000000 to 452000000, failure_codes 0, 2");
   // One shared buffer: the next call overwrites it.
-  char *text = first.toString();
+  char* text = first.toString();
   EXPECT_EQ(second.toString(), text);
   EXPECT_STREQ(text, "GPS_map: long 1 to 2, lat 3 to 4, failure_codes 0, 2");
   // The longest possible text fits the 100-character buffer whole.
@@ -171,7 +178,8 @@ TEST(GPSMapText, ExactFormatAndCodesSharedBetweenMaps) {
   extreme.init(INT_MIN, INT_MIN, INT_MIN, INT_MIN, "", 1, 1);
   resetCodes(4, 4);
   EXPECT_STREQ(extreme.toString(),
-               "GPS_map: long -2147483648 to -2147483648, lat -2147483648 to -2147483648, failure_codes 4, 4");
+               "GPS_map: long -2147483648 to -2147483648, lat -2147483648 to -2147483648, "
+               "failure_codes 4, 4");
 }
 
 TEST(GPSMapCopy, AssignmentCopiesWholeGeometry) {

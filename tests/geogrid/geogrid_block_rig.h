@@ -111,7 +111,8 @@ class Rig : public ::testing::Test {
   // The announcements recorded since the last call, as (output, value).
   std::vector<std::pair<int, int>> announced() {
     std::vector<std::pair<int, int>> result;
-    for (const JProbeObj::Value& value : probe->values()) result.emplace_back(value.input, value.integer);
+    for (const JProbeObj::Value& value : probe->values())
+      result.emplace_back(value.input, value.integer);
     probe->clear();
     return result;
   }

@@ -27,9 +27,10 @@ TEST_F(GeoGridBlock, NewBlockHasEmptyMapAndZeroOutputs) {
   EXPECT_EQ(geo->igm, 2);
   EXPECT_EQ(geo->ogm, 3);
   EXPECT_EQ(outputs(geo), (std::vector<int>{0, 0, 0}));
-  EXPECT_EQ(propertyTexts(geo),
-            (std::vector<std::string>{"ul_latitude=", "ul_longitude=", "lr_latitude=", "lr_longitude=",
-                                      "map_name=", "pixel_width=0", "pixel_height=0"}));
+  EXPECT_EQ(
+      propertyTexts(geo),
+      (std::vector<std::string>{"ul_latitude=", "ul_longitude=", "lr_latitude=", "lr_longitude=",
+                                "map_name=", "pixel_width=0", "pixel_height=0"}));
   // The pixel sizes are offered from 1 up; the base list ("label") is not part of it.
   const JArray properties = geo->getProperties();
   ASSERT_EQ(properties.size(), 7);
@@ -174,9 +175,11 @@ TEST_F(GeoGridBlock, EveryPropertyChangeReevaluatesAndAnnouncesInMap) {
   // Off-map position: each of the seven properties announces output 0 alone.
   longitude("07351.00000 W");
   announced();
-  const std::pair<const char*, const char*> texts[] = {
-      {"ul_latitude", "4530.00000 N"}, {"ul_longitude", "07350.00000 W"}, {"lr_latitude", "4520.00000 N"},
-      {"lr_longitude", "07340.00000 W"}, {"map_name", "harbour"}};
+  const std::pair<const char*, const char*> texts[] = {{"ul_latitude", "4530.00000 N"},
+                                                       {"ul_longitude", "07350.00000 W"},
+                                                       {"lr_latitude", "4520.00000 N"},
+                                                       {"lr_longitude", "07340.00000 W"},
+                                                       {"map_name", "harbour"}};
   for (const auto& [name, value] : texts) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(setText(geo, name, value));

@@ -23,15 +23,25 @@ using geogrid_test::setText;
 
 class GeoGridStorage : public geogrid_test::Rig {};
 
-const std::vector<std::string> kEmptyMapRead = {"ul_latitude=",  "ul_longitude=",  "lr_latitude=",  "lr_longitude=",
-                                                "map_name=",     "pixel_width=1", "pixel_height=1"};
+const std::vector<std::string> kEmptyMapRead = {"ul_latitude=",  "ul_longitude=", "lr_latitude=",
+                                                "lr_longitude=", "map_name=",     "pixel_width=1",
+                                                "pixel_height=1"};
 
 TEST_F(GeoGridStorage, NewBlockStoresZeroPixelSizesThatReadBackAsOne) {
   JOutputStream stream;
   geo->writeContent(stream);
-  const std::vector<std::string> keys = {"x",           "y",            "width",       "height",
-                                         "label",       "ul_latitude",  "ul_longitude", "lr_latitude",
-                                         "lr_longitude", "map_name",    "pixel_width", "pixel_height"};
+  const std::vector<std::string> keys = {"x",
+                                         "y",
+                                         "width",
+                                         "height",
+                                         "label",
+                                         "ul_latitude",
+                                         "ul_longitude",
+                                         "lr_latitude",
+                                         "lr_longitude",
+                                         "map_name",
+                                         "pixel_width",
+                                         "pixel_height"};
   ASSERT_EQ(stream.size(), static_cast<int>(keys.size()));
   for (int i = 5; i < stream.size(); ++i) {
     const JEntry& entry = stream.entries()[static_cast<size_t>(i)];
@@ -164,7 +174,8 @@ TEST_F(GeoGridStorage, FaceShowsTheCaptionUntilAMapNameIsSet) {
   const std::string svg = dir.file("face.svg");
   std::string error;
   ASSERT_TRUE(named.writeSvg(svg, &error)) << error;
-  EXPECT_NE(kw_test::readFile(svg).find(">harbour &amp; bay<"), std::string::npos) << kw_test::readFile(svg);
+  EXPECT_NE(kw_test::readFile(svg).find(">harbour &amp; bay<"), std::string::npos)
+      << kw_test::readFile(svg);
 
   ASSERT_TRUE(setText(geo, "map_name", ""));
   JGraphics cleared;

@@ -10,7 +10,7 @@
 namespace {
 
 struct ParseCase {
-  const char *text;
+  const char* text;
   int units;
 };
 
@@ -34,7 +34,8 @@ TEST(ParseCoordinate, DocumentedForms) {
       {"21474.83647 N", INT_MAX},
       {"21474.83648 S", INT_MIN},
   };
-  for (const ParseCase &c : cases) EXPECT_EQ(parse_coordinate(c.text), c.units) << "text \"" << c.text << "\"";
+  for (const ParseCase& c : cases)
+    EXPECT_EQ(parse_coordinate(c.text), c.units) << "text \"" << c.text << "\"";
 }
 
 // The leading integer is read like atol: white space, an optional sign, then
@@ -45,17 +46,18 @@ TEST(ParseCoordinate, AtolStyleIntegerAndHemisphereLetter) {
       {"  \t12.5", 1250000},
       {"+12.5", 1250000},
       {"-12", -1200000},
-      {"12.5N", 1250000},         // no space: no letter
-      {"12.5  S", 1250000},       // the letter position holds the second space
+      {"12.5N", 1250000},    // no space: no letter
+      {"12.5  S", 1250000},  // the letter position holds the second space
       {"12.5 X", 1250000},
       {"12.5 Wxyz", -1250000},
-      {"12.34abc S", -1234000},   // fraction digits end at the first non-digit
+      {"12.34abc S", -1234000},  // fraction digits end at the first non-digit
       {"abc", 0},
       {"N", 0},
       {" W", 0},
-      {"12 N.5", 1250000},        // the first point counts wherever it is
+      {"12 N.5", 1250000},  // the first point counts wherever it is
   };
-  for (const ParseCase &c : cases) EXPECT_EQ(parse_coordinate(c.text), c.units) << "text \"" << c.text << "\"";
+  for (const ParseCase& c : cases)
+    EXPECT_EQ(parse_coordinate(c.text), c.units) << "text \"" << c.text << "\"";
 }
 
 // Guarded behaviour: a sign applies to the fraction too; only digits right
@@ -81,7 +83,8 @@ TEST(ParseCoordinate, GuardedBehaviour) {
       {"123456789012345678901234567890 S", INT_MIN},
       {"0.000009999999999999999999 N", 0},
   };
-  for (const ParseCase &c : cases) EXPECT_EQ(parse_coordinate(c.text), c.units) << "text \"" << c.text << "\"";
+  for (const ParseCase& c : cases)
+    EXPECT_EQ(parse_coordinate(c.text), c.units) << "text \"" << c.text << "\"";
   EXPECT_EQ(parse_coordinate(nullptr), 0);
 
   // A digit run of thousands of characters neither overflows nor goes astray.

@@ -11,8 +11,9 @@ namespace {
 
 // Corners 4530.00000 N / 07350.00000 W (upper left) and 4520.00000 N /
 // 07340.00000 W (lower right), 100 x 100 pixels.
-void initExampleMap(vezirivodiz_mapper &mapper) {
-  mapper.init("07350.00000 W", "07340.00000 W", "4530.00000 N", "4520.00000 N", "harbour", 100, 100);
+void initExampleMap(vezirivodiz_mapper& mapper) {
+  mapper.init("07350.00000 W", "07340.00000 W", "4530.00000 N", "4520.00000 N", "harbour", 100,
+              100);
 }
 
 TEST(VezirivodizMapper, FreshMapperFindsNothing) {
@@ -20,7 +21,9 @@ TEST(VezirivodizMapper, FreshMapperFindsNothing) {
   EXPECT_FALSE(mapper.isLocationInMap());
   EXPECT_EQ(mapper.getPixelX(), 0);
   EXPECT_EQ(mapper.getPixelY(), 0);
-  EXPECT_STREQ(mapper.toString(), "vezirivodiz_mapper::toString, locationFound 0, 0, 0, last Long/Lat / as int: 0, 0\n");
+  EXPECT_STREQ(
+      mapper.toString(),
+      "vezirivodiz_mapper::toString, locationFound 0, 0, 0, last Long/Lat / as int: 0, 0\n");
 }
 
 TEST(VezirivodizMapper, ExampleMapOnThenOffKeepsPixel) {
@@ -31,7 +34,8 @@ TEST(VezirivodizMapper, ExampleMapOnThenOffKeepsPixel) {
   EXPECT_EQ(mapper.getPixelX(), 50);
   EXPECT_EQ(mapper.getPixelY(), 50);
   EXPECT_STREQ(mapper.toString(),
-               "vezirivodiz_mapper::toString, locationFound 1, 50, 50, last Long/Lat 07345.00000 W/4525.00000 N as "
+               "vezirivodiz_mapper::toString, locationFound 1, 50, 50, last Long/Lat 07345.00000 "
+               "W/4525.00000 N as "
                "int: -734500000, 452500000\n");
 
   mapper.map_location("07351.00000 W", "4525.00000 N");
@@ -39,11 +43,13 @@ TEST(VezirivodizMapper, ExampleMapOnThenOffKeepsPixel) {
   EXPECT_EQ(mapper.getPixelX(), 50);
   EXPECT_EQ(mapper.getPixelY(), 50);
   EXPECT_STREQ(mapper.toString(),
-               "vezirivodiz_mapper::toString, locationFound 0, 50, 50, last Long/Lat 07351.00000 W/4525.00000 N as "
+               "vezirivodiz_mapper::toString, locationFound 0, 50, 50, last Long/Lat 07351.00000 "
+               "W/4525.00000 N as "
                "int: -735100000, 452500000\n");
   // West of the ascending upper-left longitude: code 1; latitude untested.
-  EXPECT_STREQ(mapper.toString2(),
-               "GPS_map: long -735000000 to -734000000, lat 453000000 to 452000000, failure_codes 1, 0");
+  EXPECT_STREQ(
+      mapper.toString2(),
+      "GPS_map: long -735000000 to -734000000, lat 453000000 to 452000000, failure_codes 1, 0");
 }
 
 TEST(VezirivodizMapper, CornersAndEdgesOfExampleMap) {
@@ -54,7 +60,8 @@ TEST(VezirivodizMapper, CornersAndEdgesOfExampleMap) {
   };
   const Case cases[] = {
       {"07350.00000 W", "4530.00000 N", true, 0, 0},
-      {"07340.00000 W", "4520.00000 N", true, 100, 100},  // lower-right edge: one past the last pixel
+      {"07340.00000 W", "4520.00000 N", true, 100,
+       100},  // lower-right edge: one past the last pixel
       {"07349.99999 W", "4529.99999 N", true, 0, 0},
       {"07340.00001 W", "4520.00001 N", true, 99, 99},
       {"07339.99999 W", "4525 N", false, 99, 99},
@@ -65,7 +72,7 @@ TEST(VezirivodizMapper, CornersAndEdgesOfExampleMap) {
   };
   vezirivodiz_mapper mapper;
   initExampleMap(mapper);
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     mapper.map_location(c.longitude, c.latitude);
     EXPECT_EQ(mapper.isLocationInMap(), c.found) << c.longitude << ", " << c.latitude;
     EXPECT_EQ(mapper.getPixelX(), c.x) << c.longitude << ", " << c.latitude;
@@ -83,7 +90,8 @@ TEST(VezirivodizMapper, InitResetsOutcomeButKeepsLastTexts) {
   EXPECT_EQ(mapper.getPixelX(), 0);
   EXPECT_EQ(mapper.getPixelY(), 0);
   EXPECT_STREQ(mapper.toString(),
-               "vezirivodiz_mapper::toString, locationFound 0, 0, 0, last Long/Lat 07345.00000 W/4525.00000 N as "
+               "vezirivodiz_mapper::toString, locationFound 0, 0, 0, last Long/Lat 07345.00000 "
+               "W/4525.00000 N as "
                "int: -734500000, 452500000\n");
   mapper.map_location("07342.50000 W", "4527.50000 N");
   EXPECT_TRUE(mapper.isLocationInMap());
@@ -123,16 +131,17 @@ TEST(VezirivodizMapper, LongTextCutButValuedWhole) {
   EXPECT_TRUE(mapper.isLocationInMap());
   EXPECT_EQ(mapper.getPixelX(), 50);
   EXPECT_EQ(mapper.getPixelY(), 50);
-  const std::string expected = "vezirivodiz_mapper::toString, locationFound 1, 50, 50, last Long/Lat " +
-                               longitude.substr(0, 29) + "/" + latitude.substr(0, 29) +
-                               " as int: -734500000, 452500000\n";
+  const std::string expected =
+      "vezirivodiz_mapper::toString, locationFound 1, 50, 50, last Long/Lat " +
+      longitude.substr(0, 29) + "/" + latitude.substr(0, 29) + " as int: -734500000, 452500000\n";
   EXPECT_EQ(std::string(mapper.toString()), expected);
 
   // Exactly 29 characters are kept whole.
   const std::string fits = "07345.00000000000000000000000";
   ASSERT_EQ(fits.size(), 29u);
   mapper.map_location(fits.c_str(), "");
-  EXPECT_NE(std::string(mapper.toString()).find("Long/Lat " + fits + "/ as int: 734500000, 0\n"), std::string::npos)
+  EXPECT_NE(std::string(mapper.toString()).find("Long/Lat " + fits + "/ as int: 734500000, 0\n"),
+            std::string::npos)
       << mapper.toString();
 }
 
@@ -145,7 +154,9 @@ TEST(VezirivodizMapper, NullAndExtremeTexts) {
   EXPECT_TRUE(mapper.isLocationInMap());
   EXPECT_EQ(mapper.getPixelX(), 5);
   EXPECT_EQ(mapper.getPixelY(), 7);
-  EXPECT_STREQ(mapper.toString(), "vezirivodiz_mapper::toString, locationFound 1, 5, 7, last Long/Lat / as int: 0, 0\n");
+  EXPECT_STREQ(
+      mapper.toString(),
+      "vezirivodiz_mapper::toString, locationFound 1, 5, 7, last Long/Lat / as int: 0, 0\n");
 
   // A map wider than 32-bit differences allow, and positions beyond 32 bits.
   mapper.init("99999 W", "99999 E", "99999 N", "99999 S", "world", 4, 0);
@@ -158,8 +169,9 @@ TEST(VezirivodizMapper, NullAndExtremeTexts) {
   EXPECT_TRUE(mapper.isLocationInMap());
   EXPECT_EQ(mapper.getPixelX(), 4);  // beyond the capped span: far edge
   EXPECT_EQ(mapper.getPixelY(), 1);
-  EXPECT_STREQ(mapper.toString2(),
-               "GPS_map: long -2147483648 to 2147483647, lat 2147483647 to -2147483648, failure_codes 0, 0");
+  EXPECT_STREQ(
+      mapper.toString2(),
+      "GPS_map: long -2147483648 to 2147483647, lat 2147483647 to -2147483648, failure_codes 0, 0");
   // The longest diagnostic text fits the shared buffer whole.
   const std::string text = mapper.toString();
   EXPECT_EQ(text.back(), '\n');

@@ -118,16 +118,20 @@ TEST_F(DocumentTest, BaseEntriesComeFirstAndComeBack) {
   back->writeContent(stream);
   std::vector<std::string> keys;
   for (const JEntry& e : stream.entries()) keys.push_back(e.key);
-  EXPECT_EQ(keys, (std::vector<std::string>{"x", "y", "width", "height", "label", "count",
-                                            "ratio", "name"}));
+  EXPECT_EQ(keys, (std::vector<std::string>{"x", "y", "width", "height", "label", "count", "ratio",
+                                            "name"}));
 }
 
 TEST_F(DocumentTest, NumbersAndTextsRoundTripExactly) {
-  const double reals[] = {0.1, 2.0, -0.0, 1e-300, 5e-324, -2.5e307,
-                          HUGE_VAL, -HUGE_VAL, 4.000000000000001};
+  const double reals[] = {0.1,      2.0,      -0.0,      1e-300,           5e-324,
+                          -2.5e307, HUGE_VAL, -HUGE_VAL, 4.000000000000001};
   const int integers[] = {INT_MIN, INT_MAX, 0, 250};
-  const char* texts[] = {"", "plain", "quote\" back\\slash <&>", "\xc3\xa9t\xc3\xa9",
-                         "\xff\xfe latin", "line\nbreak\ttab"};
+  const char* texts[] = {"",
+                         "plain",
+                         "quote\" back\\slash <&>",
+                         "\xc3\xa9t\xc3\xa9",
+                         "\xff\xfe latin",
+                         "line\nbreak\ttab"};
   for (size_t i = 0; i < std::size(reals); ++i) {
     auto* block = new StoredObj();
     block->ratio = reals[i];
@@ -224,8 +228,8 @@ TEST_F(DocumentTest, EntryHooksSeeEachEntryInItsPlaceAndMayChangeIt) {
 
   seen.clear();
   std::string error;
-  auto loaded = JDocument::fromText(
-      text, &error, [&seen](const JDocument::EntryPlace& place, JEntry& entry) {
+  auto loaded =
+      JDocument::fromText(text, &error, [&seen](const JDocument::EntryPlace& place, JEntry& entry) {
         if (entry.key != "count") return;
         seen.push_back(std::to_string(place.block) + "/" + std::to_string(place.id) + "/" +
                        place.className);

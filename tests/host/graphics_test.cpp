@@ -112,12 +112,14 @@ TEST(SvgTest, FaceIsWrittenAsAnSvgPicture) {
   JRegion everything;
   block.paint(graphics, 0, 0, everything, 1.0);
   const std::string svg = graphics.toSvg();
-  EXPECT_EQ(svg.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"120\" height=\"60\"", 0), 0u);
+  EXPECT_EQ(svg.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"120\" height=\"60\"", 0),
+            0u);
   EXPECT_NE(svg.find("<rect x=\"10\" y=\"10\" width=\"100\" height=\"40\" fill=\"rgb(200,100,0)\""),
             std::string::npos);
   // The raised border: lit and shaded polygons.
-  EXPECT_NE(svg.find("<polygon fill=\"rgb(255,142,0)\" points=\"10,50 10,10 110,10 106,14 14,14 14,46\""),
-            std::string::npos);
+  EXPECT_NE(
+      svg.find("<polygon fill=\"rgb(255,142,0)\" points=\"10,50 10,10 110,10 106,14 14,14 14,46\""),
+      std::string::npos);
   EXPECT_NE(svg.find("<polygon fill=\"rgb(140,70,0)\""), std::string::npos);
   EXPECT_NE(svg.find(">a&lt;b&amp;c </text>"), std::string::npos) << svg;
   EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");

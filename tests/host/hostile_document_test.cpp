@@ -83,8 +83,8 @@ TEST_F(HostileDocumentTest, NestingIsBoundedAndRefusedAtOnce) {
   // Deep nesting under a key nobody reads, as large as the old failures.
   std::string error;
   for (int depth : {10000, 100000}) {
-    const std::string text = R"({"blocks": [], "unused": )" + std::string(depth, '[') +
-                             std::string(depth, ']') + "}";
+    const std::string text =
+        R"({"blocks": [], "unused": )" + std::string(depth, '[') + std::string(depth, ']') + "}";
     EXPECT_EQ(timedLoad(text, &error), nullptr);
     EXPECT_EQ(error, "document nests arrays and objects deeper than 32 levels (at offset 56)");
     EXPECT_LT(seconds_, kGenerousSeconds);
@@ -93,11 +93,10 @@ TEST_F(HostileDocumentTest, NestingIsBoundedAndRefusedAtOnce) {
   const std::string atBound = R"({"blocks": [], "unused": )" + std::string(31, '[') +
                               R"("[[[{{{")" + std::string(31, ']') + "}";
   EXPECT_NE(JDocument::fromText(atBound, &error), nullptr) << error;
-  const std::string escaped = R"({"blocks": [], "unused": ")" + std::string(40, '[') +
-                              R"(\"" })";
+  const std::string escaped = R"({"blocks": [], "unused": ")" + std::string(40, '[') + R"(\"" })";
   EXPECT_NE(JDocument::fromText(escaped, &error), nullptr) << error;
-  const std::string beyond = R"({"blocks": [], "unused": )" + std::string(32, '[') +
-                             std::string(32, ']') + "}";
+  const std::string beyond =
+      R"({"blocks": [], "unused": )" + std::string(32, '[') + std::string(32, ']') + "}";
   EXPECT_EQ(JDocument::fromText(beyond, &error), nullptr);
   EXPECT_NE(error.find("deeper than 32 levels"), std::string::npos) << error;
 }
@@ -115,7 +114,8 @@ TEST_F(HostileDocumentTest, SizeIsBoundedForTextsAsForFiles) {
 TEST_F(HostileDocumentTest, WideObjectsAndLongListsLoadInProportionalTime) {
   // 80,000 entries in one block (about 1 MB); a block answers from them.
   std::string wide = R"({"blocks": [{"id": 1, "class": "JSourceObj", "entries": {)";
-  for (int i = 0; i < 80000; ++i) wide += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  for (int i = 0; i < 80000; ++i)
+    wide += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
   wide += R"("outputs": 3}}]})";
   std::string error;
   auto graph = timedLoad(wide, &error);
@@ -127,7 +127,8 @@ TEST_F(HostileDocumentTest, WideObjectsAndLongListsLoadInProportionalTime) {
   // graph then takes apart when it is destroyed.
   const int probes = 12000;
   std::string many = R"({"blocks": [{"id": 0, "class": "JSourceObj"})";
-  for (int i = 1; i <= probes; ++i) many += R"(,{"id":)" + std::to_string(i) + R"(,"class":"JProbeObj"})";
+  for (int i = 1; i <= probes; ++i)
+    many += R"(,{"id":)" + std::to_string(i) + R"(,"class":"JProbeObj"})";
   many += R"(], "links": [)";
   for (int i = probes; i >= 1; --i) {
     many += std::string(R"({"from":0,"output":0,"to":)") + std::to_string(i) + R"(,"input":0})" +
@@ -233,7 +234,8 @@ TEST_F(HostileDocumentTest, AnnouncementsThatMultiplyAreRefused) {
   auto graph = JDocument::fromText(lattice(16), &error);
   ASSERT_NE(graph, nullptr) << error;
   EXPECT_EQ(timedLoad(lattice(17), &error), nullptr);
-  EXPECT_EQ(error, "links: the links would let one announcement run through more than 100000 links");
+  EXPECT_EQ(error,
+            "links: the links would let one announcement run through more than 100000 links");
   EXPECT_EQ(timedLoad(lattice(400), &error), nullptr);
   EXPECT_NE(error.find("more than 100000 links"), std::string::npos) << error;
   EXPECT_LT(seconds_, kGenerousSeconds);
@@ -258,7 +260,8 @@ TEST_F(HostileDocumentTest, CyclesAndRefusedLinksLeaveNoLinkBehind) {
       {R"([{"from": 1, "output": 0, "to": 2, "input": 0}, {"from": 2, "output": 0, "to": 3, "input": 0},
           {"from": 3, "output": 0, "to": 1, "input": 0}])",
        "links: the links would close a cycle"},
-      {R"([{"from": 2, "output": 0, "to": 2, "input": 0}])", "link 0: the link would close a cycle"},
+      {R"([{"from": 2, "output": 0, "to": 2, "input": 0}])",
+       "link 0: the link would close a cycle"},
       {R"([{"from": 1, "output": 0, "to": 2, "input": 0}, {"from": 1, "output": 0, "to": 2, "input": 0}])",
        "link 1: this link already exists"},
       {R"([{"from": 1, "output": 0, "to": 2, "input": 0}, {"from": 1, "output": 1, "to": 3, "input": 0}])",

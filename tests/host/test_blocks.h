@@ -44,7 +44,8 @@ class RecorderObj : public JAddObj {
   void engine(int n, JLinkObj& link) override {
     int value = -1;
     link.access(JIntegerData(value));
-    if (log_ != nullptr) log_->push_back(name_ + ":" + std::to_string(n) + "=" + std::to_string(value));
+    if (log_ != nullptr)
+      log_->push_back(name_ + ":" + std::to_string(n) + "=" + std::to_string(value));
   }
   void access(int n, JLinkObj&, const JDataType& data) override {
     static_cast<int&>(data) = base_ + n;

@@ -52,7 +52,7 @@ TEST(TextOut, IsoTimesAcrossCalendarEdges) {
   };
   EXPECT_EQ(iso(0, 0), "1970-01-01T00:00:00.000Z");
   EXPECT_EQ(iso(951782400 + 86399, 999), "2000-02-29T23:59:59.999Z");  // leap day
-  EXPECT_EQ(iso(4107542400, 7), "2100-03-01T00:00:00.007Z");          // 2100 is no leap year
+  EXPECT_EQ(iso(4107542400, 7), "2100-03-01T00:00:00.007Z");           // 2100 is no leap year
   EXPECT_EQ(iso(-1, 0), "1969-12-31T23:59:59.000Z");
   EXPECT_EQ(iso(0, 5000), "1970-01-01T00:00:00.999Z");
   EXPECT_EQ(iso(0, -3), "1970-01-01T00:00:00.000Z");
@@ -61,7 +61,8 @@ TEST(TextOut, IsoTimesAcrossCalendarEdges) {
 }
 
 TEST(TextOut, HostileNamesStayValidJsonXmlAndTerminalText) {
-  const std::string hostile = std::string("a\"b\\c\n\x01\x7f<&>'") + "\xff\xc3" + "\xc3\xa9" + "\xed\xa0\x80";
+  const std::string hostile =
+      std::string("a\"b\\c\n\x01\x7f<&>'") + "\xff\xc3" + "\xc3\xa9" + "\xed\xa0\x80";
   std::string s;
   appendJsonString(&s, hostile);
   const json parsed = json::parse(s, nullptr, false);
@@ -76,7 +77,9 @@ TEST(TextOut, HostileNamesStayValidJsonXmlAndTerminalText) {
 
   std::string t;
   appendTerminalText(&t, hostile + "\x1b[2J\xc2\x9b" + "2J\xc2\xa0");
-  EXPECT_EQ(t, "a\"b\\c   <&>'\xEF\xBF\xBD\xEF\xBF\xBD\xc3\xa9\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD [2J 2J\xc2\xa0");
+  EXPECT_EQ(t,
+            "a\"b\\c   <&>'\xEF\xBF\xBD\xEF\xBF\xBD\xc3\xa9\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD "
+            "[2J 2J\xc2\xa0");
 
   std::string n;
   appendFixed(&n, std::nan(""), 3);
@@ -266,7 +269,9 @@ TEST(GpsdProtocol, ObjectsAsLibgpsExpectsThem) {
 }
 
 TEST(GpsdProtocol, CommandsSplitOnSemicolonsAndLines) {
-  std::string in = "?WATCH={\"enable\":true,\"json\":true};\r\n?POLL;?DEVICES\n  ?VERSION;?WATCH={\"enable\":false};?WATCH={oops;?FOO;?PO";
+  std::string in =
+      "?WATCH={\"enable\":true,\"json\":true};\r\n?POLL;?DEVICES\n  "
+      "?VERSION;?WATCH={\"enable\":false};?WATCH={oops;?FOO;?PO";
   gpsd::Command c;
   std::vector<gpsd::Command> got;
   while (gpsd::takeCommand(&in, &c)) got.push_back(c);
@@ -338,11 +343,14 @@ TEST(TrackStore, KeepsTheNewestPointsAndWritesRfc7946) {
       ASSERT_GE(g["coordinates"].size(), 2u);
       for (const json& p : g["coordinates"]) checkPosition(p);
     }
-    kinds.push_back(f["properties"]["name"].get<std::string>() + "/" + g["type"].get<std::string>());
+    kinds.push_back(f["properties"]["name"].get<std::string>() + "/" +
+                    g["type"].get<std::string>());
   }
-  EXPECT_EQ(kinds, (std::vector<std::string>{"van \"one\" <&>/Point", "van \"one\" <&>/LineString", "2/Point"}));
+  EXPECT_EQ(kinds, (std::vector<std::string>{"van \"one\" <&>/Point", "van \"one\" <&>/LineString",
+                                             "2/Point"}));
   const json& line = fc["features"][1]["geometry"]["coordinates"];
-  EXPECT_DOUBLE_EQ(line[0][0].get<double>(), 22.0) << "longitude first; the oldest two were trimmed";
+  EXPECT_DOUBLE_EQ(line[0][0].get<double>(), 22.0)
+      << "longitude first; the oldest two were trimmed";
   EXPECT_DOUBLE_EQ(line[0][1].get<double>(), 12.0);
   EXPECT_DOUBLE_EQ(line[2][1].get<double>(), 14.0);
 
@@ -350,8 +358,10 @@ TEST(TrackStore, KeepsTheNewestPointsAndWritesRfc7946) {
   store.appendGpx(&text);
   EXPECT_EQ(text.find("van \"one\""), std::string::npos) << "names are escaped";
   EXPECT_NE(text.find("<name>van &quot;one&quot; &lt;&amp;&gt;</name>"), std::string::npos);
-  EXPECT_NE(text.find("<trkpt lat=\"14.0000000\" lon=\"24.0000000\"><time>1970-01-01T00:01:44.250Z</time>"),
-            std::string::npos);
+  EXPECT_NE(
+      text.find(
+          "<trkpt lat=\"14.0000000\" lon=\"24.0000000\"><time>1970-01-01T00:01:44.250Z</time>"),
+      std::string::npos);
   EXPECT_EQ(text.find("lat=\"10.0000000\""), std::string::npos);
 }
 
@@ -386,10 +396,14 @@ TEST(TrackPictures, DrawTheMapAndEachNodesDotsColouredByHealth) {
   EXPECT_NE(svg.find("beacon &lt;circle&gt; &amp; co"), std::string::npos);
   EXPECT_EQ(svg.find("<circle>"), std::string::npos);
   EXPECT_NE(svg.find("points=\"30,60 31,61\""), std::string::npos);
-  EXPECT_NE(svg.find("<circle cx=\"30\" cy=\"60\" r=\"3\" fill=\"rgb(0,160,0)\"/>"), std::string::npos);
-  EXPECT_NE(svg.find("<circle cx=\"31\" cy=\"61\" r=\"3\" fill=\"rgb(255,140,0)\"/>"), std::string::npos);
-  EXPECT_NE(svg.find("<circle cx=\"419\" cy=\"339\" r=\"3\" fill=\"rgb(220,0,0)\"/>"), std::string::npos);
-  EXPECT_NE(svg.find("<circle cx=\"20\" cy=\"40\" r=\"3\" fill=\"rgb(128,128,128)\"/>"), std::string::npos);
+  EXPECT_NE(svg.find("<circle cx=\"30\" cy=\"60\" r=\"3\" fill=\"rgb(0,160,0)\"/>"),
+            std::string::npos);
+  EXPECT_NE(svg.find("<circle cx=\"31\" cy=\"61\" r=\"3\" fill=\"rgb(255,140,0)\"/>"),
+            std::string::npos);
+  EXPECT_NE(svg.find("<circle cx=\"419\" cy=\"339\" r=\"3\" fill=\"rgb(220,0,0)\"/>"),
+            std::string::npos);
+  EXPECT_NE(svg.find("<circle cx=\"20\" cy=\"40\" r=\"3\" fill=\"rgb(128,128,128)\"/>"),
+            std::string::npos);
   EXPECT_NE(svg.find(">node 2</text>"), std::string::npos);
 }
 

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "outputs/GpsdServer.h"
-#include "tests/support/isolation.h"
 #include "tests/outputs/tcp_client.h"
+#include "tests/support/isolation.h"
 
 using namespace std::chrono_literals;
 
@@ -29,7 +29,9 @@ TEST(GpsdServerLoad, TwoHundredWatchersGetEveryReport) {
     ASSERT_TRUE(clients.back()->send("?WATCH={\"enable\":true,\"json\":true};\n"));
   }
   for (auto& c : clients)
-    ASSERT_TRUE(c->readUntil([](const std::string& t) { return t.find("\"class\":\"WATCH\"") != std::string::npos; }, 10s));
+    ASSERT_TRUE(c->readUntil(
+        [](const std::string& t) { return t.find("\"class\":\"WATCH\"") != std::string::npos; },
+        10s));
 
   kw_test::TcpClient extra;
   ASSERT_TRUE(extra.connect(server.port()));
@@ -56,7 +58,9 @@ TEST(GpsdServerLoad, TwoHundredWatchersGetEveryReport) {
 
   for (size_t i = 0; i < clients.size(); ++i) {
     const bool all = clients[i]->readUntil(
-        [](const std::string& t) { return kw_test::countLinesStarting(t, "{\"class\":\"TPV\"") >= kNodes * kRounds; },
+        [](const std::string& t) {
+          return kw_test::countLinesStarting(t, "{\"class\":\"TPV\"") >= kNodes * kRounds;
+        },
         20s);
     ASSERT_TRUE(all) << "client " << i << " got "
                      << kw_test::countLinesStarting(clients[i]->text(), "{\"class\":\"TPV\"");

@@ -8,8 +8,8 @@
 
 #include "outputs/GpsdServer.h"
 #include "outputs/OutputSet.h"
-#include "tests/support/isolation.h"
 #include "tests/outputs/tcp_client.h"
+#include "tests/support/isolation.h"
 
 using nlohmann::json;
 using namespace std::chrono_literals;
@@ -70,7 +70,8 @@ TEST_F(GpsdServerTest, WatchDevicesAndPoll) {
     server_.publish(fix(2, 1000 + round, -10 - round, -20));
     server_.publish(never);
   }
-  ASSERT_TRUE(watcher.readUntil([](const std::string& t) { return countLinesStarting(t, kTpv) >= 6; }, 5s))
+  ASSERT_TRUE(
+      watcher.readUntil([](const std::string& t) { return countLinesStarting(t, kTpv) >= 6; }, 5s))
       << watcher.text();
   EXPECT_EQ(countLines(watcher.text(), "\"device\":\"node:1\""), 3);
   EXPECT_EQ(countLines(watcher.text(), "\"device\":\"node:2\""), 3);
@@ -98,7 +99,8 @@ TEST_F(GpsdServerTest, WatchDevicesAndPoll) {
   const size_t before = watcher.text().size();
   server_.publish(fix(1, 2000, 1, 1));
   ASSERT_TRUE(idle.send("?VERSION;"));  // a round trip through the server thread
-  ASSERT_TRUE(idle.readUntil([](const std::string& t) { return countLines(t, "VERSION") >= 2; }, 5s));
+  ASSERT_TRUE(
+      idle.readUntil([](const std::string& t) { return countLines(t, "VERSION") >= 2; }, 5s));
   watcher.readUntil([](const std::string&) { return false; }, 200ms);
   EXPECT_EQ(watcher.text().size(), before) << "no reports after WATCH is turned off";
 }
@@ -110,9 +112,11 @@ TEST_F(GpsdServerTest, AWatchWithoutJsonStillStartsTheReports) {
   ASSERT_TRUE(watcher.connect(server_.port()));
   ASSERT_TRUE(watcher.send("?WATCH={\"enable\":true}\n"));
   ASSERT_TRUE(watcher.readUntil(contains("\"class\":\"WATCH\""), 5s)) << watcher.text();
-  EXPECT_NE(watcher.text().find("\"enable\":true,\"json\":true"), std::string::npos) << watcher.text();
+  EXPECT_NE(watcher.text().find("\"enable\":true,\"json\":true"), std::string::npos)
+      << watcher.text();
   server_.publish(fix(1, 1000, 10, 20));
-  EXPECT_TRUE(watcher.readUntil([](const std::string& t) { return countLinesStarting(t, kTpv) >= 1; }, 5s))
+  EXPECT_TRUE(
+      watcher.readUntil([](const std::string& t) { return countLinesStarting(t, kTpv) >= 1; }, 5s))
       << watcher.text();
 }
 
@@ -164,7 +168,8 @@ TEST(GpsdServer, StuckClientsDoNotHoldUpTheFeed) {
   constexpr int kUpdates = 60000;
   auto slowest = std::chrono::steady_clock::duration::zero();
   std::thread drain([&] {
-    reader.readUntil([](const std::string& t) { return t.find("\"lat\":59.999") != std::string::npos; }, 30s);
+    reader.readUntil(
+        [](const std::string& t) { return t.find("\"lat\":59.999") != std::string::npos; }, 30s);
   });
   for (int i = 0; i < kUpdates; ++i) {
     const auto t0 = std::chrono::steady_clock::now();
@@ -174,7 +179,8 @@ TEST(GpsdServer, StuckClientsDoNotHoldUpTheFeed) {
   }
   drain.join();
   EXPECT_LT(slowest, 50ms) << "publish waited for a client";
-  EXPECT_NE(reader.text().find("\"lat\":59.999000000"), std::string::npos) << "the reader got the newest report";
+  EXPECT_NE(reader.text().find("\"lat\":59.999000000"), std::string::npos)
+      << "the reader got the newest report";
   const GpsdServer::Stats s = server_.stats();
   EXPECT_GT(s.droppedLines, 0u) << "the stuck watcher's backlog is dropped";
   EXPECT_EQ(s.inboxDropped, 0u);
@@ -199,7 +205,8 @@ TEST(GpsdOutputSet, EachFixReportedOnce) {
   never.node = 4;
   for (int tick = 0; tick < 40; ++tick)
     set.tick({fix(1, 1000 + tick / 4, 1.0 + tick / 4, 2), fix(2, 500, 3, 4), never});
-  ASSERT_TRUE(client.readUntil([](const std::string& t) { return countLinesStarting(t, kTpv) >= 11; }, 5s));
+  ASSERT_TRUE(
+      client.readUntil([](const std::string& t) { return countLinesStarting(t, kTpv) >= 11; }, 5s));
   client.readUntil([](const std::string&) { return false; }, 200ms);
   EXPECT_EQ(countLines(client.text(), "node:1"), 10);
   EXPECT_EQ(countLines(client.text(), "node:2"), 1) << "its one fix, once";

@@ -1,8 +1,7 @@
 // The position server read by the gpsd clients users already run: gpspipe
 // (a line dump) and cgps (a full-screen display, driven here inside tmux).
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -67,7 +66,8 @@ class GpsdToolsTest : public ::testing::Test {
 };
 
 TEST_F(GpsdToolsTest, GpspipeSeesEveryNode) {
-  if (!runs("/usr/bin/gpspipe")) GTEST_SKIP() << "gpspipe is not installed (Debian package gpsd-clients)";
+  if (!runs("/usr/bin/gpspipe"))
+    GTEST_SKIP() << "gpspipe is not installed (Debian package gpsd-clients)";
   Feeder feeder(&server_);
   kw_test::ChildProcess pipe;
   ASSERT_TRUE(pipe.start("/usr/bin/gpspipe", {"gpspipe", "-w", "-n", "40", where()}));

@@ -1,12 +1,11 @@
 // The MQTT publisher against a real mosquitto broker on a loopback port,
 // read with mosquitto_sub: retained positions for late subscribers, a
 // broker that starts late, and a broker restarted in the middle of a run.
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <map>
@@ -68,10 +67,11 @@ class Broker {
  public:
   Broker(const kw_test::TempDir& dir, int port) : port_(port) {
     const passwd* me = ::getpwuid(::geteuid());
-    conf_ = dir.write("mosquitto.conf", "listener " + std::to_string(port) +
-                                            " 127.0.0.1\nallow_anonymous true\npersistence false\n"
-                                            "log_dest stderr\nlog_type error\n" +
-                                            (me != nullptr ? "user " + std::string(me->pw_name) + "\n" : ""));
+    conf_ = dir.write("mosquitto.conf",
+                      "listener " + std::to_string(port) +
+                          " 127.0.0.1\nallow_anonymous true\npersistence false\n"
+                          "log_dest stderr\nlog_type error\n" +
+                          (me != nullptr ? "user " + std::string(me->pw_name) + "\n" : ""));
   }
   bool start() {
     process_ = std::make_unique<kw_test::ChildProcess>();
@@ -108,14 +108,15 @@ std::map<std::string, json> retained(int port, const std::string& prefix, int co
   for (int attempt = 0; attempt < 10 && static_cast<int>(got.size()) < count; ++attempt) {
     got.clear();
     kw_test::ChildProcess sub;
-    if (!sub.start(kSub, {"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-t", prefix + "/#",
-                          "-v", "-C", std::to_string(count), "-W", "2"}))
+    if (!sub.start(kSub, {"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port), "-t",
+                          prefix + "/#", "-v", "-C", std::to_string(count), "-W", "2"}))
       break;
     int status = 0;
     sub.waitExit(10s, &status);
     for (const std::string& line : kw_test::completeLines(sub.out())) {
       const size_t space = line.find(' ');
-      if (space != std::string::npos) got[line.substr(0, space)] = json::parse(line.substr(space + 1), nullptr, false);
+      if (space != std::string::npos)
+        got[line.substr(0, space)] = json::parse(line.substr(space + 1), nullptr, false);
     }
   }
   return got;
@@ -125,8 +126,10 @@ class MqttTest : public ::testing::Test {
  protected:
   void SetUp() override {
     KW_REQUIRE_ISOLATED_NETWORK();
-    if (::access(kBroker, X_OK) != 0) GTEST_SKIP() << "mosquitto is not installed (Debian package mosquitto)";
-    if (::access(kSub, X_OK) != 0) GTEST_SKIP() << "mosquitto_sub is not installed (Debian package mosquitto-clients)";
+    if (::access(kBroker, X_OK) != 0)
+      GTEST_SKIP() << "mosquitto is not installed (Debian package mosquitto)";
+    if (::access(kSub, X_OK) != 0)
+      GTEST_SKIP() << "mosquitto_sub is not installed (Debian package mosquitto-clients)";
     port_ = freePort();
     broker_ = std::make_unique<Broker>(dir_, port_);
   }
@@ -154,7 +157,8 @@ TEST_F(MqttTest, LateSubscriberSeesEveryUnitAndFeed) {
   EXPECT_EQ(got.at("fleet/site1/truck_7")["_type"], "location");
   EXPECT_EQ(got.at("fleet/site1/truck_7")["name"], "truck/7");
   ASSERT_TRUE(got.count("fleet/site1/2"));
-  EXPECT_DOUBLE_EQ(got.at("fleet/site1/2")["lat"].get<double>(), 47.75) << "the latest position is retained";
+  EXPECT_DOUBLE_EQ(got.at("fleet/site1/2")["lat"].get<double>(), 47.75)
+      << "the latest position is retained";
   EXPECT_EQ(got.at("fleet/site1/2")["tst"], 1700000002);
   ASSERT_TRUE(got.count("fleet/site1/feeds/com1"));
   EXPECT_EQ(got.at("fleet/site1/feeds/com1")["taken"], 12);
@@ -170,7 +174,8 @@ TEST_F(MqttTest, BrokerStartingLateGetsTheLatestState) {
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 500ms) << "an absent broker holds nothing up";
   ASSERT_TRUE(until([&] { return !mqtt.stats().lastError.empty(); }, 5s));
   EXPECT_FALSE(mqtt.stats().connected);
-  EXPECT_NE(mqtt.stats().lastError.find("cannot connect to the MQTT broker 127.0.0.1:" + std::to_string(port_)),
+  EXPECT_NE(mqtt.stats().lastError.find("cannot connect to the MQTT broker 127.0.0.1:" +
+                                        std::to_string(port_)),
             std::string::npos)
       << mqtt.stats().lastError;
   EXPECT_EQ(mqtt.stats().dropped, 100u);
@@ -213,13 +218,17 @@ TEST_F(MqttTest, BrokerRestartMidRun) {
   const auto got = retained(port_, "fleet", 3);
   ASSERT_EQ(got.size(), 3u);
   for (int node = 1; node <= 3; ++node)
-    EXPECT_DOUBLE_EQ(got.at("fleet/" + std::to_string(node))["lat"].get<double>(), node + 1.0) << node;
+    EXPECT_DOUBLE_EQ(got.at("fleet/" + std::to_string(node))["lat"].get<double>(), node + 1.0)
+        << node;
 
   mqtt.publishNode(fix(2, "", 5000, -12.5));
-  ASSERT_TRUE(until([&] {
-    const auto now = retained(port_, "fleet", 3);
-    return now.count("fleet/2") && now.at("fleet/2")["lat"] == -12.5;
-  }, 10s)) << "publishing goes on after the reconnection";
+  ASSERT_TRUE(until(
+      [&] {
+        const auto now = retained(port_, "fleet", 3);
+        return now.count("fleet/2") && now.at("fleet/2")["lat"] == -12.5;
+      },
+      10s))
+      << "publishing goes on after the reconnection";
 }
 
 // Through the output set: a unit whose health changes without a new fix
@@ -238,10 +247,13 @@ TEST_F(MqttTest, HealthChangeWithoutAFixUpdatesTheRetainedState) {
   u.idleSec = 31;
   set.tick({u});
   set.counters({{"com1", 5, 0, 0, 0, 0, ""}});
-  ASSERT_TRUE(until([&] {
-    const auto got = retained(port_, "site", 2);
-    return got.count("site/van") && got.at("site/van")["health_text"] == "bad" && got.count("site/feeds/com1");
-  }, 10s));
+  ASSERT_TRUE(until(
+      [&] {
+        const auto got = retained(port_, "site", 2);
+        return got.count("site/van") && got.at("site/van")["health_text"] == "bad" &&
+               got.count("site/feeds/com1");
+      },
+      10s));
 }
 
 // "--mqtt HOST", as the README writes it, publishes to the broker on

@@ -2,10 +2,9 @@
 // that does not read, track files are replaced whole, and the whole set
 // writes what users' tools read (gpsbabel for GPX).
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -56,7 +55,8 @@ TEST(LineStream, FullPipeDropsWholeLinesWithoutBlocking) {
     const std::string line(99, 'x');
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 5000; ++i) stream.write(line + "\n");  // 500 kB into a 64 kB pipe
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "writes must not wait for the reader";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s)
+        << "writes must not wait for the reader";
     EXPECT_GT(stream.droppedLines(), 0u);
     EXPECT_LE(stream.backlog(), 4096u);
     const uint64_t dropped = stream.droppedLines();
@@ -102,7 +102,8 @@ TEST(FileWriter, ReplacesWholeAndReportsAFailedWrite) {
     writer.submit(target, "new\n");
     writer.drain();
     ::chmod(dir.path().c_str(), 0755);
-    EXPECT_NE(writer.lastError().find("Permission denied"), std::string::npos) << writer.lastError();
+    EXPECT_NE(writer.lastError().find("Permission denied"), std::string::npos)
+        << writer.lastError();
     EXPECT_EQ(kw_test::readFile(target).size(), 1u << 20) << "the target is left as it was";
   }
   writer.submit(dir.file("missing/x.gpx"), "x");
@@ -128,7 +129,8 @@ TEST(FileWriter, KeepsOnlyTheNewestPendingContent) {
   EXPECT_EQ(writer.written() + writer.replaced(), 201u);
   writer.submit(dir.file("nofolder/c.json"), "c");
   writer.drain();
-  EXPECT_NE(writer.lastError().find("No such file or directory"), std::string::npos) << writer.lastError();
+  EXPECT_NE(writer.lastError().find("No such file or directory"), std::string::npos)
+      << writer.lastError();
 }
 
 // A run of the whole set: node updates, a health change, a port that goes
@@ -149,8 +151,8 @@ TEST(OutputSet, JsonStreamEventsAndTrackFiles) {
   never.name = "ghost";
   std::vector<PortCounters> ports{{"com1", 0, 0, 0, 0, 0, ""}};
   for (int tick = 0; tick < 100; ++tick) {
-    std::vector<NodeUpdate> nodes{fix(1, "truck1", 1000 + tick, 45 + tick * 1e-4, 7), fix(2, "", 2000, -10, -20),
-                                  never};
+    std::vector<NodeUpdate> nodes{fix(1, "truck1", 1000 + tick, 45 + tick * 1e-4, 7),
+                                  fix(2, "", 2000, -10, -20), never};
     if (tick >= 60) nodes[1].health = 2;
     set.tick(nodes, t0 + tick * 100ms);
     if (tick % 10 == 0) {
@@ -219,7 +221,8 @@ TEST(OutputSet, OpenFailsWithTheOptionAndReason) {
 // node's track, points in order.
 TEST(OutputSet, GpxReadByGpsbabel) {
   const char* gpsbabel = "/usr/bin/gpsbabel";
-  if (::access(gpsbabel, X_OK) != 0) GTEST_SKIP() << "gpsbabel is not installed (Debian package gpsbabel)";
+  if (::access(gpsbabel, X_OK) != 0)
+    GTEST_SKIP() << "gpsbabel is not installed (Debian package gpsbabel)";
   kw_test::TempDir dir;
   OutputOptions o;
   o.gpx = dir.file("tracks.gpx");
@@ -245,7 +248,8 @@ TEST(OutputSet, GpxReadByGpsbabel) {
 
   // Read back as GPX: the tracks keep their names, times and our extensions.
   kw_test::ChildProcess gpx;
-  ASSERT_TRUE(gpx.start(gpsbabel, {"gpsbabel", "-t", "-i", "gpx", "-f", o.gpx, "-o", "gpx", "-F", "-"}));
+  ASSERT_TRUE(
+      gpx.start(gpsbabel, {"gpsbabel", "-t", "-i", "gpx", "-f", o.gpx, "-o", "gpx", "-F", "-"}));
   ASSERT_TRUE(gpx.waitExit(20s, &status));
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << gpx.err();
   EXPECT_NE(gpx.out().find("<name>truck &lt;1&gt;</name>"), std::string::npos) << gpx.out();

@@ -21,7 +21,8 @@ bool TcpClient::connect(int port, int receiveBuffer) {
   close();
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) return false;
-  if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  if (receiveBuffer > 0)
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(static_cast<uint16_t>(port));
@@ -45,14 +46,17 @@ bool TcpClient::readUntil(const std::function<bool(const std::string&)>& done,
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done(text_)) {
     if (eof_ || fd_ < 0) return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
     char buf[65536];
     const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
-    if (n > 0) text_.append(buf, static_cast<size_t>(n));
-    else if (n == 0 || (errno != EAGAIN && errno != EINTR)) eof_ = true;
+    if (n > 0)
+      text_.append(buf, static_cast<size_t>(n));
+    else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+      eof_ = true;
   }
   return true;
 }

@@ -24,7 +24,8 @@ class TcpClient {
   bool connect(int port, int receiveBuffer = 0);
   bool send(const std::string& text);
   // Reads until `done(text())` holds or `timeout` passes; true when it held.
-  bool readUntil(const std::function<bool(const std::string&)>& done, std::chrono::milliseconds timeout);
+  bool readUntil(const std::function<bool(const std::string&)>& done,
+                 std::chrono::milliseconds timeout);
   // True when the server has closed the connection (read to its end within `timeout`).
   bool closedByPeer(std::chrono::milliseconds timeout);
   void close();

@@ -1,5 +1,6 @@
-#include <gtest/gtest.h>
+#include "platform/files.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

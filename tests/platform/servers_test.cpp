@@ -38,14 +38,16 @@ TEST(Worker, AWakeUpWhileBusyIsKeptAndStopEndsASleepAtOnce) {
   kw::Worker worker;
   std::atomic<bool> wakeGiven{false};
   std::atomic<int> sleepsRight{0};
-  ASSERT_TRUE(worker.start([&] {
-    // Busy while the wake-up is given: it must still end the next sleep.
-    while (!wakeGiven) kw::Sleep(1);
-    if (worker.sleepUntil(Clock::now() + 20s)) ++sleepsRight;
-    // Nothing pending now: a short sleep runs to its deadline.
-    if (!worker.sleepUntil(Clock::now() + 10ms)) ++sleepsRight;
-    while (!worker.stopping()) worker.sleepUntil(Clock::time_point::max());
-  }).ok());
+  ASSERT_TRUE(worker
+                  .start([&] {
+                    // Busy while the wake-up is given: it must still end the next sleep.
+                    while (!wakeGiven) kw::Sleep(1);
+                    if (worker.sleepUntil(Clock::now() + 20s)) ++sleepsRight;
+                    // Nothing pending now: a short sleep runs to its deadline.
+                    if (!worker.sleepUntil(Clock::now() + 10ms)) ++sleepsRight;
+                    while (!worker.stopping()) worker.sleepUntil(Clock::time_point::max());
+                  })
+                  .ok());
   worker.wake();
   wakeGiven = true;
   const auto asked = Clock::now();

@@ -1,6 +1,7 @@
-#include <gtest/gtest.h>
+#include "platform/stop_signal.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -9,8 +10,6 @@
 #include <cstdio>
 #include <string>
 #include <thread>
-
-#include "platform/stop_signal.h"
 
 namespace {
 

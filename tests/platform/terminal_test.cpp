@@ -1,14 +1,13 @@
-#include <gtest/gtest.h>
+#include "platform/terminal.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <string>
-
-#include "platform/terminal.h"
 
 namespace {
 

@@ -8,13 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "apps/flowhost/run/ClockSchedule.h"
-#include "host/JClassRegistry.h"
 #include "apps/flowhost/blocks/JClockObj.h"
 #include "apps/flowhost/blocks/JConstantObj.h"
 #include "apps/flowhost/blocks/JDegreeTextObj.h"
-#include "host/JDictionary.h"
 #include "apps/flowhost/blocks/JDisplayObj.h"
+#include "apps/flowhost/blocks/RunnerBlocks.h"
+#include "apps/flowhost/run/ClockSchedule.h"
+#include "host/JClassRegistry.h"
+#include "host/JDictionary.h"
 #include "host/JGraph.h"
 #include "host/JGraphics.h"
 #include "host/JIntegerData.h"
@@ -26,7 +27,6 @@
 #include "host/JSourceObj.h"
 #include "host/JStringData.h"
 #include "host/JStringProperty.h"
-#include "apps/flowhost/blocks/RunnerBlocks.h"
 
 namespace {
 

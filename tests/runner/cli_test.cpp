@@ -2,10 +2,9 @@
 // message, a non-zero status and every file left as it was; a document
 // saved back unchanged; faces drawn; a clean stop on SIGTERM and SIGINT.
 // These runs start no sniffer receivers and send nothing.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -58,7 +57,8 @@ Outcome runFlowhost(const std::vector<std::string>& args, std::chrono::milliseco
 std::map<std::string, std::string> snapshot(const fs::path& dir) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    files[entry.path().string()] = entry.is_regular_file() ? readFile(entry.path().string()) : "<dir>";
+    files[entry.path().string()] =
+        entry.is_regular_file() ? readFile(entry.path().string()) : "<dir>";
   }
   return files;
 }
@@ -93,28 +93,45 @@ TEST_F(FlowhostCli, BadInputIsRefusedClearlyAndLosesNothing) {
       {"missing document", "", dir_.file("absent.json"), {}, "document not found: '"},
       {"folder as document", "", dir_.file("folder.json"), {}, "is not a regular file"},
       {"malformed document", "{\"blocks\": [ {\"id\": 1,", "", {}, "is not valid JSON"},
-      {"not a graph", "{\"document\": \"jhost graph\", \"version\": 1}", "", {},
+      {"not a graph",
+       "{\"document\": \"jhost graph\", \"version\": 1}",
+       "",
+       {},
        "has no \"blocks\" list"},
       {"unknown class",
-       documentText(Json::array({block(1, "JNoSuchObj", Json::object())}), Json::array()), "", {},
+       documentText(Json::array({block(1, "JNoSuchObj", Json::object())}), Json::array()),
+       "",
+       {},
        "unknown module class 'JNoSuchObj'"},
       {"missing output port",
        documentText(Json::array({block(1, "JClockObj", Json::object()),
                                  block(2, "JDisplayObj", {{"inputs", 2}})}),
                     Json::array({link(1, 5, 2, 0)})),
-       "", {}, "output 5 does not exist on JClockObj (1 outputs)"},
+       "",
+       {},
+       "output 5 does not exist on JClockObj (1 outputs)"},
       {"missing input port",
        documentText(Json::array({block(1, "JClockObj", Json::object()),
                                  block(2, "JDisplayObj", {{"inputs", 2}})}),
                     Json::array({link(1, 0, 2, 3)})),
-       "", {}, "input 3 does not exist on JDisplayObj (2 inputs)"},
+       "",
+       {},
+       "input 3 does not exist on JDisplayObj (2 inputs)"},
       {"unknown link end",
        documentText(Json::array({block(1, "JClockObj", Json::object())}),
                     Json::array({link(1, 0, 9, 0)})),
-       "", {}, "refers to a block id that does not exist"},
-      {"missing plug-in", "", good, {"--plugin", dir_.file("nowhere/JNone.so")},
+       "",
+       {},
+       "refers to a block id that does not exist"},
+      {"missing plug-in",
+       "",
+       good,
+       {"--plugin", dir_.file("nowhere/JNone.so")},
        "plug-in not found: '"},
-      {"file that is no plug-in", "", good, {"--plugin", dir_.file("not_a_plugin.so")},
+      {"file that is no plug-in",
+       "",
+       good,
+       {"--plugin", dir_.file("not_a_plugin.so")},
        "cannot load plug-in '"},
       {"track without a map", "", good, {"--track", dir_.file("track.svg")}, "no map to draw"},
   };
@@ -122,14 +139,13 @@ TEST_F(FlowhostCli, BadInputIsRefusedClearlyAndLosesNothing) {
     SCOPED_TRACE(c.name);
     const std::string path = c.document.empty() ? c.path : dir_.write("case.json", c.document);
     const auto before = snapshot(dir_.path());
-    const Outcome outcome = runFlowhost(
-        [&] {
-          std::vector<std::string> args{"--no-default-plugins", "--table", "off", "--seconds",
-                                        "0.2", "--save"};
-          args.insert(args.end(), c.extra.begin(), c.extra.end());
-          args.push_back(path);
-          return args;
-        }());
+    const Outcome outcome = runFlowhost([&] {
+      std::vector<std::string> args{
+          "--no-default-plugins", "--table", "off", "--seconds", "0.2", "--save"};
+      args.insert(args.end(), c.extra.begin(), c.extra.end());
+      args.push_back(path);
+      return args;
+    }());
     ASSERT_TRUE(outcome.ended);
     EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
     EXPECT_EQ(outcome.err.rfind("flowhost: ", 0), 0u) << outcome.err;
@@ -141,9 +157,11 @@ TEST_F(FlowhostCli, BadInputIsRefusedClearlyAndLosesNothing) {
 TEST_F(FlowhostCli, UsageErrorsEndWithStatusTwoAndTheUsage) {
   const std::string good = dir_.write("good.json", clockDocument());
   const auto before = snapshot(dir_.path());
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, {"--seconds", "soon", good}, {"--rate", "0", good},
-        {"--bogus", good}, {good, good}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                               {"--seconds", "soon", good},
+                                               {"--rate", "0", good},
+                                               {"--bogus", good},
+                                               {good, good}}) {
     const Outcome outcome = runFlowhost(args);
     ASSERT_TRUE(outcome.ended);
     EXPECT_EQ(outcome.exitCode, 2);
@@ -171,8 +189,8 @@ TEST_F(FlowhostCli, BundledShortOptionsActAsEachAlone) {
 TEST_F(FlowhostCli, DoubleDashEndsTheOptionsSoADocumentMayStartWithADash) {
   dir_.enter();
   dir_.write("-clock.json", clockDocument());
-  const std::vector<std::string> options{"--no-default-plugins", "--table", "off", "-t", "0.2",
-                                         "--save"};
+  const std::vector<std::string> options{
+      "--no-default-plugins", "--table", "off", "-t", "0.2", "--save"};
   std::vector<std::string> args = options;
   args.push_back("-clock.json");
   const Outcome asOption = runFlowhost(args);
@@ -189,19 +207,19 @@ TEST_F(FlowhostCli, DoubleDashEndsTheOptionsSoADocumentMayStartWithADash) {
 #ifdef KW_SNIFFER_PLUGIN_PATH
 TEST_F(FlowhostCli, AListFileThatCannotBeReadIsReportedAndNeverLostBySaving) {
   dir_.enter();  // the sniffer's trace log goes to the current folder
-  const std::string path = dir_.write(
-      "sniff.json",
-      documentText(Json::array({block(1, "JQNV_packet_sniffer",
-                                      {{"node file name", "absent.nod"},
-                                       {"port file name", "absent.mcp"},
-                                       {"number of nodes", 1}})}),
-                   Json::array()));
+  const std::string path =
+      dir_.write("sniff.json", documentText(Json::array({block(1, "JQNV_packet_sniffer",
+                                                               {{"node file name", "absent.nod"},
+                                                                {"port file name", "absent.mcp"},
+                                                                {"number of nodes", 1}})}),
+                                            Json::array()));
   const std::string before = readFile(path);
   const Outcome outcome = runFlowhost({"--no-default-plugins", "--plugin", KW_SNIFFER_PLUGIN_PATH,
                                        "--save", "--seconds", "0.2", path});
   EXPECT_EQ(outcome.exitCode, 1);
-  EXPECT_NE(outcome.err.find("block 1 (JQNV_packet_sniffer): \"node file name\" names 'absent.nod' ("),
-            std::string::npos)
+  EXPECT_NE(
+      outcome.err.find("block 1 (JQNV_packet_sniffer): \"node file name\" names 'absent.nod' ("),
+      std::string::npos)
       << outcome.err;
   EXPECT_NE(outcome.err.find("which cannot be read; the block starts without that list"),
             std::string::npos);
@@ -217,15 +235,19 @@ TEST_F(FlowhostCli, AListFileThatCannotBeReadIsReportedAndNeverLostBySaving) {
 // --trace-limit rotates it; bad values are usage errors.
 TEST_F(FlowhostCli, TraceOptionsTurnTheLogOffOrBoundIt) {
   dir_.enter();
-  const std::string path = dir_.write(
-      "sniff.json",
-      documentText(Json::array({block(1, "JQNV_packet_sniffer",
-                                      {{"node file name", "absent.nod"},
-                                       {"port file name", "absent.mcp"},
-                                       {"number of nodes", 1}})}),
-                   Json::array()));
-  const std::vector<std::string> run{"--no-default-plugins", "--plugin", KW_SNIFFER_PLUGIN_PATH,
-                                     "--table", "off", "--seconds", "0.2"};
+  const std::string path =
+      dir_.write("sniff.json", documentText(Json::array({block(1, "JQNV_packet_sniffer",
+                                                               {{"node file name", "absent.nod"},
+                                                                {"port file name", "absent.mcp"},
+                                                                {"number of nodes", 1}})}),
+                                            Json::array()));
+  const std::vector<std::string> run{"--no-default-plugins",
+                                     "--plugin",
+                                     KW_SNIFFER_PLUGIN_PATH,
+                                     "--table",
+                                     "off",
+                                     "--seconds",
+                                     "0.2"};
   auto with = [&](std::vector<std::string> extra) {
     std::vector<std::string> args = run;
     args.insert(args.end(), extra.begin(), extra.end());
@@ -258,8 +280,8 @@ TEST_F(FlowhostCli, TraceOptionsTurnTheLogOffOrBoundIt) {
   }
   EXPECT_NE(runFlowhost({"--trace", "maybe", path}).err.find("trace 'maybe' is not on or off"),
             std::string::npos);
-  EXPECT_NE(runFlowhost({"--trace-limit", "1k", path}).err.find(
-                "trace limit '1k' is not a number of bytes"),
+  EXPECT_NE(runFlowhost({"--trace-limit", "1k", path})
+                .err.find("trace limit '1k' is not a number of bytes"),
             std::string::npos);
 }
 #endif
@@ -269,7 +291,8 @@ TEST_F(FlowhostCli, TraceOptionsTurnTheLogOffOrBoundIt) {
 std::string roundTripDocument() {
   return documentText(
       Json::array({block(1, "JClockObj", {{"rate", 5.0}}), block(2, "JConstantObj", {{"value", 3}}),
-                   block(3, "JTestAlphaObj", Json::object()), block(4, "JDisplayObj", {{"inputs", 2}}),
+                   block(3, "JTestAlphaObj", Json::object()),
+                   block(4, "JDisplayObj", {{"inputs", 2}}),
                    block(5, "JSourceObj", {{"outputs", 1}}),
                    block(6, "JDegreeTextObj", {{"axis", "longitude"}}),
                    block(7, "JDisplayObj", {{"inputs", 1}})}),

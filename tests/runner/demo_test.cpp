@@ -2,10 +2,9 @@
 // multicasting and flowhost running examples/demo.json with the real
 // plug-ins. All five nodes must come up with health 0 on the map; Ctrl-C
 // must end the run cleanly with every block closed and the files written.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -24,8 +23,8 @@ namespace {
 using namespace std::chrono_literals;
 using Json = nlohmann::ordered_json;
 using kw_test::ChildProcess;
-using kw_test::countOf;
 using kw_test::completeLines;
+using kw_test::countOf;
 using kw_test::readFile;
 using kw_test::TempDir;
 namespace fs = std::filesystem;
@@ -53,7 +52,8 @@ std::vector<Row> lastTable(const std::string& out) {
       std::istringstream in(lines[j]);
       Row r;
       std::string utc, idle;
-      if (in >> r.node >> r.latitude >> r.longitude >> utc >> r.health >> idle >> r.inMap >> r.x >> r.y) {
+      if (in >> r.node >> r.latitude >> r.longitude >> utc >> r.health >> idle >> r.inMap >> r.x >>
+          r.y) {
         block.push_back(r);
       }
     }
@@ -80,12 +80,12 @@ TEST(Demo, FiveNodesGoRoundTheCircleWithHealthZeroAndCtrlCClosesCleanly) {
   ChildProcess beacon;
   ASSERT_TRUE(beacon.start(kBeacon, {"nmea_beacon", "239.255.42.1", "47001"}));
   ChildProcess flowhost;
-  ASSERT_TRUE(flowhost.start(kFlowhost, {"flowhost", "--table", "plain", "--every", "0.5",
-                                         "--faces", dir.file("faces"), "--track",
-                                         dir.file("track.svg"), "--save-as", dir.file("saved.json"),
-                                         std::string(kExamples) + "/demo.json"}));
-  const bool healthy = flowhost.readOutUntil(
-      [](const std::string& out) { return allHealthy(lastTable(out)); }, 20s);
+  ASSERT_TRUE(
+      flowhost.start(kFlowhost, {"flowhost", "--table", "plain", "--every", "0.5", "--faces",
+                                 dir.file("faces"), "--track", dir.file("track.svg"), "--save-as",
+                                 dir.file("saved.json"), std::string(kExamples) + "/demo.json"}));
+  const bool healthy =
+      flowhost.readOutUntil([](const std::string& out) { return allHealthy(lastTable(out)); }, 20s);
   ASSERT_TRUE(flowhost.signal(SIGINT));
   int status = 0;
   ASSERT_TRUE(flowhost.waitExit(15s, &status)) << flowhost.out();
@@ -175,8 +175,8 @@ TEST(Demo, QuickStartTracksTheListedUnitsAndItsWrittenDocumentRunsAgain) {
   ChildProcess beacon;
   ASSERT_TRUE(beacon.start(kBeacon, {"nmea_beacon", "239.255.42.1", "47001"}));
   const std::vector<std::vector<std::string>> runs = {
-      {"flowhost", "--table", "plain", "--every", "0.5", "--nodes", nodes, "--ports", ports, "--map",
-       map},
+      {"flowhost", "--table", "plain", "--every", "0.5", "--nodes", nodes, "--ports", ports,
+       "--map", map},
       {"flowhost", "--table", "plain", "--every", "0.5", dir.file("mine.json")},
   };
   for (const std::vector<std::string>& args : runs) {

@@ -10,36 +10,36 @@
 #include <string>
 #include <vector>
 
+#include "apps/flowhost/blocks/JDegreeTextObj.h"
+#include "apps/flowhost/blocks/RunnerBlocks.h"
 #include "apps/flowhost/document/DocumentFile.h"
+#include "apps/flowhost/run/FeedOutputs.h"
+#include "apps/flowhost/run/NodeTable.h"
+#include "apps/flowhost/run/PluginSet.h"
+#include "apps/flowhost/run/RunOptions.h"
+#include "apps/flowhost/run/TickTimes.h"
+#include "apps/flowhost/views/table/PortReport.h"
+#include "apps/flowhost/views/table/TableView.h"
+#include "apps/flowhost/views/web/WebState.h"
 #include "host/JAddObj.h"
 #include "host/JClassRegistry.h"
-#include "apps/flowhost/blocks/JDegreeTextObj.h"
 #include "host/JDictionary.h"
+#include "host/JFeedStatus.h"
 #include "host/JGraph.h"
 #include "host/JIntegerData.h"
 #include "host/JOutputStream.h"
 #include "host/JRealData.h"
 #include "host/JStringData.h"
-#include "apps/flowhost/run/FeedOutputs.h"
-#include "apps/flowhost/run/NodeTable.h"
-#include "apps/flowhost/views/table/PortReport.h"
-#include "apps/flowhost/run/PluginSet.h"
-#include "apps/flowhost/run/RunOptions.h"
-#include "apps/flowhost/blocks/RunnerBlocks.h"
-#include "apps/flowhost/views/table/TableView.h"
-#include "apps/flowhost/run/TickTimes.h"
-#include "host/JFeedStatus.h"
 #include "tests/support/temp_dir.h"
-#include "apps/flowhost/views/web/WebState.h"
 
 namespace {
 
-using flowhost::FeedOutputs;
-using flowhost::PortReport;
-using flowhost::PortRow;
 using flowhost::DocumentFile;
+using flowhost::FeedOutputs;
 using flowhost::NodeRow;
 using flowhost::NodeTable;
+using flowhost::PortReport;
+using flowhost::PortRow;
 using flowhost::RunOptions;
 using flowhost::TableView;
 using flowhost::TickTimes;
@@ -57,9 +57,10 @@ bool parse(const std::vector<std::string>& args, RunOptions* options, std::strin
 TEST(RunOptionsParse, TakesEveryOptionInBothForms) {
   RunOptions o;
   std::string error;
-  ASSERT_TRUE(parse({"-t", "2.5", "--rate=8", "-p", "a.so", "--plugin", "b.so", "-P", "dir",
-                     "--no-default-plugins", "--faces=out", "-k", "t.svg", "--table", "plain",
-                     "--every", "0.5", "--save-as", "copy.json", "doc.json"},
+  ASSERT_TRUE(parse({"-t",          "2.5",  "--rate=8",  "-p",        "a.so",
+                     "--plugin",    "b.so", "-P",        "dir",       "--no-default-plugins",
+                     "--faces=out", "-k",   "t.svg",     "--table",   "plain",
+                     "--every",     "0.5",  "--save-as", "copy.json", "doc.json"},
                     &o, &error))
       << error;
   EXPECT_EQ(o.document, "doc.json");
@@ -215,7 +216,8 @@ TEST(PluginSearch, GivenFoldersThenTheInstallationOrTheBuildNeverBoth) {
   EXPECT_EQ(installed[0], "/opt/a/JGeoGridObj.so");
   EXPECT_EQ(installed[1], "/opt/b/JGeoGridObj.so");
   EXPECT_EQ(installed[2].rfind("/opt/gps/", 0), 0u) << installed[2];
-  EXPECT_NE(installed[2].find("/gps_feed/plugins/JGeoGridObj.so"), std::string::npos) << installed[2];
+  EXPECT_NE(installed[2].find("/gps_feed/plugins/JGeoGridObj.so"), std::string::npos)
+      << installed[2];
 
   // This test program lives in the build tree.
   const std::vector<std::string> here = flowhost::PluginSet::candidates("JGeoGridObj.so", dirs);
@@ -285,14 +287,15 @@ class DocumentFiles : public ::testing::Test {
   }
 
   static std::string document(const std::string& fileName) {
-    Json doc = {{"document", "jhost graph"},
-                {"version", 1},
-                {"blocks",
-                 Json::array({Json{{"id", 7},
-                                   {"class", "JListFileTestObj"},
-                                   {"entries", Json{{"label", "lists"}, {"list file name", fileName}}}},
-                              Json{{"id", 9}, {"class", "JClockObj"}, {"entries", Json{{"rate", 2.0}}}}})},
-                {"links", Json::array()}};
+    Json doc = {
+        {"document", "jhost graph"},
+        {"version", 1},
+        {"blocks",
+         Json::array({Json{{"id", 7},
+                           {"class", "JListFileTestObj"},
+                           {"entries", Json{{"label", "lists"}, {"list file name", fileName}}}},
+                      Json{{"id", 9}, {"class", "JClockObj"}, {"entries", Json{{"rate", 2.0}}}}})},
+        {"links", Json::array()}};
     return doc.dump(2) + "\n";
   }
 
@@ -360,7 +363,8 @@ TEST_F(DocumentFiles, BadDocumentsAreRefusedWithTheirReason) {
       {"unknown.json", "{\"blocks\": [{\"id\": 1, \"class\": \"NoSuchObj\"}]}",
        "unknown module class 'NoSuchObj'"},
       {"port.json",
-       "{\"blocks\": [{\"id\": 1, \"class\": \"JClockObj\"}, {\"id\": 2, \"class\": \"JDisplayObj\"}],"
+       "{\"blocks\": [{\"id\": 1, \"class\": \"JClockObj\"}, {\"id\": 2, \"class\": "
+       "\"JDisplayObj\"}],"
        " \"links\": [{\"from\": 1, \"output\": 3, \"to\": 2, \"input\": 0}]}",
        "output 3 does not exist on JClockObj"},
   };
@@ -469,10 +473,10 @@ class Nodes : public ::testing::Test {
  protected:
   void SetUp() override {
     sniffer_ = static_cast<FakeSniffer*>(graph_.add(new FakeSniffer()));
-    auto* unfed = graph_.add(new FakeMap(900));            // fed by nobody
+    auto* unfed = graph_.add(new FakeMap(900));  // fed by nobody
     auto* converter = graph_.add(new JDegreeTextObj());
-    map1_ = graph_.add(new FakeMap(100));                  // node 1, through a converter
-    map0_ = graph_.add(new FakeMap(200));                  // node 0, longitude input only
+    map1_ = graph_.add(new FakeMap(100));  // node 1, through a converter
+    map0_ = graph_.add(new FakeMap(200));  // node 0, longitude input only
     ASSERT_NE(unfed, nullptr);
     ASSERT_NE(graph_.link(sniffer_, 9, converter, 0), nullptr);
     ASSERT_NE(graph_.link(converter, 0, map1_, 0), nullptr);
@@ -585,11 +589,11 @@ TEST_F(Nodes, TableLinesShowEveryColumnAndADashForWhatWasNotRead) {
   std::vector<std::string> lines = TableView::lines(table.read(), 1.25, 3);
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "t=1.2 s  ticks=3  nodes=2");
-  EXPECT_EQ(words(lines[1]), (std::vector<std::string>{"node", "latitude", "longitude", "utc",
-                                                       "string", "health", "idle", "s", "in_map",
-                                                       "pixel_x", "pixel_y"}));
-  EXPECT_EQ(words(lines[2]), (std::vector<std::string>{"-", "-", "-", "-", "-", "-", "-", "-",
-                                                       "-"}));
+  EXPECT_EQ(words(lines[1]),
+            (std::vector<std::string>{"node", "latitude", "longitude", "utc", "string", "health",
+                                      "idle", "s", "in_map", "pixel_x", "pixel_y"}));
+  EXPECT_EQ(words(lines[2]),
+            (std::vector<std::string>{"-", "-", "-", "-", "-", "-", "-", "-", "-"}));
   graph_.startup();
   lines = TableView::lines(table.read(), 2.0, 8);
   EXPECT_EQ(words(lines[3]),
@@ -608,8 +612,8 @@ TEST(TableLines, NodesWithoutAMapAndASecondSnifferAreShownAsSuch) {
   const std::vector<std::string> lines = TableView::lines({a, b}, 0, 0);
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(words(lines[1])[0], "block");
-  EXPECT_EQ(words(lines[2]), (std::vector<std::string>{"1", "3", "-", "-", "-", "-", "1.7e+09",
-                                                       "-", "-", "-"}));
+  EXPECT_EQ(words(lines[2]),
+            (std::vector<std::string>{"1", "3", "-", "-", "-", "-", "1.7e+09", "-", "-", "-"}));
   EXPECT_EQ(words(lines[3])[0], "5");
   EXPECT_EQ(TableView::lines({}, 0, 0).back(), "(no sniffer block with nodes in this document)");
 }
@@ -620,7 +624,7 @@ TEST(TableViewModes, PlainIsPacedAndFreeOfEscapesLiveRedrawsInPlace) {
   std::ostringstream plain;
   TableView plainView(plain, TableView::Mode::Plain, 1.0);
   for (int i = 0; i <= 10; ++i) plainView.show({row}, i * 0.25, i);  // 2.5 s at 4 Hz
-  plainView.show({row}, 2.6, 11, true);                                // the last one
+  plainView.show({row}, 2.6, 11, true);                              // the last one
   const std::string text = plain.str();
   EXPECT_EQ(text.find('\x1b'), std::string::npos);
   size_t blocks = 0;
@@ -648,7 +652,8 @@ std::vector<NodeRow> manyNodes(int count) {
     NodeRow r;
     r.node = i;
     r.nodeId = i + 1;
-    r.name = i == 7 ? "Z\xC3\xBCrich \xC3\xA9tage seventeen, the long way" : "unit-" + std::to_string(i + 1);
+    r.name = i == 7 ? "Z\xC3\xBCrich \xC3\xA9tage seventeen, the long way"
+                    : "unit-" + std::to_string(i + 1);
     r.feed = "com1,com2";
     r.latitude = 36.5;
     r.longitude = -116.25;
@@ -710,12 +715,14 @@ TEST(LiveTable, PagesUnderAFixedHeadingReachEveryNodeAndNeverOverflow) {
   expectPagesCoverEveryNode(40, 9, 7);
 
   const std::vector<NodeRow> rows = manyNodes(300);
-  std::vector<std::string> lines = TableView::fitted(rows, twoPorts(), 12.3, 49, {80, 23, 1, false});
+  std::vector<std::string> lines =
+      TableView::fitted(rows, twoPorts(), 12.3, 49, {80, 23, 1, false});
   // 23 lines: status, heading, 19 nodes, the two ports.
   EXPECT_EQ(lines[0], "rows 20-38 of 300  t=12.3 s  ticks=49");
   EXPECT_EQ(lines.size(), 23u);
   EXPECT_EQ(lines[21], "port com1: taken 120, dropped 0, rejected 0, unknown node 0, older 3");
-  EXPECT_EQ(lines[22], "port com2: taken 0, dropped 0, rejected 0, unknown node 0, older 0, not set up");
+  EXPECT_EQ(lines[22],
+            "port com2: taken 0, dropped 0, rejected 0, unknown node 0, older 0, not set up");
 
   // Two ports and one line for them: it sums them up.
   lines = TableView::fitted(rows, twoPorts(), 0, 0, {40, 9, 0, false});
@@ -726,8 +733,8 @@ TEST(LiveTable, PagesUnderAFixedHeadingReachEveryNodeAndNeverOverflow) {
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "t=1.2 s  ticks=3  nodes=2");
   EXPECT_EQ(words(lines[1]), (std::vector<std::string>{"node", "name", "latitude", "longitude",
-                                                       "utc", "time", "health", "idle", "s",
-                                                       "feed", "in_map", "pixel_x", "pixel_y"}));
+                                                       "utc", "time", "health", "idle", "s", "feed",
+                                                       "in_map", "pixel_x", "pixel_y"}));
   EXPECT_EQ(words(lines[3]), (std::vector<std::string>{"2", "unit-2", "36.500000", "-116.250000",
                                                        "2024/01/02,03:04:05.600", "medium", "0.25",
                                                        "com1,com2", "65535", "101", "102"}));
@@ -750,14 +757,18 @@ TEST(LiveTable, ColumnsAreDroppedLowestPriorityFirstAndNamesCutAtACharacter) {
   // A name may hold escape sequences, bytes that are not UTF-8 and wide
   // characters: none of them may move the cursor or overflow the line.
   std::vector<NodeRow> hostile = manyNodes(2);
-  hostile[0].name = "\x1b[2J\xff\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac"
-                    "\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac";  // then ten kanji
+  hostile[0].name =
+      "\x1b[2J\xff\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac"
+      "\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac";  // then ten kanji
   const std::vector<std::string> shown = TableView::fitted(hostile, {}, 0, 0, {40, 9, 0, false});
   for (const std::string& l : shown) EXPECT_EQ(l.find('\x1b'), std::string::npos) << l;
   EXPECT_EQ(TableView::visibleWidth(shown[2]), 33);
   // " [2J" and U+FFFD take 5 cells; 7 kanji of 2 cells fill the 20.
-  EXPECT_NE(shown[2].find(" [2J\xEF\xBF\xBD\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1 "),
-            std::string::npos) << shown[2];
+  EXPECT_NE(shown[2].find(" ["
+                          "2J\xEF\xBF\xBD\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d"
+                          "\xb1\xe4\xba\xac\xe6\x9d\xb1 "),
+            std::string::npos)
+      << shown[2];
 }
 
 TEST(LiveTable, HealthIsColouredOnlyWhenTheViewDrawsOnATerminal) {
@@ -820,7 +831,8 @@ TEST_F(Nodes, WebStateCarriesEachPortsCountersAndSurvivesBytesThatAreNotUtf8) {
   using Unordered = nlohmann::json;
   Unordered state = Unordered::parse(web.take(table.read(), ports, 1.0, 4));
   ASSERT_EQ(state["ports"].size(), 2u);
-  EXPECT_EQ(state["ports"][0], Unordered::parse(R"({"block": 1, "name": "com1", "group": "", "port": 0,
+  EXPECT_EQ(state["ports"][0],
+            Unordered::parse(R"({"block": 1, "name": "com1", "group": "", "port": 0,
       "taken": 40, "dropped": 5, "rejected": 6, "unknown": 7, "older": 8, "problem": ""})"));
   EXPECT_EQ(state["ports"][1]["taken"], 41);
   EXPECT_EQ(state["ports"][1]["problem"], "group 239.255.42: not an IPv4 address");

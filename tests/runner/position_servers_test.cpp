@@ -3,12 +3,11 @@
 // examples/demo.json, read by the real clients: gpspipe (gpsd protocol,
 // each unit its own device) and mosquitto_sub against a real mosquitto
 // broker on a loopback port, restarted in the middle of the run.
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <map>
@@ -71,9 +70,10 @@ class PositionServers : public ::testing::Test {
 // gpspipe -w against --gpsd: every one of the five units is a device of its
 // own, with its position on the beacon's circle.
 TEST_F(PositionServers, GpspipeSeesEveryUnitAsItsOwnDevice) {
-  if (!installed(kGpspipe)) GTEST_SKIP() << "gpspipe is not installed (Debian package gpsd-clients)";
-  ASSERT_TRUE(flowhost_.start(kFlowhost, {"flowhost", "--table", "off", "--gpsd", "127.0.0.1:0",
-                                          demoDocument()}));
+  if (!installed(kGpspipe))
+    GTEST_SKIP() << "gpspipe is not installed (Debian package gpsd-clients)";
+  ASSERT_TRUE(flowhost_.start(
+      kFlowhost, {"flowhost", "--table", "off", "--gpsd", "127.0.0.1:0", demoDocument()}));
   std::smatch found;
   const std::regex listening("flowhost: gpsd server on port ([0-9]+)\n");
   ASSERT_TRUE(flowhost_.readOutUntil(
@@ -164,15 +164,15 @@ std::map<std::string, Json> retained(size_t count, std::chrono::seconds timeout)
 // every unit is there again.
 TEST_F(PositionServers, MosquittoSubSeesEveryUnitAlsoAfterABrokerRestart) {
   if (!installed(kBroker)) GTEST_SKIP() << "mosquitto is not installed (Debian package mosquitto)";
-  if (!installed(kSub)) GTEST_SKIP() << "mosquitto_sub is not installed (Debian package mosquitto-clients)";
+  if (!installed(kSub))
+    GTEST_SKIP() << "mosquitto_sub is not installed (Debian package mosquitto-clients)";
   Broker broker(dir_);
   ASSERT_TRUE(broker.start());
-  ASSERT_TRUE(flowhost_.start(kFlowhost, {"flowhost", "--table", "off", "--mqtt",
-                                          "127.0.0.1:" + std::to_string(kBrokerPort),
-                                          demoDocument()}));
-  const std::set<std::string> topics{"gpsfeed/unit0",        "gpsfeed/unit1", "gpsfeed/unit2",
-                                     "gpsfeed/unit3",        "gpsfeed/unit4",
-                                     "gpsfeed/feeds/beacon"};
+  ASSERT_TRUE(
+      flowhost_.start(kFlowhost, {"flowhost", "--table", "off", "--mqtt",
+                                  "127.0.0.1:" + std::to_string(kBrokerPort), demoDocument()}));
+  const std::set<std::string> topics{"gpsfeed/unit0", "gpsfeed/unit1", "gpsfeed/unit2",
+                                     "gpsfeed/unit3", "gpsfeed/unit4", "gpsfeed/feeds/beacon"};
   auto check = [&](const std::map<std::string, Json>& got) {
     std::set<std::string> seen;
     for (const auto& [topic, payload] : got) {

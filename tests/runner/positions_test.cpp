@@ -6,19 +6,18 @@
 // set up is warned of while the good port runs on, a hang-up (SIGHUP) or
 // a kill leaves a readable track picture, and the live table fits a real
 // terminal (a tmux pane) and follows its resize.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -35,8 +34,8 @@ namespace {
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 using kw_test::ChildProcess;
-using kw_test::countOf;
 using kw_test::completeLines;
+using kw_test::countOf;
 using kw_test::readFile;
 using kw_test::TempDir;
 namespace fs = std::filesystem;
@@ -99,8 +98,8 @@ class Positions : public ::testing::Test {
 // when the units fall silent.
 TEST_F(Positions, JsonLinesOnStandardOutputCarryEveryUnitCountersAndEvents) {
   ChildProcess flowhost;
-  ASSERT_TRUE(flowhost.start(kFlowhost, {"flowhost", "--table", "plain", "--json", "-",
-                                         demoDocument()}));
+  ASSERT_TRUE(
+      flowhost.start(kFlowhost, {"flowhost", "--table", "plain", "--json", "-", demoDocument()}));
   const bool allNodes = flowhost.readOutUntil(
       [](const std::string& out) { return nodesSeen(jsonLines(out)).size() == 5; }, 15s);
   // Silence: every unit goes medium after 2 s and bad after 4 s.
@@ -201,7 +200,8 @@ TEST_F(Positions, GpxIsReadByGpsbabelAndGeoJsonHasEveryUnit) {
   EXPECT_EQ(points, units);
   EXPECT_EQ(lines, units);
 
-  if (::access(kGpsbabel, X_OK) != 0) GTEST_SKIP() << "gpsbabel is not installed (Debian package gpsbabel)";
+  if (::access(kGpsbabel, X_OK) != 0)
+    GTEST_SKIP() << "gpsbabel is not installed (Debian package gpsbabel)";
   ChildProcess babel;
   ASSERT_TRUE(babel.start(kGpsbabel, {"gpsbabel", "-i", "gpx", "-f", gpx, "-o", "csv", "-F", "-"}));
   int status = 0;
@@ -224,18 +224,21 @@ TEST_F(Positions, GpxIsReadByGpsbabelAndGeoJsonHasEveryUnit) {
 // list file's line, and the good port runs on.
 TEST_F(Positions, AFailingPortIsWarnedOfAndTheOthersRunOn) {
   dir_.write("nodes.nod", readFile(std::string(kExamples) + "/nodes.nod"));
-  dir_.write("beacon.mcp", "# two feeds, the second mistyped\nbeacon 239.255.42.1 47001\nfar 239.255.42 47002\n");
+  dir_.write("beacon.mcp",
+             "# two feeds, the second mistyped\nbeacon 239.255.42.1 47001\nfar 239.255.42 47002\n");
   dir_.write("doc.json", readFile(demoDocument()));
   ChildProcess flowhost;
-  ASSERT_TRUE(flowhost.start(kFlowhost, {"flowhost", "--table", "plain", "--json", dir_.file("out.jsonl"),
-                                         dir_.file("doc.json")}));
+  ASSERT_TRUE(flowhost.start(kFlowhost, {"flowhost", "--table", "plain", "--json",
+                                         dir_.file("out.jsonl"), dir_.file("doc.json")}));
   const bool counted = flowhost.readOutUntil(
-      [](const std::string& out) { return out.find("port beacon 239.255.42.1:47001: taken 1") != std::string::npos; },
+      [](const std::string& out) {
+        return out.find("port beacon 239.255.42.1:47001: taken 1") != std::string::npos;
+      },
       15s);
   stop(flowhost, SIGINT);
   EXPECT_TRUE(counted) << flowhost.out();
-  const std::string warning =
-      "flowhost: warning: " + dir_.file("beacon.mcp") + ":3: group 239.255.42: not an IPv4 address\n";
+  const std::string warning = "flowhost: warning: " + dir_.file("beacon.mcp") +
+                              ":3: group 239.255.42: not an IPv4 address\n";
   EXPECT_EQ(countOf(flowhost.err(), "flowhost: warning: "), 1u) << flowhost.err();
   EXPECT_NE(flowhost.err().find(warning), std::string::npos) << flowhost.err();
   EXPECT_NE(flowhost.out().find("port far 239.255.42:47002: taken 0, dropped (full) 0, rejected 0, "
@@ -257,7 +260,8 @@ TEST_F(Positions, AFailingPortIsWarnedOfAndTheOthersRunOn) {
 TEST_F(Positions, HangUpOrKillLeavesAReadableTrackPicture) {
   const std::string hungUp = dir_.file("hangup.svg");
   ChildProcess first;
-  ASSERT_TRUE(first.start(kFlowhost, {"flowhost", "--table", "off", "--track", hungUp, demoDocument()}));
+  ASSERT_TRUE(
+      first.start(kFlowhost, {"flowhost", "--table", "off", "--track", hungUp, demoDocument()}));
   std::this_thread::sleep_for(3s);
   stop(first, SIGHUP);
   EXPECT_NE(first.out().find("flowhost: stopped by SIGHUP"), std::string::npos) << first.out();
@@ -268,7 +272,8 @@ TEST_F(Positions, HangUpOrKillLeavesAReadableTrackPicture) {
 
   const std::string killed = dir_.file("killed.svg");
   ChildProcess second;
-  ASSERT_TRUE(second.start(kFlowhost, {"flowhost", "--table", "off", "--track", killed, demoDocument()}));
+  ASSERT_TRUE(
+      second.start(kFlowhost, {"flowhost", "--table", "off", "--track", killed, demoDocument()}));
   std::this_thread::sleep_for(7s);  // past the first rewrite, 5 s in
   ASSERT_TRUE(second.signal(SIGKILL));
   int status = 0;
@@ -353,7 +358,8 @@ TEST_F(Positions, TheLiveTableFitsATerminalPaneAndFollowsItsResize) {
       for (const std::string& line : lines) fits = fits && line.size() <= columns;
       const bool counted = [&] {
         for (const std::string& line : lines) {
-          if (line.find(": taken ") != std::string::npos) return line.find("taken 0,") == std::string::npos;
+          if (line.find(": taken ") != std::string::npos)
+            return line.find("taken 0,") == std::string::npos;
         }
         return false;
       }();

@@ -1,21 +1,22 @@
 // The quick start: the standard graph built from a node list and a port
 // list, its map option, its buffer sizing, the split of a long node list
 // over several sniffers, and the document it writes.
+#include "apps/flowhost/quickstart/QuickStart.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "apps/flowhost/blocks/RunnerBlocks.h"
 #include "apps/flowhost/document/DocumentFile.h"
 #include "apps/flowhost/document/DocumentHints.h"
-#include "host/JGraph.h"
-#include "sniffer/JQNV_packet_sniffer.h"
-#include "host/JModuleObj.h"
-#include "host/JOutputStream.h"
 #include "apps/flowhost/document/NodeListFile.h"
 #include "apps/flowhost/run/PluginSet.h"
-#include "apps/flowhost/quickstart/QuickStart.h"
-#include "apps/flowhost/blocks/RunnerBlocks.h"
+#include "host/JGraph.h"
+#include "host/JModuleObj.h"
+#include "host/JOutputStream.h"
+#include "sniffer/JQNV_packet_sniffer.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -59,11 +60,11 @@ TEST(QuickStartMap, ReadsSignedCornersAndAPixelSizeAndRefusesWhatIsNotAMap) {
 }
 
 TEST(QuickStartSizing, PacketBufferHoldsTwoClockPeriodsOfEveryUnitWithinTheLimits) {
-  EXPECT_EQ(QuickStart::packetBufferSize(5, 4.0), 10);    // 5 x 4 / 4 x 2
+  EXPECT_EQ(QuickStart::packetBufferSize(5, 4.0), 10);  // 5 x 4 / 4 x 2
   EXPECT_EQ(QuickStart::packetBufferSize(20, 4.0), 40);
-  EXPECT_EQ(QuickStart::packetBufferSize(7, 3.0), 19);    // 18.67, rounded up
-  EXPECT_EQ(QuickStart::packetBufferSize(1, 4.0), 10);    // the property's least
-  EXPECT_EQ(QuickStart::packetBufferSize(300, 4.0), 600); // 300 units on one port
+  EXPECT_EQ(QuickStart::packetBufferSize(7, 3.0), 19);     // 18.67, rounded up
+  EXPECT_EQ(QuickStart::packetBufferSize(1, 4.0), 10);     // the property's least
+  EXPECT_EQ(QuickStart::packetBufferSize(300, 4.0), 600);  // 300 units on one port
   EXPECT_EQ(QuickStart::packetBufferSize(1000, 4.0), 2000);
   EXPECT_EQ(QuickStart::packetBufferSize(1000, 1.0), 4000);  // and its most
   EXPECT_EQ(QuickStart::kMaxPacketBuffer, JQNV_packet_sniffer::kMaxSlotCount);
@@ -210,8 +211,9 @@ std::string snifferDocument(int count, const std::string& list, int output) {
   const Json doc = {
       {"document", "jhost graph"},
       {"version", 1},
-      {"blocks", Json::array({Json{{"id", 4}, {"class", "JQNV_packet_sniffer"}, {"entries", entries}},
-                              Json{{"id", 8}, {"class", "JDisplayObj"}, {"entries", Json::object()}}})},
+      {"blocks",
+       Json::array({Json{{"id", 4}, {"class", "JQNV_packet_sniffer"}, {"entries", entries}},
+                    Json{{"id", 8}, {"class", "JDisplayObj"}, {"entries", Json::object()}}})},
       {"links", Json::array({Json{{"from", 4}, {"output", output}, {"to", 8}, {"input", 0}}})}};
   return doc.dump();
 }
@@ -223,19 +225,22 @@ TEST_F(QuickStartGraph, ARefusedSnifferOutputNamesNumberOfNodesAndTheListsCount)
     int output;
     const char* hint;
   } cases[] = {
-      {-1, 1, "\"number of nodes\" (missing); its node list 'five.nod' names 5 nodes: store "
-              "\"number of nodes\": 5 to give it outputs 0 to 39"},
+      {-1, 1,
+       "\"number of nodes\" (missing); its node list 'five.nod' names 5 nodes: store "
+       "\"number of nodes\": 5 to give it outputs 0 to 39"},
       {3, 25, "\"number of nodes\" (3); its node list 'five.nod' names 5 nodes: store"},
       {5, 45, "names 5 nodes, so output 45 would not exist with the whole list either"},
   };
   for (const auto& c : cases) {
-    const std::string path = dir_.write("doc.json", snifferDocument(c.stored, "five.nod", c.output));
+    const std::string path =
+        dir_.write("doc.json", snifferDocument(c.stored, "five.nod", c.output));
     DocumentFile file;
     std::string reason;
     ASSERT_FALSE(file.load(path, &reason)) << c.output;
     const std::vector<std::string> hints = DocumentHints::forRefusedLink(path, file);
     ASSERT_EQ(hints.size(), 1u) << reason;
-    EXPECT_NE(hints[0].find("block 4 (JQNV_packet_sniffer) has 8 outputs per node"), std::string::npos);
+    EXPECT_NE(hints[0].find("block 4 (JQNV_packet_sniffer) has 8 outputs per node"),
+              std::string::npos);
     EXPECT_NE(hints[0].find(c.hint), std::string::npos) << hints[0];
   }
   // Any other refusal gets no hint.

@@ -6,12 +6,11 @@
 // a case saves is run again from scratch. These runs start no receivers
 // and send nothing.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -47,8 +46,8 @@ struct Outcome {
 };
 
 Outcome runFlowhost(std::vector<std::string> args) {
-  std::vector<std::string> argv{"flowhost", "--no-default-plugins", "--plugin", kSniffer,
-                                "--table", "off"};
+  std::vector<std::string> argv{"flowhost", "--no-default-plugins", "--plugin", kSniffer, "--table",
+                                "off"};
   argv.insert(argv.end(), args.begin(), args.end());
   ChildProcess child;
   Outcome outcome;
@@ -70,28 +69,28 @@ void expectLoadsAfresh(const std::string& path) {
 // writes them), its latitude output of node
 // index 3 (output 25) turned into text and shown.
 std::string snifferDocument(const std::string& nodeFile, int storedNodes, int indent = 2) {
-  const Json doc = {
-      {"document", "jhost graph"},
-      {"version", 1},
-      {"blocks", Json::array({block(1, "JQNV_packet_sniffer",
-                                    {{"node file name", nodeFile},
-                                     {"port file name", ""},
-                                     {"number of nodes", storedNodes},
-                                     {"version", "0.7"},
-                                     {"MAX packet size", 250},
-                                     {"packet buffer size", 20},
-                                     {"medium threshold", 2.0},
-                                     {"bad threshold", 4.0}}),
-                              block(2, "JDegreeTextObj", {{"axis", "latitude"}}),
-                              block(3, "JDisplayObj", {{"inputs", 1}})})},
-      {"links", Json::array({link(1, 25, 2, 0), link(2, 0, 3, 0)})}};
+  const Json doc = {{"document", "jhost graph"},
+                    {"version", 1},
+                    {"blocks", Json::array({block(1, "JQNV_packet_sniffer",
+                                                  {{"node file name", nodeFile},
+                                                   {"port file name", ""},
+                                                   {"number of nodes", storedNodes},
+                                                   {"version", "0.7"},
+                                                   {"MAX packet size", 250},
+                                                   {"packet buffer size", 20},
+                                                   {"medium threshold", 2.0},
+                                                   {"bad threshold", 4.0}}),
+                                            block(2, "JDegreeTextObj", {{"axis", "latitude"}}),
+                                            block(3, "JDisplayObj", {{"inputs", 1}})})},
+                    {"links", Json::array({link(1, 25, 2, 0), link(2, 0, 3, 0)})}};
   return doc.dump(indent) + "\n";
 }
 
 std::map<std::string, std::string> snapshot(const fs::path& dir) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    files[entry.path().string()] = entry.is_regular_file() ? readFile(entry.path().string()) : "<dir>";
+    files[entry.path().string()] =
+        entry.is_regular_file() ? readFile(entry.path().string()) : "<dir>";
   }
   return files;
 }
@@ -241,7 +240,7 @@ TEST_F(FlowhostSave, ListNamesTooLongWhenMadeAbsolute) {
   EXPECT_EQ(outcome.err, "");
   const Json saved = Json::parse(readFile(path));
   EXPECT_EQ(saved["blocks"][0]["entries"]["node file name"], "six.nod");  // as written
-  EXPECT_EQ(saved["blocks"][0]["entries"]["number of nodes"], 6);        // the list was read
+  EXPECT_EQ(saved["blocks"][0]["entries"]["number of nodes"], 6);         // the list was read
   expectLoadsAfresh(path);
 
   // Too long even relative to here.
@@ -253,8 +252,8 @@ TEST_F(FlowhostSave, ListNamesTooLongWhenMadeAbsolute) {
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_NE(refused.err.find("warning: document '" + lost +
                              "': block 1 (JQNV_packet_sniffer): \"node file name\" names "
-                             "'five.nod' (" + (dir_.path() / far / "five.nod").string() +
-                             "), whose path ("),
+                             "'five.nod' (" +
+                             (dir_.path() / far / "five.nod").string() + "), whose path ("),
             std::string::npos)
       << refused.err;
   EXPECT_NE(refused.err.find("is too long for the block's file name field (at most 259), even "

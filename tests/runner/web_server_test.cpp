@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "tests/support/isolation.h"
 #include "apps/flowhost/views/web/WebServer.h"
+#include "tests/support/isolation.h"
 
 namespace {
 
@@ -33,7 +33,8 @@ TEST(WebServerOnLoopback, PageAndStreamCarryTheLatestStateAndPublishNeverWaits) 
   ASSERT_TRUE(page) << httplib::to_string(page.error());
   EXPECT_EQ(page->status, 200);
   // The state is in the page, and cannot end its script element early.
-  EXPECT_NE(page->body.find(R"(const INITIAL_STATE = {"t":1,"note":"<\/script>"};)"), std::string::npos);
+  EXPECT_NE(page->body.find(R"(const INITIAL_STATE = {"t":1,"note":"<\/script>"};)"),
+            std::string::npos);
   auto script = client.Get("/app.js");
   ASSERT_TRUE(script);
   EXPECT_NE(script->body.find("new EventSource('/events')"), std::string::npos);
@@ -69,7 +70,8 @@ TEST(WebServerOnLoopback, PageAndStreamCarryTheLatestStateAndPublishNeverWaits) 
     stalled.Get("/events", [&](const char*, size_t) {
       reading = true;
       const auto guard = std::chrono::steady_clock::now() + 60s;
-      while (!released && std::chrono::steady_clock::now() < guard) std::this_thread::sleep_for(10ms);
+      while (!released && std::chrono::steady_clock::now() < guard)
+        std::this_thread::sleep_for(10ms);
       gaveUp = !released;
       return false;
     });

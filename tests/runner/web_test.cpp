@@ -4,10 +4,9 @@
 // demo nodes, their positions must move between two looks, and once the
 // beacon stops every node must turn red (health 2) in the table and on the
 // map. Screenshots go to <build>/artifacts/web-*.png.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -55,8 +54,8 @@ std::string chromium(const TempDir& dir, const std::string& profile,
     *why = "cannot start " + std::string(kChromium);
     return "";
   }
-  browser.readOutUntil([](const std::string& out) { return out.find("</html>") != std::string::npos; },
-                       25s);
+  browser.readOutUntil(
+      [](const std::string& out) { return out.find("</html>") != std::string::npos; }, 25s);
   int status = 0;
   if (!browser.waitExit(5s, &status)) {
     browser.signal(SIGKILL);
@@ -77,7 +76,8 @@ std::map<std::string, Row> tableRows(const std::string& dom) {
       "<tr class=\"row h(.)\" data-name=\"([^\"]*)\">.*?<td class=\"lat\">([^<]*)</td>"
       "<td class=\"lon\">([^<]*)</td>");
   std::map<std::string, Row> rows;
-  for (auto it = std::sregex_iterator(dom.begin(), dom.end(), row); it != std::sregex_iterator(); ++it) {
+  for (auto it = std::sregex_iterator(dom.begin(), dom.end(), row); it != std::sregex_iterator();
+       ++it) {
     rows[(*it)[2].str()] = Row{(*it)[1].str(), (*it)[3].str(), (*it)[4].str()};
   }
   return rows;
@@ -85,13 +85,16 @@ std::map<std::string, Row> tableRows(const std::string& dom) {
 
 TEST(WebView, ShowsTheFiveNodesMovingAndTurnsThemRedWhenTheBeaconStops) {
   KW_REQUIRE_ISOLATED_NETWORK();
-  if (!fs::exists(kChromium)) GTEST_SKIP() << kChromium << " is not installed (scripts/setup installs chromium)";
+  if (!fs::exists(kChromium))
+    GTEST_SKIP() << kChromium << " is not installed (scripts/setup installs chromium)";
   TempDir dir;
   dir.enter();
   std::string why;
-  const std::string probe = chromium(dir, "probe", {"--dump-dom"},
-                                     "data:text/html,<p id=p></p><script>p.textContent='ran'</script>", &why);
-  if (probe.find("ran</p>") == std::string::npos) GTEST_SKIP() << "headless chromium cannot run here: " << why;
+  const std::string probe =
+      chromium(dir, "probe", {"--dump-dom"},
+               "data:text/html,<p id=p></p><script>p.textContent='ran'</script>", &why);
+  if (probe.find("ran</p>") == std::string::npos)
+    GTEST_SKIP() << "headless chromium cannot run here: " << why;
 
   const char* binary = std::getenv("KW_BINARY_DIR");
   const fs::path artifacts = fs::path(binary != nullptr ? binary : ".") / "artifacts";
@@ -120,18 +123,22 @@ TEST(WebView, ShowsTheFiveNodesMovingAndTurnsThemRedWhenTheBeaconStops) {
     ASSERT_EQ(before.count(name), 1u) << name;
     EXPECT_EQ(before.at(name).health, "0") << name;
   }
-  EXPECT_EQ(countOf(first, "<circle class=\"node h0\""), 5u);  // the five dots on the map
+  EXPECT_EQ(countOf(first, "<circle class=\"node h0\""), 5u);           // the five dots on the map
   EXPECT_NE(first.find("36.00000 N, 115.80000 W"), std::string::npos);  // its corner
   EXPECT_NE(first.find("<line "), std::string::npos);                   // the graph's links
   EXPECT_NE(first.find(">clock 4 Hz<"), std::string::npos);             // a face as drawn
   // Under the node table, the port's counters: datagrams taken in already.
   std::smatch port;
-  ASSERT_TRUE(std::regex_search(first, port, std::regex(
-      "<tr class=\"port\"><td class=\"block\">1</td><td class=\"name\">beacon</td>"
-      "<td class=\"address\">239\\.255\\.42\\.1:47001</td><td class=\"taken\">([0-9]+)</td>")))
+  ASSERT_TRUE(std::regex_search(
+      first, port,
+      std::regex(
+          "<tr class=\"port\"><td class=\"block\">1</td><td class=\"name\">beacon</td>"
+          "<td class=\"address\">239\\.255\\.42\\.1:47001</td><td class=\"taken\">([0-9]+)</td>")))
       << first;
   EXPECT_GT(std::stoi(port[1].str()), 0);
-  chromium(dir, "b", {"--window-size=1100,1500", "--screenshot=" + (artifacts / "web-live.png").string()}, kUrl, &why);
+  chromium(dir, "b",
+           {"--window-size=1100,1500", "--screenshot=" + (artifacts / "web-live.png").string()},
+           kUrl, &why);
   EXPECT_TRUE(fs::exists(artifacts / "web-live.png")) << why;
 
   std::this_thread::sleep_for(1500ms);
@@ -139,7 +146,8 @@ TEST(WebView, ShowsTheFiveNodesMovingAndTurnsThemRedWhenTheBeaconStops) {
   const std::map<std::string, Row> later = tableRows(second);
   ASSERT_EQ(later.size(), 5u) << why;
   for (const auto& [name, row] : later) {
-    EXPECT_TRUE(row.latitude != before.at(name).latitude || row.longitude != before.at(name).longitude)
+    EXPECT_TRUE(row.latitude != before.at(name).latitude ||
+                row.longitude != before.at(name).longitude)
         << name << " stayed at " << row.latitude << " " << row.longitude;
   }
 
@@ -153,7 +161,9 @@ TEST(WebView, ShowsTheFiveNodesMovingAndTurnsThemRedWhenTheBeaconStops) {
   ASSERT_EQ(stopped.size(), 5u) << why;
   for (const auto& [name, row] : stopped) EXPECT_EQ(row.health, "2") << name;
   EXPECT_EQ(countOf(silent, "<circle class=\"node h2\""), 5u);
-  chromium(dir, "e", {"--window-size=1100,1500", "--screenshot=" + (artifacts / "web-stopped.png").string()}, kUrl, &why);
+  chromium(dir, "e",
+           {"--window-size=1100,1500", "--screenshot=" + (artifacts / "web-stopped.png").string()},
+           kUrl, &why);
   EXPECT_TRUE(fs::exists(artifacts / "web-stopped.png")) << why;
 
   ASSERT_TRUE(flowhost.signal(SIGINT));

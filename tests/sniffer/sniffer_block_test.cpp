@@ -1,9 +1,13 @@
 #include <cstdio>
 #include <string>
 
-#include "host/JDictionary.h"
+#include "feed/kw_multicast_recv.h"
+#include "feed/kw_qnv_handlerList.h"
+#include "feed/kw_qnv_nodeHandler.h"
+#include "feed/kw_qnv_portHandler.h"
 #include "host/JClassRegistry.h"
 #include "host/JComponent.h"
+#include "host/JDictionary.h"
 #include "host/JDocument.h"
 #include "host/JFileProperty.h"
 #include "host/JGraphics.h"
@@ -16,10 +20,6 @@
 #include "host/JRegion.h"
 #include "host/JStringData.h"
 #include "host/JStringProperty.h"
-#include "feed/kw_multicast_recv.h"
-#include "feed/kw_qnv_handlerList.h"
-#include "feed/kw_qnv_nodeHandler.h"
-#include "feed/kw_qnv_portHandler.h"
 #include "tests/sniffer/sniffer_fixture.h"
 
 namespace {
@@ -47,8 +47,11 @@ class SnifferBlock : public SnifferTest {
     graph_.startup();
     if (nodes > 0) {
       std::string listing;
-      for (int i = 1; i <= nodes; ++i) listing += std::to_string(i) + " n" + std::to_string(i) + "\n";
-      JFileProperty edit("node file name", text(writeFile("nodes" + std::to_string(nodes) + ".nod", listing)), "*.nod");
+      for (int i = 1; i <= nodes; ++i)
+        listing += std::to_string(i) + " n" + std::to_string(i) + "\n";
+      JFileProperty edit("node file name",
+                         text(writeFile("nodes" + std::to_string(nodes) + ".nod", listing)),
+                         "*.nod");
       EXPECT_TRUE(sniffer->updateProperty(edit));
     }
     if (!ports.empty()) {
@@ -146,7 +149,8 @@ TEST_F(SnifferBlock, AccessOnUnstartedBlockLeavesData) {
   markLog();
   sniffer->access(0, link, data);
   EXPECT_EQ(value, 42);
-  EXPECT_EQ(logSinceMark(), std::vector<std::string>{"JQNV_packet_sniffer::access() n=" + std::to_string(0) + " " + ptr(sniffer)});
+  EXPECT_EQ(logSinceMark(), std::vector<std::string>{"JQNV_packet_sniffer::access() n=" +
+                                                     std::to_string(0) + " " + ptr(sniffer)});
 }
 
 TEST_F(SnifferBlock, AccessKindsAndRanges) {
@@ -238,7 +242,9 @@ TEST_F(SnifferBlock, PropertiesOfNewBlock) {
   JArray list = sniffer->getProperties();
   const int base = list.size() - 7;
   ASSERT_GE(base, 0);
-  auto name = [&](int i) { return std::string(static_cast<JProperty*>(list.at(base + i))->getName()); };
+  auto name = [&](int i) {
+    return std::string(static_cast<JProperty*>(list.at(base + i))->getName());
+  };
   EXPECT_EQ(name(0), "node file name");
   EXPECT_EQ(name(1), "port file name");
   EXPECT_EQ(name(2), "MAX packet size");
@@ -319,9 +325,9 @@ TEST_F(SnifferBlock, DocumentRoundTrip) {
 
   JOutputStream stream;
   static_cast<JObject*>(sniffer)->writeContent(stream);
-  const std::vector<std::string> tail = {"node file name", "port file name", "number of nodes",
-                                         "version", "MAX packet size", "packet buffer size",
-                                         "medium threshold", "bad threshold"};
+  const std::vector<std::string> tail = {
+      "node file name",  "port file name",     "number of nodes",  "version",
+      "MAX packet size", "packet buffer size", "medium threshold", "bad threshold"};
   ASSERT_GE(stream.size(), 8);
   for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(stream.entries()[stream.size() - 8 + i].key, tail[i]);
@@ -466,7 +472,8 @@ TEST_F(SnifferBlock, FaceTextsAndRectangles) {
   const int d = started->depth2();
   bool square = false;
   for (const auto& op : face.ops()) {
-    if (op.kind == JGraphics::Kind::Fill3DRect && op.rect == JRect(extent.x + d, extent.y + d, d, d)) {
+    if (op.kind == JGraphics::Kind::Fill3DRect &&
+        op.rect == JRect(extent.x + d, extent.y + d, d, d)) {
       square = op.color.getGreen() == started->moduleColor.getGreen() && op.bevel == 3;
     }
   }
@@ -484,7 +491,9 @@ TEST_F(SnifferBlock, TypicalSessionTraceLines) {
   EXPECT_EQ(count(lines, "JQNV_packet_sniffer::startup() " + ptr(sniffer)), 1);
   EXPECT_EQ(count(lines, "JQNV_packet_sniffer::updateProperty() " + ptr(sniffer)), 1);
   EXPECT_EQ(count(lines, "JQNV_packet_sniffer::updateNNodes() " + ptr(sniffer)), 1);
-  EXPECT_EQ(count(lines, "kw_qnv_nodeHandler::kw_qnv_nodeHandler() " + ptr(sniffer->handlers()->getNode(0))), 1);
+  EXPECT_EQ(count(lines, "kw_qnv_nodeHandler::kw_qnv_nodeHandler() " +
+                             ptr(sniffer->handlers()->getNode(0))),
+            1);
 
   JGraphics graphics(100, 100);
   JLinkObj link;
@@ -492,10 +501,11 @@ TEST_F(SnifferBlock, TypicalSessionTraceLines) {
   sniffer->inputPoint(1, link);
   sniffer->outputArea(3);
   sniffer->inputType(0);
-  EXPECT_EQ(logSinceMark(), (std::vector<std::string>{
-                                "JQNV_packet_sniffer::innputPoinnt() n=" + std::to_string(1) + " " + ptr(sniffer),
-                                "JQNV_packet_sniffer::outputArea() n=" + std::to_string(3) + " " + ptr(sniffer),
-                                "JQNV_packet_sniffer::inputType() " + ptr(sniffer)}));
+  EXPECT_EQ(logSinceMark(),
+            (std::vector<std::string>{
+                "JQNV_packet_sniffer::innputPoinnt() n=" + std::to_string(1) + " " + ptr(sniffer),
+                "JQNV_packet_sniffer::outputArea() n=" + std::to_string(3) + " " + ptr(sniffer),
+                "JQNV_packet_sniffer::inputType() " + ptr(sniffer)}));
   JSourceObj* source = driveInputs(sniffer);
   markLog();
   send(source, 0, 1);

@@ -1,9 +1,10 @@
 // The sniffer block on a live feed: the real beacon sends inside the
 // isolated network namespace, the block receives, ticks and announces.
+#include <sys/wait.h>
+
 #include <cmath>
 #include <csignal>
 #include <string>
-#include <sys/wait.h>
 
 #include "host/JFileProperty.h"
 #include "host/JRealData.h"
@@ -30,8 +31,11 @@ TEST_F(SnifferFeed, ProbeReceivesBeaconPositions) {
 
   JQNV_packet_sniffer* sniffer = makeSniffer();
   graph_.startup();
-  JFileProperty nodes("node file name", JString(writeFile("feed.nod", "1\n2\n3\n4\n").c_str()), "*.nod");
-  JFileProperty ports("port file name", JString(writeFile("feed.mcp", "beacon 239.255.42.40 47050\n").c_str()), "*.mcp");
+  JFileProperty nodes("node file name", JString(writeFile("feed.nod", "1\n2\n3\n4\n").c_str()),
+                      "*.nod");
+  JFileProperty ports("port file name",
+                      JString(writeFile("feed.mcp", "beacon 239.255.42.40 47050\n").c_str()),
+                      "*.mcp");
   ASSERT_TRUE(sniffer->updateProperty(nodes));
   ASSERT_TRUE(sniffer->updateProperty(ports));
   ASSERT_EQ(sniffer->ogm, 32);

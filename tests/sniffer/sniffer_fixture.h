@@ -12,8 +12,8 @@
 #include "host/JGraph.h"
 #include "host/JModuleObj.h"
 #include "host/JProbeObj.h"
-#include "sniffer/JQNV_packet_sniffer.h"
 #include "host/JSourceObj.h"
+#include "sniffer/JQNV_packet_sniffer.h"
 #include "tests/support/temp_dir.h"
 
 namespace kw_test {

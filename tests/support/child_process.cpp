@@ -21,8 +21,8 @@ void closeFd(int* fd) {
 }
 
 int msLeft(std::chrono::steady_clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
@@ -74,8 +74,7 @@ bool ChildProcess::start(const std::string& path, const std::vector<std::string>
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
-  const int result =
-      posix_spawn(&pid_, path.c_str(), &actions, &attributes, argv.data(), environ);
+  const int result = posix_spawn(&pid_, path.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   ::close(outPipe[1]);
@@ -120,9 +119,7 @@ bool ChildProcess::readOutUntil(const std::function<bool(const std::string&)>& d
   return true;
 }
 
-bool ChildProcess::signal(int signalNumber) {
-  return pid_ > 0 && ::kill(pid_, signalNumber) == 0;
-}
+bool ChildProcess::signal(int signalNumber) { return pid_ > 0 && ::kill(pid_, signalNumber) == 0; }
 
 bool ChildProcess::waitExit(std::chrono::milliseconds timeout, int* status) {
   if (pid_ <= 0) return false;

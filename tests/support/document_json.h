@@ -12,7 +12,10 @@ namespace kw_test {
 using DocumentJson = nlohmann::ordered_json;
 
 inline DocumentJson block(int id, const char* className, DocumentJson entries) {
-  DocumentJson base = {{"x", 10.0 * id}, {"y", 20.0}, {"width", 80.0}, {"height", 60.0},
+  DocumentJson base = {{"x", 10.0 * id},
+                       {"y", 20.0},
+                       {"width", 80.0},
+                       {"height", 60.0},
                        {"label", "block " + std::to_string(id)}};
   for (auto& [key, value] : entries.items()) base[key] = value;
   return DocumentJson{{"id", id}, {"class", className}, {"entries", base}};

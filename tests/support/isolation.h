@@ -12,7 +12,7 @@ bool insideIsolatedNetwork();
 }  // namespace kw_test
 
 // Use at the top of a socket test or fixture SetUp.
-#define KW_REQUIRE_ISOLATED_NETWORK()                                                       \
-  ASSERT_TRUE(::kw_test::insideIsolatedNetwork())                                           \
+#define KW_REQUIRE_ISOLATED_NETWORK()                                                        \
+  ASSERT_TRUE(::kw_test::insideIsolatedNetwork())                                            \
       << "this test sends packets and must run under scripts/isolated (a network namespace " \
          "with only loopback); refusing to run on a real network"

@@ -94,7 +94,8 @@ TEST_F(BeaconRestart, HealthGoesGoodMediumBadGood) {
         if (v.health == 1 || v.health == 2) {
           const double threshold = v.health == 1 ? 2.0 : 4.0;
           EXPECT_GE(v.idle, threshold) << "node " << i << " tick " << t;
-          EXPECT_LT(samples_[t - 1].nodes[i].idle, threshold + 0.05) << "node " << i << " tick " << t;
+          EXPECT_LT(samples_[t - 1].nodes[i].idle, threshold + 0.05)
+              << "node " << i << " tick " << t;
           EXPECT_GE(t, stopped) << "node " << i << " fell behind while the beacon ran";
         }
       }

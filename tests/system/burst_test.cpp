@@ -39,7 +39,8 @@ class Burst : public SystemTest {
 
   void startFeedOn(int port) {
     port_ = port;
-    startFeed("0\n1\n2\n3\n4\n", std::string("flood ") + kGroup + " " + std::to_string(port) + "\n");
+    startFeed("0\n1\n2\n3\n4\n",
+              std::string("flood ") + kGroup + " " + std::to_string(port) + "\n");
     ASSERT_EQ(sniffer_->ogm, 8 * kNodes);
   }
 
@@ -171,8 +172,8 @@ class Burst : public SystemTest {
   std::atomic<bool> stopping_{false};
   std::atomic<int> sent_{0};
   std::atomic<bool> senderOk_{true};
-  kw_qnv_portStats afterTick_;  // the port's counters right after the last tick
-  int waitedFull_ = 0;        // ticks that waited for a full half
+  kw_qnv_portStats afterTick_;                // the port's counters right after the last tick
+  int waitedFull_ = 0;                        // ticks that waited for a full half
   std::vector<std::vector<NodeView>> shown_;  // per tick, per node index
   int taken_ = 0;
 };

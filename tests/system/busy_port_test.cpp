@@ -5,11 +5,11 @@
 // lost.
 #include <string>
 
+#include "feed/kw_qnv_portStats.h"
 #include "host/JFileProperty.h"
 #include "host/JIntegerProperty.h"
 #include "sniffer/JQNV_packet_sniffer.h"
 #include "tests/system/feed_traffic.h"
-#include "feed/kw_qnv_portStats.h"
 #include "tests/system/system_fixture.h"
 
 namespace {
@@ -31,12 +31,13 @@ class BusyPort : public SystemTest {
     graph_.startup();
     std::string nodes;
     for (int unit = 1; unit <= kUnits; ++unit) nodes += std::to_string(unit) + "\n";
-    JFileProperty nodeList("node file name", JString(writeFile("busy.nod", nodes).c_str()), "*.nod");
-    JFileProperty portList(
-        "port file name",
-        JString(writeFile("busy.mcp", "busy " + std::string(kGroup) + " " + std::to_string(port) + "\n")
-                    .c_str()),
-        "*.mcp");
+    JFileProperty nodeList("node file name", JString(writeFile("busy.nod", nodes).c_str()),
+                           "*.nod");
+    JFileProperty portList("port file name",
+                           JString(writeFile("busy.mcp", "busy " + std::string(kGroup) + " " +
+                                                             std::to_string(port) + "\n")
+                                       .c_str()),
+                           "*.mcp");
     ASSERT_TRUE(sniffer_->updateProperty(nodeList));
     ASSERT_TRUE(sniffer_->updateProperty(portList));
     source_ = driveInputs(sniffer_);

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "feed/kw_qnv_portStats.h"
 #include "sniffer/JQNV_packet_sniffer.h"
 #include "tests/system/feed_traffic.h"
-#include "feed/kw_qnv_portStats.h"
 #include "tests/system/system_fixture.h"
 
 namespace {
@@ -28,9 +28,8 @@ TEST_F(FeedStatus, AnswersNothingBeforeStartup) {
 }
 
 TEST_F(FeedStatus, CountsWhatBecameOfEachDatagram) {
-  startFeed("# units\n1 alpha\n2\n",
-            std::string("# feeds\n\nlive ") + kGroup + " " + std::to_string(kPort) +
-                "\nbroken 239.255.42 47112\n");
+  startFeed("# units\n1 alpha\n2\n", std::string("# feeds\n\nlive ") + kGroup + " " +
+                                         std::to_string(kPort) + "\nbroken 239.255.42 47112\n");
   ASSERT_EQ(sniffer_->feedPortCount(), 2);
   EXPECT_STREQ(sniffer_->feedNodeName(0), "alpha");
   EXPECT_STREQ(sniffer_->feedNodeName(1), "");

@@ -18,8 +18,8 @@
 #include <ctime>
 #include <string>
 
-#include "tests/feed/packet_util.h"
 #include "platform/platform.h"
+#include "tests/feed/packet_util.h"
 
 namespace kw_test {
 

@@ -3,10 +3,9 @@
 // must end within a few seconds of SIGTERM (each receiver pauses 10 ms as it
 // stops and each sniffer 100 ms as it closes; one after the other that was
 // half a minute). Every receiver is stopped and every sniffer closed.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <iostream>
@@ -50,17 +49,17 @@ std::string portList(int first, int count) {
 std::chrono::milliseconds stopTime(TempDir& dir, int sniffers, int ports) {
   dir.enter();  // the trace log goes here
   dir.write("nodes.nod", "1\n2\n");
-  Json blocks = Json::array({block(1, "JClockObj", {{"rate", 4.0}}),
-                             block(2, "JConstantObj", {{"value", 1}})});
+  Json blocks = Json::array(
+      {block(1, "JClockObj", {{"rate", 4.0}}), block(2, "JConstantObj", {{"value", 1}})});
   Json links = Json::array();
   const int each = ports / sniffers;
   for (int s = 0; s < sniffers; ++s) {
     const std::string list = "ports" + std::to_string(s) + ".mcp";
     dir.write(list, portList(s * each, each));
     const int id = 3 + s;
-    blocks.push_back(block(id, "JQNV_packet_sniffer",
-                           {{"node file name", "nodes.nod"}, {"port file name", list},
-                            {"number of nodes", 2}}));
+    blocks.push_back(
+        block(id, "JQNV_packet_sniffer",
+              {{"node file name", "nodes.nod"}, {"port file name", list}, {"number of nodes", 2}}));
     links.push_back(link(1, 0, id, 0));
     links.push_back(link(2, 0, id, 1));
   }
@@ -87,8 +86,9 @@ std::chrono::milliseconds stopTime(TempDir& dir, int sniffers, int ports) {
 
   // Each receiver stopped once, each sniffer closed once.
   const std::string log = readFile(dir.file("logFile.txt"));
-  EXPECT_EQ(countOf(log, "kw_multicast_recv:stop()") - countOf(logBefore, "kw_multicast_recv:stop()"),
-            static_cast<size_t>(2 * ports))  // the stop, and the one of the receiver's destructor
+  EXPECT_EQ(
+      countOf(log, "kw_multicast_recv:stop()") - countOf(logBefore, "kw_multicast_recv:stop()"),
+      static_cast<size_t>(2 * ports))  // the stop, and the one of the receiver's destructor
       << "stop lines";
   EXPECT_EQ(countOf(log, "JQNV_packet_sniffer::close()"), static_cast<size_t>(sniffers));
   std::cout << "[ figures  ] " << sniffers << " sniffer(s), " << ports << " ports: ended "

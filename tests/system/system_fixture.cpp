@@ -18,8 +18,10 @@ void SystemTest::startFeed(const std::string& nodeList, const std::string& portL
   sniffer_ = makeSniffer();
   ASSERT_NE(sniffer_, nullptr);
   graph_.startup();
-  JFileProperty nodes("node file name", JString(writeFile("system.nod", nodeList).c_str()), "*.nod");
-  JFileProperty ports("port file name", JString(writeFile("system.mcp", portList).c_str()), "*.mcp");
+  JFileProperty nodes("node file name", JString(writeFile("system.nod", nodeList).c_str()),
+                      "*.nod");
+  JFileProperty ports("port file name", JString(writeFile("system.mcp", portList).c_str()),
+                      "*.mcp");
   ASSERT_TRUE(sniffer_->updateProperty(nodes));
   ASSERT_TRUE(sniffer_->updateProperty(ports));
   ASSERT_NE(sniffer_->nodeFile()[0], '\0') << "node list did not load";

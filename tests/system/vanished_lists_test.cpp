@@ -12,6 +12,7 @@
 #include <future>
 #include <thread>
 
+#include "feed/kw_qnv_handlerList.h"
 #include "host/JDictionary.h"
 #include "host/JFileProperty.h"
 #include "host/JIntegerData.h"
@@ -19,7 +20,6 @@
 #include "host/JOutputStream.h"
 #include "host/JRealData.h"
 #include "tests/system/feed_traffic.h"
-#include "feed/kw_qnv_handlerList.h"
 #include "tests/system/system_fixture.h"
 
 namespace {
@@ -34,12 +34,9 @@ enum class Way { Deleted, Directory, Unreadable };
 
 const char* nameOf(Way way) {
   switch (way) {
-    case Way::Deleted:
-      return "deleted";
-    case Way::Directory:
-      return "directory in its place";
-    case Way::Unreadable:
-      return "mode 000";
+    case Way::Deleted: return "deleted";
+    case Way::Directory: return "directory in its place";
+    case Way::Unreadable: return "mode 000";
   }
   return "?";
 }
@@ -54,16 +51,12 @@ std::vector<Way> ways() {
 
 void vanish(const std::string& path, Way way) {
   switch (way) {
-    case Way::Deleted:
-      fs::remove(path);
-      break;
+    case Way::Deleted: fs::remove(path); break;
     case Way::Directory:
       fs::remove(path);
       fs::create_directory(path);
       break;
-    case Way::Unreadable:
-      fs::permissions(path, fs::perms::none);
-      break;
+    case Way::Unreadable: fs::permissions(path, fs::perms::none); break;
   }
 }
 
@@ -73,7 +66,8 @@ class VanishedLists : public SystemTest {
   // The list files are left in the working directory under these names.
   JOutputStream storedRun(const std::string& nodeName, const std::string& portName) {
     nodePath_ = writeFile(nodeName, "1\n2\n3\n");
-    portPath_ = writeFile(portName, std::string("feed ") + kGroup + " " + std::to_string(kPort) + "\n");
+    portPath_ =
+        writeFile(portName, std::string("feed ") + kGroup + " " + std::to_string(kPort) + "\n");
     JGraph first;
     auto* block = static_cast<JQNV_packet_sniffer*>(first.create("JQNV_packet_sniffer"));
     JOutputStream stream;

@@ -44,7 +44,8 @@ std::optional<std::string> JDegreeTextObj::format(double degrees, Axis axis) {
   const long long magnitude = units < 0 ? -units : units;
   const char letter = axis == Axis::Latitude ? (units < 0 ? 'S' : 'N') : (units < 0 ? 'W' : 'E');
   char text[48];
-  std::snprintf(text, sizeof text, "%lld.%05lld %c", magnitude / 100000, magnitude % 100000, letter);
+  std::snprintf(text, sizeof text, "%lld.%05lld %c", magnitude / 100000, magnitude % 100000,
+                letter);
   return std::string(text);
 }
 

@@ -70,8 +70,8 @@ bool JDisplayObj::inputAllowed(int n) { return inputSet(n).isEmpty(); }
 void JDisplayObj::engine(int n, JLinkObj& link) {
   if (n < 0 || n >= igm) return;
   Value value;
-  value.type = link.source() != nullptr ? link.source()->outputType(link.output())
-                                        : JIntegerData::id;
+  value.type =
+      link.source() != nullptr ? link.source()->outputType(link.output()) : JIntegerData::id;
   bool reached = false;
   if (value.type == JRealData::id) {
     reached = link.access(JRealData(value.real));

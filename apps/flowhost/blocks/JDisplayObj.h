@@ -1,8 +1,8 @@
 // JDisplayObj: the host's display block. It shows on its face the last
 // value that reached each of its inputs, fetched through JLinkObj::access in
 // the type the linked output announces, one line per input headed by the
-// linked output's tag (or "in <n>" when it has none). Unlike JProbeObj it keeps only the last value of each
-// input, so a long run does not grow it.
+// linked output's tag (or "in <n>" when it has none). Unlike JProbeObj it keeps only the last value
+// of each input, so a long run does not grow it.
 //
 // Stored entry "inputs" (the input count, 1 to kMaxInputs); the values are
 // not stored. Each input takes one link.

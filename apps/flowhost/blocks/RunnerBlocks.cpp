@@ -1,10 +1,10 @@
 #include "apps/flowhost/blocks/RunnerBlocks.h"
 
-#include "host/JClassRegistry.h"
 #include "apps/flowhost/blocks/JClockObj.h"
 #include "apps/flowhost/blocks/JConstantObj.h"
 #include "apps/flowhost/blocks/JDegreeTextObj.h"
 #include "apps/flowhost/blocks/JDisplayObj.h"
+#include "host/JClassRegistry.h"
 
 namespace flowhost {
 

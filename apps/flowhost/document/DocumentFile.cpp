@@ -7,8 +7,8 @@
 #include "host/JDocument.h"
 #include "host/JFailure.h"
 #include "host/JGraph.h"
-#include "sniffer/JQNV_packet_sniffer_layout.h"
 #include "platform/files.h"
+#include "sniffer/JQNV_packet_sniffer_layout.h"
 
 namespace flowhost {
 
@@ -19,7 +19,8 @@ namespace {
 using jhost::fail;
 
 bool endsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 bool readable(const std::string& path) {
@@ -39,7 +40,8 @@ std::string nameThatFits(const fs::path& resolved) {
   if (resolved.string().size() <= kLongestName) return resolved.string();
   std::error_code ec;
   const fs::path relative = resolved.lexically_relative(fs::current_path(ec));
-  if (!ec && !relative.empty() && relative.string().size() <= kLongestName) return relative.string();
+  if (!ec && !relative.empty() && relative.string().size() <= kLongestName)
+    return relative.string();
   return "";
 }
 

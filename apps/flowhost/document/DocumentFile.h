@@ -79,8 +79,8 @@ class DocumentFile {
 
  private:
   struct NamedFile {
-    std::size_t block;     // position in the document's block list
-    long long id;          // the block's id in the document
+    std::size_t block;  // position in the document's block list
+    long long id;       // the block's id in the document
     std::string className;
     std::string key;
     std::string original;  // as written in the document

@@ -4,13 +4,13 @@
 #include <filesystem>
 #include <system_error>
 
+#include "apps/flowhost/document/DocumentFile.h"
+#include "apps/flowhost/document/NodeListFile.h"
 #include "host/JDocument.h"
 #include "host/JGraph.h"
 #include "host/JModuleObj.h"
 #include "host/JOutputStream.h"
 #include "sniffer/JQNV_packet_sniffer_layout.h"
-#include "apps/flowhost/document/DocumentFile.h"
-#include "apps/flowhost/document/NodeListFile.h"
 
 namespace flowhost {
 
@@ -43,9 +43,9 @@ std::vector<std::string> DocumentHints::forRefusedLink(const std::string& path,
       nodeFile = static_cast<char*>(entry.text);
     }
   }
-  std::string hint = "block " + std::to_string(refusal.block) + " (" + Layout::kClassName + ") has " +
-                     std::to_string(Layout::kOutputsPerNode) + " outputs per node of its stored \"" +
-                     kNodeCountKey + "\" (" + stored + ")";
+  std::string hint = "block " + std::to_string(refusal.block) + " (" + Layout::kClassName +
+                     ") has " + std::to_string(Layout::kOutputsPerNode) +
+                     " outputs per node of its stored \"" + kNodeCountKey + "\" (" + stored + ")";
   std::error_code ec;
   fs::path list(nodeFile);
   if (list.is_relative()) list = fs::absolute(path, ec).parent_path() / list;
@@ -80,12 +80,12 @@ std::vector<std::string> DocumentHints::forLongNodeLists(const JGraph& graph) {
       if (name.empty() || !nodes.read(name, nullptr)) continue;
       const size_t listed = nodes.nodes().size();
       if (listed <= Layout::kMaxNodes) continue;
-      warnings.push_back("block " + std::to_string(b + 1) + " (" + Layout::kClassName +
-                         "): its node list '" + name + "' names " + nodesText(listed) +
-                         "; a sniffer takes " + std::to_string(Layout::kMaxNodes) + ", so " +
-                         nodesText(listed - Layout::kMaxNodes) +
-                         " are left out (flowhost --nodes FILE --ports FILE makes one sniffer per " +
-                         std::to_string(Layout::kMaxNodes) + " nodes)");
+      warnings.push_back(
+          "block " + std::to_string(b + 1) + " (" + Layout::kClassName + "): its node list '" +
+          name + "' names " + nodesText(listed) + "; a sniffer takes " +
+          std::to_string(Layout::kMaxNodes) + ", so " + nodesText(listed - Layout::kMaxNodes) +
+          " are left out (flowhost --nodes FILE --ports FILE makes one sniffer per " +
+          std::to_string(Layout::kMaxNodes) + " nodes)");
     }
   }
   return warnings;

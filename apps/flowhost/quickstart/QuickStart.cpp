@@ -11,10 +11,10 @@
 #include <system_error>
 
 #include "apps/flowhost/blocks/JClockObj.h"
+#include "geogrid/JGeoGridObj.h"
 #include "host/JDictionary.h"
 #include "host/JDocument.h"
 #include "host/JEntry.h"
-#include "geogrid/JGeoGridObj.h"
 #include "host/JGraph.h"
 #include "host/JModuleObj.h"
 #include "sniffer/JQNV_packet_sniffer_layout.h"
@@ -69,7 +69,8 @@ class Entries {
 // Signed degrees as the map block reads them: "36.00000 N".
 std::string degreeText(double degrees, char positive, char negative) {
   char text[48];
-  std::snprintf(text, sizeof text, "%.5f %c", std::fabs(degrees), degrees < 0 ? negative : positive);
+  std::snprintf(text, sizeof text, "%.5f %c", std::fabs(degrees),
+                degrees < 0 ? negative : positive);
   return text;
 }
 
@@ -118,7 +119,8 @@ bool QuickStart::parseMap(const std::string& text, Map* map, std::string* error)
   Map m;
   if (!number(ulLat, -90, 90, &m.ulLatitude) || !number(lrLat, -90, 90, &m.lrLatitude) ||
       !number(ulLon, -180, 180, &m.ulLongitude) || !number(lrLon, -180, 180, &m.lrLongitude)) {
-    return refuse(error, form + " (latitudes -90 to 90, longitudes -180 to 180, in signed degrees)");
+    return refuse(error,
+                  form + " (latitudes -90 to 90, longitudes -180 to 180, in signed degrees)");
   }
   const size_t x = size.find('x');
   double w = 0, h = 0;
@@ -129,7 +131,8 @@ bool QuickStart::parseMap(const std::string& text, Map* map, std::string* error)
                              std::to_string(kMaxMapPixels) + " a side)");
   }
   if (m.ulLatitude <= m.lrLatitude || m.ulLongitude >= m.lrLongitude) {
-    return refuse(error, form + " (the upper left corner must lie north and west of the lower right)");
+    return refuse(error,
+                  form + " (the upper left corner must lie north and west of the lower right)");
   }
   m.width = static_cast<int>(w);
   m.height = static_cast<int>(h);
@@ -195,11 +198,12 @@ void QuickStart::splitNodeList(const Settings& settings) {
     const fs::path path = fs::absolute(
         fs::path(settings.partFolder) / (settings.partStem + "-" + std::to_string(k + 1) + ".nod"),
         ec);
-    parts_.push_back(PartList{
-        path.lexically_normal().string(),
-        nodes_.partText(first, count,
-                        "Nodes " + std::to_string(first + 1) + " to " + std::to_string(first + count) +
-                            " of " + settings.nodeFile + ", for sniffer " + std::to_string(k + 1))});
+    parts_.push_back(
+        PartList{path.lexically_normal().string(),
+                 nodes_.partText(first, count,
+                                 "Nodes " + std::to_string(first + 1) + " to " +
+                                     std::to_string(first + count) + " of " + settings.nodeFile +
+                                     ", for sniffer " + std::to_string(k + 1))});
   }
 }
 

@@ -49,8 +49,8 @@ class QuickStart {
   struct Settings {
     std::string nodeFile;
     std::string portFile;
-    Map map;              // the whole world unless given
-    double rate = 4.0;    // the clock's rate in Hz
+    Map map;            // the whole world unless given
+    double rate = 4.0;  // the clock's rate in Hz
     // Where part lists go when the node list needs several sniffers, and
     // the start of their names ("<partFolder>/<partStem>-<k>.nod").
     std::string partFolder;

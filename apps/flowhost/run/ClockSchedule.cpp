@@ -11,7 +11,9 @@ namespace {
 
 // Toggles that bring a clock `steps` half periods forward: all of them up to
 // three, else two (one full cycle) plus one more when the level must change.
-ClockSchedule::Clock::rep togglesFor(ClockSchedule::Clock::rep steps) { return steps <= 3 ? steps : 2 + steps % 2; }
+ClockSchedule::Clock::rep togglesFor(ClockSchedule::Clock::rep steps) {
+  return steps <= 3 ? steps : 2 + steps % 2;
+}
 
 }  // namespace
 

@@ -63,8 +63,8 @@ class FeedOutputs {
 
  private:
   kw_out::OutputSet set_;
-  WebForm::Source shown_;     // what the web view shows
-  WebForm* web_ = nullptr;    // held by set_
+  WebForm::Source shown_;   // what the web view shows
+  WebForm* web_ = nullptr;  // held by set_
   std::vector<kw_out::NodeUpdate> updates_;
   std::vector<kw_out::PortCounters> ports_;
 };

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -13,30 +13,30 @@
 #include <system_error>
 #include <vector>
 
-#include "apps/flowhost/run/ClockSchedule.h"
-#include "apps/flowhost/document/DocumentFile.h"
-#include "apps/flowhost/run/FeedOutputs.h"
-#include "apps/flowhost/document/DocumentHints.h"
 #include "apps/flowhost/blocks/JClockObj.h"
 #include "apps/flowhost/blocks/JConstantObj.h"
+#include "apps/flowhost/blocks/RunnerBlocks.h"
+#include "apps/flowhost/document/DocumentFile.h"
+#include "apps/flowhost/document/DocumentHints.h"
+#include "apps/flowhost/document/NodeListFile.h"
+#include "apps/flowhost/quickstart/QuickStart.h"
+#include "apps/flowhost/run/ClockSchedule.h"
+#include "apps/flowhost/run/FeedOutputs.h"
+#include "apps/flowhost/run/NodeTable.h"
+#include "apps/flowhost/run/PluginSet.h"
+#include "apps/flowhost/run/TickTimes.h"
+#include "apps/flowhost/views/table/PortReport.h"
+#include "apps/flowhost/views/table/TableView.h"
 #include "geogrid/JGeoGridObj.h"
 #include "host/JGraph.h"
 #include "host/JGraphics.h"
 #include "host/JModuleObj.h"
 #include "host/JOutputStream.h"
 #include "host/JRegion.h"
-#include "apps/flowhost/document/NodeListFile.h"
-#include "apps/flowhost/run/NodeTable.h"
-#include "sniffer/JQNV_packet_sniffer_layout.h"
-#include "apps/flowhost/run/PluginSet.h"
-#include "apps/flowhost/views/table/PortReport.h"
-#include "apps/flowhost/quickstart/QuickStart.h"
-#include "apps/flowhost/blocks/RunnerBlocks.h"
-#include "apps/flowhost/views/table/TableView.h"
-#include "apps/flowhost/run/TickTimes.h"
 #include "platform/files.h"
 #include "platform/stop_signal.h"
 #include "platform/terminal.h"
+#include "sniffer/JQNV_packet_sniffer_layout.h"
 
 namespace flowhost {
 
@@ -45,13 +45,13 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr double kFaceScale = 2.0;             // faces are drawn at twice model size
+constexpr double kFaceScale = 2.0;  // faces are drawn at twice model size
 constexpr auto kLongestSleep = std::chrono::milliseconds(100);
 constexpr auto kIdleRefresh = std::chrono::milliseconds(250);  // table pace without clocks
 // Blocks closed side by side at the end: a sniffer pauses 100 ms in its
 // close, and hundreds of them one after the other would take minutes.
 constexpr int kClosingThreads = 64;
-constexpr auto kCountersPeriod = std::chrono::seconds(1);      // port counters to the outputs
+constexpr auto kCountersPeriod = std::chrono::seconds(1);  // port counters to the outputs
 
 // A block's stored entry, as its writeContent gives it.
 const JEntry* storedEntry(const JOutputStream& stream, const std::string& key) {
@@ -133,9 +133,9 @@ struct FlowRunner::Run {
   // The ports, looked at once a second.
   struct Ports {
     PortReport report;
-    std::vector<PortRow> rows;   // as last reported
+    std::vector<PortRow> rows;  // as last reported
     Clock::time_point last;
-    double lastShown = -1.0;     // elapsed time of the last plain counters lines
+    double lastShown = -1.0;  // elapsed time of the last plain counters lines
   };
   // What is written when the run is over.
   struct Ending {
@@ -202,7 +202,8 @@ bool FlowRunner::loadClasses(Run& run) {
   for (const std::string& path : run.options.plugins) {
     if (!run.loaded.plugins.load(path, &reason)) return refuse(reason);
   }
-  if (run.options.defaultPlugins && !run.loaded.plugins.loadDefaults(run.options.pluginDirs, &reason)) {
+  if (run.options.defaultPlugins &&
+      !run.loaded.plugins.loadDefaults(run.options.pluginDirs, &reason)) {
     return refuse(reason);
   }
   for (const PluginSet::Loaded& plugin : run.loaded.plugins.loaded()) {
@@ -286,7 +287,8 @@ bool FlowRunner::buildQuickStart(Run& run) {
     if (list.read(options.nodeFile, nullptr) &&
         list.nodes().size() > static_cast<size_t>(QuickStart::kNodesPerSniffer)) {
       run.loaded.partFolder = makePartFolder();
-      if (run.loaded.partFolder.empty()) return refuse("cannot make a folder for the part node lists");
+      if (run.loaded.partFolder.empty())
+        return refuse("cannot make a folder for the part node lists");
       settings.partFolder = run.loaded.partFolder;
     }
   }
@@ -300,8 +302,8 @@ bool FlowRunner::buildQuickStart(Run& run) {
   const int nodes = static_cast<int>(run.loaded.quick->nodes().nodes().size());
   out_ << "flowhost: quick start: " << nodes << (nodes == 1 ? " node" : " nodes") << " of "
        << options.nodeFile << " on the ports of " << options.portFile << ", "
-       << run.loaded.quick->snifferCount() << (run.loaded.quick->snifferCount() == 1 ? " sniffer" : " sniffers")
-       << '\n';
+       << run.loaded.quick->snifferCount()
+       << (run.loaded.quick->snifferCount() == 1 ? " sniffer" : " sniffers") << '\n';
   run.loaded.graph = run.loaded.quick->graph();
   run.loaded.table.emplace(*run.loaded.graph);
   return true;
@@ -364,9 +366,8 @@ bool FlowRunner::prepareOutputs(Run& run) {
 bool FlowRunner::prepareTrack(Run& run, kw_out::OutputOptions::Picture* picture) {
   JModuleObj* map = run.loaded.table->firstMap();
   if (map == nullptr) {
-    return refuse("no " + std::string(JGeoGridObj::kClassName) + " block of " +
-                  run.loaded.name + " is fed from a node of a " +
-                  JQNV_packet_sniffer_layout::kClassName +
+    return refuse("no " + std::string(JGeoGridObj::kClassName) + " block of " + run.loaded.name +
+                  " is fed from a node of a " + JQNV_packet_sniffer_layout::kClassName +
                   " block; there is no map to draw the track picture on");
   }
   if (!folderExists(run.options.trackFile)) {
@@ -485,7 +486,8 @@ void FlowRunner::observe(Run& run, Clock::time_point now, bool force) {
   }
   const double elapsed = secondsBetween(run.start, now);
   run.screen.view->show(rows, elapsed, run.schedule.risingEdges(), force);
-  run.outputs.tick(std::move(rows), now, elapsed, static_cast<long long>(run.schedule.risingEdges()));
+  run.outputs.tick(std::move(rows), now, elapsed,
+                   static_cast<long long>(run.schedule.risingEdges()));
   if (force || now - run.ports.last >= kCountersPeriod) reportPorts(run, now, force);
 }
 
@@ -523,11 +525,13 @@ void FlowRunner::finish(Run& run) {
       char number[16];
       std::snprintf(number, sizeof number, "%02d", b + 1);
       const std::string name = std::string(number) + "-" + fileWord(block->className()) + ".svg";
-      run.ending.faces.push_back(Run::Ending::Face{(fs::path(run.options.facesDir) / name).string(), canvas});
+      run.ending.faces.push_back(
+          Run::Ending::Face{(fs::path(run.options.facesDir) / name).string(), canvas});
     }
   }
-  run.ending.documentReady = run.ending.saveTo.empty() ||
-                      run.loaded.document.currentText(&run.ending.documentText, &run.ending.documentProblem);
+  run.ending.documentReady =
+      run.ending.saveTo.empty() ||
+      run.loaded.document.currentText(&run.ending.documentText, &run.ending.documentProblem);
   run.loaded.graph->closeTogether(kClosingThreads);
 }
 

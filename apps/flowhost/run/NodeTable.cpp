@@ -8,9 +8,9 @@
 #include "host/JIntegerData.h"
 #include "host/JLinkObj.h"
 #include "host/JModuleObj.h"
-#include "sniffer/JQNV_packet_sniffer_layout.h"
 #include "host/JRealData.h"
 #include "host/JStringData.h"
+#include "sniffer/JQNV_packet_sniffer_layout.h"
 
 namespace flowhost {
 

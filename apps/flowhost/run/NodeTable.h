@@ -18,8 +18,8 @@
 #pragma once
 
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/JFeedStatus.h"
@@ -32,11 +32,11 @@ namespace flowhost {
 // One node's values; a field is empty when its output left the data
 // untouched (e.g. the block was not started).
 struct NodeRow {
-  int block = 0;  // index of the sniffer block in the graph
-  int node = 0;   // node index within the sniffer (its output group)
-  std::string name;   // name from the node list, "" when the line has none
-  std::string feed;   // the sniffer's port name(s), joined by "," when several
-  bool heard = false; // the node has accepted a packet
+  int block = 0;       // index of the sniffer block in the graph
+  int node = 0;        // node index within the sniffer (its output group)
+  std::string name;    // name from the node list, "" when the line has none
+  std::string feed;    // the sniffer's port name(s), joined by "," when several
+  bool heard = false;  // the node has accepted a packet
   std::optional<int> nodeId;
   std::optional<double> latitude;
   std::optional<double> longitude;

@@ -33,7 +33,8 @@ std::vector<std::string> buildPaths() {
   size_t start = 0;
   while (start <= all.size()) {
     const size_t bar = all.find('|', start);
-    const std::string part = all.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    const std::string part =
+        all.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
     if (!part.empty()) paths.push_back(part);
     if (bar == std::string::npos) break;
     start = bar + 1;

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "apps/flowhost/document/DocumentFile.h"
 #include "apps/flowhost/blocks/JClockObj.h"
-#include "apps/flowhost/run/PluginSet.h"
+#include "apps/flowhost/document/DocumentFile.h"
 #include "apps/flowhost/quickstart/QuickStart.h"
+#include "apps/flowhost/run/PluginSet.h"
 #include "apps/flowhost/views/web/WebServer.h"
 #include "cli/endpoint.h"
 #include "cli/option_parser.h"
@@ -97,86 +97,86 @@ const std::vector<Option> kOptions = {
 
 // The usage text in parts, around the values it names.
 constexpr const char kUsageOptions[] =
-         "usage: flowhost [options] <document>\n"
-         "       flowhost [options] --nodes FILE.nod --ports FILE.mcp [--map MAP]\n"
-         "Runs a dataflow document headlessly: loads the plug-ins, makes and restores\n"
-         "the blocks, links them, starts them, drives the clock blocks, shows the node\n"
-         "table and closes every block at the end (also on Ctrl-C or SIGTERM).\n"
-         "The second form tracks the units of a node list without a document: it\n"
-         "builds the standard graph (clock, on off, one sniffer per 128 nodes, and per\n"
-         "node two converters, a map block and a display) and runs it.\n"
-         "\n"
-         "      --nodes FILE     quick start: the node list (\"<number> [name]\" lines)\n"
-         "      --ports FILE     quick start: the port list (\"<name> <group> <port>\")\n"
-         "      --map \"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"\n"
-         "                       quick start: the map's corners in signed degrees and\n"
-         "                       its size in pixels (default: the whole world, 720x360)\n"
-         "      --write-document FILE\n"
-         "                       quick start: write the graph as a document to FILE\n"
-         "                       (a starting point for editing) instead of running it\n"
-         "\n"
-         "      --http [ADDR:]PORT\n"
-         "                       serve the web view (graph, map and node table, live)\n"
-         "                       on ADDR:PORT (default 127.0.0.1:8080)\n"
-         "\n"
-         "  -t, --seconds S      run for S seconds (default: until Ctrl-C or SIGTERM)\n"
-         "  -r, --rate HZ        drive every clock block at HZ instead of its own rate\n"
-         "                       (the stored rate is kept); in the quick start, the\n"
-         "                       clock's rate (default 4)\n"
-         "  -p, --plugin FILE    load the plug-in FILE (may be repeated)\n"
-         "  -P, --plugin-dir DIR look for the default plug-ins in DIR first\n"
-         "      --no-default-plugins\n"
-         "                       do not load ";
+    "usage: flowhost [options] <document>\n"
+    "       flowhost [options] --nodes FILE.nod --ports FILE.mcp [--map MAP]\n"
+    "Runs a dataflow document headlessly: loads the plug-ins, makes and restores\n"
+    "the blocks, links them, starts them, drives the clock blocks, shows the node\n"
+    "table and closes every block at the end (also on Ctrl-C or SIGTERM).\n"
+    "The second form tracks the units of a node list without a document: it\n"
+    "builds the standard graph (clock, on off, one sniffer per 128 nodes, and per\n"
+    "node two converters, a map block and a display) and runs it.\n"
+    "\n"
+    "      --nodes FILE     quick start: the node list (\"<number> [name]\" lines)\n"
+    "      --ports FILE     quick start: the port list (\"<name> <group> <port>\")\n"
+    "      --map \"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"\n"
+    "                       quick start: the map's corners in signed degrees and\n"
+    "                       its size in pixels (default: the whole world, 720x360)\n"
+    "      --write-document FILE\n"
+    "                       quick start: write the graph as a document to FILE\n"
+    "                       (a starting point for editing) instead of running it\n"
+    "\n"
+    "      --http [ADDR:]PORT\n"
+    "                       serve the web view (graph, map and node table, live)\n"
+    "                       on ADDR:PORT (default 127.0.0.1:8080)\n"
+    "\n"
+    "  -t, --seconds S      run for S seconds (default: until Ctrl-C or SIGTERM)\n"
+    "  -r, --rate HZ        drive every clock block at HZ instead of its own rate\n"
+    "                       (the stored rate is kept); in the quick start, the\n"
+    "                       clock's rate (default 4)\n"
+    "  -p, --plugin FILE    load the plug-in FILE (may be repeated)\n"
+    "  -P, --plugin-dir DIR look for the default plug-ins in DIR first\n"
+    "      --no-default-plugins\n"
+    "                       do not load ";
 constexpr const char kUsageOutputs[] =
-         "\n"
-         "  -s, --save           write the document back after a successful run\n"
-         "      --save-as FILE   write it to FILE instead\n"
-         "  -f, --faces DIR      write each block's face as an SVG file into DIR\n"
-         "  -k, --track FILE     write the track picture of the nodes (SVG) to FILE\n"
-         "      --table MODE     live, plain or off (default: live on a terminal,\n"
-         "                       plain otherwise)\n"
-         "      --every S        seconds between tables in plain mode (default 1)\n"
-         "      --trace on|off   keep the sniffer's trace log (logFile.txt) or leave it\n"
-         "                       closed from the start (default: on, or KW_TRACE)\n"
-         "      --trace-limit BYTES\n"
-         "                       rotate logFile.txt to logFile.txt.1 before it passes\n"
-         "                       BYTES, 0 for never (default: 64 MiB, or\n"
-         "                       KW_TRACE_LIMIT_BYTES)\n"
-         "      --tick-times     at the end, state how long the clock ticks took\n"
-         "                       (count, p50, p99, max)\n"
-         "  -h, --help           show this text\n"
-         "      --version        show the program's version\n"
-         "\n"
-         "Positions out (any number at once; none of them can hold up the feed):\n"
-         "      --json FILE      JSON lines: every new fix, events and port counters;\n"
-         "                       '-' for standard output (the runner's own lines then\n"
-         "                       go to standard error)\n"
-         "      --gpsd [ADDR:]PORT\n"
-         "                       serve the gpsd protocol (address 127.0.0.1 when left\n"
-         "                       out); each node is a device of its own\n"
-         "      --gpx FILE       the tracks as GPX, rewritten every few seconds\n"
-         "      --geojson FILE   last positions and tracks as GeoJSON, likewise\n"
-         "      --mqtt HOST[:PORT]\n"
-         "                       publish retained OwnTracks-style locations and the\n"
-         "                       port counters to an MQTT broker (port 1883 when left out)\n"
-         "      --mqtt-prefix P  first topic level(s) (default ";
+    "\n"
+    "  -s, --save           write the document back after a successful run\n"
+    "      --save-as FILE   write it to FILE instead\n"
+    "  -f, --faces DIR      write each block's face as an SVG file into DIR\n"
+    "  -k, --track FILE     write the track picture of the nodes (SVG) to FILE\n"
+    "      --table MODE     live, plain or off (default: live on a terminal,\n"
+    "                       plain otherwise)\n"
+    "      --every S        seconds between tables in plain mode (default 1)\n"
+    "      --trace on|off   keep the sniffer's trace log (logFile.txt) or leave it\n"
+    "                       closed from the start (default: on, or KW_TRACE)\n"
+    "      --trace-limit BYTES\n"
+    "                       rotate logFile.txt to logFile.txt.1 before it passes\n"
+    "                       BYTES, 0 for never (default: 64 MiB, or\n"
+    "                       KW_TRACE_LIMIT_BYTES)\n"
+    "      --tick-times     at the end, state how long the clock ticks took\n"
+    "                       (count, p50, p99, max)\n"
+    "  -h, --help           show this text\n"
+    "      --version        show the program's version\n"
+    "\n"
+    "Positions out (any number at once; none of them can hold up the feed):\n"
+    "      --json FILE      JSON lines: every new fix, events and port counters;\n"
+    "                       '-' for standard output (the runner's own lines then\n"
+    "                       go to standard error)\n"
+    "      --gpsd [ADDR:]PORT\n"
+    "                       serve the gpsd protocol (address 127.0.0.1 when left\n"
+    "                       out); each node is a device of its own\n"
+    "      --gpx FILE       the tracks as GPX, rewritten every few seconds\n"
+    "      --geojson FILE   last positions and tracks as GeoJSON, likewise\n"
+    "      --mqtt HOST[:PORT]\n"
+    "                       publish retained OwnTracks-style locations and the\n"
+    "                       port counters to an MQTT broker (port 1883 when left out)\n"
+    "      --mqtt-prefix P  first topic level(s) (default ";
 constexpr const char kUsageEnd[] =
-         ")\n"
-         "\n"
-         "Short options may be bundled (-st 5); \"--\" ends the options, so that a\n"
-         "document whose name starts with '-' can be given after it.\n"
-         "Relative \"...";
+    ")\n"
+    "\n"
+    "Short options may be bundled (-st 5); \"--\" ends the options, so that a\n"
+    "document whose name starts with '-' can be given after it.\n"
+    "Relative \"...";
 constexpr const char kUsageLast[] =
-         "\" entries of a document are taken relative to the\n"
-         "document's folder. The sniffer writes logFile.txt into the current folder.\n";
+    "\" entries of a document are taken relative to the\n"
+    "document's folder. The sniffer writes logFile.txt into the current folder.\n";
 
 std::string usageText() {
   std::string defaults;
   for (const std::string& name : PluginSet::defaultNames()) {
     defaults += (defaults.empty() ? "" : " and ") + name;
   }
-  return kUsageOptions + defaults + kUsageOutputs + kw_out::OutputOptions().mqttPrefix +
-         kUsageEnd + DocumentFile::kFileNameSuffix + kUsageLast;
+  return kUsageOptions + defaults + kUsageOutputs + kw_out::OutputOptions().mqttPrefix + kUsageEnd +
+         DocumentFile::kFileNameSuffix + kUsageLast;
 }
 
 std::string versionText() { return std::string("flowhost ") + FLOWHOST_VERSION + "\n"; }
@@ -206,10 +206,14 @@ bool takeRate(const std::string& text, RunOptions* options, std::string* error) 
 }
 
 bool takeTable(const std::string& text, RunOptions* options, std::string* error) {
-  if (text == "live") options->table = RunOptions::Table::Live;
-  else if (text == "plain") options->table = RunOptions::Table::Plain;
-  else if (text == "off") options->table = RunOptions::Table::Off;
-  else return refuse(error, "table mode '" + text + "' is not live, plain or off");
+  if (text == "live")
+    options->table = RunOptions::Table::Live;
+  else if (text == "plain")
+    options->table = RunOptions::Table::Plain;
+  else if (text == "off")
+    options->table = RunOptions::Table::Off;
+  else
+    return refuse(error, "table mode '" + text + "' is not live, plain or off");
   return true;
 }
 
@@ -287,10 +291,9 @@ Taken takeEndpoint(const char* option, const std::string& text, bool portRequire
 // An MQTT topic prefix: one or more topic levels, no wildcards.
 Taken takePrefix(const std::string& text, std::string* field, std::string* error) {
   if (text.empty()) return Taken::kMissing;
-  if (text.find_first_of("#+") != std::string::npos || text.front() == '/' ||
-      text.back() == '/') {
-    refuse(error, "MQTT topic prefix '" + text +
-                      "' may not hold '#' or '+' nor start or end with '/'");
+  if (text.find_first_of("#+") != std::string::npos || text.front() == '/' || text.back() == '/') {
+    refuse(error,
+           "MQTT topic prefix '" + text + "' may not hold '#' or '+' nor start or end with '/'");
     return Taken::kBad;
   }
   *field = text;
@@ -317,7 +320,8 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
       if (WebServer::parseEndpoint(value, &options->httpAddress, &options->httpPort)) {
         return Taken::kOk;
       }
-      return checked(refuse(error, "web address '" + value + "' is not [ADDR:]PORT (port 1 to 65535)"));
+      return checked(
+          refuse(error, "web address '" + value + "' is not [ADDR:]PORT (port 1 to 65535)"));
     case kTrace: {
       bool on = true;
       if (!kw::parseTraceSwitch(value.c_str(), &on)) {
@@ -373,8 +377,8 @@ bool checkQuickStart(const RunOptions& options, std::string* error) {
 bool takeDocument(const std::vector<std::string>& operands, RunOptions* options,
                   std::string* error) {
   if (operands.size() > 1) {
-    return refuse(error, "more than one document given ('" + operands[0] + "', '" + operands[1] +
-                             "')");
+    return refuse(error,
+                  "more than one document given ('" + operands[0] + "', '" + operands[1] + "')");
   }
   if (!operands.empty()) options->document = operands[0];
   if (options->help || options->version) return true;
@@ -422,8 +426,7 @@ bool parseRunOptions(const std::vector<std::string>& args, RunOptions* options,
       case kw_cli::Problem::Kind::Refused:
         if (!missing) return false;  // takeOption said why
         return refuse(error, "option " + problem.spelled + " needs " + valueNeeded(problem.code));
-      default:
-        return refuse(error, "unknown option '" + problem.spelled + "'");
+      default: return refuse(error, "unknown option '" + problem.spelled + "'");
     }
   }
   return takeDocument(operands, options, error);

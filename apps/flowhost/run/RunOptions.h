@@ -27,28 +27,28 @@ struct RunOptions {
   enum class Table { Auto, Live, Plain, Off };
 
   std::string document;
-  std::string nodeFile;               // quick start: the node list
-  std::string portFile;               // quick start: the port list
-  std::string map;                    // quick start: "UL_LAT UL_LON LR_LAT LR_LON WxH"
-  std::string writeDocument;          // quick start: write the graph here and stop
-  bool http = false;                  // serve the web view
-  std::string httpAddress;            // ... on this address
-  int httpPort = 0;                   // ... and port
-  std::optional<double> seconds;      // run time; empty: until SIGINT/SIGTERM
-  std::optional<double> rate;         // overrides every clock block's rate
-  std::vector<std::string> plugins;   // plug-in files to load, in order
+  std::string nodeFile;                 // quick start: the node list
+  std::string portFile;                 // quick start: the port list
+  std::string map;                      // quick start: "UL_LAT UL_LON LR_LAT LR_LON WxH"
+  std::string writeDocument;            // quick start: write the graph here and stop
+  bool http = false;                    // serve the web view
+  std::string httpAddress;              // ... on this address
+  int httpPort = 0;                     // ... and port
+  std::optional<double> seconds;        // run time; empty: until SIGINT/SIGTERM
+  std::optional<double> rate;           // overrides every clock block's rate
+  std::vector<std::string> plugins;     // plug-in files to load, in order
   std::vector<std::string> pluginDirs;  // searched first for the default plug-ins
-  bool defaultPlugins = true;         // load the project's two plug-ins
-  bool save = false;                  // write the document back after the run
-  std::string saveAs;                 // ... or to this file
-  std::string facesDir;               // write each block's face here (SVG)
-  std::string trackFile;              // write the track picture here (SVG)
-  kw_out::OutputOptions outputs;      // --json, --gpsd, --gpx, --geojson, --mqtt
+  bool defaultPlugins = true;           // load the project's two plug-ins
+  bool save = false;                    // write the document back after the run
+  std::string saveAs;                   // ... or to this file
+  std::string facesDir;                 // write each block's face here (SVG)
+  std::string trackFile;                // write the track picture here (SVG)
+  kw_out::OutputOptions outputs;        // --json, --gpsd, --gpx, --geojson, --mqtt
   Table table = Table::Auto;
-  double every = 1.0;                 // seconds between plain tables
-  std::optional<bool> trace;          // the sniffer's trace log on or off; empty: as set
+  double every = 1.0;                       // seconds between plain tables
+  std::optional<bool> trace;                // the sniffer's trace log on or off; empty: as set
   std::optional<uint64_t> traceLimitBytes;  // its rotation size (0: none); empty: as set
-  bool tickTimes = false;             // state the ticks' p50/p99/max at the end
+  bool tickTimes = false;                   // state the ticks' p50/p99/max at the end
   bool help = false;
   bool version = false;
 

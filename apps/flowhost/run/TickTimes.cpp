@@ -19,10 +19,12 @@ int64_t TickTimes::percentile(double share) const {
   share = std::clamp(share, 0.0, 1.0);
   // Nearest rank: the smallest value with at least `share` of the samples
   // at or below it.
-  std::size_t rank = static_cast<std::size_t>(std::ceil(share * static_cast<double>(samples_.size())));
+  std::size_t rank =
+      static_cast<std::size_t>(std::ceil(share * static_cast<double>(samples_.size())));
   rank = std::clamp<std::size_t>(rank, 1, samples_.size());
   std::vector<int64_t> sorted(samples_);
-  std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(rank - 1), sorted.end());
+  std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(rank - 1),
+                   sorted.end());
   return sorted[rank - 1];
 }
 

@@ -55,7 +55,6 @@ std::string row(bool withBlock, const std::string& block, const std::string& nod
   return buffer;
 }
 
-
 // ---- live drawing ---------------------------------------------------------
 
 bool continuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
@@ -70,7 +69,8 @@ int cellsAt(const std::string& text, size_t i, size_t* length) {
   const unsigned char lead = static_cast<unsigned char>(text[i]);
   if (lead >= 0xF0) return 2;
   if (lead >= 0xE0 && n >= 2) {
-    const unsigned cp = ((lead & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6);
+    const unsigned cp =
+        ((lead & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6);
     return cp >= 0x1100 ? 2 : 1;
   }
   return 1;
@@ -159,35 +159,32 @@ std::vector<Column> liveColumns(bool withBlock) {
   };
   std::vector<Column> columns;
   if (withBlock) {
-    columns.push_back({"block", 5, 0, false, 9, [](const NodeRow& r) {
-                         return std::to_string(r.block + 1);
-                       }});
+    columns.push_back(
+        {"block", 5, 0, false, 9, [](const NodeRow& r) { return std::to_string(r.block + 1); }});
   }
-  columns.push_back({"node", 5, 0, false, 1, [](const NodeRow& r) { return integerText(r.nodeId); }});
+  columns.push_back(
+      {"node", 5, 0, false, 1, [](const NodeRow& r) { return integerText(r.nodeId); }});
   columns.push_back({"name", 0, 20, true, 2, [](const NodeRow& r) {
                        return printable(std::optional<std::string>(r.name));
                      }});
-  columns.push_back({"latitude", 11, 0, false, 4, [](const NodeRow& r) {
-                       return realText(r.latitude, 6);
-                     }});
-  columns.push_back({"longitude", 12, 0, false, 5, [](const NodeRow& r) {
-                       return realText(r.longitude, 6);
-                     }});
-  columns.push_back({"utc time", 23, 0, true, 7, [](const NodeRow& r) { return printable(r.utc); }});
-  columns.push_back({"health", 6, 0, false, 3, [](const NodeRow& r) { return healthText(r.health); }});
+  columns.push_back(
+      {"latitude", 11, 0, false, 4, [](const NodeRow& r) { return realText(r.latitude, 6); }});
+  columns.push_back(
+      {"longitude", 12, 0, false, 5, [](const NodeRow& r) { return realText(r.longitude, 6); }});
+  columns.push_back(
+      {"utc time", 23, 0, true, 7, [](const NodeRow& r) { return printable(r.utc); }});
+  columns.push_back(
+      {"health", 6, 0, false, 3, [](const NodeRow& r) { return healthText(r.health); }});
   columns.push_back({"idle s", 9, 0, false, 6, [](const NodeRow& r) { return idleText(r.idle); }});
   columns.push_back({"feed", 0, 16, true, 8, [](const NodeRow& r) {
                        return printable(std::optional<std::string>(r.feed));
                      }});
-  columns.push_back({"in_map", 6, 0, false, 10, [mapped](const NodeRow& r) {
-                       return mapped(r.inMap, r);
-                     }});
-  columns.push_back({"pixel_x", 7, 0, false, 11, [mapped](const NodeRow& r) {
-                       return mapped(r.pixelX, r);
-                     }});
-  columns.push_back({"pixel_y", 7, 0, false, 12, [mapped](const NodeRow& r) {
-                       return mapped(r.pixelY, r);
-                     }});
+  columns.push_back(
+      {"in_map", 6, 0, false, 10, [mapped](const NodeRow& r) { return mapped(r.inMap, r); }});
+  columns.push_back(
+      {"pixel_x", 7, 0, false, 11, [mapped](const NodeRow& r) { return mapped(r.pixelX, r); }});
+  columns.push_back(
+      {"pixel_y", 7, 0, false, 12, [mapped](const NodeRow& r) { return mapped(r.pixelY, r); }});
   return columns;
 }
 
@@ -264,10 +261,9 @@ std::vector<Column> columnsFor(const std::vector<NodeRow>& rows, int width) {
     return total;
   };
   while (columns.size() > 1 && lineWidth() > width) {
-    columns.erase(std::max_element(columns.begin(), columns.end(),
-                                   [](const Column& a, const Column& b) {
-                                     return a.priority < b.priority;
-                                   }));
+    columns.erase(
+        std::max_element(columns.begin(), columns.end(),
+                         [](const Column& a, const Column& b) { return a.priority < b.priority; }));
   }
   return columns;
 }
@@ -278,7 +274,8 @@ std::string nodeLine(const NodeRow& r, const std::vector<Column>& columns, bool 
   for (const Column& c : columns) {
     if (!line.empty()) line += ' ';
     const std::string text = cell(c.text(r), c.width, c.left);
-    const char* shade = colour && std::string(c.title) == "health" ? healthColour(r.health) : nullptr;
+    const char* shade =
+        colour && std::string(c.title) == "health" ? healthColour(r.health) : nullptr;
     line += shade != nullptr ? shade + text + "\x1b[0m" : text;
   }
   return line;
@@ -302,8 +299,9 @@ std::vector<std::string> TableView::fitted(const std::vector<NodeRow>& rows,
   const size_t count = rows.size();
   const size_t perPage = static_cast<size_t>(std::max(1, body));
   const size_t pages = count == 0 ? 1 : (count + perPage - 1) / perPage;
-  const long long page = ((fit.page % static_cast<long long>(pages)) + static_cast<long long>(pages)) %
-                         static_cast<long long>(pages);
+  const long long page =
+      ((fit.page % static_cast<long long>(pages)) + static_cast<long long>(pages)) %
+      static_cast<long long>(pages);
   const size_t first = static_cast<size_t>(page) * perPage;
   const size_t last = body == 0 ? first : std::min(count, first + perPage);
 
@@ -312,8 +310,7 @@ std::vector<std::string> TableView::fitted(const std::vector<NodeRow>& rows,
     std::snprintf(status, sizeof status, "rows %zu-%zu of %zu  t=%.1f s  ticks=%lld",
                   body == 0 ? 0 : first + 1, last, count, elapsed, ticks);
   } else {
-    std::snprintf(status, sizeof status, "t=%.1f s  ticks=%lld  nodes=%zu", elapsed, ticks,
-                  count);
+    std::snprintf(status, sizeof status, "t=%.1f s  ticks=%lld  nodes=%zu", elapsed, ticks, count);
   }
   out.push_back(clipped(status, width));
   if (height == 1) return out;
@@ -354,10 +351,9 @@ std::vector<std::string> TableView::lines(const std::vector<NodeRow>& rows, doub
   for (const NodeRow& r : rows) {
     const bool mapped = r.mapped;
     out.push_back(row(withBlock, std::to_string(r.block + 1), integerText(r.nodeId),
-                      realText(r.latitude, 6), realText(r.longitude, 6),
-                      printable(r.utc), integerText(r.health), idleText(r.idle),
-                      mapped ? integerText(r.inMap) : "-", mapped ? integerText(r.pixelX) : "-",
-                      mapped ? integerText(r.pixelY) : "-"));
+                      realText(r.latitude, 6), realText(r.longitude, 6), printable(r.utc),
+                      integerText(r.health), idleText(r.idle), mapped ? integerText(r.inMap) : "-",
+                      mapped ? integerText(r.pixelX) : "-", mapped ? integerText(r.pixelY) : "-"));
   }
   if (rows.empty()) out.emplace_back("(no sniffer block with nodes in this document)");
   return out;
@@ -378,7 +374,8 @@ void TableView::show(const std::vector<NodeRow>& rows, double elapsed, long long
   if (mode_ == Mode::Live) {
     // The last line stays free: a line written there would scroll the
     // first one away.
-    const long long page = elapsed > 0.0 && elapsed < 1e15 ? static_cast<long long>(elapsed / kPageSeconds) : 0;
+    const long long page =
+        elapsed > 0.0 && elapsed < 1e15 ? static_cast<long long>(elapsed / kPageSeconds) : 0;
     const Fit fit{columns_, rows_ - 1, page, colour_};
     const std::vector<std::string> drawing = fitted(rows, ports_, elapsed, ticks, fit);
     if (clearScreen_) {
@@ -403,4 +400,3 @@ void TableView::show(const std::vector<NodeRow>& rows, double elapsed, long long
 }
 
 }  // namespace flowhost
-

@@ -228,7 +228,8 @@ std::string WebPage::withState(const std::string& stateJson) {
   }
   std::string page = html();
   const std::string mark = "<!--STATE-->";
-  page.replace(page.find(mark), mark.size(), "<script>const INITIAL_STATE = " + safe + ";</script>");
+  page.replace(page.find(mark), mark.size(),
+               "<script>const INITIAL_STATE = " + safe + ";</script>");
   return page;
 }
 

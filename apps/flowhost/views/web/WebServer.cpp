@@ -111,16 +111,19 @@ void WebServer::route(httplib::Server& server) {
   server.Get("/events", [this](const httplib::Request&, httplib::Response& res) {
     res.set_header("Cache-Control", "no-store");
     auto seen = std::make_shared<uint64_t>(0);
-    res.set_chunked_content_provider(
-        "text/event-stream", [this, seen](size_t, httplib::DataSink& sink) {
-          std::string event;
-          if (!streamNext(seen.get(), &event)) return false;  // stopping: end the stream
-          return sink.write(event.data(), event.size());
-        });
+    res.set_chunked_content_provider("text/event-stream",
+                                     [this, seen](size_t, httplib::DataSink& sink) {
+                                       std::string event;
+                                       if (!streamNext(seen.get(), &event))
+                                         return false;  // stopping: end the stream
+                                       return sink.write(event.data(), event.size());
+                                     });
   });
 }
 
-void WebServer::acceptConnections(void* self) { static_cast<WebServer*>(self)->server_->listen_after_bind(); }
+void WebServer::acceptConnections(void* self) {
+  static_cast<WebServer*>(self)->server_->listen_after_bind();
+}
 
 void WebServer::serveState(std::string* text) {
   uint64_t number = 0;

@@ -66,14 +66,21 @@ const WebState::MapInfo& WebState::mapInfo(int block) {
   for (const JEntry& e : stream.entries()) {
     if (e.kind == JEntry::Kind::Text) {
       const char* text = static_cast<char*>(e.text);
-      if (e.key == "ul_latitude") info.ul[0] = text;
-      else if (e.key == "ul_longitude") info.ul[1] = text;
-      else if (e.key == "lr_latitude") info.lr[0] = text;
-      else if (e.key == "lr_longitude") info.lr[1] = text;
-      else if (e.key == "map_name") info.name = text;
+      if (e.key == "ul_latitude")
+        info.ul[0] = text;
+      else if (e.key == "ul_longitude")
+        info.ul[1] = text;
+      else if (e.key == "lr_latitude")
+        info.lr[0] = text;
+      else if (e.key == "lr_longitude")
+        info.lr[1] = text;
+      else if (e.key == "map_name")
+        info.name = text;
     } else if (e.kind == JEntry::Kind::Integer) {
-      if (e.key == "pixel_width") info.width = e.integer;
-      else if (e.key == "pixel_height") info.height = e.integer;
+      if (e.key == "pixel_width")
+        info.width = e.integer;
+      else if (e.key == "pixel_height")
+        info.height = e.integer;
     }
   }
   info.key = info.ul[0] + "|" + info.ul[1] + "|" + info.lr[0] + "|" + info.lr[1] + "|" +
@@ -83,7 +90,8 @@ const WebState::MapInfo& WebState::mapInfo(int block) {
 
 std::string WebState::take(const std::vector<NodeRow>& rows, const std::vector<PortRow>& ports,
                            double seconds, long long ticks) {
-  if (graphText_.empty() || seconds - graphPaintedAt_ >= kGraphRepaint || seconds < graphPaintedAt_) {
+  if (graphText_.empty() || seconds - graphPaintedAt_ >= kGraphRepaint ||
+      seconds < graphPaintedAt_) {
     graphText_ = graphJson().dump(-1, ' ', false, Json::error_handler_t::replace);
     graphPaintedAt_ = seconds;
   }
@@ -117,11 +125,16 @@ std::string WebState::take(const std::vector<NodeRow>& rows, const std::vector<P
 }
 
 Json WebState::rowJson(const NodeRow& row) {
-  return {{"name", row.label()},          {"node", optional(row.nodeId)},
-          {"feed", row.feed},             {"lat", optional(row.latitude)},
-          {"lon", optional(row.longitude)}, {"utc", optional(row.utc)},
-          {"health", optional(row.health)}, {"idle", optional(row.idle)},
-          {"inMap", optional(row.inMap)}, {"x", optional(row.pixelX)},
+  return {{"name", row.label()},
+          {"node", optional(row.nodeId)},
+          {"feed", row.feed},
+          {"lat", optional(row.latitude)},
+          {"lon", optional(row.longitude)},
+          {"utc", optional(row.utc)},
+          {"health", optional(row.health)},
+          {"idle", optional(row.idle)},
+          {"inMap", optional(row.inMap)},
+          {"x", optional(row.pixelX)},
           {"y", optional(row.pixelY)}};
 }
 

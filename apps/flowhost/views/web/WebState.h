@@ -28,12 +28,11 @@
 #pragma once
 
 #include <deque>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "apps/flowhost/run/NodeTable.h"
 
@@ -74,10 +73,10 @@ class WebState {
   nlohmann::json portsJson(const std::vector<PortRow>& ports) const;
 
   const JGraph& graph_;
-  std::string graphText_;        // the graph as last painted, as JSON text
-  double graphPaintedAt_ = 0.0;  // the run time of that painting
+  std::string graphText_;                  // the graph as last painted, as JSON text
+  double graphPaintedAt_ = 0.0;            // the run time of that painting
   std::unordered_map<int, MapInfo> maps_;  // by map block
-  std::vector<int> sniffers_;  // the sniffer blocks, in graph order
+  std::vector<int> sniffers_;              // the sniffer blocks, in graph order
   std::vector<Track> tracks_;
 };
 
