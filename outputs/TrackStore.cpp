@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "outputs/JsonLines.h"
 #include "outputs/TextOut.h"
 
 namespace kw_out {
@@ -82,18 +83,8 @@ void TrackStore::appendGeoJson(std::string* out) const {
     appendJsonString(out, t.last.feed);
     out->append(",\"time\":\"");
     appendIsoTime(out, t.last.utcSec, t.last.utcMs);
-    out->append("\",\"health\":");
-    appendInt(out, t.last.health);
-    out->append(",\"health_text\":\"");
-    out->append(healthWord(t.last.health));
-    out->append("\",\"idle\":");
-    appendFixed(out, t.last.idleSec, 3);
-    if (t.last.hasMap) {
-      out->append(t.last.inMap ? ",\"in_map\":true,\"x\":" : ",\"in_map\":false,\"x\":");
-      appendInt(out, t.last.pixelX);
-      out->append(",\"y\":");
-      appendInt(out, t.last.pixelY);
-    }
+    out->append("\",");
+    appendStateFields(out, t.last);
     out->append("}}");
   };
   const auto position = [&](double lon, double lat) {
