@@ -182,6 +182,14 @@ TEST_F(MqttTest, BrokerStartingLateGetsTheLatestState) {
 
   ASSERT_TRUE(broker_->start());
   ASSERT_TRUE(until([&] { return mqtt.stats().connected; }, 10s)) << mqtt.stats().lastError;
+  // Each change of the connection's state is told once, however many
+  // attempts failed: refused with its reason, then connected.
+  std::vector<OutputStateChange> changes;
+  mqtt.takeStateChanges(&changes);
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0].state, OutputStateChange::State::Refused);
+  EXPECT_NE(changes[0].reason.find("Connection refused"), std::string::npos) << changes[0].reason;
+  EXPECT_EQ(changes[1].state, OutputStateChange::State::Connected);
   const auto got = retained(port_, "fleet", 1);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_DOUBLE_EQ(got.at("fleet/a")["lat"].get<double>(), 99 * 0.25);

@@ -217,6 +217,38 @@ TEST(OutputSet, OpenFailsWithTheOptionAndReason) {
   EXPECT_EQ(set.error().rfind("--mqtt: not a usable MQTT topic prefix", 0), 0u) << set.error();
 }
 
+// A form's own state change (its broker lost, say) reaches every form with
+// the next tick, once.
+TEST(OutputSet, AFormsStateChangeReachesEveryFormOnce) {
+  struct Teller final : OutputForm {
+    std::vector<OutputStateChange> pending;
+    void tick(const OutputTick&) override {}
+    void takeStateChanges(std::vector<OutputStateChange>* changes) override {
+      changes->insert(changes->end(), pending.begin(), pending.end());
+      pending.clear();
+    }
+  };
+  struct Listener final : OutputForm {
+    std::vector<std::vector<OutputStateChange>> seen;
+    void tick(const OutputTick& tick) override { seen.push_back(tick.outputStates); }
+  };
+  OutputSet set;
+  ASSERT_TRUE(set.open(OutputOptions{})) << set.error();
+  auto teller = std::make_unique<Teller>();
+  auto listener = std::make_unique<Listener>();
+  Teller* tells = teller.get();
+  Listener* hears = listener.get();
+  set.add(std::move(teller));
+  set.add(std::move(listener));
+  tells->pending.push_back({"mqtt", OutputStateChange::State::Lost, "broker gone"});
+  set.tick({});
+  set.tick({});
+  ASSERT_EQ(hears->seen.size(), 2u);
+  ASSERT_EQ(hears->seen[0].size(), 1u);
+  EXPECT_EQ(hears->seen[0][0].reason, "broker gone");
+  EXPECT_TRUE(hears->seen[1].empty());
+}
+
 // gpsbabel, the tool many users convert tracks with, reads our GPX: every
 // node's track, points in order.
 TEST(OutputSet, GpxReadByGpsbabel) {

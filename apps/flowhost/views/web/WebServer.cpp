@@ -20,11 +20,15 @@ constexpr auto kKeepAlive = std::chrono::seconds(1);  // a comment line when not
 constexpr uint64_t kLatest = UINT64_MAX;              // waitForState: no waiting, the state now
 
 // The library's task queue on the platform's threads: each connection the
-// server accepts becomes one task of the pool.
+// server accepts becomes one task of the pool. Without a thread of the pool
+// the connection is served on the accepting thread, never dropped (its
+// task closes it).
 class PoolQueue final : public httplib::TaskQueue {
  public:
   explicit PoolQueue(size_t threads) { pool_.start(threads); }
-  void enqueue(std::function<void()> task) override { pool_.add(std::move(task)); }
+  void enqueue(std::function<void()> task) override {
+    if (!pool_.add(task)) task();
+  }
   void shutdown() override { pool_.stop(); }
 
  private:
