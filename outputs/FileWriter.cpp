@@ -34,7 +34,7 @@ void FileWriter::submit(const std::string& path, std::string text) {
 
 void FileWriter::drain() {
   kw::MutexLock lock(&mutex_);
-  while (!pending_.empty() || busy_) idle_.wait();
+  while (!pending_.empty() || busy_) idle_.wait(&mutex_);
 }
 
 uint64_t FileWriter::written() const {

@@ -41,7 +41,7 @@ class FileWriter {
 
   kw::Worker worker_;
   mutable kw::Mutex mutex_;
-  kw::CondVar idle_{&mutex_};
+  kw::CondVar idle_;
   std::map<std::string, std::string> pending_ KW_GUARDED_BY(mutex_);
   bool busy_ KW_GUARDED_BY(mutex_) = false;
   bool inline_ KW_GUARDED_BY(mutex_) = false;  // no worker: submit() writes itself

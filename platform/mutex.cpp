@@ -3,14 +3,14 @@
 
 namespace kw {
 
-void CondVar::wait() {
-  std::unique_lock<std::mutex> lock(mutex_->mutex_, std::adopt_lock);
+void CondVar::wait(Mutex* mutex) {
+  std::unique_lock<std::mutex> lock(mutex->mutex_, std::adopt_lock);
   cv_.wait(lock);
   lock.release();  // the caller still holds the mutex
 }
 
-bool CondVar::waitUntil(std::chrono::steady_clock::time_point deadline) {
-  std::unique_lock<std::mutex> lock(mutex_->mutex_, std::adopt_lock);
+bool CondVar::waitUntil(Mutex* mutex, std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex->mutex_, std::adopt_lock);
   const bool signalled = cv_.wait_until(lock, deadline) == std::cv_status::no_timeout;
   lock.release();
   return signalled;

@@ -6,11 +6,11 @@
 //
 // All three carry clang's thread-safety annotations: a field marked
 // KW_GUARDED_BY(mutex_) may only be touched while mutex_ is held, and
-// CondVar's waits require it, so the clang build (-Wthread-safety) checks
-// every access.
+// CondVar's waits require the mutex they are given, so the clang build
+// (-Wthread-safety) checks every access.
 //
-// Mutex owns the lock; CondVar refers to the Mutex it was made with, which
-// must outlive it. Any thread may lock, wait and signal.
+// Mutex owns the lock; a CondVar is always waited on with the same Mutex.
+// Any thread may lock, wait and signal.
 #pragma once
 
 #include <chrono>
@@ -49,22 +49,21 @@ class KW_SCOPED_CAPABILITY MutexLock {
 
 class CondVar {
  public:
-  explicit CondVar(Mutex* mutex) : mutex_(mutex) {}
+  CondVar() = default;
   CondVar(const CondVar&) = delete;
   CondVar& operator=(const CondVar&) = delete;
 
-  // Releases the mutex, waits for a signal (or a spurious wake-up) and
-  // takes the mutex again. Callers loop on their condition.
-  // REQUIRES: the mutex is held.
-  void wait() KW_REQUIRES(mutex_);
+  // Releases `mutex`, waits for a signal (or a spurious wake-up) and takes
+  // `mutex` again. Callers loop on their condition.
+  // REQUIRES: `mutex` is held.
+  void wait(Mutex* mutex) KW_REQUIRES(mutex);
   // As wait(), but returns at `deadline` at the latest; false when the
   // deadline passed.
-  bool waitUntil(std::chrono::steady_clock::time_point deadline) KW_REQUIRES(mutex_);
+  bool waitUntil(Mutex* mutex, std::chrono::steady_clock::time_point deadline) KW_REQUIRES(mutex);
   void signal() { cv_.notify_one(); }
   void signalAll() { cv_.notify_all(); }
 
  private:
-  Mutex* const mutex_;
   std::condition_variable cv_;
 };
 

@@ -46,7 +46,7 @@ bool TaskPool::next(std::function<void()>* task) {
   MutexLock lock(&mutex_);
   while (tasks_.empty()) {
     if (!running_) return false;
-    queued_.wait();
+    queued_.wait(&mutex_);
   }
   *task = std::move(tasks_.front());
   tasks_.pop_front();

@@ -45,7 +45,7 @@ class TaskPool {
 
   std::vector<std::unique_ptr<Thread>> threads_;  // owner's thread only
   Mutex mutex_;
-  CondVar queued_{&mutex_};
+  CondVar queued_;
   std::deque<std::function<void()>> tasks_ KW_GUARDED_BY(mutex_);
   bool running_ KW_GUARDED_BY(mutex_) = false;
 };

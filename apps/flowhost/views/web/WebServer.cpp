@@ -154,7 +154,7 @@ bool WebServer::waitForState(uint64_t after, std::string* text, uint64_t* number
   kw::MutexLock lock(&mutex_);
   if (after != kLatest) {
     const auto deadline = std::chrono::steady_clock::now() + kKeepAlive;
-    while (!stopping_ && number_ == after && changed_.waitUntil(deadline)) {
+    while (!stopping_ && number_ == after && changed_.waitUntil(&mutex_, deadline)) {
     }
   }
   if (stopping_) {

@@ -70,7 +70,7 @@ class WebServer {
   int port_ = 0;
 
   kw::Mutex mutex_;
-  kw::CondVar changed_{&mutex_};
+  kw::CondVar changed_;
   std::string state_ KW_GUARDED_BY(mutex_) = "{}";
   uint64_t number_ KW_GUARDED_BY(mutex_) = 0;
   bool stopping_ KW_GUARDED_BY(mutex_) = false;
