@@ -1,10 +1,11 @@
 // What a gpsd client sends the position server is untrusted: split each
 // input into two reads at a point the input chooses, take the commands out
 // as the server does after each read, and answer each with the error reply
-// (which quotes the command). Checked: every command taken is a whole one
-// (no separator, no leading blank, never empty), nothing complete is left
-// behind, no byte is taken twice, and the reply is one line of JSON that
-// says what was sent.
+// (which quotes the command), and a WATCH with the echo of the policy it
+// sets. Checked: every command taken is a whole one (no separator, no
+// leading blank, never empty), nothing complete is left behind, no byte is
+// taken twice, the error reply is one line of JSON that says what was sent,
+// and the echo is one line of JSON naming the device the WATCH asked for.
 #include <cstddef>
 #include <cstdint>
 #include <nlohmann/json.hpp>
@@ -29,6 +30,20 @@ void check(bool ok) {
   if (!ok) __builtin_trap();
 }
 
+// The echo of the policy a valid WATCH sets.
+void checkEcho(const kw_out::gpsd::Command& command) {
+  kw_out::gpsd::Policy policy;
+  kw_out::gpsd::applyWatch(command, &policy);
+  std::string echo;
+  kw_out::gpsd::appendWatch(&echo, policy);
+  check(echo.size() > 2 && echo.compare(echo.size() - 2, 2, "\r\n") == 0);
+  check(echo.find('\n') == echo.size() - 1);
+  const nlohmann::json j = nlohmann::json::parse(echo, nullptr, false);
+  check(j.is_object() && j["class"] == "WATCH");
+  check(policy.device.empty() ? !j.contains("device") : j["device"].is_string());
+  if (isAscii(policy.device) && !policy.device.empty()) check(j["device"] == policy.device);
+}
+
 // Takes every complete command out of `buffer`; adds the bytes they held.
 void drain(std::string* buffer, size_t* taken) {
   kw_out::gpsd::Command command;
@@ -41,6 +56,7 @@ void drain(std::string* buffer, size_t* taken) {
     if (command.kind == kw_out::gpsd::Command::Kind::Watch && !command.valid) {
       check(text.rfind("?WATCH=", 0) == 0);
     }
+    if (command.kind == kw_out::gpsd::Command::Kind::Watch && command.valid) checkEcho(command);
     std::string reply;
     kw_out::gpsd::appendError(&reply, text);
     check(!reply.empty() && reply.back() == '\n');

@@ -1,5 +1,6 @@
 // The --gpsd form: every new fix to the gpsd-protocol server's watching
-// clients (GpsdServer, on a worker of its own).
+// clients (GpsdServer, on a worker of its own), on 127.0.0.1:2947 unless
+// the endpoint says otherwise.
 #include "cli/endpoint.h"
 #include "outputs/GpsdServer.h"
 #include "outputs/OutputForm.h"
@@ -9,14 +10,14 @@ namespace kw_out {
 namespace {
 
 constexpr const char* kDefaultAddress = "127.0.0.1";
-constexpr int kDefaultPort = 2947;
 
 class GpsdForm final : public OutputForm {
  public:
   bool open(const std::string& endpoint, std::string* error) {
     std::string host, why;
     int port = 0;
-    if (!kw_cli::parseEndpoint(endpoint, true, kDefaultAddress, kDefaultPort, &host, &port, &why)) {
+    if (!kw_cli::parseEndpoint(endpoint, true, kDefaultAddress, GpsdServer::kDefaultPort, &host,
+                               &port, &why)) {
       *error = "--gpsd: " + why;
       return false;
     }
@@ -41,7 +42,7 @@ class GpsdForm final : public OutputForm {
     const GpsdServer::Stats g = server_.stats();
     stats->gpsdClients = g.clients;
     stats->gpsdDroppedLines = g.droppedLines + g.inboxDropped;
-    stats->gpsdClosedClients = g.refused + g.closedLongInput;
+    stats->gpsdClosedClients = g.refused + g.closedLongInput + g.closedIdle;
   }
 
   int listeningPort() const override { return server_.port(); }

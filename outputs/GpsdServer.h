@@ -1,16 +1,33 @@
 // A position server that speaks gpsd's JSON protocol on TCP, so that gpsd
-// clients (gpspipe, cgps, anything built on libgps) can watch every node.
-// A client gets the VERSION banner on connect; ?WATCH={"enable":true,
-// "json":true} starts one TPV report per node update, the device "node:<n>"
-// naming the node; ?DEVICES lists the nodes heard so far; ?POLL answers the
-// latest fix of each.
+// clients (gpspipe, cgps, xgps, anything built on libgps, python3-gps) can
+// watch the units. A client gets the VERSION banner on connect;
+// ?WATCH={"enable":true,"json":true} starts one TPV report per new fix,
+// the device ("node:7", unitKey) telling the units apart; with "nmea":true
+// (gpspipe -r) each fix comes as NMEA 0183 sentences instead or as well;
+// ?POLL answers the latest fix of each unit.
+//
+// Devices. libgps, and so cgps and most clients, refuses a DEVICES list of
+// more than four entries, and gpsd itself never has more; a flowhost may
+// carry a thousand units. So the DEVICES list names one device, "all",
+// that stands for every unit (its subtype says how many have been heard),
+// and a client that follows one unit (a WATCH with "device":"node:7", as
+// `cgps host:port:node:7` sends) is told of that unit alone and gets only
+// its reports. Every TPV still names its unit, so a client that follows
+// "all" (gpspipe -w) tells them apart.
+//
+// Clients. A client that does not watch (it never sent a WATCH, or turned
+// it off) and sends nothing for Limits::idleTimeout is closed. When the
+// client limit is reached, a new connection takes the place of the client
+// that has idled longest without watching; only when every client watches
+// is the new one turned away. So idle connections cannot lock clients out.
 //
 // The server runs on a worker of its own (kw::Worker) around a poll loop
 // (kw::PollLoop), one short handler per event, as redis's networking code
 // reads: acceptClients (the listener is readable), readFrom and answer (a
-// client sent commands), writeTo (a client can take more), drainInbox (the
-// runner handed over reports). publish(), on the runner's thread, formats
-// the report and hands it over under a short lock; it never waits for a
+// client sent commands), writeTo (a client can take more), expire (an idle
+// client's deadline passed), drainInbox (the runner handed over fixes).
+// publish(), on the runner's thread, hands the fix over under a short lock
+// (the texts are made on the server's worker); it never waits for a
 // client. Each client has a bounded output backlog: a client that does not
 // read loses its backlog (the lines are counted) and keeps getting the
 // newest reports. Commands are bounded in length; a client that sends
@@ -23,9 +40,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -42,19 +59,25 @@ namespace kw_out {
 
 class GpsdServer {
  public:
+  // gpsd's own port, where its clients look first.
+  static constexpr int kDefaultPort = 2947;
+
   struct Limits {
     size_t maxClients = 1000;
     size_t clientBacklog = 256 * 1024;  // bytes queued per client
     size_t maxCommand = 4096;           // bytes of one command
-    size_t inbox = 4 * 1024 * 1024;     // bytes handed over, not yet taken by the server thread
+    size_t inbox = 20000;               // fixes handed over, not yet taken by the server thread
+    // A client that does not watch is closed after this long without a command.
+    std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
   };
   struct Stats {
     uint64_t clients = 0;          // connected now
     uint64_t accepted = 0;         // connections taken since start
-    uint64_t refused = 0;          // connections closed at once: too many clients
+    uint64_t refused = 0;          // connections closed at once: every client watches
     uint64_t droppedLines = 0;     // lines dropped from slow clients' backlogs
     uint64_t closedLongInput = 0;  // clients disconnected for a command beyond the bound
-    uint64_t inboxDropped = 0;     // reports dropped before the server thread took them
+    uint64_t closedIdle = 0;       // clients closed for idling: timed out or replaced
+    uint64_t inboxDropped = 0;     // fixes dropped before the server thread took them
   };
 
   GpsdServer();
@@ -73,33 +96,45 @@ class GpsdServer {
   int port() const { return port_; }
   const std::string& error() const { return error_; }
 
-  // Reports a node update with a fix to the watching clients.
+  // Reports a unit's new fix to the clients that follow it.
   void publish(const NodeUpdate& update) KW_EXCLUDES(inboxMutex_);
 
   Stats stats() const;
 
  private:
-  struct Report {
-    int node;
-    std::string line;  // TPV object with its line feed
-  };
   struct Client;
+  // A unit heard so far, in the order first heard.
+  struct Unit {
+    std::string key;  // unitKey: its device
+    std::string tpv;  // its latest TPV object, without the line end
+    gpsd::Device device;
+  };
 
   // The loop and its handlers, on the server's worker.
   void run();
   void dispatch(const kw::PollLoop::Ready& ready);
   void acceptClients();
+  bool makeRoom();
   void readFrom(Client* client);
   void answer(Client* client, const gpsd::Command& command);
+  void watch(Client* client, const gpsd::Command& command, std::string* reply);
   void writeTo(Client* client);
+  void expire(Client* client);
   void drainInbox() KW_EXCLUDES(inboxMutex_);
+  void deliver(const NodeUpdate& fix, Unit* unit);
   void closeDeadClients();
   bool inboxPending() KW_EXCLUDES(inboxMutex_);
+  // Marks `client` to be closed at the end of the round.
+  void drop(Client* client);
   // Queues `line` for `client` within its backlog bound.
   void enqueue(Client* client, const std::string& line);
   // Watches `client` for what it waits for now.
   void watchFor(const Client& client);
-  std::string devicesLine() const;
+  // An idle client's deadline from now; a watching client has none.
+  void setIdleDeadline(const Client& client);
+  Unit& unitOf(const NodeUpdate& fix);
+  std::string devicesLine(const Client& client) const;
+  std::string pollLine(const Client& client) const;
 
   // Constant while the worker runs.
   Limits limits_;
@@ -111,19 +146,22 @@ class GpsdServer {
   // The server's worker only.
   kw::PollLoop loop_;
   std::unordered_map<int, std::unique_ptr<Client>> clients_;  // by socket
-  std::map<int, std::string> latest_;  // node -> TPV object without line feed
-  std::map<int, gpsd::Device> devices_;
-  std::vector<Report> taken_;
+  size_t dying_ = 0;                                          // clients marked dead this round
+  std::vector<Client*> watchers_;  // the clients that watch, rebuilt when one changes
+  bool watchersChanged_ = false;
+  std::vector<Unit> units_;
+  std::unordered_map<std::string, size_t> unitIndex_;  // key -> place in units_
+  std::vector<NodeUpdate> taken_;
   std::vector<kw::PollLoop::Ready> ready_;
+  std::string text_;  // scratch for the texts of one fix
 
-  // The runner hands reports over here.
+  // The runner hands fixes over here.
   kw::Mutex inboxMutex_;
-  std::vector<Report> inbox_ KW_GUARDED_BY(inboxMutex_);
-  size_t inboxBytes_ KW_GUARDED_BY(inboxMutex_) = 0;
+  std::vector<NodeUpdate> inbox_ KW_GUARDED_BY(inboxMutex_);
   std::atomic<bool> armed_{false};  // the worker may sleep: publish() must wake it
 
   std::atomic<uint64_t> clientCount_{0}, accepted_{0}, refused_{0}, droppedLines_{0},
-      closedLongInput_{0}, inboxDropped_{0};
+      closedLongInput_{0}, closedIdle_{0}, inboxDropped_{0};
 };
 
 }  // namespace kw_out

@@ -13,6 +13,8 @@ const char* healthWord(int health) {
   }
 }
 
+std::string unitKey(const NodeUpdate& update) { return "node:" + std::to_string(update.node); }
+
 std::string displayName(const NodeUpdate& update) {
   return update.name.empty() ? std::to_string(update.node) : update.name;
 }

@@ -32,8 +32,15 @@ struct NodeUpdate {
   int pixelY = 0;
 };
 
-// The text that names a node to users: its name, or its number when the
-// name is empty.
+// A unit's identity as every output forms it. Outputs never format the
+// node number themselves: they take these, so that what tells units apart
+// lives in one place.
+//
+// The key that tells the unit apart from every other: "node:<number>" (the
+// gpsd server's device path).
+std::string unitKey(const NodeUpdate& update);
+// The text that names a unit to users: its name, or its number when the
+// name is empty (MQTT's topic level, track names, event messages).
 std::string displayName(const NodeUpdate& update);
 
 // True when the update carries a position that may be published: heard at

@@ -40,7 +40,7 @@ class TrackStore;
 
 struct OutputOptions {
   std::string json;                    // --json FILE, "-" for standard output; empty: off
-  std::string gpsd;                    // --gpsd [ADDR:]PORT (address 127.0.0.1 when left out)
+  std::string gpsd;                    // --gpsd[=[ADDR:]PORT] (127.0.0.1:2947 unless given)
   std::string gpx;                     // --gpx FILE
   std::string geojson;                 // --geojson FILE
   std::string mqtt;                    // --mqtt HOST[:PORT] (port 1883 when left out)
@@ -88,7 +88,7 @@ struct OutputStats {
   std::string jsonError;
   uint64_t gpsdClients = 0;
   uint64_t gpsdDroppedLines = 0;   // from slow clients' backlogs and the hand-over
-  uint64_t gpsdClosedClients = 0;  // refused (too many) or cut off (overlong commands)
+  uint64_t gpsdClosedClients = 0;  // refused (all watching), idle or cut off (overlong commands)
   bool mqttConnected = false;
   uint64_t mqttDropped = 0;
   std::string mqttError;

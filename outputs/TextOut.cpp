@@ -1,5 +1,6 @@
 #include "outputs/TextOut.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -143,36 +144,40 @@ void appendTerminalText(std::string* out, std::string_view text) {
   }
 }
 
-void appendIsoTime(std::string* out, int64_t utcSec, int utcMs) {
-  // Years outside 0..9999 cannot be written in this form; clamp the moment.
+UtcFields utcFields(int64_t utcSec) {
   constexpr int64_t kMin = -62167219200;  // 0000-01-01T00:00:00Z
   constexpr int64_t kMax = 253402300799;  // 9999-12-31T23:59:59Z
-  if (utcSec < kMin) utcSec = kMin;
-  if (utcSec > kMax) utcSec = kMax;
-  if (utcMs < 0) utcMs = 0;
-  if (utcMs > 999) utcMs = 999;
+  utcSec = std::clamp(utcSec, kMin, kMax);
   int64_t days = utcSec / 86400;
   int64_t rest = utcSec % 86400;
   if (rest < 0) {
     rest += 86400;
     --days;
   }
-  int64_t y;
-  unsigned m, d;
-  civilFromDays(days, &y, &m, &d);
-  appendDigits(out, static_cast<unsigned>(y), 4);
+  UtcFields f{};
+  civilFromDays(days, &f.year, &f.month, &f.day);
+  f.hour = static_cast<unsigned>(rest / 3600);
+  f.minute = static_cast<unsigned>(rest / 60 % 60);
+  f.second = static_cast<unsigned>(rest % 60);
+  return f;
+}
+
+void appendIsoTime(std::string* out, int64_t utcSec, int utcMs) {
+  // Years outside 0..9999 cannot be written in this form: utcFields clamps.
+  const UtcFields t = utcFields(utcSec);
+  appendDigits(out, static_cast<unsigned>(t.year), 4);
   out->push_back('-');
-  appendDigits(out, m, 2);
+  appendDigits(out, t.month, 2);
   out->push_back('-');
-  appendDigits(out, d, 2);
+  appendDigits(out, t.day, 2);
   out->push_back('T');
-  appendDigits(out, static_cast<unsigned>(rest / 3600), 2);
+  appendDigits(out, t.hour, 2);
   out->push_back(':');
-  appendDigits(out, static_cast<unsigned>(rest / 60 % 60), 2);
+  appendDigits(out, t.minute, 2);
   out->push_back(':');
-  appendDigits(out, static_cast<unsigned>(rest % 60), 2);
+  appendDigits(out, t.second, 2);
   out->push_back('.');
-  appendDigits(out, static_cast<unsigned>(utcMs), 3);
+  appendDigits(out, static_cast<unsigned>(std::clamp(utcMs, 0, 999)), 3);
   out->push_back('Z');
 }
 

@@ -25,6 +25,14 @@ void appendXmlText(std::string* out, std::string_view text);
 // sequence, and invalid UTF-8 replaced by U+FFFD.
 void appendTerminalText(std::string* out, std::string_view text);
 
+// A moment's UTC calendar fields; moments outside the years 0 to 9999 are
+// taken as the nearest one inside.
+struct UtcFields {
+  int64_t year;
+  unsigned month, day, hour, minute, second;
+};
+UtcFields utcFields(int64_t utcSec);
+
 // Appends "YYYY-MM-DDTHH:MM:SS.mmmZ". Milliseconds outside 0..999 are clamped.
 void appendIsoTime(std::string* out, int64_t utcSec, int utcMs);
 

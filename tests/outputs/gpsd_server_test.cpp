@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 #include "outputs/GpsdServer.h"
@@ -87,9 +88,9 @@ TEST_F(GpsdServerTest, WatchDevicesAndPoll) {
     if (j.is_object() && j["class"] == "DEVICES") devices = j;
     if (j.is_object() && j["class"] == "POLL") poll = j;
   }
-  ASSERT_EQ(devices["devices"].size(), 2u) << idle.text();
-  EXPECT_EQ(devices["devices"][0]["path"], "node:1");
-  EXPECT_EQ(devices["devices"][1]["path"], "node:2");
+  ASSERT_EQ(devices["devices"].size(), 1u) << idle.text();
+  EXPECT_EQ(devices["devices"][0]["path"], "all") << "one device stands for every unit";
+  EXPECT_EQ(devices["devices"][0]["subtype"], "2 units");
   ASSERT_EQ(poll["active"], 2);
   EXPECT_DOUBLE_EQ(poll["tpv"][0]["lat"].get<double>(), 12.0) << "the latest fix of each node";
   EXPECT_DOUBLE_EQ(poll["tpv"][1]["lat"].get<double>(), -12.0);
@@ -142,6 +143,183 @@ TEST_F(GpsdServerTest, GarbageAndOverlongCommands) {
   EXPECT_TRUE(good.readUntil(contains("node:3"), 5s)) << "the others are served as before";
   EXPECT_TRUE(rude.send("?POLL;"));
   EXPECT_TRUE(rude.readUntil(contains("POLL"), 5s));
+}
+
+// libgps (cgps, xgps, most clients) refuses a DEVICES list of more than four
+// entries: whatever the number of units, the list names one device, and a
+// client that follows one unit (cgps host:port:node:7) hears of it alone.
+TEST_F(GpsdServerTest, DevicesStayWithinLibgpsLimitAndADeviceFiltersTheReports) {
+  TcpClient all, one;
+  ASSERT_TRUE(all.connect(server_.port()));
+  ASSERT_TRUE(one.connect(server_.port()));
+  for (int node = 1; node <= 10; ++node) server_.publish(fix(node, 1000, node, 20));
+  ASSERT_TRUE(all.send("?WATCH={\"enable\":true,\"json\":true}\n"));
+  ASSERT_TRUE(one.send("?WATCH={\"enable\":true,\"json\":true,\"device\":\"node:7\"}\n"));
+  ASSERT_TRUE(all.readUntil(contains("\"class\":\"WATCH\""), 5s)) << all.text();
+  ASSERT_TRUE(one.readUntil(contains("\"class\":\"WATCH\""), 5s)) << one.text();
+  for (int round = 1; round <= 3; ++round) {
+    for (int node = 1; node <= 10; ++node) server_.publish(fix(node, 1000 + round, node, 20));
+  }
+  ASSERT_TRUE(
+      all.readUntil([](const std::string& t) { return countLinesStarting(t, kTpv) >= 30; }, 5s))
+      << all.text();
+  ASSERT_TRUE(
+      one.readUntil([](const std::string& t) { return countLinesStarting(t, kTpv) >= 3; }, 5s))
+      << one.text();
+  ASSERT_TRUE(one.send("?POLL;?DEVICES;"));
+  ASSERT_TRUE(one.readUntil(contains("\"class\":\"POLL\""), 5s));
+  ASSERT_TRUE(all.send("?DEVICES;"));
+  ASSERT_TRUE(
+      all.readUntil([](const std::string& t) { return countLines(t, "DEVICES") >= 2; }, 5s));
+
+  for (const TcpClient* client : {&all, &one}) {
+    for (const std::string& line : client->lines()) {
+      const json j = json::parse(line, nullptr, false);
+      ASSERT_TRUE(j.is_object()) << line;
+      if (j["class"] == "DEVICES") {
+        EXPECT_LE(j["devices"].size(), 4u) << line;
+      }
+    }
+  }
+  EXPECT_EQ(
+      countLines(all.text(), "\"path\":\"all\",\"driver\":\"flowhost\",\"subtype\":\"10 units\""),
+      2)
+      << all.text();
+  std::set<std::string> heard;
+  for (const std::string& line : all.lines()) {
+    const json j = json::parse(line);
+    if (j["class"] == "TPV") heard.insert(j["device"].get<std::string>());
+  }
+  EXPECT_EQ(heard.size(), 10u) << "every unit's reports name the unit";
+
+  EXPECT_EQ(countLinesStarting(one.text(), kTpv), 3) << one.text();
+  EXPECT_EQ(countLinesStarting(one.text(), kTpv + ",\"device\":\"node:7\""), 3) << one.text();
+  EXPECT_EQ(countLines(one.text(), "\"path\":\"node:7\""), 2) << "the device it follows, twice";
+  for (const std::string& line : one.lines()) {
+    const json j = json::parse(line);
+    if (j["class"] == "POLL") {
+      ASSERT_EQ(j["tpv"].size(), 1u) << line;
+      EXPECT_EQ(j["tpv"][0]["device"], "node:7");
+    }
+  }
+}
+
+// Reads "ddmm.mmmm,N" or "dddmm.mmmm,W" as signed degrees.
+double nmeaDegrees(const std::string& value, const std::string& side) {
+  const size_t point = value.find('.');
+  const double degrees = std::stod(value.substr(0, point - 2));
+  const double minutes = std::stod(value.substr(point - 2));
+  const double v = degrees + minutes / 60.0;
+  return side == "S" || side == "W" ? -v : v;
+}
+
+std::vector<std::string> fields(const std::string& sentence) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t comma; (comma = sentence.find(',', start)) != std::string::npos; start = comma + 1)
+    out.push_back(sentence.substr(start, comma - start));
+  out.push_back(sentence.substr(start));
+  return out;
+}
+
+// A WATCH with "nmea" (gpspipe -r): each fix as a GGA and an RMC sentence
+// with a correct checksum, carrying the fix's time and position.
+TEST_F(GpsdServerTest, NmeaWatchersGetSentencesBuiltFromEachFix) {
+  TcpClient nmea;
+  ASSERT_TRUE(nmea.connect(server_.port()));
+  ASSERT_TRUE(nmea.send("?WATCH={\"enable\":true,\"nmea\":true}\n"));
+  ASSERT_TRUE(nmea.readUntil(contains("\"class\":\"WATCH\""), 5s)) << nmea.text();
+  EXPECT_NE(nmea.text().find("\"json\":false,\"nmea\":true"), std::string::npos) << nmea.text();
+  // 2026-12-09T02:58:22.620Z; one fix south-east, one north-west, one that
+  // rounds up into the next degree.
+  NodeUpdate se = fix(1, 1796785102, -33.8688, 151.2093);
+  se.utcMs = 620;
+  server_.publish(se);
+  server_.publish(fix(2, 1796785103, 35.5904500, -115.4390000));
+  server_.publish(fix(3, 1796785104, 47.99999999, -7.99999999));
+  ASSERT_TRUE(nmea.readUntil([](const std::string& t) { return countLines(t, "$GPRMC") >= 3; }, 5s))
+      << nmea.text();
+  EXPECT_EQ(countLinesStarting(nmea.text(), kTpv), 0) << "no JSON reports were asked for";
+
+  const struct {
+    const char* time;
+    const char* date;
+    double lat, lon;
+  } expected[] = {{"025822.62", "091226", -33.8688, 151.2093},
+                  {"025823.00", "091226", 35.59045, -115.439},
+                  {"025824.00", "091226", 48.0, -8.0}};
+  size_t gga = 0, rmc = 0;
+  for (std::string line : nmea.lines()) {
+    if (line.empty() || line[0] != '$') continue;
+    ASSERT_EQ(line.back(), '\r') << "NMEA lines end in CR LF";
+    line.pop_back();
+    const size_t star = line.rfind('*');
+    ASSERT_EQ(star, line.size() - 3) << line;
+    unsigned sum = 0;
+    for (size_t i = 1; i < star; ++i) sum ^= static_cast<unsigned char>(line[i]);
+    EXPECT_EQ(std::stoul(line.substr(star + 1), nullptr, 16), sum) << line;
+    EXPECT_EQ(line.find_first_of("abcdef", star), std::string::npos) << "upper-case hex: " << line;
+    const std::vector<std::string> f = fields(line.substr(1, star - 1));
+    if (f[0] == "GPGGA") {
+      ASSERT_LT(gga, 3u);
+      ASSERT_EQ(f.size(), 15u) << line;
+      EXPECT_EQ(f[1], expected[gga].time) << line;
+      EXPECT_NEAR(nmeaDegrees(f[2], f[3]), expected[gga].lat, 1e-6) << line;
+      EXPECT_NEAR(nmeaDegrees(f[4], f[5]), expected[gga].lon, 1e-6) << line;
+      EXPECT_EQ(f[6], "1") << "a fix: " << line;
+      ++gga;
+    } else if (f[0] == "GPRMC") {
+      ASSERT_LT(rmc, 3u);
+      ASSERT_EQ(f.size(), 13u) << line;
+      EXPECT_EQ(f[1], expected[rmc].time) << line;
+      EXPECT_EQ(f[2], "A") << line;
+      EXPECT_NEAR(nmeaDegrees(f[3], f[4]), expected[rmc].lat, 1e-6) << line;
+      EXPECT_NEAR(nmeaDegrees(f[5], f[6]), expected[rmc].lon, 1e-6) << line;
+      EXPECT_EQ(f[9], expected[rmc].date) << line;
+      ++rmc;
+    } else {
+      ADD_FAILURE() << "unexpected sentence " << line;
+    }
+  }
+  EXPECT_EQ(gga, 3u);
+  EXPECT_EQ(rmc, 3u);
+}
+
+// Idle connections cannot lock clients out: at the client limit a new
+// client takes the place of the longest idle one, and a client that does
+// not watch is closed after the idle limit; a watcher stays.
+TEST(GpsdServer, IdleClientsMakeRoomAndTimeOut) {
+  KW_REQUIRE_ISOLATED_NETWORK();
+  GpsdServer::Limits limits;
+  limits.maxClients = 20;
+  limits.idleTimeout = 1500ms;
+  GpsdServer server(limits);
+  ASSERT_TRUE(server.start("127.0.0.1", 0)) << server.error();
+  std::vector<std::unique_ptr<TcpClient>> idle;
+  for (int i = 0; i < 20; ++i) {
+    idle.push_back(std::make_unique<TcpClient>());
+    ASSERT_TRUE(idle.back()->connect(server.port()));
+    ASSERT_TRUE(idle.back()->readUntil(hasLines(1), 5s)) << "client " << i << " is served";
+  }
+  ASSERT_TRUE(idle[5]->send("?VERSION;"));  // a command: no longer the longest idle
+  ASSERT_TRUE(idle[5]->readUntil(hasLines(2), 5s));
+
+  TcpClient watcher;
+  ASSERT_TRUE(watcher.connect(server.port()));
+  ASSERT_TRUE(watcher.send("?WATCH={\"enable\":true,\"json\":true};"));
+  ASSERT_TRUE(watcher.readUntil(contains("\"class\":\"WATCH\""), 5s))
+      << "a new client is served at the limit";
+  EXPECT_TRUE(idle[0]->closedByPeer(5s)) << "the longest idle client made room";
+  EXPECT_FALSE(idle[5]->closedByPeer(100ms));
+
+  // The others pass the idle limit; the watcher does not idle.
+  for (size_t i = 1; i < idle.size(); ++i) EXPECT_TRUE(idle[i]->closedByPeer(5s)) << i;
+  server.publish(fix(1, 1000, 1, 2));
+  EXPECT_TRUE(watcher.readUntil(contains("node:1"), 5s)) << watcher.text();
+  const GpsdServer::Stats s = server.stats();
+  EXPECT_EQ(s.clients, 1u);
+  EXPECT_EQ(s.refused, 0u);
+  EXPECT_EQ(s.closedIdle, 20u);
 }
 
 // Clients that connect and never read, one of them watching: publishing
