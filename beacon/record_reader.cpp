@@ -12,12 +12,16 @@ RecordReader::~RecordReader() {
 
 bool RecordReader::open(const char* path) {
   if (file_ != nullptr) std::fclose(file_);
-  file_ = kw::openRegularFile(path);
+  kw::Failure failure;
+  file_ = kw::openRegularFile(path, &failure);
   lineNumber_ = 0;
   lastTime_ = 0;
   problem_.clear();
   if (file_ == nullptr) {
-    problem_ = "cannot be read (missing, unreadable or not a regular file)";
+    // The failure names the file first ("'day.rec': ..."); the caller does too.
+    const std::string named = std::string("'") + (path != nullptr ? path : "") + "': ";
+    const std::string& text = failure.text();
+    problem_ = "cannot be read: " + (text.rfind(named, 0) == 0 ? text.substr(named.size()) : text);
     return false;
   }
   return true;

@@ -511,34 +511,15 @@ bool JDocument::save(const JGraph& graph, const std::string& path, std::string* 
 
 bool JDocument::readText(const std::string& path, std::string* text, std::string* error) {
   std::error_code ec;
-  const bool exists = std::filesystem::exists(path, ec);
-  if (ec) {
-    // A loop of symbolic links, a folder that may not be searched, ...
-    fail(error, "cannot read document '" + path + "': " + ec.message());
-    return false;
-  }
-  if (!exists) {
-    fail(error, "document not found: '" + path + "'");
-    return false;
-  }
-  if (!std::filesystem::is_regular_file(path, ec)) {
-    fail(error, "document '" + path + "' is not a regular file");
-    return false;
-  }
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec) {
-    fail(error, "cannot read document '" + path + "': " + ec.message());
-    return false;
-  }
-  if (size > kMaxFileSize) {
+  if (!ec && size > kMaxFileSize) {
     fail(error,
          "document '" + path + "' is larger than " + std::to_string(kMaxFileSize >> 20) + " MiB");
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
-  text->assign(static_cast<size_t>(size), '\0');
-  if (!in || !in.read(text->data(), static_cast<std::streamsize>(size))) {
-    fail(error, "cannot read document '" + path + "'");
+  // Missing, a folder, a pipe, unreadable: the system's reason.
+  if (const kw::Failure failed = kw::readTextFile(path, kMaxFileSize, text)) {
+    fail(error, "cannot read document " + failed.text());
     return false;
   }
   return true;

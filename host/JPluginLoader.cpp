@@ -38,8 +38,14 @@ bool JPluginLoader::load(const std::string& path, std::vector<std::string>* clas
   if (classes != nullptr) classes->clear();
   std::error_code ec;
   const std::filesystem::path canonical = std::filesystem::canonical(path, ec);
-  if (ec || !std::filesystem::is_regular_file(canonical, ec)) {
-    fail(error, "plug-in not found: '" + path + "'");
+  if (ec) {
+    fail(error, "cannot load plug-in '" + path + "': " + ec.message());
+    return false;
+  }
+  if (!std::filesystem::is_regular_file(canonical, ec)) {
+    fail(error, "cannot load plug-in '" + path +
+                    "': " + (std::filesystem::is_directory(canonical, ec) ? "a folder, " : "") +
+                    "not a regular file");
     return false;
   }
   const auto known = loaded().find(canonical.string());

@@ -127,21 +127,69 @@ Failure appendRecord(const char* path, const char* data, size_t length,
   return failure;
 }
 
-FILE* openRegularFile(const char* path) {
+namespace {
+
+// Why a file that is not a regular one cannot be read: "a folder, not a
+// regular file".
+std::string notRegular(mode_t mode) {
+  const char* kind = S_ISDIR(mode)                    ? "a folder, "
+                     : S_ISFIFO(mode)                 ? "a named pipe, "
+                     : S_ISCHR(mode) || S_ISBLK(mode) ? "a device, "
+                     : S_ISSOCK(mode)                 ? "a socket, "
+                                                      : "";
+  return std::string(kind) + "not a regular file";
+}
+
+}  // namespace
+
+FILE* openRegularFile(const char* path, Failure* failure) {
   if (path == nullptr) return nullptr;
+  const std::string context = std::string("'") + path + "'";
   // Opening without blocking: a named pipe with no writer would otherwise
   // hold the caller until one comes.
   const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    if (failure != nullptr) *failure = Failure::fromErrno(context, errno);
+    return nullptr;
+  }
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (failure != nullptr) *failure = Failure::because(context, notRegular(info.st_mode));
     ::close(fd);
     return nullptr;
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   FILE* file = fdopen(fd, "r");
-  if (file == nullptr) ::close(fd);
+  if (file == nullptr) {
+    if (failure != nullptr) *failure = Failure::fromErrno(context, errno);
+    ::close(fd);
+  }
   return file;
+}
+
+Failure readTextFile(const std::string& path, size_t limit, std::string* text) {
+  text->clear();
+  Failure failure;
+  FILE* file = openRegularFile(path.c_str(), &failure);
+  if (file == nullptr) return failure;
+  char buffer[65536];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    if (text->size() + got > limit) {
+      std::fclose(file);
+      text->clear();
+      return Failure::because("'" + path + "'", "larger than " + std::to_string(limit) + " bytes");
+    }
+    text->append(buffer, got);
+  }
+  const bool failed = std::ferror(file) != 0;
+  const int error = errno;
+  std::fclose(file);
+  if (failed) {
+    text->clear();
+    return Failure::fromErrno("'" + path + "'", error);
+  }
+  return Failure();
 }
 
 namespace {

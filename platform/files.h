@@ -39,8 +39,15 @@ Failure appendRecord(const char* path, const char* data, size_t length,
                      unsigned long long limitBytes);
 
 // Opens a regular file for reading as text; null when it cannot be opened or
-// is not a regular file (a named pipe or a device could block or never end).
-FILE* openRegularFile(const char* path);
+// is not a regular file (a named pipe or a device could block or never end),
+// with the reason in *failure when given ("'day.rec': No such file or
+// directory", "'logs': a folder, not a regular file").
+FILE* openRegularFile(const char* path, Failure* failure = nullptr);
+
+// Reads the whole regular file at `path` into *text, under the same rules
+// as openRegularFile; a file larger than `limit` bytes is refused ("'x':
+// larger than 1048576 bytes"). The Failure names the file and the reason.
+Failure readTextFile(const std::string& path, size_t limit, std::string* text);
 
 // Replaces the contents of the file at `path` with `contents` so that a
 // reader sees the old contents or the new, never a part:

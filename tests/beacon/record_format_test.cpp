@@ -117,7 +117,9 @@ TEST_F(RecordReaderTest, BadLinesAreNamedByNumber) {
 TEST_F(RecordReaderTest, OnlyARegularFileIsRead) {
   RecordReader reader;
   EXPECT_FALSE(reader.open(dir_.file("missing.rec").c_str()));
-  EXPECT_EQ(reader.problem(), "cannot be read (missing, unreadable or not a regular file)");
+  EXPECT_EQ(reader.problem(), "cannot be read: No such file or directory");
+  EXPECT_FALSE(reader.open(dir_.path().c_str()));
+  EXPECT_EQ(reader.problem(), "cannot be read: a folder, not a regular file");
   const std::string fifo = dir_.file("pipe.rec");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   auto opened = std::async(std::launch::async, [&] { return reader.open(fifo.c_str()); });

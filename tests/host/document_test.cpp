@@ -312,7 +312,8 @@ TEST_F(DocumentTest, FilesSaveLoadAndFailClearly) {
   EXPECT_FALSE(JDocument::save(graph, dir.file("no/such/dir/graph.json"), &error));
   EXPECT_NE(error.find("cannot write document"), std::string::npos) << error;
   EXPECT_EQ(JDocument::load(dir.file("absent.json"), &error), nullptr);
-  EXPECT_EQ(error, "document not found: '" + dir.file("absent.json") + "'");
+  EXPECT_EQ(error,
+            "cannot read document '" + dir.file("absent.json") + "': No such file or directory");
   EXPECT_EQ(JDocument::load(dir.path().string(), &error), nullptr);  // a directory
 
   const std::string broken = dir.write("broken.json", "{\"blocks\": [{\"id\": 1");

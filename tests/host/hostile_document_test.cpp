@@ -337,7 +337,7 @@ TEST_F(HostileDocumentTest, UnreadableFilesSayWhy) {
   const std::string dangling = dir.file("dangling.json");
   std::filesystem::create_symlink(dir.file("absent.json"), dangling);
   EXPECT_EQ(JDocument::load(dangling, &error), nullptr);
-  EXPECT_EQ(error, "document not found: '" + dangling + "'");
+  EXPECT_EQ(error, "cannot read document '" + dangling + "': No such file or directory");
 }
 
 }  // namespace

@@ -2,14 +2,16 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
+
+#include "platform/files.h"
 
 namespace flowhost {
 
 namespace {
 
 constexpr size_t kPiece = 255;  // the sniffer reads lines in pieces this long
+constexpr size_t kMaxListBytes = 16 << 20;
 
 // The leading number of a token; 0 when it starts with none. Clamped so
 // that a long run of digits cannot overflow.
@@ -28,14 +30,12 @@ long long leadingNumber(const std::string& token) {
 
 bool NodeListFile::read(const std::string& path, std::string* error) {
   nodes_.clear();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error != nullptr) *error = "cannot read the node list '" + path + "'";
+  std::string text;
+  if (const kw::Failure failed = kw::readTextFile(path, kMaxListBytes, &text)) {
+    if (error != nullptr) *error = "cannot read the node list " + failed.text();
     return false;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  parse(text.str());
+  parse(text);
   return true;
 }
 
