@@ -72,6 +72,22 @@ void appendEventLine(std::string* out, const Event& e, int64_t utcSec, int utcMs
   out->append("}\n");
 }
 
+void appendOutputLine(std::string* out, const OutputStateChange& c, int64_t utcSec, int utcMs) {
+  out->append("{\"class\":\"OUTPUT\",\"output\":");
+  appendJsonString(out, c.output);
+  out->append(",\"state\":\"");
+  out->append(stateWord(c.state));
+  out->append("\",\"time\":\"");
+  appendIsoTime(out, utcSec, utcMs);
+  out->append("\",\"peer\":");
+  appendJsonString(out, c.peer);
+  out->append(",\"reason\":");
+  appendJsonString(out, c.reason);
+  out->append(",\"message\":");
+  appendJsonString(out, describe(c));
+  out->append("}\n");
+}
+
 void appendPortLine(std::string* out, const PortCounters& c, bool silent, int64_t utcSec,
                     int utcMs) {
   out->append("{\"class\":\"PORT\",\"port\":");

@@ -1,5 +1,6 @@
 // The JSON-lines records of the --json stream: one object per node update
-// ("NODE"), per event ("EVENT") and, once a second, per port ("PORT"). Each
+// ("NODE"), per event ("EVENT"), per change of an output's state
+// ("OUTPUT") and, once a second, per port ("PORT"). Each
 // function appends one complete line, line feed included, to `out`.
 //
 // Pure functions; any thread.
@@ -10,6 +11,7 @@
 
 #include "outputs/ChangeTracker.h"
 #include "outputs/NodeUpdate.h"
+#include "outputs/OutputState.h"
 
 namespace kw_out {
 
@@ -22,6 +24,9 @@ void appendStateFields(std::string* out, const NodeUpdate& update);
 
 // `utcSec`/`utcMs`: when the event was seen (wall clock).
 void appendEventLine(std::string* out, const Event& event, int64_t utcSec, int utcMs);
+
+// `utcSec`/`utcMs`: when the change was seen (wall clock).
+void appendOutputLine(std::string* out, const OutputStateChange& change, int64_t utcSec, int utcMs);
 
 void appendPortLine(std::string* out, const PortCounters& counters, bool silent, int64_t utcSec,
                     int utcMs);

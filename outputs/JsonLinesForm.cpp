@@ -1,6 +1,8 @@
-// The --json form: one line per new fix, per event and, once a second, per
-// port, written without ever blocking (LineStream); what a slow reader
-// misses is dropped and counted.
+// The --json form: one line per new fix, per event, per change of an
+// output's state and, once a second, per port, written without ever
+// blocking (LineStream); what a slow reader misses is dropped and counted.
+// A reader that goes away is the stream's own state change (lost), told
+// once to the other forms and the runner.
 #include "outputs/JsonLines.h"
 #include "outputs/LineStream.h"
 #include "outputs/OutputForm.h"
@@ -28,6 +30,9 @@ class JsonLinesForm final : public OutputForm {
     text_.clear();
     for (const size_t i : tick.fresh) appendNodeLine(&text_, tick.nodes[i]);
     for (const Event& e : tick.events) appendEventLine(&text_, e, tick.utcSec, tick.utcMs);
+    for (const OutputStateChange& c : tick.outputStates) {
+      appendOutputLine(&text_, c, tick.utcSec, tick.utcMs);
+    }
     stream_.write(text_);
   }
 
@@ -53,8 +58,15 @@ class JsonLinesForm final : public OutputForm {
     stats->jsonError = stream_.error();
   }
 
+  void takeStateChanges(std::vector<OutputStateChange>* changes) override {
+    if (lost_ || stream_.error().empty()) return;
+    lost_ = true;
+    changes->push_back({"json", OutputStateChange::State::Lost, stream_.error(), ""});
+  }
+
  private:
   LineStream stream_;
+  bool lost_ = false;
   std::string text_;
 };
 

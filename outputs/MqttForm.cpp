@@ -1,30 +1,59 @@
-// The --mqtt form: the units' retained locations and the ports' counters to
-// an MQTT broker (MqttPublisher, on a worker of its own). A unit is
-// published again on a health or map change without a new fix, so that its
-// retained state stays current.
+// The --mqtt form: the units' retained locations, the ports' counters, the
+// events and this flowhost's status to an MQTT broker (MqttPublisher, on a
+// worker of its own), logged in with --mqtt-user and the first line of
+// --mqtt-password-file, over TLS with --mqtt-tls. A unit is published
+// again on a health or map change without a new fix, so that its retained
+// state stays current.
 #include "cli/endpoint.h"
 #include "outputs/MqttPublisher.h"
 #include "outputs/OutputForm.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 namespace kw_out {
 
 namespace {
 
+// A password file is a line of text; more is a mistake.
+constexpr size_t kMaxPasswordFile = 4096;
+
+// The settings the options give; false with the reason.
+bool settingsOf(const OutputOptions& options, MqttPublisher::Settings* settings,
+                std::string* error) {
+  const int defaultPort =
+      options.mqttTls.empty() ? MqttPublisher::kDefaultPort : MqttPublisher::kDefaultTlsPort;
+  std::string why;
+  if (!kw_cli::parseEndpoint(options.mqtt, false, "", defaultPort, &settings->host, &settings->port,
+                             &why)) {
+    *error = "--mqtt: " + why;
+    return false;
+  }
+  if (settings->port == 0) {
+    *error = "--mqtt: port 0 cannot be connected to";
+    return false;
+  }
+  settings->prefix = options.mqttPrefix;
+  settings->site = options.site;
+  if (settings->site.empty() && kw::hostName(&settings->site)) settings->site = "flowhost";
+  settings->user = options.mqttUser;
+  settings->caFile = options.mqttTls;
+  if (options.mqttPasswordFile.empty()) return true;
+  std::string text;
+  if (const kw::Failure failed =
+          kw::readTextFile(options.mqttPasswordFile, kMaxPasswordFile, &text)) {
+    *error = "--mqtt-password-file: cannot read " + failed.text();
+    return false;
+  }
+  settings->password = text.substr(0, text.find_first_of("\r\n"));
+  return true;
+}
+
 class MqttForm final : public OutputForm {
  public:
   bool open(const OutputOptions& options, std::string* error) {
-    std::string host, why;
-    int port = 0;
-    if (!kw_cli::parseEndpoint(options.mqtt, false, "", MqttPublisher::kDefaultPort, &host, &port,
-                               &why)) {
-      *error = "--mqtt: " + why;
-      return false;
-    }
-    if (port == 0) {
-      *error = "--mqtt: port 0 cannot be connected to";
-      return false;
-    }
-    if (publisher_.start(host, port, options.mqttPrefix)) return true;
+    MqttPublisher::Settings settings;
+    if (!settingsOf(options, &settings, error)) return false;
+    if (publisher_.start(settings)) return true;
     *error = "--mqtt: " + publisher_.error();
     return false;
   }
@@ -38,13 +67,22 @@ class MqttForm final : public OutputForm {
         publisher_.publishNode(tick.nodes[i]);
       }
     }
+    for (const Event& e : tick.events) {
+      if (e.row < tick.nodes.size())
+        publisher_.publishEvent(e, &tick.nodes[e.row], tick.utcSec, tick.utcMs);
+    }
   }
 
   void ports(const OutputPorts& report) override {
     for (const PortCounters& p : report.ports) {
       publisher_.publishPort(p, report.tracker.portSilent(p.port));
     }
+    for (const Event& e : report.events) {
+      publisher_.publishEvent(e, nullptr, report.utcSec, report.utcMs);
+    }
   }
+
+  void close(Closing*) override { publisher_.stop(); }
 
   void describe(std::string* line) const override {
     const MqttPublisher::Stats s = publisher_.stats();

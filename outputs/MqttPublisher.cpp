@@ -2,6 +2,7 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include "outputs/JsonLines.h"
 #include "outputs/TextOut.h"
 #include "platform/failure.h"
+#include "platform/files.h"
 
 namespace kw_out {
 
@@ -23,8 +25,23 @@ std::once_flag libraryInit;
 constexpr int kKeepAliveSec = 30;
 // The library's keep-alive and retries want a look at least this often.
 constexpr auto kHousekeeping = std::chrono::seconds(1);
-// The pause before the next attempt after a failed or lost connection.
-constexpr auto kRetryPause = std::chrono::milliseconds(500);
+// The pause before the next attempt after a failed or lost connection:
+// the first, doubled after each failure up to the last.
+constexpr auto kFirstRetryPause = std::chrono::milliseconds(500);
+constexpr auto kLastRetryPause = std::chrono::milliseconds(5000);
+// How long a clean stop waits for its goodbye to be written.
+constexpr auto kGoodbyeTime = std::chrono::seconds(1);
+// The largest CA file taken.
+constexpr size_t kMaxCaFile = 4 << 20;
+constexpr int kStateQos = 1;  // status and events: at least once
+constexpr int kPositionQos = 0;
+
+std::pair<int64_t, int> wallNow() {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+  return {ms / 1000, static_cast<int>(ms % 1000)};
+}
 
 // The reason of a library result: the system's for MOSQ_ERR_ERRNO.
 std::string reasonOf(int rc) {
@@ -33,7 +50,8 @@ std::string reasonOf(int rc) {
 
 }  // namespace
 
-MqttPublisher::MqttPublisher(size_t maxInFlight) : maxInFlight_(maxInFlight) {}
+MqttPublisher::MqttPublisher(size_t maxInFlight)
+    : maxInFlight_(maxInFlight), retryPause_(kFirstRetryPause) {}
 
 MqttPublisher::~MqttPublisher() { stop(); }
 
@@ -72,35 +90,72 @@ void MqttPublisher::appendLocation(std::string* out, const NodeUpdate& u) {
   out->push_back('}');
 }
 
+std::string MqttPublisher::unitTopic(const std::string& prefix, const NodeUpdate& update) {
+  return prefix + "/" + topicLevel(displayName(update));
+}
+
+void MqttPublisher::appendStatus(std::string* out, const std::string& site, const char* state,
+                                 const char* reason, int64_t utcSec, int utcMs) {
+  out->append("{\"class\":\"STATUS\",\"site\":");
+  appendJsonString(out, site);
+  out->append(",\"state\":\"");
+  out->append(state);
+  out->push_back('"');
+  if (utcSec >= 0) {
+    out->append(",\"time\":\"");
+    appendIsoTime(out, utcSec, utcMs);
+    out->push_back('"');
+  }
+  if (*reason != '\0') {
+    out->append(",\"reason\":");
+    appendJsonString(out, reason);
+  }
+  out->push_back('}');
+}
+
 bool MqttPublisher::start(const std::string& host, int port, const std::string& prefix) {
+  Settings settings;
+  settings.host = host;
+  settings.port = port;
+  settings.prefix = prefix;
+  return start(settings);
+}
+
+bool MqttPublisher::start(const Settings& settings) {
   if (client_ != nullptr) {
     error_ = "the MQTT client is already running";
     return false;
   }
-  if (port <= 0 || port > 65535) {
-    error_ = "MQTT port out of range: " + std::to_string(port);
+  if (settings.port <= 0 || settings.port > 65535) {
+    error_ = "MQTT port out of range: " + std::to_string(settings.port);
     return false;
   }
+  const std::string& prefix = settings.prefix;
   if (prefix.empty() || mosquitto_pub_topic_check(prefix.c_str()) != MOSQ_ERR_SUCCESS ||
       prefix.back() == '/') {
     error_ = "not a usable MQTT topic prefix: '" + prefix + "'";
     return false;
   }
+  if (!settings.caFile.empty()) {
+    std::string certificates;
+    if (const kw::Failure failed = kw::readTextFile(settings.caFile, kMaxCaFile, &certificates)) {
+      error_ = "cannot read the CA file " + failed.text();
+      return false;
+    }
+  }
+  settings_ = settings;
+  statusTopic_ = settings.site.empty() ? "" : prefix + "/status/" + topicLevel(settings.site);
   std::call_once(libraryInit, [] { mosquitto_lib_init(); });
   client_ = mosquitto_new(nullptr, true, this);
   if (client_ == nullptr) {
     error_ = "cannot make an MQTT client (out of memory or bad arguments)";
     return false;
   }
-  // Messages are handed over from the runner's thread while the worker
-  // reads and writes: the library locks its queues.
-  mosquitto_threaded_set(client_, true);
-  mosquitto_connect_callback_set(client_, &MqttPublisher::connectCallback);
-  mosquitto_disconnect_callback_set(client_, &MqttPublisher::disconnectCallback);
-  mosquitto_publish_callback_set(client_, &MqttPublisher::publishCallback);
-  host_ = host;
-  port_ = port;
-  prefix_ = prefix;
+  if (!setUpClient()) {
+    mosquitto_destroy(client_);
+    client_ = nullptr;
+    return false;
+  }
   if (const kw::Failure failed = worker_.start([this] { run(); })) {
     error_ = "the MQTT client: " + failed.text();
     mosquitto_destroy(client_);
@@ -110,7 +165,50 @@ bool MqttPublisher::start(const std::string& host, int port, const std::string& 
   return true;
 }
 
+// The library's callbacks, the login, TLS and the last will.
+bool MqttPublisher::setUpClient() {
+  // Messages are handed over from the runner's thread while the worker
+  // reads and writes: the library locks its queues.
+  mosquitto_threaded_set(client_, true);
+  mosquitto_connect_callback_set(client_, &MqttPublisher::connectCallback);
+  mosquitto_disconnect_callback_set(client_, &MqttPublisher::disconnectCallback);
+  mosquitto_publish_callback_set(client_, &MqttPublisher::publishCallback);
+  mosquitto_log_callback_set(client_, &MqttPublisher::logCallback);
+  const char* user = settings_.user.empty() ? nullptr : settings_.user.c_str();
+  const char* password = user != nullptr ? settings_.password.c_str() : nullptr;
+  if (const int rc = mosquitto_username_pw_set(client_, user, password); rc != MOSQ_ERR_SUCCESS) {
+    error_ = std::string("cannot set the MQTT login: ") + mosquitto_strerror(rc);
+    return false;
+  }
+  if (!settings_.caFile.empty()) {
+    const int rc =
+        mosquitto_tls_set(client_, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+      error_ = "cannot use the CA file '" + settings_.caFile + "': " + reasonOf(rc);
+      return false;
+    }
+  }
+  if (!statusTopic_.empty()) {
+    std::string will;
+    appendStatus(&will, settings_.site, "offline", "connection lost", -1, 0);
+    const int rc = mosquitto_will_set(client_, statusTopic_.c_str(), static_cast<int>(will.size()),
+                                      will.data(), kStateQos, true);
+    if (rc != MOSQ_ERR_SUCCESS) {
+      error_ = std::string("cannot set the MQTT last will: ") + mosquitto_strerror(rc);
+      return false;
+    }
+  }
+  return true;
+}
+
 void MqttPublisher::stop() {
+  if (client_ != nullptr && connected_ && !statusTopic_.empty()) {
+    // A clean disconnect cancels the last will: the goodbye says it instead.
+    std::string goodbye;
+    const auto [sec, ms] = wallNow();
+    appendStatus(&goodbye, settings_.site, "offline", "stopped", sec, ms);
+    hand(statusTopic_, goodbye, kStateQos, true);
+  }
   worker_.stop();
   if (client_ != nullptr) {
     mosquitto_destroy(client_);
@@ -135,17 +233,24 @@ void MqttPublisher::run() {
 // Starts a connection; the broker's answer comes in serve(). Host names
 // are looked up here, on the worker, never on the feed's thread.
 bool MqttPublisher::startConnection() {
-  const int rc = mosquitto_connect_async(client_, host_.c_str(), port_, kKeepAliveSec);
+  refusal_.clear();
+  libraryError_.clear();
+  const int rc =
+      mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port, kKeepAliveSec);
   const int fd = rc == MOSQ_ERR_SUCCESS ? mosquitto_socket(client_) : -1;
   if (fd < 0) {
-    const std::string reason = rc == MOSQ_ERR_SUCCESS ? "no socket" : reasonOf(rc);
-    note(State::Refused, "cannot connect to the MQTT broker " + host_ + ":" +
-                             std::to_string(port_) + ": " + reason);
+    std::string reason = rc == MOSQ_ERR_SUCCESS ? "no socket" : reasonOf(rc);
+    if (!libraryError_.empty()) reason += " (" + libraryError_ + ")";
+    note(State::Refused, "cannot connect to the MQTT broker " + where() + ": " + reason);
     return false;
   }
   socket_ = fd;
   connectionsBefore_ = connections_;
   return true;
+}
+
+std::string MqttPublisher::where() const {
+  return settings_.host + ":" + std::to_string(settings_.port);
 }
 
 // One wait on the client's socket (writable too while the library has
@@ -181,21 +286,35 @@ void MqttPublisher::lose(const std::string& reason) {
   socket_ = -1;
   connected_ = false;
   inFlight_ = 0;
-  const std::string where = host_ + ":" + std::to_string(port_);
   if (connections_ != connectionsBefore_) {
-    note(State::Lost, "connection to the MQTT broker " + where + " lost: " + reason);
+    note(State::Lost, "connection to the MQTT broker " + where() + " lost: " + reason);
+  } else if (!refusal_.empty()) {
+    note(State::Refused, refusal_);  // the broker's own answer says more
   } else {
-    note(State::Refused, "cannot connect to the MQTT broker " + where + ": " + reason);
+    const std::string library = libraryError_.empty() ? "" : " (" + libraryError_ + ")";
+    note(State::Refused, "cannot connect to the MQTT broker " + where() + ": " + reason + library);
   }
   pause();
 }
 
-void MqttPublisher::pause() { worker_.sleepUntil(Clock::now() + kRetryPause); }
+// Waits before the next attempt, longer after each failure in a row.
+void MqttPublisher::pause() {
+  worker_.sleepUntil(Clock::now() + retryPause_);
+  retryPause_ = std::min(retryPause_ * 2, std::chrono::milliseconds(kLastRetryPause));
+}
 
+// Writes what is queued (the goodbye) and the DISCONNECT, for a moment at most.
 void MqttPublisher::disconnect() {
   if (socket_ < 0) return;
   mosquitto_disconnect(client_);
-  mosquitto_loop_write(client_, 1);
+  const Clock::time_point until = Clock::now() + kGoodbyeTime;
+  int rc = mosquitto_loop_write(client_, 1);
+  while (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(client_) && Clock::now() < until) {
+    loop_.watch(socket_, kw::PollLoop::kWritable);
+    bool woken = false;
+    if (loop_.wait(worker_.wakeEvent(), until, &ready_, &woken)) break;
+    rc = mosquitto_loop_write(client_, 1);
+  }
   loop_.forget(socket_);
   socket_ = -1;
 }
@@ -208,27 +327,45 @@ void MqttPublisher::disconnectCallback(mosquitto*, void* self, int) {
   static_cast<MqttPublisher*>(self)->onDisconnect();
 }
 
+void MqttPublisher::logCallback(mosquitto*, void* self, int level, const char* text) {
+  static_cast<MqttPublisher*>(self)->onLog(level, text);
+}
+
+// The library's own words on a failure (TLS says here why it failed).
+void MqttPublisher::onLog(int level, const char* text) {
+  if ((level & MOSQ_LOG_ERR) != 0 && text != nullptr) libraryError_ = text;
+}
+
 void MqttPublisher::publishCallback(mosquitto*, void* self, int) {
   auto* p = static_cast<MqttPublisher*>(self);
   if (p->inFlight_.fetch_sub(1) <= 0) p->inFlight_ = 0;
 }
 
+// The broker's answer to the login: on success the status, then the
+// latest message of every retained topic again.
 void MqttPublisher::onConnect(int rc) {
   if (rc != 0) {
-    note(State::Refused,
-         std::string("the MQTT broker refused the connection: ") + mosquitto_connack_string(rc));
+    refusal_ =
+        "the MQTT broker " + where() + " refused the connection: " + mosquitto_connack_string(rc);
+    note(State::Refused, refusal_);
     return;
   }
   inFlight_ = 0;
   connected_ = true;
-  ++connections_;
-  note(State::Connected, "");
+  retryPause_ = kFirstRetryPause;
+  note(connections_++ == 0 ? State::Connected : State::Back, "");
+  if (!statusTopic_.empty()) {
+    std::string online;
+    const auto [sec, ms] = wallNow();
+    appendStatus(&online, settings_.site, "online", "", sec, ms);
+    hand(statusTopic_, online, kStateQos, true);
+  }
   std::vector<std::pair<std::string, std::string>> all;
   {
     kw::MutexLock lock(&stateMutex_);
     all.assign(latest_.begin(), latest_.end());
   }
-  for (const auto& [topic, payload] : all) hand(topic, payload);
+  for (const auto& [topic, payload] : all) hand(topic, payload, kPositionQos, true);
 }
 
 void MqttPublisher::onDisconnect() {
@@ -236,13 +373,16 @@ void MqttPublisher::onDisconnect() {
   inFlight_ = 0;
 }
 
+// A failed attempt to get back after the connection was lost is no new
+// state: it stays lost (the reason is kept for the summary).
 void MqttPublisher::note(State state, const std::string& reason) {
   kw::MutexLock lock(&stateMutex_);
   if (!reason.empty()) lastError_ = reason;
+  if (stateKnown_ && state_ == State::Lost && state == State::Refused) return;
   if (stateKnown_ && state == state_) return;
   stateKnown_ = true;
   state_ = state;
-  changes_.push_back(OutputStateChange{"mqtt", state, reason});
+  changes_.push_back(OutputStateChange{"mqtt", state, reason, where()});
 }
 
 void MqttPublisher::takeStateChanges(std::vector<OutputStateChange>* changes) {
@@ -253,13 +393,14 @@ void MqttPublisher::takeStateChanges(std::vector<OutputStateChange>* changes) {
 
 // Hands one message to the library, or drops and counts it; the worker is
 // woken to write it.
-void MqttPublisher::hand(const std::string& topic, const std::string& payload) {
+void MqttPublisher::hand(const std::string& topic, const std::string& payload, int qos,
+                         bool retain) {
   if (!connected_ || inFlight_ >= static_cast<int64_t>(maxInFlight_)) {
     ++dropped_;
     return;
   }
   const int rc = mosquitto_publish(client_, nullptr, topic.c_str(),
-                                   static_cast<int>(payload.size()), payload.data(), 0, true);
+                                   static_cast<int>(payload.size()), payload.data(), qos, retain);
   if (rc != MOSQ_ERR_SUCCESS) {
     ++dropped_;
     return;
@@ -276,24 +417,35 @@ void MqttPublisher::remember(const std::string& topic, const std::string& payloa
 
 void MqttPublisher::publishNode(const NodeUpdate& update) {
   if (client_ == nullptr || !hasFix(update)) return;
-  const std::string topic = prefix_ + "/" + topicLevel(displayName(update));
+  const std::string topic = unitTopic(settings_.prefix, update);
   std::string payload;
   appendLocation(&payload, update);
   remember(topic, payload);
-  hand(topic, payload);
+  hand(topic, payload, kPositionQos, true);
 }
 
 void MqttPublisher::publishPort(const PortCounters& counters, bool silent) {
   if (client_ == nullptr) return;
-  const std::string topic = prefix_ + "/feeds/" + topicLevel(counters.port);
+  const std::string topic = settings_.prefix + "/feeds/" + topicLevel(counters.port);
   std::string payload;
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::system_clock::now().time_since_epoch())
-                      .count();
-  appendPortLine(&payload, counters, silent, ms / 1000, static_cast<int>(ms % 1000));
+  const auto [sec, ms] = wallNow();
+  appendPortLine(&payload, counters, silent, sec, ms);
   payload.pop_back();
   remember(topic, payload);
-  hand(topic, payload);
+  hand(topic, payload, kPositionQos, true);
+}
+
+// Events are news, not state: sent once, not retained, not sent again.
+void MqttPublisher::publishEvent(const Event& event, const NodeUpdate* unit, int64_t utcSec,
+                                 int utcMs) {
+  if (client_ == nullptr) return;
+  const std::string events = settings_.prefix + "/events";
+  const std::string topic =
+      unit != nullptr ? unitTopic(events, *unit) : events + "/feeds/" + topicLevel(event.name);
+  std::string payload;
+  appendEventLine(&payload, event, utcSec, utcMs);
+  payload.pop_back();
+  hand(topic, payload, kStateQos, false);
 }
 
 MqttPublisher::Stats MqttPublisher::stats() const {

@@ -1,35 +1,52 @@
 // Publishes positions to an MQTT broker so that other machines can follow
-// the units: each node update goes to "<prefix>/<node name or number>" as an
-// OwnTracks-style location object, and the port counters to
-// "<prefix>/feeds/<port>", all retained so that a late subscriber sees every
-// unit at once.
+// the units. Topics, under the prefix (e.g. "gpsfeed"):
+//
+//   <prefix>/<unit>                 each unit's OwnTracks-style location,
+//                                   retained (<unit>: its name or number)
+//   <prefix>/feeds/<port>           each port's counters, retained
+//   <prefix>/events/<unit>          a unit's events (health, map enter and
+//   <prefix>/events/feeds/<port>    leave) and a port's (silent, back), as
+//                                   the JSON stream's EVENT objects, QoS 1
+//   <prefix>/status/<site>          this flowhost's status, retained, QoS 1:
+//     {"class":"STATUS","site":"<site>","state":"online","time":"<ISO>"}
+//     and, as the broker's last will when the connection dies without a
+//     goodbye (or sent at a clean stop, "reason":"stopped"),
+//     {"class":"STATUS","site":"<site>","state":"offline","reason":"connection lost"}
+//
+// A subscriber to "<prefix>/status/+" learns every site and whether it is
+// there; one to "<prefix>/#" gets the whole picture.
 //
 // The client (Debian's libmosquitto) is driven from a worker of our own
 // (kw::Worker) around a poll loop on the client's socket: connecting,
-// reading, writing and the keep-alive are the library's; waiting, waking
-// and stopping are ours. The worker reconnects after the broker goes away
-// and on each connection publishes again the latest message of every topic
-// (a restarted broker without persistence has forgotten them). publish()
-// on the runner's thread only hands a message to the library and wakes the
-// worker: while the broker is away, or when too many messages wait to be
-// written, the message is dropped and counted; its topic's latest content
-// is still sent on the next connection.
+// reading, writing, TLS and the keep-alive are the library's; waiting,
+// waking and stopping are ours. The worker reconnects after the broker goes
+// away or refuses (waiting 0.5 s, then twice as long each time up to 5 s)
+// and on each connection publishes again the latest message of every
+// retained topic (a restarted broker without persistence has forgotten
+// them). publish*() on the runner's thread only hands a message to the
+// library and wakes the worker: while the broker is away, or when too many
+// messages wait to be written, the message is dropped and counted; a
+// retained topic's latest content is still sent on the next connection.
 //
 // Each change of the connection's state (connected; refused or lost, with
-// the reason) is kept once, for takeStateChanges().
+// the reason; back) is kept once, for takeStateChanges(). A broker that
+// refuses the login says why ("not authorised"); a TLS failure carries the
+// library's own words ("certificate verify failed").
 //
 // Owns: the libmosquitto client, the worker, the latest message per topic.
-// Thread safety: publishNode/publishPort/stats/takeStateChanges from any one
-// thread while running; start()/stop() from the thread that owns the
-// object; the library's callbacks run on the worker.
+// Thread safety: publish*/stats/takeStateChanges from any one thread while
+// running; start()/stop() from the thread that owns the object; the
+// library's callbacks run on the worker.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "outputs/ChangeTracker.h"
 #include "outputs/NodeUpdate.h"
 #include "outputs/OutputState.h"
 #include "platform/mutex.h"
@@ -42,8 +59,20 @@ namespace kw_out {
 
 class MqttPublisher {
  public:
-  // The broker's port when the endpoint names none.
+  // The broker's port when the endpoint names none: MQTT's, or MQTT over
+  // TLS's.
   static constexpr int kDefaultPort = 1883;
+  static constexpr int kDefaultTlsPort = 8883;
+
+  struct Settings {
+    std::string host;
+    int port = kDefaultPort;
+    std::string prefix;    // the first topic level(s), e.g. "gpsfeed"
+    std::string site;      // publishes a status under <prefix>/status/<site>; "" none
+    std::string user;      // "" logs in without a name
+    std::string password;  // with `user`
+    std::string caFile;    // "" plain TCP; else TLS, the broker checked against these CAs
+  };
 
   struct Stats {
     bool connected = false;
@@ -58,17 +87,22 @@ class MqttPublisher {
   MqttPublisher(const MqttPublisher&) = delete;
   MqttPublisher& operator=(const MqttPublisher&) = delete;
 
-  // Starts connecting to `host`:`port` in the background; `prefix` is the
-  // first topic level(s), e.g. "gps". False with the reason in error() when
-  // the prefix is not a valid topic or the client cannot be made. A broker
-  // that cannot be reached is not an error: the client keeps trying.
+  // Starts connecting in the background. False with the reason in error()
+  // when the prefix is not a valid topic, the CA file cannot be used or the
+  // client cannot be made. A broker that cannot be reached is not an error:
+  // the client keeps trying.
+  bool start(const Settings& settings);
   bool start(const std::string& host, int port, const std::string& prefix);
+  // Says "offline" (when it publishes a status) and disconnects cleanly.
   void stop();
   const std::string& error() const { return error_; }
 
   void publishNode(const NodeUpdate& update);
   // `silent`: the port has gone silent (see ChangeTracker).
   void publishPort(const PortCounters& counters, bool silent = false);
+  // A unit's event (`unit` its update) or a port's (`unit` null), seen at
+  // `utcSec`/`utcMs`.
+  void publishEvent(const Event& event, const NodeUpdate* unit, int64_t utcSec, int utcMs);
 
   Stats stats() const KW_EXCLUDES(stateMutex_);
   // Moves the state changes seen since the last call to the end of *changes.
@@ -77,8 +111,14 @@ class MqttPublisher {
   // The topic level that stands for `name`: characters MQTT reserves ('/',
   // '+', '#') and anything but printable ASCII become '_'.
   static std::string topicLevel(const std::string& name);
+  // The topic of a unit's location: "<prefix>/<its name or number>".
+  static std::string unitTopic(const std::string& prefix, const NodeUpdate& update);
   // Appends the location object of `update` (no line feed).
   static void appendLocation(std::string* out, const NodeUpdate& update);
+  // Appends the status object of `site`: `state` "online" or "offline",
+  // `reason` "" for none, `utcSec` < 0 for no time.
+  static void appendStatus(std::string* out, const std::string& site, const char* state,
+                           const char* reason, int64_t utcSec, int utcMs);
 
  private:
   // The worker's loop and its steps.
@@ -88,22 +128,25 @@ class MqttPublisher {
   void lose(const std::string& reason);
   void pause();
   void disconnect();
+  bool setUpClient();
 
-  void hand(const std::string& topic, const std::string& payload);
+  void hand(const std::string& topic, const std::string& payload, int qos, bool retain);
   void remember(const std::string& topic, const std::string& payload) KW_EXCLUDES(stateMutex_);
   // Notes the connection's state; a change from the last one is kept.
   void note(OutputStateChange::State state, const std::string& reason) KW_EXCLUDES(stateMutex_);
+  std::string where() const;
   void onConnect(int rc);
   void onDisconnect();
+  void onLog(int level, const char* text);
   static void connectCallback(mosquitto*, void* self, int rc);
   static void disconnectCallback(mosquitto*, void* self, int rc);
   static void publishCallback(mosquitto*, void* self, int mid);
+  static void logCallback(mosquitto*, void* self, int level, const char* text);
 
   // Constant while the worker runs.
   size_t maxInFlight_;
-  std::string host_;
-  int port_ = kDefaultPort;
-  std::string prefix_;
+  Settings settings_;
+  std::string statusTopic_;  // "" without a status
   std::string error_;
   mosquitto* client_ = nullptr;
   kw::Worker worker_;
@@ -113,6 +156,9 @@ class MqttPublisher {
   std::vector<kw::PollLoop::Ready> ready_;
   int socket_ = -1;                 // the client's socket while one is open
   uint64_t connectionsBefore_ = 0;  // connections_ when that socket was opened
+  std::string refusal_;             // why the broker refused the last login, "" when it did not
+  std::string libraryError_;        // the library's last error report (TLS)
+  std::chrono::milliseconds retryPause_;
 
   mutable kw::Mutex stateMutex_;
   std::map<std::string, std::string> latest_ KW_GUARDED_BY(stateMutex_);  // topic -> payload

@@ -9,7 +9,8 @@
 //  - OutputTick: every listed node's update, which of them carry a new fix,
 //    the events of the tick (health changes, map entries and departures),
 //    the state changes of the outputs themselves (a broker connected, lost,
-//    refused with its reason) since the last tick, and when the tick was;
+//    refused with its reason, back) since the last tick, the latest state
+//    of every output that reported one, and when the tick was;
 //  - OutputPorts: the ports' counters, the port events (silent, back) and
 //    whether each port is silent now;
 //  - Closing: where a form says which files it wrote at the end, and why
@@ -45,6 +46,12 @@ struct OutputOptions {
   std::string geojson;                 // --geojson FILE
   std::string mqtt;                    // --mqtt HOST[:PORT] (port 1883 when left out)
   std::string mqttPrefix = "gpsfeed";  // first topic level(s) of every MQTT message
+  std::string mqttUser;                // --mqtt-user NAME; empty: none
+  std::string mqttPasswordFile;        // --mqtt-password-file FILE: its first line
+  std::string mqttTls;                 // --mqtt-tls CAFILE: TLS, the broker's CA certificate(s)
+  // This flowhost's name in its MQTT status topic and payload; empty: the
+  // machine's host name.
+  std::string site;
   std::chrono::milliseconds fileInterval = std::chrono::seconds(5);  // track file rewrites
   size_t trackPoints = 2000;                                         // newest points kept per node
   std::chrono::milliseconds portSilentAfter = std::chrono::seconds(5);
@@ -62,6 +69,7 @@ struct OutputTick {
   const std::vector<size_t>& fresh;                    // the nodes with a new fix, in order
   const std::vector<Event>& events;                    // node events of this tick
   const std::vector<OutputStateChange>& outputStates;  // since the last tick
+  const std::vector<OutputStateChange>& outputsNow;    // the latest of each output
   std::chrono::steady_clock::time_point now;
   int64_t utcSec;  // the wall clock at the tick, for the events' times
   int utcMs;

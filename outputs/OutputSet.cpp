@@ -63,12 +63,28 @@ void OutputSet::tick(const std::vector<NodeUpdate>& nodes,
   events_.clear();
   tracker_.nodes(nodes, &fresh_, &events_);
   keepTracks(nodes);
-  for (const auto& form : forms_) form->takeStateChanges(&states_);
+  gatherStates();
   const auto [sec, ms] = wallNow();
-  const OutputTick tick{nodes, fresh_, events_, states_, now, sec, ms};
+  const OutputTick tick{nodes, fresh_, events_, states_, latest_, now, sec, ms};
   for (const auto& form : forms_) form->tick(tick);
-  states_.clear();
   rewrite(now);
+}
+
+// The forms' state changes since the last tick, each also kept as its
+// form's latest.
+void OutputSet::gatherStates() {
+  states_.clear();
+  for (const auto& form : forms_) form->takeStateChanges(&states_);
+  for (const OutputStateChange& change : states_) {
+    auto same = std::find_if(latest_.begin(), latest_.end(), [&](const OutputStateChange& known) {
+      return known.output == change.output;
+    });
+    if (same == latest_.end()) {
+      latest_.push_back(change);
+    } else {
+      *same = change;
+    }
+  }
 }
 
 // Every new fix goes into the shared track store, and so does a health
@@ -112,6 +128,8 @@ void OutputSet::close(Closing* closing) {
   if (FileWriter* files = shared_ ? shared_->filesIfMade() : nullptr) files->drain();
   closed_ = describe();
   forms_.clear();  // the servers and writers stop as their forms go
+  states_.clear();
+  latest_.clear();
   shared_.reset();
 }
 

@@ -16,7 +16,9 @@
 // events, silent ports), keeps the nodes' recent tracks when a form draws
 // or writes them, rewrites the track files every fileInterval while they
 // changed, and gathers the forms' own state changes (a broker lost) to hand
-// to every form with the next tick. Nothing here waits on a consumer.
+// to every form with the next tick, and to the runner (stateChanges()), and
+// keeps the latest state of each form that reported one (outputStates()).
+// Nothing here waits on a consumer.
 //
 // Owns: every form, the shared track store and file writer.
 // Thread safety: one thread (the runner's) for all members.
@@ -67,6 +69,11 @@ class OutputSet {
   // what failed. Also done by the destructor.
   void close(Closing* closing = nullptr);
 
+  // The forms' state changes the last tick handed on, in order.
+  const std::vector<OutputStateChange>& stateChanges() const { return states_; }
+  // The latest state of every form that reported one, in the order first reported.
+  const std::vector<OutputStateChange>& outputStates() const { return latest_; }
+
   // The gpsd server's port (useful with port 0); 0 when it is off.
   int gpsdPort() const;
   Stats stats() const;
@@ -78,6 +85,7 @@ class OutputSet {
  private:
   void rewrite(std::chrono::steady_clock::time_point now);
   void keepTracks(const std::vector<NodeUpdate>& nodes);
+  void gatherStates();
 
   OutputOptions options_;
   std::string error_;
@@ -87,7 +95,8 @@ class OutputSet {
   std::chrono::steady_clock::time_point lastRewrite_{};
   std::vector<size_t> fresh_;
   std::vector<Event> events_;
-  std::vector<OutputStateChange> states_;  // gathered since the last tick
+  std::vector<OutputStateChange> states_;  // gathered for the last tick
+  std::vector<OutputStateChange> latest_;  // by form
   std::string closed_;                     // describe() at the last close()
 };
 

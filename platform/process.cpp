@@ -28,4 +28,14 @@ Failure executablePath(std::string* path) {
   return Failure::because(kContext, "the path is longer than 64 KiB");
 }
 
+Failure hostName(std::string* name) {
+  // HOST_NAME_MAX is 64 on Linux; a name that fills the buffer may be cut.
+  char buffer[256] = {};
+  if (gethostname(buffer, sizeof buffer - 1) != 0) {
+    return Failure::fromErrno("read the host name", errno);
+  }
+  *name = buffer;
+  return Failure();
+}
+
 }  // namespace kw

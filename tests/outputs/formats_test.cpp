@@ -262,7 +262,7 @@ TEST(GpsdProtocol, ObjectsAsLibgpsExpectsThem) {
   EXPECT_TRUE(j["sky"].is_array());
 
   s.clear();
-  gpsd::appendDevices(&s, {{"node:1", 0, 0}, {"node:2", 0, 0}});
+  gpsd::appendDevices(&s, {{"node:1", 0, 0, ""}, {"node:2", 0, 0, ""}});
   j = parseLine(s);
   EXPECT_EQ(j["devices"][1]["class"], "DEVICE");
   EXPECT_EQ(j["devices"][1]["path"], "node:2");

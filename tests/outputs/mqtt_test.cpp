@@ -257,7 +257,8 @@ TEST_F(MqttTest, HealthChangeWithoutAFixUpdatesTheRetainedState) {
   set.counters({{"com1", 5, 0, 0, 0, 0, ""}});
   ASSERT_TRUE(until(
       [&] {
-        const auto got = retained(port_, "site", 2);
+        // The unit, the port and this flowhost's status.
+        const auto got = retained(port_, "site", 3);
         return got.count("site/van") && got.at("site/van")["health_text"] == "bad" &&
                got.count("site/feeds/com1");
       },
@@ -276,7 +277,7 @@ TEST_F(MqttTest, AHostWithoutAPortReachesTheBrokerOnPort1883) {
   ASSERT_TRUE(set.open(o)) << set.error();
   ASSERT_TRUE(until([&] { return set.stats().mqttConnected; }, 10s)) << set.stats().mqttError;
   set.tick({fix(3, "van", 1000, 46.0)});
-  EXPECT_TRUE(until([&] { return retained(1883, "site", 1).count("site/van") == 1; }, 10s));
+  EXPECT_TRUE(until([&] { return retained(1883, "site", 2).count("site/van") == 1; }, 10s));
   set.close();
   standard.stop();
 }

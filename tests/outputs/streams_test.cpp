@@ -240,7 +240,7 @@ TEST(OutputSet, AFormsStateChangeReachesEveryFormOnce) {
   Listener* hears = listener.get();
   set.add(std::move(teller));
   set.add(std::move(listener));
-  tells->pending.push_back({"mqtt", OutputStateChange::State::Lost, "broker gone"});
+  tells->pending.push_back({"mqtt", OutputStateChange::State::Lost, "broker gone", ""});
   set.tick({});
   set.tick({});
   ASSERT_EQ(hears->seen.size(), 2u);

@@ -36,11 +36,33 @@ constexpr const char* kExamples = KW_EXAMPLES_DIR;
 constexpr const char* kGpspipe = "/usr/bin/gpspipe";
 constexpr const char* kBroker = "/usr/sbin/mosquitto";
 constexpr const char* kSub = "/usr/bin/mosquitto_sub";
+constexpr const char* kPasswd = "/usr/bin/mosquitto_passwd";
+constexpr const char* kOpenssl = "/usr/bin/openssl";
 constexpr int kBrokerPort = 18830;  // the namespace is this test's own
 
 std::string demoDocument() { return std::string(kExamples) + "/demo.json"; }
 
 bool installed(const char* path) { return ::access(path, X_OK) == 0; }
+
+std::string hostName() {
+  char name[256] = {};
+  ::gethostname(name, sizeof name - 1);
+  return name;
+}
+
+size_t count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Runs a tool to its end; its exit status, -1 when it did not end.
+int run(const char* path, const std::vector<std::string>& args) {
+  ChildProcess tool;
+  int status = 0;
+  if (!tool.start(path, args) || !tool.waitExit(30s, &status)) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 class PositionServers : public ::testing::Test {
  protected:
@@ -73,7 +95,7 @@ TEST_F(PositionServers, GpspipeSeesEveryUnitAsItsOwnDevice) {
   if (!installed(kGpspipe))
     GTEST_SKIP() << "gpspipe is not installed (Debian package gpsd-clients)";
   ASSERT_TRUE(flowhost_.start(
-      kFlowhost, {"flowhost", "--table", "off", "--gpsd", "127.0.0.1:0", demoDocument()}));
+      kFlowhost, {"flowhost", "--table", "off", "--gpsd=127.0.0.1:0", demoDocument()}));
   std::smatch found;
   const std::regex listening("flowhost: gpsd server on port ([0-9]+)\n");
   ASSERT_TRUE(flowhost_.readOutUntil(
@@ -107,14 +129,16 @@ TEST_F(PositionServers, GpspipeSeesEveryUnitAsItsOwnDevice) {
 
 // A mosquitto broker on 127.0.0.1:kBrokerPort without persistence, so a
 // restart forgets every retained message.
+// `listener`: the listener's settings after its line; anonymous clients by
+// default.
 class Broker {
  public:
-  explicit Broker(const TempDir& dir) {
+  explicit Broker(const TempDir& dir, const std::string& listener = "allow_anonymous true\n") {
     const passwd* me = ::getpwuid(::geteuid());
     conf_ = dir.write("mosquitto.conf",
-                      "listener " + std::to_string(kBrokerPort) +
-                          " 127.0.0.1\nallow_anonymous true\npersistence false\n"
-                          "log_dest stderr\nlog_type error\n" +
+                      "per_listener_settings true\nlistener " + std::to_string(kBrokerPort) +
+                          " 127.0.0.1\n" + listener +
+                          "persistence false\nlog_dest stderr\nlog_type error\n" +
                           (me != nullptr ? "user " + std::string(me->pw_name) + "\n" : ""));
   }
   bool start() {
@@ -135,16 +159,19 @@ class Broker {
 
 // A late subscriber's retained messages under "gpsfeed/#": topic -> payload;
 // tries for up to `timeout` until `count` topics came.
-std::map<std::string, Json> retained(size_t count, std::chrono::seconds timeout) {
+// `login`: mosquitto_sub's options for a broker that wants more.
+std::map<std::string, Json> retained(size_t count, std::chrono::seconds timeout,
+                                     const std::vector<std::string>& login = {}) {
   std::map<std::string, Json> got;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
     got.clear();
     ChildProcess sub;
-    if (!sub.start(kSub, {"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(kBrokerPort),
-                          "-t", "gpsfeed/#", "-v", "-C", std::to_string(count), "-W", "2"})) {
-      break;
-    }
+    std::vector<std::string> args{"mosquitto_sub", "-h", "127.0.0.1", "-p",
+                                  std::to_string(kBrokerPort), "-t", "gpsfeed/#", "-v", "-C",
+                                  std::to_string(count), "-W", "2"};
+    args.insert(args.end(), login.begin(), login.end());
+    if (!sub.start(kSub, args)) break;
     int status = 0;
     sub.waitExit(10s, &status);
     for (const std::string& line : completeLines(sub.out())) {
@@ -171,8 +198,10 @@ TEST_F(PositionServers, MosquittoSubSeesEveryUnitAlsoAfterABrokerRestart) {
   ASSERT_TRUE(
       flowhost_.start(kFlowhost, {"flowhost", "--table", "off", "--mqtt",
                                   "127.0.0.1:" + std::to_string(kBrokerPort), demoDocument()}));
+  const std::string status = "gpsfeed/status/" + hostName();
   const std::set<std::string> topics{"gpsfeed/unit0", "gpsfeed/unit1", "gpsfeed/unit2",
-                                     "gpsfeed/unit3", "gpsfeed/unit4", "gpsfeed/feeds/beacon"};
+                                     "gpsfeed/unit3", "gpsfeed/unit4", "gpsfeed/feeds/beacon",
+                                     status};
   auto check = [&](const std::map<std::string, Json>& got) {
     std::set<std::string> seen;
     for (const auto& [topic, payload] : got) {
@@ -180,6 +209,10 @@ TEST_F(PositionServers, MosquittoSubSeesEveryUnitAlsoAfterABrokerRestart) {
       ASSERT_TRUE(payload.is_object()) << topic;
       if (topic == "gpsfeed/feeds/beacon") {
         EXPECT_GT(payload["taken"].get<int>(), 0);
+        continue;
+      }
+      if (topic == status) {
+        EXPECT_EQ(payload["state"], "online") << payload;
         continue;
       }
       EXPECT_EQ(payload["_type"], "location") << payload;
@@ -197,7 +230,116 @@ TEST_F(PositionServers, MosquittoSubSeesEveryUnitAlsoAfterABrokerRestart) {
   ASSERT_TRUE(broker.start());
   check(retained(topics.size(), 20s));
   stopFlowhost();
-  EXPECT_NE(flowhost_.out().find("mqtt connected"), std::string::npos) << flowhost_.out();
+  // Each change is said once as it happens, however many attempts failed
+  // while the broker was away.
+  const std::string& said = flowhost_.err();
+  EXPECT_EQ(count(said, "flowhost: mqtt connected to 127.0.0.1:18830\n"), 1u) << said;
+  EXPECT_EQ(count(said, "flowhost: mqtt lost: "), 1u) << said;
+  EXPECT_EQ(count(said, "flowhost: mqtt back: connected to 127.0.0.1:18830 again\n"), 1u) << said;
+  EXPECT_EQ(count(said, "flowhost: mqtt refused"), 0u) << said;
+  // A clean stop says goodbye in the retained status.
+  const auto after = retained(1, 10s);
+  ASSERT_TRUE(after.count(status)) << status;
+  EXPECT_EQ(after.at(status)["state"], "offline");
+  EXPECT_EQ(after.at(status)["reason"], "stopped");
+}
+
+// A broker that wants a login over TLS (its certificate self-signed here):
+// --mqtt-user, --mqtt-password-file and --mqtt-tls reach it; a wrong
+// password is said once with the broker's reason; a flowhost that dies
+// leaves "offline" as its last will; the units' health events are sent as
+// they happen.
+TEST_F(PositionServers, MosquittoWithLoginAndTlsGetsUnitsEventsAndTheLastWill) {
+  if (!installed(kBroker)) GTEST_SKIP() << "mosquitto is not installed (Debian package mosquitto)";
+  if (!installed(kSub))
+    GTEST_SKIP() << "mosquitto_sub is not installed (Debian package mosquitto-clients)";
+  if (!installed(kPasswd))
+    GTEST_SKIP() << "mosquitto_passwd is not installed (Debian package mosquitto)";
+  if (!installed(kOpenssl)) GTEST_SKIP() << "openssl is not installed (Debian package openssl)";
+  const std::string cert = dir_.file("broker.crt");
+  const std::string key = dir_.file("broker.key");
+  ASSERT_EQ(run(kOpenssl, {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                           key, "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                           "subjectAltName=IP:127.0.0.1"}),
+            0);
+  const std::string passwords = dir_.file("passwords");
+  ASSERT_EQ(run(kPasswd, {"mosquitto_passwd", "-c", "-b", passwords, "fieldops", "s3cret"}), 0);
+  Broker broker(dir_, "allow_anonymous false\npassword_file " + passwords + "\ncertfile " + cert +
+                          "\nkeyfile " + key + "\n");
+  ASSERT_TRUE(broker.start());
+  const std::vector<std::string> login{"--cafile", cert, "-u", "fieldops", "-P", "s3cret"};
+  const std::string wrong = dir_.write("wrong.pw", "guess\n");
+  const std::string right = dir_.write("right.pw", "s3cret\n");
+  auto flowhostWith = [&](const std::string& passwordFile) {
+    return std::vector<std::string>{"flowhost",
+                                    "--table",
+                                    "off",
+                                    "--mqtt",
+                                    "127.0.0.1:" + std::to_string(kBrokerPort),
+                                    "--mqtt-tls",
+                                    cert,
+                                    "--mqtt-user",
+                                    "fieldops",
+                                    "--mqtt-password-file",
+                                    passwordFile,
+                                    demoDocument()};
+  };
+
+  ASSERT_TRUE(flowhost_.start(kFlowhost, flowhostWith(wrong)));
+  ASSERT_TRUE(flowhost_.readErrUntil(
+      [](const std::string& err) { return err.find("not authorised") != std::string::npos; }, 15s))
+      << flowhost_.err();
+  std::this_thread::sleep_for(2500ms);  // attempts go on, unsaid
+  stopFlowhost();
+  EXPECT_EQ(count(flowhost_.err(), "flowhost: mqtt refused: "), 1u) << flowhost_.err();
+
+  ASSERT_TRUE(flowhost_.start(kFlowhost, flowhostWith(right)));
+  const std::string status = "gpsfeed/status/" + hostName();
+  const auto got = retained(7, 15s, login);
+  EXPECT_EQ(got.size(), 7u);
+  ASSERT_TRUE(got.count("gpsfeed/unit3")) << flowhost_.err();
+  EXPECT_EQ(got.at("gpsfeed/unit3")["_type"], "location");
+  ASSERT_TRUE(got.count(status));
+  EXPECT_EQ(got.at(status)["state"], "online");
+
+  // The units fall silent: each one's health event comes as it happens.
+  ChildProcess events;
+  std::vector<std::string> subArgs{"mosquitto_sub", "-h", "127.0.0.1", "-p",
+                                   std::to_string(kBrokerPort), "-t", "gpsfeed/events/#", "-v",
+                                   "-C", "5", "-W", "15"};
+  subArgs.insert(subArgs.end(), login.begin(), login.end());
+  ASSERT_TRUE(events.start(kSub, subArgs));
+  std::this_thread::sleep_for(500ms);
+  int exited = 0;
+  ASSERT_TRUE(beacon_.signal(SIGTERM));
+  beacon_.waitExit(5s, &exited);
+  ASSERT_TRUE(events.waitExit(20s, &exited));
+  std::set<std::string> went;
+  for (const std::string& line : completeLines(events.out())) {
+    const size_t space = line.find(' ');
+    ASSERT_NE(space, std::string::npos) << line;
+    const Json e = Json::parse(line.substr(space + 1), nullptr, false);
+    EXPECT_EQ(e["event"], "health") << line;
+    EXPECT_EQ(e["to"], "medium") << line;
+    went.insert(line.substr(0, space));
+  }
+  EXPECT_EQ(went, (std::set<std::string>{"gpsfeed/events/unit0", "gpsfeed/events/unit1",
+                                         "gpsfeed/events/unit2", "gpsfeed/events/unit3",
+                                         "gpsfeed/events/unit4"}))
+      << events.out();
+
+  // Killed, the flowhost cannot say goodbye: the broker says it for it.
+  ASSERT_TRUE(flowhost_.signal(SIGKILL));
+  flowhost_.waitExit(10s, &exited);
+  bool offline = false;
+  for (int attempt = 0; attempt < 20 && !offline; ++attempt) {
+    const auto now = retained(7, 2s, login);
+    offline = now.count(status) && now.at(status)["state"] == "offline";
+  }
+  const auto last = retained(7, 2s, login);
+  ASSERT_TRUE(last.count(status));
+  EXPECT_EQ(last.at(status)["state"], "offline");
+  EXPECT_EQ(last.at(status)["reason"], "connection lost");
 }
 
 }  // namespace

@@ -119,6 +119,18 @@ bool ChildProcess::readOutUntil(const std::function<bool(const std::string&)>& d
   return true;
 }
 
+bool ChildProcess::readErrUntil(const std::function<bool(const std::string&)>& done,
+                                std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done(err_)) {
+    const int left = msLeft(deadline);
+    if (left == 0) return false;
+    if (!readSome(errFd_, &err_, left)) closeFd(&errFd_);
+    if (errFd_ < 0) return done(err_);
+  }
+  return true;
+}
+
 bool ChildProcess::signal(int signalNumber) { return pid_ > 0 && ::kill(pid_, signalNumber) == 0; }
 
 bool ChildProcess::waitExit(std::chrono::milliseconds timeout, int* status) {

@@ -33,6 +33,10 @@ class ChildProcess {
   bool readOutUntil(const std::function<bool(const std::string&)>& done,
                     std::chrono::milliseconds timeout);
 
+  // The same for standard error.
+  bool readErrUntil(const std::function<bool(const std::string&)>& done,
+                    std::chrono::milliseconds timeout);
+
   bool signal(int signalNumber);
 
   // Waits up to `timeout` for the child to end, then reads both pipes to

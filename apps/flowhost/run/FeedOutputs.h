@@ -48,6 +48,10 @@ class FeedOutputs {
   // was written and what failed.
   void close(kw_out::Closing* closing);
 
+  // The forms' state changes handed on with the last tick (a broker lost,
+  // say), each once.
+  const std::vector<kw_out::OutputStateChange>& stateChanges() const { return set_.stateChanges(); }
+
   // The gpsd server's port (the one taken when 0 was asked for); 0 when off.
   int gpsdPort() const { return set_.gpsdPort(); }
   // The web view's port; 0 when off.

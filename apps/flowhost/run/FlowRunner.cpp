@@ -488,6 +488,9 @@ void FlowRunner::observe(Run& run, Clock::time_point now, bool force) {
   run.screen.view->show(rows, elapsed, run.schedule.risingEdges(), force);
   run.outputs.tick(std::move(rows), now, elapsed,
                    static_cast<long long>(run.schedule.risingEdges()));
+  for (const kw_out::OutputStateChange& change : run.outputs.stateChanges()) {
+    err_ << "flowhost: " << kw_out::describe(change) << std::endl;  // seen at once
+  }
   if (force || now - run.ports.last >= kCountersPeriod) reportPorts(run, now, force);
 }
 

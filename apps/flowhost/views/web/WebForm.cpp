@@ -9,7 +9,8 @@ std::unique_ptr<WebForm> WebForm::open(const JGraph& graph, const Source& source
   return form;
 }
 
-void WebForm::tick(const kw_out::OutputTick&) {
+void WebForm::tick(const kw_out::OutputTick& tick) {
+  state_.setOutputs(tick.outputsNow);
   server_.publish(state_.take(source_.rows, source_.ports, source_.seconds, source_.ticks));
 }
 

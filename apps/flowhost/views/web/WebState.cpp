@@ -116,12 +116,24 @@ std::string WebState::take(const std::vector<NodeRow>& rows, const std::vector<P
   state["maps"] = maps;
   state["rows"] = rowList;
   state["ports"] = portsJson(ports);
+  state["outputs"] = outputs_;
   // A name or list line that is not UTF-8 must not end the run: such bytes
   // are shown as U+FFFD. The keys come out sorted, "graph" first: the
   // painted graph's text goes in front of the rest as it is, not parsed and
   // written again.
   const std::string text = state.dump(-1, ' ', false, Json::error_handler_t::replace);
   return "{\"graph\":" + graphText_ + "," + text.substr(1);
+}
+
+void WebState::setOutputs(const std::vector<kw_out::OutputStateChange>& outputs) {
+  outputs_ = Json::array();
+  for (const kw_out::OutputStateChange& o : outputs) {
+    outputs_.push_back({{"output", o.output},
+                        {"state", kw_out::stateWord(o.state)},
+                        {"peer", o.peer},
+                        {"reason", o.reason},
+                        {"message", kw_out::describe(o)}});
+  }
 }
 
 Json WebState::rowJson(const NodeRow& row) {

@@ -10,10 +10,13 @@
 //    "rows":  [{"name", "node", "feed", "lat", "lon", "utc", "health",
 //               "idle", "inMap", "x", "y"}],
 //    "ports": [{"block", "name", "group", "port", "taken", "dropped",
-//               "rejected", "unknown", "older", "problem"}]}
+//               "rejected", "unknown", "older", "problem"}],
+//    "outputs": [{"output", "state", "peer", "reason", "message"}]}
 //
 // "block" counts sniffer blocks in graph order from 1; "problem" is why the
-// port's socket could not be set up, "" when it was.
+// port's socket could not be set up, "" when it was. "outputs" holds the
+// latest state of each output that has one (the MQTT client: connected,
+// refused, lost or back, with the reason).
 //
 // Maps with the same corners, size and name are shown once. Node names
 // are the ones the sniffers read from their node lists. Each node keeps its last kTrackPoints
@@ -35,6 +38,7 @@
 #include <vector>
 
 #include "apps/flowhost/run/NodeTable.h"
+#include "outputs/OutputState.h"
 
 class JGraph;
 
@@ -46,6 +50,8 @@ class WebState {
   static constexpr double kGraphRepaint = 1.0;  // seconds
 
   explicit WebState(const JGraph& graph);
+  // The outputs' latest states, for the next take().
+  void setOutputs(const std::vector<kw_out::OutputStateChange>& outputs);
   std::string take(const std::vector<NodeRow>& rows, const std::vector<PortRow>& ports,
                    double seconds, long long ticks);
 
@@ -78,6 +84,7 @@ class WebState {
   std::unordered_map<int, MapInfo> maps_;  // by map block
   std::vector<int> sniffers_;              // the sniffer blocks, in graph order
   std::vector<Track> tracks_;
+  nlohmann::json outputs_ = nlohmann::json::array();
 };
 
 }  // namespace flowhost
