@@ -1,6 +1,7 @@
 // Command line of nmea_beacon (see command_line.h).
 #include "beacon/command_line.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "cli/option_parser.h"
@@ -18,7 +19,7 @@ enum Code : int { kNodes, kFirst, kInterval, kTtl, kInterface, kReplay, kHelp, k
 using kw_cli::Option;
 using Value = Option::Value;
 
-// Every option; only "-h" has a short form, and any other word, "-x" too, is
+// Every option; only "-h" and "-V" have a short form, and any other word, "-x" too, is
 // an operand.
 const std::vector<Option> kOptions = {
     {"nodes", '\0', Value::Required, kNodes},
@@ -28,12 +29,12 @@ const std::vector<Option> kOptions = {
     {"interface", '\0', Value::Required, kInterface},
     {"replay", '\0', Value::Required, kReplay},
     {"help", 'h', Value::None, kHelp},
-    {"version", '\0', Value::None, kVersion},
+    {"version", 'V', Value::None, kVersion},
 };
 
 // Takes one option into *out; false with *message when its value is unfit.
 bool takeOption(const kw_cli::Found& found, const char* value, CommandLine* out, bool* cycleOption,
-                std::string* message) {
+                bool* intervalGiven, std::string* message) {
   long long number = 0;
   auto bad = [&](const char* range) {
     *message = found.spelled + " " + value + ": not a number from " + range;
@@ -53,7 +54,7 @@ bool takeOption(const kw_cli::Found& found, const char* value, CommandLine* out,
     case kInterval:
       if (!parseNumber(value, 1, kMaxIntervalMs, &number)) return bad("1 to 86400000");
       out->intervalMs = static_cast<unsigned>(number);
-      *cycleOption = true;
+      *cycleOption = *intervalGiven = true;
       return true;
     case kTtl:
       if (!parseNumber(value, 0, 255, &number)) return bad("0 to 255");
@@ -125,12 +126,16 @@ Parsed parseCommandLine(int argc, char** argv, CommandLine* out, std::string* me
   for (int i = 1; i < argc && argv != nullptr && argv[i] != nullptr; ++i) args.push_back(argv[i]);
   Parsed early = Parsed::Run;  // --help or --version, which end the walk
   bool cycleOption = false;    // --nodes, --first or --interval, which a replay has no use for
+  bool nodesGiven = false;
+  bool intervalGiven = false;
   const auto take = [&](const kw_cli::Found& found) {
     if (found.code == kHelp || found.code == kVersion) {
       early = found.code == kHelp ? Parsed::Help : Parsed::Version;
       return false;
     }
-    return takeOption(found, argv[1 + found.word] + found.offset, out, &cycleOption, message);
+    nodesGiven = nodesGiven || found.code == kNodes;
+    return takeOption(found, argv[1 + found.word] + found.offset, out, &cycleOption, &intervalGiven,
+                      message);
   };
   const kw_cli::OptionParser parser(kOptions, kw_cli::OptionParser::Style::LongOnly);
   std::vector<size_t> operands;
@@ -143,6 +148,11 @@ Parsed parseCommandLine(int argc, char** argv, CommandLine* out, std::string* me
       *message = "unknown option " + problem.spelled;
     }
     return Parsed::Error;
+  }
+  // N units at 250 ms each would report every N/4 seconds, past the feed's
+  // 2 s medium threshold from nine units on: the pace follows the count.
+  if (nodesGiven && !intervalGiven) {
+    out->intervalMs = std::max(1u, std::min(kDefaultIntervalMs, kUnitPeriodMs / out->nodes));
   }
   return checkLine(operands, argv, cycleOption, out, message);
 }
@@ -167,14 +177,16 @@ void writeHelp(std::FILE* stream, const char* programName) {
                "  --nodes N        units 1..N-1 then 0 in turn (default 5; 1 to 1000)\n"
                "  --first K        number the units from K: K+1..K+N-1 then K (default 0);\n"
                "                   with --nodes or --first the units sit apart on the circle\n"
-               "  --interval MS    milliseconds between packets (default 250)\n"
+               "  --interval MS    milliseconds between packets (default 250; with --nodes N,\n"
+               "                   1000/N and at most 250: each unit reports about once a\n"
+               "                   second)\n"
                "  --ttl N          multicast hop limit (default 10; 0 to 255)\n"
                "  --interface X    send through interface X: a name (eth1) or a local IPv4\n"
                "                   address\n"
                "  --replay FILE    send a recording made by feed_record again, at its pace,\n"
                "                   instead of simulated units\n"
-               "  --version        print the version and exit\n"
-               "  --help           print this text and exit\n"
+               "  -V, --version    print the version and exit\n"
+               "  -h, --help       print this text and exit\n"
                "\n"
                "A wrong number of arguments prints the usage line and exits with status 0;\n"
                "a bad group, port, option or recording prints one line and exits with 1.\n",

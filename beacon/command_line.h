@@ -6,11 +6,13 @@
 // 1 to 65535. Options (each also as --name=value):
 //   --nodes N          units 1..N-1 then 0 in turn (default 5; 1 to 1000)
 //   --first K          number the units from K instead of 0 (K+N-1 at most 999)
-//   --interval MS      pause between packets in milliseconds (default 250)
+//   --interval MS      pause between packets in milliseconds (default 250;
+//                      with --nodes N, 1000/N and at most 250, so that each
+//                      unit reports about once a second)
 //   --ttl N            multicast hop limit (default 10; 0 to 255)
 //   --interface X      send through interface X: a name or a local IPv4 address
 //   --replay FILE      send a feed_record recording again at its pace
-//   --version, --help
+//   -V, --version, -h, --help
 // Without options the program behaves as it always has. A wrong count of
 // positional arguments gives the usage line on standard error and status 0;
 // any other mistake one line naming it and status 1.
@@ -24,15 +26,20 @@
 
 namespace kw_beacon {
 
+// The pause between packets without --interval, and each unit's report
+// period the beacon aims at when --nodes is given without it.
+constexpr unsigned kDefaultIntervalMs = 250;
+constexpr unsigned kUnitPeriodMs = 1000;
+
 struct CommandLine {
-  const char* group = nullptr;          // points into argv
-  int port = 0;                         // 1 to 65535
-  int nodes = 5;                        // units in the cycle
-  int first = 0;                        // number of the first unit
-  unsigned intervalMs = 250;            // pause after building each packet
-  int ttl = 10;                         // multicast hop limit
-  const char* interfaceName = nullptr;  // null: the system's choice
-  const char* replayFile = nullptr;     // null: simulate units
+  const char* group = nullptr;               // points into argv
+  int port = 0;                              // 1 to 65535
+  int nodes = 5;                             // units in the cycle
+  int first = 0;                             // number of the first unit
+  unsigned intervalMs = kDefaultIntervalMs;  // pause after building each packet
+  int ttl = 10;                              // multicast hop limit
+  const char* interfaceName = nullptr;       // null: the system's choice
+  const char* replayFile = nullptr;          // null: simulate units
   // True when --nodes or --first was given: the units then sit apart on the
   // circle (see unitPhase); without them every packet carries the one track.
   bool spread = false;

@@ -11,6 +11,7 @@
 // the group cannot be joined or the file cannot be written; 2 for a wrong
 // command line.
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -20,6 +21,7 @@
 #include "beacon/record_format.h"
 #include "cli/option_parser.h"
 #include "platform/clock.h"
+#include "platform/failure.h"
 #include "platform/multicast.h"
 #include "platform/stop_signal.h"
 #include "platform/worker.h"
@@ -44,7 +46,7 @@ struct RecorderLine {
 void writeUsage(std::FILE* stream, const char* programName) {
   std::fprintf(stream,
                "usage: %s [--interface NAME|ADDRESS] <group> <port> FILE\n"
-               "       %s --help | --version\n"
+               "       %s -h | --help | -V | --version\n"
                "Records every datagram sent to <group> (IPv4) and <port> (1 to 65535) into\n"
                "FILE, one per line: milliseconds since the start, a tab, the datagram with\n"
                "control and non-ASCII bytes written \\xHH and the backslash \\\\. Ctrl-C or\n"
@@ -54,11 +56,11 @@ void writeUsage(std::FILE* stream, const char* programName) {
 
 enum Code : int { kInterface, kHelp, kVersion };
 
-// Every option; only "-h" has a short form, and any other word is an operand.
+// Every option; only "-h" and "-V" have a short form, and any other word is an operand.
 const std::vector<kw_cli::Option> kOptions = {
     {"interface", '\0', kw_cli::Option::Value::Required, kInterface},
     {"help", 'h', kw_cli::Option::Value::None, kHelp},
-    {"version", '\0', kw_cli::Option::Value::None, kVersion},
+    {"version", 'V', kw_cli::Option::Value::None, kVersion},
 };
 
 // 0: *out complete; otherwise the exit status after the message.
@@ -168,7 +170,8 @@ int main(int argc, char** argv) {
   recording.socket = socket.fd();
   recording.file = std::fopen(line.file, "w");
   if (recording.file == nullptr) {
-    std::fprintf(stderr, "%s: %s: cannot be written\n", programName, line.file);
+    std::fprintf(stderr, "%s: %s: cannot be written: %s\n", programName, line.file,
+                 kw::errnoText(errno).c_str());
     return 1;
   }
   std::fprintf(recording.file, "# feed_record %s %d\n", line.group, line.port);

@@ -29,8 +29,7 @@ const Option* OptionParser::byLetter(char letter) const {
 }
 
 bool OptionParser::parse(const std::vector<std::string>& args, const Take& take,
-                         std::vector<size_t>* operands, Problem* problem,
-                         const WantsWord& wantsWord) const {
+                         std::vector<size_t>* operands, Problem* problem) const {
   *problem = Problem{};
   bool ended = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -40,7 +39,7 @@ bool OptionParser::parse(const std::vector<std::string>& args, const Take& take,
     } else if (word == "--") {
       ended = true;
     } else if (word[1] == '-') {
-      if (!longOption(args, &i, take, problem, wantsWord)) return false;
+      if (!longOption(args, &i, take, problem)) return false;
     } else if (style_ == Style::Bundled || (word.size() == 2 && byLetter(word[1]) != nullptr)) {
       if (!shortOptions(args, &i, take, problem)) return false;
     } else {
@@ -51,16 +50,15 @@ bool OptionParser::parse(const std::vector<std::string>& args, const Take& take,
 }
 
 bool OptionParser::parse(const std::vector<std::string>& args, const Take& take,
-                         std::vector<std::string>* operands, Problem* problem,
-                         const WantsWord& wantsWord) const {
+                         std::vector<std::string>* operands, Problem* problem) const {
   std::vector<size_t> places;
-  const bool taken = parse(args, take, &places, problem, wantsWord);
+  const bool taken = parse(args, take, &places, problem);
   for (const size_t place : places) operands->push_back(args[place]);
   return taken;
 }
 
 bool OptionParser::longOption(const std::vector<std::string>& args, size_t* i, const Take& take,
-                              Problem* problem, const WantsWord& wantsWord) const {
+                              Problem* problem) const {
   const std::string& word = args[*i];
   const size_t equals = word.find('=');
   const std::string name =
@@ -79,11 +77,6 @@ bool OptionParser::longOption(const std::vector<std::string>& args, size_t* i, c
     if (*i + 1 >= args.size()) {
       return fail(problem, Problem::Kind::MissingValue, option->code, found.spelled);
     }
-    found.hasValue = true;
-    found.word = ++*i;
-    found.value = args[found.word];
-  } else if (option->value == Option::Value::Optional && *i + 1 < args.size() && wantsWord &&
-             wantsWord(option->code, args[*i + 1])) {
     found.hasValue = true;
     found.word = ++*i;
     found.value = args[found.word];

@@ -12,9 +12,9 @@
 //   -x, -x value, -xvalue, -stvalue
 //                       short forms, bundled (Style::Bundled only)
 //   --                  ends the options: every word after it is an operand
-// An option whose value is optional takes it as --name=value, or as the
-// next word only when the program's wantsWord(code, word) says it is one
-// (flowhost's "--http 9000"); a "-" alone is an operand.
+// An option whose value is optional takes it only as --name=value: the
+// next word is never its value, so it cannot swallow a following option or
+// document (as in GNU tools: "--color=always"). A "-" alone is an operand.
 //
 // Style::Bundled reads every word that starts with '-' as options
 // (flowhost, as getopt_long did). Style::LongOnly reads only "--" words and
@@ -72,9 +72,6 @@ class OptionParser {
 
   OptionParser(std::vector<Option> options, Style style);
 
-  // Hook for optional values: true when `word` (the word after the option)
-  // is the value of option `code`.
-  using WantsWord = std::function<bool(int code, const std::string& word)>;
   // Called for each option in order; false ends the walk there (a Problem
   // of kind Refused: the program refused the value, with a reason of its
   // own, or has heard enough, as after --help).
@@ -83,18 +80,17 @@ class OptionParser {
   // Walks `args` (without the program's name). True when every option was
   // taken; *operands gets the places in `args` of the other words, in order.
   bool parse(const std::vector<std::string>& args, const Take& take, std::vector<size_t>* operands,
-             Problem* problem, const WantsWord& wantsWord = nullptr) const;
+             Problem* problem) const;
   // The same, with the operands as words.
   bool parse(const std::vector<std::string>& args, const Take& take,
-             std::vector<std::string>* operands, Problem* problem,
-             const WantsWord& wantsWord = nullptr) const;
+             std::vector<std::string>* operands, Problem* problem) const;
 
  private:
   const Option* byName(const std::string& name) const;
   const Option* byLetter(char letter) const;
   // One "--name[=value]" word at args[*i]; may take the next word too.
   bool longOption(const std::vector<std::string>& args, size_t* i, const Take& take,
-                  Problem* problem, const WantsWord& wantsWord) const;
+                  Problem* problem) const;
   // One "-abc" word at args[*i]; may take the next word too.
   bool shortOptions(const std::vector<std::string>& args, size_t* i, const Take& take,
                     Problem* problem) const;

@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   flowhost::RunOptions options;
   std::string error;
   if (!flowhost::parseRunOptions(args, &options, &error)) {
-    std::cerr << "flowhost: " << error << "\n\n" << flowhost::usageText();
+    std::cerr << "flowhost: " << error << '\n' << flowhost::usageHint();
     return 2;
   }
   if (options.help) {

@@ -95,9 +95,34 @@ TEST(BeaconCommandLine, OptionsInEitherFormAndPlace) {
   EXPECT_EQ(parse({"--help"}, &line, &message), Parsed::Help);
   EXPECT_EQ(parse({"239.255.42.1", "-h"}, &line, &message), Parsed::Help);
   EXPECT_EQ(parse({"--version", "x"}, &line, &message), Parsed::Version);
+  EXPECT_EQ(parse({"-V"}, &line, &message), Parsed::Version);
   // The whole numbering range can be shared out: 0..499 and 500..999.
   EXPECT_EQ(parse({"--first", "500", "--nodes", "500", "239.255.42.1", "1"}, &line, &message),
             Parsed::Run);
+}
+
+// Each unit reports about once a second whatever the count, so that no
+// unit crosses the feed's 2 s medium threshold between two of its packets.
+TEST(BeaconCommandLine, NodesWithoutAnIntervalPaceEachUnitToOnceASecond) {
+  const struct {
+    std::vector<std::string> args;
+    unsigned intervalMs;
+  } cases[] = {
+      {{"--nodes", "1", "239.255.42.1", "1"}, 250},
+      {{"--nodes", "5", "239.255.42.1", "1"}, 200},
+      {{"--nodes=10", "239.255.42.1", "1"}, 100},
+      {{"--nodes", "128", "239.255.42.1", "1"}, 7},
+      {{"--nodes", "1000", "239.255.42.1", "1"}, 1},
+      {{"--nodes", "10", "--interval", "250", "239.255.42.1", "1"}, 250},
+      {{"--interval", "40", "--nodes", "10", "239.255.42.1", "1"}, 40},
+      {{"--first", "10", "239.255.42.1", "1"}, 250},
+  };
+  for (const auto& c : cases) {
+    CommandLine line;
+    std::string message;
+    ASSERT_EQ(parse(c.args, &line, &message), Parsed::Run) << message;
+    EXPECT_EQ(line.intervalMs, c.intervalMs) << c.args[0] << " " << c.args[1];
+  }
 }
 
 TEST(BeaconCommandLine, EachMistakeIsNamed) {

@@ -183,7 +183,8 @@ TEST_F(RecordReplay, RecorderRefusesWhatItCannotRecord) {
        "feed_record: interface kwnope0: No such device\n"},
       {{"feed_record", "239.255.42.43", "47043", dir_.file("no-such-dir/a.rec")},
        1,
-       "feed_record: " + dir_.file("no-such-dir/a.rec") + ": cannot be written\n"},
+       "feed_record: " + dir_.file("no-such-dir/a.rec") +
+           ": cannot be written: No such file or directory\n"},
       {{"feed_record", "239.255.42.43", "47043"}, 2, ""},
   };
   for (const auto& c : cases) {

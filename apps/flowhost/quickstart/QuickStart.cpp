@@ -17,6 +17,7 @@
 #include "host/JEntry.h"
 #include "host/JGraph.h"
 #include "host/JModuleObj.h"
+#include "platform/files.h"
 #include "sniffer/JQNV_packet_sniffer_layout.h"
 
 namespace flowhost {
@@ -87,9 +88,14 @@ bool number(const std::string& token, double low, double high, double* out) {
 
 // The number of ports a port list gives: lines of three tokens or more
 // whose first does not start with '#'.
-int portCount(const std::string& path, bool* readable) {
-  std::ifstream in(path, std::ios::binary);
-  *readable = static_cast<bool>(in);
+// The ports a port list names; -1 with the reason when it cannot be read.
+int portCount(const std::string& path, std::string* reason) {
+  std::string text;
+  if (const kw::Failure failed = kw::readTextFile(path, 16 << 20, &text)) {
+    *reason = failed.text();
+    return -1;
+  }
+  std::istringstream in(text);
   int count = 0;
   std::string line;
   while (std::getline(in, line)) {
@@ -178,11 +184,11 @@ bool QuickStart::readLists(const Settings& settings, std::string* error) {
     return refuse(error, "the node list '" + settings.nodeFile +
                              "' names no node (lines \"<number> [name]\", number 0 to 1000)");
   }
-  bool readable = false;
-  if (portCount(settings.portFile, &readable) == 0) {
-    return refuse(error, readable ? "the port list '" + settings.portFile +
-                                        "' names no port (lines \"<name> <group> <port>\")"
-                                  : "cannot read the port list '" + settings.portFile + "'");
+  const int ports = portCount(settings.portFile, &reason);
+  if (ports < 0) return refuse(error, "cannot read the port list " + reason);
+  if (ports == 0) {
+    return refuse(error, "the port list '" + settings.portFile +
+                             "' names no port (lines \"<name> <group> <port>\")");
   }
   return true;
 }
@@ -238,8 +244,8 @@ bool QuickStart::build(const Settings& settings, std::string* error) {
         .integer("number of nodes", count)
         .integer("MAX packet size", 250)
         .integer("packet buffer size", packetBufferSize(total, settings.rate))
-        .real("medium threshold", 2.0)
-        .real("bad threshold", 4.0);
+        .real("medium threshold", settings.medium)
+        .real("bad threshold", settings.bad);
     JModuleObj* sniffer = assembly.make(Layout::kClassName, e);
     if (sniffer == nullptr) return refuse(error, assembly.failure());
     assembly.link(clock, 0, sniffer, 0);

@@ -46,11 +46,19 @@ class QuickStart {
     int height = 360;
   };
 
+  // The sniffer's own default thresholds, in seconds.
+  static constexpr double kMediumThreshold = 2.0;
+  static constexpr double kBadThreshold = 4.0;
+
   struct Settings {
     std::string nodeFile;
     std::string portFile;
     Map map;            // the whole world unless given
     double rate = 4.0;  // the clock's rate in Hz
+    // Every sniffer's health thresholds: a unit silent for longer than
+    // `medium` seconds is medium, longer than `bad` bad.
+    double medium = kMediumThreshold;
+    double bad = kBadThreshold;
     // Where part lists go when the node list needs several sniffers, and
     // the start of their names ("<partFolder>/<partStem>-<k>.nod").
     std::string partFolder;

@@ -271,6 +271,8 @@ bool FlowRunner::buildQuickStart(Run& run) {
   settings.nodeFile = options.nodeFile;
   settings.portFile = options.portFile;
   settings.rate = options.rate.value_or(JClockObj::kDefaultRate);
+  settings.medium = options.medium.value_or(QuickStart::kMediumThreshold);
+  settings.bad = options.bad.value_or(QuickStart::kBadThreshold);
   std::string reason;
   if (!options.map.empty() && !QuickStart::parseMap(options.map, &settings.map, &reason)) {
     return refuse(reason);

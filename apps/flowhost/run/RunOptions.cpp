@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 
 #include "apps/flowhost/blocks/JClockObj.h"
 #include "apps/flowhost/document/DocumentFile.h"
@@ -13,6 +14,7 @@
 #include "cli/endpoint.h"
 #include "cli/option_parser.h"
 #include "feed/trace_settings.h"
+#include "outputs/GpsdServer.h"
 #include "outputs/MqttPublisher.h"
 
 // The program's version (set by the build from the project's version).
@@ -57,6 +59,11 @@ enum LongOnly : int {
   kTrace,
   kTraceLimit,
   kTickTimes,
+  kMqttUser,
+  kMqttPasswordFile,
+  kMqttTls,
+  kMedium,
+  kBad,
 };
 
 using kw_cli::Option;
@@ -76,13 +83,18 @@ const std::vector<Option> kOptions = {
     {"table", '\0', Value::Required, kTable},
     {"every", '\0', Value::Required, kEvery},
     {"help", 'h', Value::None, 'h'},
-    {"version", '\0', Value::None, kVersion},
+    {"version", 'V', Value::None, kVersion},
     {"json", '\0', Value::Required, kJson},
-    {"gpsd", '\0', Value::Required, kGpsd},
+    {"gpsd", '\0', Value::Optional, kGpsd},
     {"gpx", '\0', Value::Required, kGpx},
     {"geojson", '\0', Value::Required, kGeojson},
     {"mqtt", '\0', Value::Required, kMqtt},
     {"mqtt-prefix", '\0', Value::Required, kMqttPrefix},
+    {"mqtt-user", '\0', Value::Required, kMqttUser},
+    {"mqtt-password-file", '\0', Value::Required, kMqttPasswordFile},
+    {"mqtt-tls", '\0', Value::Required, kMqttTls},
+    {"medium", '\0', Value::Required, kMedium},
+    {"bad", '\0', Value::Required, kBad},
     {"nodes", '\0', Value::Required, kNodes},
     {"ports", '\0', Value::Required, kPorts},
     {"map", '\0', Value::Required, kMap},
@@ -111,11 +123,14 @@ constexpr const char kUsageOptions[] =
     "      --map \"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"\n"
     "                       quick start: the map's corners in signed degrees and\n"
     "                       its size in pixels (default: the whole world, 720x360)\n"
+    "      --medium S, --bad S\n"
+    "                       quick start: a unit silent for more than S seconds is\n"
+    "                       medium, or bad (default 2 and 4)\n"
     "      --write-document FILE\n"
     "                       quick start: write the graph as a document to FILE\n"
     "                       (a starting point for editing) instead of running it\n"
     "\n"
-    "      --http [ADDR:]PORT\n"
+    "      --http[=[ADDR:]PORT]\n"
     "                       serve the web view (graph, map and node table, live)\n"
     "                       on ADDR:PORT (default 127.0.0.1:8080)\n"
     "\n"
@@ -145,26 +160,35 @@ constexpr const char kUsageOutputs[] =
     "      --tick-times     at the end, state how long the clock ticks took\n"
     "                       (count, p50, p99, max)\n"
     "  -h, --help           show this text\n"
-    "      --version        show the program's version\n"
+    "  -V, --version        show the program's version\n"
     "\n"
     "Positions out (any number at once; none of them can hold up the feed):\n"
     "      --json FILE      JSON lines: every new fix, events and port counters;\n"
     "                       '-' for standard output (the runner's own lines then\n"
     "                       go to standard error)\n"
-    "      --gpsd [ADDR:]PORT\n"
-    "                       serve the gpsd protocol (address 127.0.0.1 when left\n"
-    "                       out); each node is a device of its own\n"
+    "      --gpsd[=[ADDR:]PORT]\n"
+    "                       serve the gpsd protocol to cgps, gpspipe, xgps and\n"
+    "                       python3-gps (default 127.0.0.1:2947); every unit is\n"
+    "                       device \"all\", each one also its own (node:N)\n"
     "      --gpx FILE       the tracks as GPX, rewritten every few seconds\n"
     "      --geojson FILE   last positions and tracks as GeoJSON, likewise\n"
     "      --mqtt HOST[:PORT]\n"
-    "                       publish retained OwnTracks-style locations and the\n"
-    "                       port counters to an MQTT broker (port 1883 when left out)\n"
+    "                       publish retained OwnTracks-style locations, the port\n"
+    "                       counters, the events and this flowhost's status to an\n"
+    "                       MQTT broker (port 1883, with TLS 8883, when left out)\n"
+    "      --mqtt-user NAME, --mqtt-password-file FILE\n"
+    "                       log in to the broker (the password: FILE's first line)\n"
+    "      --mqtt-tls CAFILE\n"
+    "                       talk to the broker over TLS, checking its certificate\n"
+    "                       against the CA certificate(s) in CAFILE\n"
     "      --mqtt-prefix P  first topic level(s) (default ";
 constexpr const char kUsageEnd[] =
     ")\n"
     "\n"
-    "Short options may be bundled (-st 5); \"--\" ends the options, so that a\n"
-    "document whose name starts with '-' can be given after it.\n"
+    "An option's value may follow as the next word or after '='; a value that may\n"
+    "be left out (--http, --gpsd) only after '=' (--gpsd=2948). Short options may\n"
+    "be bundled (-st 5); \"--\" ends the options, so that a document whose name\n"
+    "starts with '-' can be given after it.\n"
     "Relative \"...";
 constexpr const char kUsageLast[] =
     "\" entries of a document are taken relative to the\n"
@@ -180,6 +204,8 @@ std::string usageText() {
 }
 
 std::string versionText() { return std::string("flowhost ") + FLOWHOST_VERSION + "\n"; }
+
+std::string usageHint() { return "Try 'flowhost --help'.\n"; }
 
 namespace {
 
@@ -234,6 +260,11 @@ const char* valueNeeded(int code) {
     case kGpsd: return "[ADDR:]PORT";
     case kMqtt: return "HOST[:PORT]";
     case kMqttPrefix: return "a topic prefix";
+    case kMqttUser: return "a user name";
+    case kMqttPasswordFile: return "a file holding the password";
+    case kMqttTls: return "the broker's CA certificate file";
+    case kMedium:
+    case kBad: return "a number of seconds";
     case kTable: return "live, plain or off";
     case kNodes: return "a node list file";
     case kPorts: return "a port list file";
@@ -347,6 +378,18 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
     case kGpx: return takeName(value, &options->outputs.gpx);
     case kGeojson: return takeName(value, &options->outputs.geojson);
     case kGpsd: return takeEndpoint("--gpsd", value, true, &options->outputs.gpsd, error);
+    case kMqttUser: return takeName(value, &options->outputs.mqttUser);
+    case kMqttPasswordFile: return takeName(value, &options->outputs.mqttPasswordFile);
+    case kMqttTls: return takeName(value, &options->outputs.mqttTls);
+    case kMedium:
+    case kBad: {
+      double v = 0;
+      if (!takeSeconds(value, RunOptions::kMaxThreshold,
+                       code == kMedium ? "medium threshold" : "bad threshold", &v, error))
+        return Taken::kBad;
+      (code == kMedium ? options->medium : options->bad) = v;
+      return Taken::kOk;
+    }
     case kMqtt: return takeEndpoint("--mqtt", value, false, &options->outputs.mqtt, error);
     case kMqttPrefix: return takePrefix(value, &options->outputs.mqttPrefix, error);
     case kNodes: return takeName(value, &options->nodeFile);
@@ -368,8 +411,38 @@ bool checkQuickStart(const RunOptions& options, std::string* error) {
   if (options.save || !options.saveAs.empty()) {
     return refuse(error, "the quick start has no document to save; use --write-document FILE");
   }
+  const double medium = options.medium.value_or(QuickStart::kMediumThreshold);
+  const double bad = options.bad.value_or(QuickStart::kBadThreshold);
+  if (medium >= bad) {
+    char text[96];
+    std::snprintf(text, sizeof text, "the medium threshold (%g s) must be below the bad one (%g s)",
+                  medium, bad);
+    return refuse(error, text);
+  }
   QuickStart::Map map;
   return options.map.empty() || QuickStart::parseMap(options.map, &map, error);
+}
+
+// Options that only mean something beside another: false with the reason.
+bool checkCompanions(const RunOptions& options, std::string* error) {
+  const kw_out::OutputOptions& o = options.outputs;
+  if (o.mqtt.empty()) {
+    for (const auto& [given, name] : {std::pair{&o.mqttUser, "--mqtt-user"},
+                                      {&o.mqttPasswordFile, "--mqtt-password-file"},
+                                      {&o.mqttTls, "--mqtt-tls"}}) {
+      if (!given->empty())
+        return refuse(error, std::string(name) + " belongs to --mqtt HOST[:PORT]");
+    }
+  }
+  if (!o.mqttPasswordFile.empty() && o.mqttUser.empty()) {
+    return refuse(error, "--mqtt-password-file needs --mqtt-user NAME as well");
+  }
+  if (!options.quickStart() && (options.medium || options.bad)) {
+    return refuse(error, std::string(options.medium ? "--medium" : "--bad") +
+                             " belongs to the quick start (--nodes FILE --ports FILE); a "
+                             "document keeps its thresholds in its sniffer blocks");
+  }
+  return true;
 }
 
 // The documents after the options: exactly one, unless only help or the
@@ -382,6 +455,7 @@ bool takeDocument(const std::vector<std::string>& operands, RunOptions* options,
   }
   if (!operands.empty()) options->document = operands[0];
   if (options->help || options->version) return true;
+  if (!checkCompanions(*options, error)) return false;
   if (options->quickStart()) return checkQuickStart(*options, error);
   if (!options->map.empty() || !options->writeDocument.empty()) {
     return refuse(error, std::string(options->map.empty() ? "--write-document" : "--map") +
@@ -394,11 +468,37 @@ bool takeDocument(const std::vector<std::string>& operands, RunOptions* options,
   return true;
 }
 
-// "PORT" or "ADDR:PORT": ends in ":digits" or is all digits.
-bool looksLikeEndpoint(const std::string& word) {
+// "PORT", "ADDR:PORT", a dotted IPv4 address or "localhost": what a
+// person means as the address of an option whose value was left out.
+bool looksLikeAddress(const std::string& word) {
+  if (word == "localhost") return true;
+  if (word.empty() || word.find('/') != std::string::npos) return false;
   const size_t colon = word.rfind(':');
   const std::string digits = colon == std::string::npos ? word : word.substr(colon + 1);
-  return !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) return true;
+  int dots = 0;
+  for (const char c : word) {
+    if (c == '.') {
+      ++dots;
+    } else if (c < '0' || c > '9') {
+      return false;
+    }
+  }
+  return dots == 3;
+}
+
+// A word right after --http or --gpsd written without a value that looks
+// like their address is a mistake for --http=ADDRESS, not a document.
+bool checkAddressWords(const std::vector<std::string>& args, const std::vector<size_t>& operands,
+                       const std::map<size_t, std::string>& bareOptional, std::string* error) {
+  for (const size_t place : operands) {
+    const auto before = place > 0 ? bareOptional.find(place - 1) : bareOptional.end();
+    if (before == bareOptional.end() || !looksLikeAddress(args[place])) continue;
+    return refuse(error, before->second + " takes its address as " + before->second + "=" +
+                             args[place] + "; '" + args[place] +
+                             "' would be taken as the document");
+  }
+  return true;
 }
 
 }  // namespace
@@ -408,28 +508,38 @@ bool parseRunOptions(const std::vector<std::string>& args, RunOptions* options,
   *options = RunOptions();
   const kw_cli::OptionParser parser(kOptions, kw_cli::OptionParser::Style::Bundled);
   bool missing = false;  // the value was there, but empty where a name is needed
+  std::map<size_t, std::string> bareOptional;  // where --http or --gpsd stood without a value
   const auto take = [&](const kw_cli::Found& found) {
+    if (!found.hasValue && (found.code == kGpsd || found.code == kHttp)) {
+      bareOptional[found.word] = found.spelled;
+      if (found.code == kGpsd) {
+        options->outputs.gpsd = "127.0.0.1:" + std::to_string(kw_out::GpsdServer::kDefaultPort);
+        return true;
+      }
+    }
     const Taken taken = takeOption(found.code, found.value, options, error);
     missing = taken == Taken::kMissing;
     return taken == Taken::kOk;
   };
-  // "--http PORT": the optional value may follow as a word of its own.
-  const auto wantsWord = [](int code, const std::string& word) {
-    return code == kHttp && looksLikeEndpoint(word);
-  };
-  std::vector<std::string> operands;
+  std::vector<size_t> operands;
   kw_cli::Problem problem;
-  if (!parser.parse(args, take, &operands, &problem, wantsWord)) {
+  if (!parser.parse(args, take, &operands, &problem)) {
     switch (problem.kind) {
       case kw_cli::Problem::Kind::MissingValue:
         return refuse(error, "option " + problem.spelled + " needs " + valueNeeded(problem.code));
       case kw_cli::Problem::Kind::Refused:
         if (!missing) return false;  // takeOption said why
         return refuse(error, "option " + problem.spelled + " needs " + valueNeeded(problem.code));
+      case kw_cli::Problem::Kind::UnexpectedValue:
+        return refuse(error, "option '" + problem.spelled.substr(0, problem.spelled.find('=')) +
+                                 "' takes no value");
       default: return refuse(error, "unknown option '" + problem.spelled + "'");
     }
   }
-  return takeDocument(operands, options, error);
+  if (!checkAddressWords(args, operands, bareOptional, error)) return false;
+  std::vector<std::string> words;
+  for (const size_t place : operands) words.push_back(args[place]);
+  return takeDocument(words, options, error);
 }
 
 }  // namespace flowhost

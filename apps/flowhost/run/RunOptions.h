@@ -7,7 +7,8 @@
 // files is built in memory (QuickStart) instead of read from a document.
 //
 // Options are read by the programs' one option parser (cli/option_parser.h):
-// long options take their value as "--name value" or "--name=value", short
+// long options take their value as "--name value" or "--name=value", those
+// whose value may be left out (--http, --gpsd) only as "--name=value"; short
 // ones may be bundled ("-st 5"), and "--" ends the options. Every number is
 // checked (finite, in range) and every option that needs a value must have
 // one; a problem gives a one-line reason and no options.
@@ -31,6 +32,8 @@ struct RunOptions {
   std::string portFile;                 // quick start: the port list
   std::string map;                      // quick start: "UL_LAT UL_LON LR_LAT LR_LON WxH"
   std::string writeDocument;            // quick start: write the graph here and stop
+  std::optional<double> medium;         // quick start: the health thresholds in seconds;
+  std::optional<double> bad;            // empty: the sniffer's defaults
   bool http = false;                    // serve the web view
   std::string httpAddress;              // ... on this address
   int httpPort = 0;                     // ... and port
@@ -56,6 +59,7 @@ struct RunOptions {
 
   static constexpr double kMaxSeconds = 1e7;
   static constexpr double kMaxEvery = 3600.0;
+  static constexpr double kMaxThreshold = 86400.0;  // a day
   // True when the JSON-lines stream goes to standard output, so that every
   // other line the runner prints goes to standard error.
   bool jsonOnStandardOutput() const { return outputs.json == "-"; }
@@ -65,8 +69,10 @@ struct RunOptions {
 // `error` on a usage error; `options` is then unspecified.
 bool parseRunOptions(const std::vector<std::string>& args, RunOptions* options, std::string* error);
 
-// The usage text printed by --help and after a usage error.
+// The usage text printed by --help.
 std::string usageText();
+// What follows a usage error's line: "Try 'flowhost --help'.".
+std::string usageHint();
 // The line printed by --version: "flowhost <version>".
 std::string versionText();
 
