@@ -1,5 +1,6 @@
 #include "JDocument.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <filesystem>
@@ -375,6 +376,23 @@ void refuseLink(JRefusal* refusal, const std::vector<JGraph::LinkRequest>& reque
   refusal->port = output ? r.output : r.input;
 }
 
+// "line 3, column 14" of the byte at 1-based position `byte` of `text`
+// (where the JSON reader stopped).
+std::string placeOf(const std::string& text, size_t byte) {
+  const size_t end = std::min(byte == 0 ? 0 : byte - 1, text.size());
+  size_t line = 1;
+  size_t column = 1;
+  for (size_t i = 0; i < end; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
 }  // namespace
 
 std::string JDocument::toText(const JGraph& graph, const EntryHook& onWrite) {
@@ -470,6 +488,9 @@ std::unique_ptr<JGraph> JDocument::fromText(const std::string& text, JRefusal* r
   ReadJson root;
   try {
     root = ReadJson::parse(text);
+  } catch (const ReadJson::parse_error& e) {
+    refuse(refusal, Kind::Malformed, "document is not valid JSON (" + placeOf(text, e.byte) + ")");
+    return nullptr;
   } catch (const ReadJson::exception& e) {
     refuse(refusal, Kind::Malformed, std::string("document is not valid JSON: ") + e.what());
     return nullptr;

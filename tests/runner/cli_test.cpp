@@ -185,6 +185,42 @@ TEST_F(FlowhostCli, UsageErrorsEndWithStatusTwoAndAHint) {
   }
 }
 
+// A node list, a port list or a text file named as the document: the
+// reason says where reading stopped (not the JSON library's words) and a
+// note says what the file looks like and how to run it.
+TEST_F(FlowhostCli, AFileThatIsNoDocumentSaysWhatItLooksLike) {
+  const struct {
+    const char* name;
+    const char* text;
+    const char* note;  // "" for none
+  } cases[] = {
+      {"units.nod", "# field units\n3 van\n\n17\n", "looks like a node list"},
+      {"feeds.mcp", "# feeds\r\ncom1 239.255.42.1 47001\r\n", "looks like a port list"},
+      {"notes.txt", "hello\nworld\n", "is not JSON: a document is the JSON file"},
+      {"broken.json", "{\"blocks\": [\n  {\"id\": 1,,\n", ""},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir_.write(c.name, c.text);
+    const Outcome outcome = runFlowhost({path});
+    ASSERT_TRUE(outcome.ended);
+    EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
+    EXPECT_EQ(outcome.err.find("json.exception"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("document is not valid JSON (line "), std::string::npos)
+        << outcome.err;
+    if (*c.note == '\0') {
+      EXPECT_EQ(outcome.err.find("flowhost: note:"), std::string::npos) << outcome.err;
+      EXPECT_NE(outcome.err.find("(line 2, column 12)"), std::string::npos) << outcome.err;
+    } else {
+      EXPECT_NE(outcome.err.find("flowhost: note: '" + path + "' " + c.note), std::string::npos)
+          << outcome.err;
+    }
+  }
+  const Outcome nodes = runFlowhost({dir_.file("units.nod")});
+  EXPECT_NE(nodes.err.find("flowhost --nodes " + dir_.file("units.nod") + " --ports PORTS.mcp"),
+            std::string::npos)
+      << nodes.err;
+}
+
 TEST_F(FlowhostCli, BundledShortOptionsActAsEachAlone) {
   const std::string path = dir_.write("good.json", clockDocument());
   // -s (save) and -t 0.3 (seconds) in one argument.

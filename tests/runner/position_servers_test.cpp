@@ -167,9 +167,18 @@ std::map<std::string, Json> retained(size_t count, std::chrono::seconds timeout,
   while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
     got.clear();
     ChildProcess sub;
-    std::vector<std::string> args{"mosquitto_sub", "-h", "127.0.0.1", "-p",
-                                  std::to_string(kBrokerPort), "-t", "gpsfeed/#", "-v", "-C",
-                                  std::to_string(count), "-W", "2"};
+    std::vector<std::string> args{"mosquitto_sub",
+                                  "-h",
+                                  "127.0.0.1",
+                                  "-p",
+                                  std::to_string(kBrokerPort),
+                                  "-t",
+                                  "gpsfeed/#",
+                                  "-v",
+                                  "-C",
+                                  std::to_string(count),
+                                  "-W",
+                                  "2"};
     args.insert(args.end(), login.begin(), login.end());
     if (!sub.start(kSub, args)) break;
     int status = 0;
@@ -304,9 +313,18 @@ TEST_F(PositionServers, MosquittoWithLoginAndTlsGetsUnitsEventsAndTheLastWill) {
 
   // The units fall silent: each one's health event comes as it happens.
   ChildProcess events;
-  std::vector<std::string> subArgs{"mosquitto_sub", "-h", "127.0.0.1", "-p",
-                                   std::to_string(kBrokerPort), "-t", "gpsfeed/events/#", "-v",
-                                   "-C", "5", "-W", "15"};
+  std::vector<std::string> subArgs{"mosquitto_sub",
+                                   "-h",
+                                   "127.0.0.1",
+                                   "-p",
+                                   std::to_string(kBrokerPort),
+                                   "-t",
+                                   "gpsfeed/events/#",
+                                   "-v",
+                                   "-C",
+                                   "5",
+                                   "-W",
+                                   "15"};
   subArgs.insert(subArgs.end(), login.begin(), login.end());
   ASSERT_TRUE(events.start(kSub, subArgs));
   std::this_thread::sleep_for(500ms);

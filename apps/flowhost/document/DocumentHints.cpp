@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <system_error>
 
 #include "apps/flowhost/document/DocumentFile.h"
@@ -10,6 +11,7 @@
 #include "host/JGraph.h"
 #include "host/JModuleObj.h"
 #include "host/JOutputStream.h"
+#include "platform/files.h"
 #include "sniffer/JQNV_packet_sniffer_layout.h"
 
 namespace flowhost {
@@ -21,6 +23,53 @@ namespace {
 
 constexpr const char* kNodeFileKey = "node file name";
 constexpr const char* kNodeCountKey = "number of nodes";
+// A node or port list is far smaller; a larger file is not looked into.
+constexpr size_t kMaxLookedAt = 1 << 20;
+
+// A whole decimal number of at most `digits` digits.
+bool isNumber(const std::string& token, size_t digits) {
+  return !token.empty() && token.size() <= digits &&
+         token.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Four dotted numbers, as a port list writes its multicast group.
+bool isDottedAddress(const std::string& token) {
+  int dots = 0;
+  for (const char c : token) {
+    if (c == '.') {
+      ++dots;
+    } else if (c < '0' || c > '9') {
+      return false;
+    }
+  }
+  return dots == 3;
+}
+
+// What the lines of `text` that are neither blank nor comments look like.
+enum class Looks { Nothing, NodeList, PortList, Other };
+
+Looks whatTextLooksLike(const std::string& text) {
+  std::istringstream in(text);
+  std::string line;
+  size_t nodeLines = 0, portLines = 0, others = 0;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::vector<std::string> tokens;
+    for (std::string token; words >> token && tokens.size() < 3;) tokens.push_back(token);
+    if (tokens.empty() || tokens[0][0] == '#') continue;
+    if (isNumber(tokens[0], 4)) {
+      ++nodeLines;
+    } else if (tokens.size() == 3 && isDottedAddress(tokens[1]) && isNumber(tokens[2], 5)) {
+      ++portLines;
+    } else {
+      ++others;
+    }
+  }
+  if (others > 0) return Looks::Other;
+  if (nodeLines > 0 && portLines == 0) return Looks::NodeList;
+  if (portLines > 0 && nodeLines == 0) return Looks::PortList;
+  return nodeLines + portLines == 0 ? Looks::Nothing : Looks::Other;
+}
 
 std::string nodesText(size_t count) {
   return std::to_string(count) + (count == 1 ? " node" : " nodes");
@@ -64,6 +113,29 @@ std::vector<std::string> DocumentHints::forRefusedLink(const std::string& path,
             " would not exist with the whole list either";
   }
   return {hint};
+}
+
+std::vector<std::string> DocumentHints::forNotADocument(const std::string& path,
+                                                        const DocumentFile& file) {
+  if (file.refusal().kind != JRefusal::Kind::Malformed) return {};
+  std::string text;
+  if (kw::readTextFile(path, kMaxLookedAt, &text)) return {};
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first != std::string::npos && (text[first] == '{' || text[first] == '[')) return {};
+  const std::string quoted = "'" + path + "'";
+  switch (whatTextLooksLike(text)) {
+    case Looks::NodeList:
+      return {quoted + " looks like a node list (lines \"<number> [name]\"), not a document; " +
+              "run it with a port list: flowhost --nodes " + path + " --ports PORTS.mcp"};
+    case Looks::PortList:
+      return {quoted +
+              " looks like a port list (lines \"<name> <group> <port>\"), not a document; " +
+              "run it with a node list: flowhost --nodes NODES.nod --ports " + path};
+    default:
+      return {quoted + " is not JSON: a document is the JSON file flowhost --write-document or " +
+              "--save-as writes; to start from a node list and a port list: flowhost --nodes " +
+              "NODES.nod --ports PORTS.mcp"};
+  }
 }
 
 std::vector<std::string> DocumentHints::forLongNodeLists(const JGraph& graph) {

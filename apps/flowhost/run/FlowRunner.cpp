@@ -223,6 +223,10 @@ bool FlowRunner::loadDocument(Run& run) {
          DocumentHints::forRefusedLink(run.options.document, run.loaded.document)) {
       err_ << "flowhost: note: " << hint << '\n';
     }
+    for (const std::string& hint :
+         DocumentHints::forNotADocument(run.options.document, run.loaded.document)) {
+      err_ << "flowhost: note: " << hint << '\n';
+    }
     if (run.loaded.document.refusal().kind == JRefusal::Kind::UnknownClass) {
       for (const std::string& missing : run.loaded.plugins.missing()) {
         err_ << "flowhost: note: default plug-in not found: " << missing << '\n';
