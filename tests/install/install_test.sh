@@ -51,11 +51,15 @@ for file in bin/flowhost bin/nmea_beacon bin/feed_record \
     "$libdir/gps_feed/plugins/JQNV_packet_sniffer.so" "$libdir/gps_feed/plugins/JGeoGridObj.so" \
     include/gps_feed/JAddObj.h include/gps_feed/JExport.h include/gps_feed/JPluginLoader.h \
     "$libdir/pkgconfig/jhost.pc" "$libdir/cmake/jhost/jhostConfig.cmake" \
-    share/man/man1/flowhost.1 share/man/man1/nmea_beacon.1 \
+    share/man/man1/flowhost.1 share/man/man1/nmea_beacon.1 share/man/man1/feed_record.1 \
     share/gps_feed/examples/nodes.nod share/gps_feed/examples/beacon.mcp \
     share/gps_feed/examples/demo.json share/gps_feed/examples/flowhost@.service; do
   [ -e "$prefix/$file" ] || fail "not installed: $file"
 done
+# The service unit runs the program where it was installed, trace log off.
+expect "$prefix/share/gps_feed/examples/flowhost@.service" \
+  "ExecStart=$work/staged/bin/flowhost --table off --trace off \\"
+[ -e "$prefix/share/gps_feed/examples/flowhost@.service.in" ] && fail "the unit's template was installed"
 readelf -d "$prefix/$libdir/libjhost.so" >"$work/dynamic.txt"
 expect "$work/dynamic.txt" "Library soname: [libjhost.so.$soversion]"
 [ -e "$prefix/$libdir/libjhost.so.$soversion" ] || fail "no libjhost.so.$soversion"

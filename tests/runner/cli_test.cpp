@@ -221,6 +221,25 @@ TEST_F(FlowhostCli, AFileThatIsNoDocumentSaysWhatItLooksLike) {
       << nodes.err;
 }
 
+// --medium and --bad reach every sniffer the quick start makes.
+TEST_F(FlowhostCli, QuickStartThresholdsReachTheSniffers) {
+  const std::string nodes = dir_.write("units.nod", "3 van\n7 truck\n");
+  const std::string ports = dir_.write("feeds.mcp", "com1 239.255.42.1 47001\n");
+  const std::string out = dir_.file("graph.json");
+  const Outcome outcome = runFlowhost(
+      {"--nodes", nodes, "--ports", ports, "--medium", "5", "--bad=12.5", "--write-document", out});
+  ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+  const Json written = Json::parse(readFile(out));
+  int sniffers = 0;
+  for (const Json& block : written["blocks"]) {
+    if (block["class"] != "JQNV_packet_sniffer") continue;
+    ++sniffers;
+    EXPECT_EQ(block["entries"]["medium threshold"], 5.0);
+    EXPECT_EQ(block["entries"]["bad threshold"], 12.5);
+  }
+  EXPECT_EQ(sniffers, 1);
+}
+
 TEST_F(FlowhostCli, BundledShortOptionsActAsEachAlone) {
   const std::string path = dir_.write("good.json", clockDocument());
   // -s (save) and -t 0.3 (seconds) in one argument.
