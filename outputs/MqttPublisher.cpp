@@ -12,6 +12,7 @@
 #include "outputs/TextOut.h"
 #include "platform/failure.h"
 #include "platform/files.h"
+#include "platform/host_lookup.h"
 
 namespace kw_out {
 
@@ -240,6 +241,10 @@ bool MqttPublisher::startConnection() {
   const int fd = rc == MOSQ_ERR_SUCCESS ? mosquitto_socket(client_) : -1;
   if (fd < 0) {
     std::string reason = rc == MOSQ_ERR_SUCCESS ? "no socket" : reasonOf(rc);
+    if (rc == MOSQ_ERR_EAI) {
+      // The library says only "Lookup error."; the resolver says why.
+      if (const kw::Failure lookup = kw::lookUpHost(settings_.host)) reason = lookup.text();
+    }
     if (!libraryError_.empty()) reason += " (" + libraryError_ + ")";
     note(State::Refused, "cannot connect to the MQTT broker " + where() + ": " + reason);
     return false;

@@ -239,6 +239,22 @@ TEST_F(MqttTest, BrokerRestartMidRun) {
       << "publishing goes on after the reconnection";
 }
 
+// A broker name that does not resolve is said with the resolver's reason,
+// not only the library's "Lookup error.".
+TEST_F(MqttTest, AnUnknownHostIsRefusedWithTheResolversReason) {
+  MqttPublisher mqtt;
+  ASSERT_TRUE(mqtt.start("no-such-broker.invalid", port_, "fleet")) << mqtt.error();
+  ASSERT_TRUE(until([&] { return !mqtt.stats().lastError.empty(); }, 10s));
+  EXPECT_NE(mqtt.stats().lastError.find("no-such-broker.invalid:" + std::to_string(port_) +
+                                        ": look up 'no-such-broker.invalid': "),
+            std::string::npos)
+      << mqtt.stats().lastError;
+  std::vector<OutputStateChange> changes;
+  mqtt.takeStateChanges(&changes);
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].state, OutputStateChange::State::Refused);
+}
+
 // Through the output set: a unit whose health changes without a new fix
 // has its retained state brought up to date.
 TEST_F(MqttTest, HealthChangeWithoutAFixUpdatesTheRetainedState) {
