@@ -106,7 +106,9 @@ TEST(WebView, ShowsTheFiveNodesMovingAndTurnsThemRedWhenTheBeaconStops) {
   ASSERT_TRUE(flowhost.start(
       kFlowhost, {"flowhost", "--nodes", std::string(kExamples) + "/nodes.nod", "--ports",
                   std::string(kExamples) + "/beacon.mcp", "--map", "36 -115.8 35.2 -115.05 400x400",
-                  "--table", "off", "--seconds", "80", "--http", "127.0.0.1:8090"}));
+                  "--table", "off", "--seconds", "80", "--http=127.0.0.1:8090",
+                  // No broker listens there: the output's state shows as refused.
+                  "--mqtt", "127.0.0.1:1999"}));
   ASSERT_TRUE(flowhost.readOutUntil(
       [](const std::string& out) {
         return out.find("web view on http://127.0.0.1:8090/") != std::string::npos;
@@ -136,6 +138,12 @@ TEST(WebView, ShowsTheFiveNodesMovingAndTurnsThemRedWhenTheBeaconStops) {
           "<td class=\"address\">239\\.255\\.42\\.1:47001</td><td class=\"taken\">([0-9]+)</td>")))
       << first;
   EXPECT_GT(std::stoi(port[1].str()), 0);
+  // Beside the ports, each output's latest state with its reason.
+  EXPECT_TRUE(std::regex_search(
+      first, std::regex("<tr class=\"output refused\"><td class=\"block\">output</td>"
+                        "<td class=\"name\">mqtt</td><td class=\"address\">127\\.0\\.0\\.1:1999"
+                        "</td>.*?Connection refused</td></tr>")))
+      << first;
   chromium(dir, "b",
            {"--window-size=1100,1500", "--screenshot=" + (artifacts / "web-live.png").string()},
            kUrl, &why);

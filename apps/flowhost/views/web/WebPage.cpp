@@ -23,6 +23,7 @@ th, td { padding: 2px 8px; text-align: right; border-bottom: 1px solid #eee; }
 th { cursor: pointer; background: #e8e8e8; user-select: none; }
 td.name, th.name, td.feed, th.feed, td.address, td.problem { text-align: left; }
 td.problem { color: #c00; }
+tr.output.connected td.problem, tr.output.back td.problem { color: #080; }
 tr.h0 td.health { background: #bfe8bf; }
 tr.h1 td.health { background: #ffd699; }
 tr.h2 td.health { background: #ff9c9c; }
@@ -109,7 +110,7 @@ const PORT_COLUMNS = [
   ['dropped', 'dropped'], ['rejected', 'rejected'], ['unknown', 'unknown node'], ['older', 'older'],
   ['problem', 'set-up problem']];
 
-function drawPorts(ports) {
+function drawPorts(ports, outputs) {
   const head = document.querySelector('#ports thead');
   if (!head.firstChild) {
     const tr = document.createElement('tr');
@@ -130,6 +131,19 @@ function drawPorts(ports) {
       const td = document.createElement('td');
       td.className = key;
       td.textContent = values[key] === '' ? '\u2013' : String(values[key]);
+      tr.appendChild(td);
+    }
+    body.appendChild(tr);
+  }
+  // The outputs that talk to a peer: their latest state, with its reason.
+  for (const o of outputs || []) {
+    const tr = document.createElement('tr');
+    tr.className = 'output ' + o.state;
+    const values = {block: 'output', name: o.output, address: o.peer, problem: o.message};
+    for (const [key] of PORT_COLUMNS) {
+      const td = document.createElement('td');
+      td.className = key;
+      td.textContent = values[key] === undefined || values[key] === '' ? '\u2013' : values[key];
       tr.appendChild(td);
     }
     body.appendChild(tr);
@@ -185,7 +199,7 @@ function draw(state) {
   document.getElementById('status').textContent =
       't=' + state.t.toFixed(1) + ' s, ' + state.ticks + ' ticks, ' + state.rows.length + ' nodes';
   drawTable(state.rows);
-  drawPorts(state.ports);
+  drawPorts(state.ports, state.outputs);
   drawMaps(state.maps);
   drawGraph(state.graph);
 }
