@@ -218,7 +218,8 @@ TEST(OutputSet, OpenFailsWithTheOptionAndReason) {
 }
 
 // A form's own state change (its broker lost, say) reaches every form with
-// the next tick, once.
+// the next tick once, the JSON stream as one OUTPUT line, and stays the
+// form's latest state.
 TEST(OutputSet, AFormsStateChangeReachesEveryFormOnce) {
   struct Teller final : OutputForm {
     std::vector<OutputStateChange> pending;
@@ -232,21 +233,40 @@ TEST(OutputSet, AFormsStateChangeReachesEveryFormOnce) {
     std::vector<std::vector<OutputStateChange>> seen;
     void tick(const OutputTick& tick) override { seen.push_back(tick.outputStates); }
   };
+  kw_test::TempDir dir;
+  OutputOptions o;
+  o.json = dir.file("feed.jsonl");
   OutputSet set;
-  ASSERT_TRUE(set.open(OutputOptions{})) << set.error();
+  ASSERT_TRUE(set.open(o)) << set.error();
   auto teller = std::make_unique<Teller>();
   auto listener = std::make_unique<Listener>();
   Teller* tells = teller.get();
   Listener* hears = listener.get();
   set.add(std::move(teller));
   set.add(std::move(listener));
-  tells->pending.push_back({"mqtt", OutputStateChange::State::Lost, "broker gone", ""});
+  tells->pending.push_back(
+      {"mqtt", OutputStateChange::State::Lost, "broker gone", "127.0.0.1:1883"});
   set.tick({});
   set.tick({});
   ASSERT_EQ(hears->seen.size(), 2u);
   ASSERT_EQ(hears->seen[0].size(), 1u);
   EXPECT_EQ(hears->seen[0][0].reason, "broker gone");
   EXPECT_TRUE(hears->seen[1].empty());
+  ASSERT_EQ(set.outputStates().size(), 1u);
+  EXPECT_EQ(set.outputStates()[0].state, OutputStateChange::State::Lost);
+  set.close();
+  std::vector<json> said;
+  std::istringstream lines(kw_test::readFile(o.json));
+  for (std::string line; std::getline(lines, line);) {
+    const json j = json::parse(line);
+    if (j["class"] == "OUTPUT") said.push_back(j);
+  }
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_EQ(said[0]["output"], "mqtt");
+  EXPECT_EQ(said[0]["state"], "lost");
+  EXPECT_EQ(said[0]["peer"], "127.0.0.1:1883");
+  EXPECT_EQ(said[0]["reason"], "broker gone");
+  EXPECT_EQ(said[0]["message"], "mqtt lost: broker gone");
 }
 
 // gpsbabel, the tool many users convert tracks with, reads our GPX: every
