@@ -109,24 +109,23 @@ bool ChildProcess::readSome(int fd, std::string* into, int waitMs) {
 
 bool ChildProcess::readOutUntil(const std::function<bool(const std::string&)>& done,
                                 std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done(out_)) {
-    const int left = msLeft(deadline);
-    if (left == 0) return false;
-    if (!readSome(outFd_, &out_, left)) closeFd(&outFd_);
-    if (outFd_ < 0) return done(out_);
-  }
-  return true;
+  return readUntil(&outFd_, &out_, done, timeout);
 }
 
 bool ChildProcess::readErrUntil(const std::function<bool(const std::string&)>& done,
                                 std::chrono::milliseconds timeout) {
+  return readUntil(&errFd_, &err_, done, timeout);
+}
+
+bool ChildProcess::readUntil(int* fd, std::string* into,
+                             const std::function<bool(const std::string&)>& done,
+                             std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done(err_)) {
+  while (!done(*into)) {
     const int left = msLeft(deadline);
     if (left == 0) return false;
-    if (!readSome(errFd_, &err_, left)) closeFd(&errFd_);
-    if (errFd_ < 0) return done(err_);
+    if (!readSome(*fd, into, left)) closeFd(fd);
+    if (*fd < 0) return done(*into);
   }
   return true;
 }

@@ -47,6 +47,9 @@ class ChildProcess {
   const std::string& err() const { return err_; }
 
  private:
+  // Reads *fd into *into until `done(*into)` holds or `timeout` passes.
+  bool readUntil(int* fd, std::string* into, const std::function<bool(const std::string&)>& done,
+                 std::chrono::milliseconds timeout);
   // Reads whatever is available on `fd` within `waitMs`; false at end of file.
   static bool readSome(int fd, std::string* into, int waitMs);
 
