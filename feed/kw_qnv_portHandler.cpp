@@ -62,6 +62,9 @@ kw_qnv_portHandler::~kw_qnv_portHandler() {
 
 void kw_qnv_portHandler::run() {
   olog->printf("In kw_qnv_portHandler::run()\n");
+  // Its place in the list, which the nodes it feeds record.
+  index_ = 0;
+  for (const kw_qnv_portHandler* before = prev_; before != nullptr; before = before->prev_) ++index_;
   receiver_->track(trackedBy(owner_));
   receiver_->run(0);  // a receiver that already runs ignores it
   running_ = 1;
@@ -123,7 +126,9 @@ void kw_qnv_portHandler::service() {
         node < 0 ? nullptr : owner_->getNodeById(static_cast<unsigned>(node));
     if (target == nullptr) {
       ++unknownNode_;
-    } else if (!target->set(latitude_, longitude_, utcTm_, utc1970_, utcString_)) {
+    } else if (target->set(latitude_, longitude_, utcTm_, utc1970_, utcString_)) {
+      target->lastPort_ = index_;
+    } else {
       ++older_;
     }
   }

@@ -82,6 +82,7 @@ class kw_qnv_portHandler {
   kw_multicast_recv* receiver_;
   std::string listFile_;  // the port list this port's line came from
   int32_t line_ = 0;      // that line's 1-based number
+  int32_t index_ = 0;     // position in the port list (0 first), set by run()
   // What service() made of the packets it took out (cumulative).
   uint64_t rejected_ = 0;
   uint64_t unknownNode_ = 0;

@@ -97,6 +97,7 @@ class J_EXPORT JQNV_packet_sniffer : public JAddObj {
   virtual bool feedPortStats(int index, kw_qnv_portStats* out) const;  // false when index is out of range
   virtual const char* feedNodeName(int index) const;                   // name from the node list line, "" when the line has none
   virtual bool feedNodeHeard(int index) const;                         // true once the node has accepted a packet
+  virtual int feedNodePort(int index) const;                           // index of the port whose packet the node last accepted, -1 before any
 
   static int instanceCount;              // default constructions in this process
   static char versionText[kFileNameSize];  // "0.7 - <build time stamp>\n", formed once

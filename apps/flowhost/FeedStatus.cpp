@@ -19,6 +19,9 @@ class SnifferStatus final : public FeedStatus {
   bool nodeHeard(const JModuleObj* sniffer, int node) const override {
     return of(sniffer)->feedNodeHeard(node);
   }
+  int nodePort(const JModuleObj* sniffer, int node) const override {
+    return of(sniffer)->feedNodePort(node);
+  }
 
  private:
   // The block comes from the plug-in's own class (its class name says so);

@@ -104,17 +104,23 @@ std::vector<NodeRow> NodeTable::read() const {
   std::vector<NodeRow> rows;
   rows.reserve(nodes_.size());
   const JModuleObj* namedFor = nullptr;
-  std::string feed;
+  std::vector<std::string> names;
+  std::string allNames;
   for (const Node& node : nodes_) {
     if (node.sniffer != namedFor) {
       namedFor = node.sniffer;
-      feed = portNames(node.sniffer);
+      names = portNames(node.sniffer);
+      allNames.clear();
+      for (const std::string& name : names) allNames += (allNames.empty() ? "" : ",") + name;
     }
     NodeRow row;
     row.block = node.block;
     row.node = node.index;
     row.name = status_->nodeName(node.sniffer, node.index);
-    row.feed = feed;
+    // The port its last packet came on; before any, every port it may come on.
+    const int port = status_->nodePort(node.sniffer, node.index);
+    row.feed = port >= 0 && port < static_cast<int>(names.size()) ? names[static_cast<size_t>(port)]
+                                                                 : allNames;
     row.heard = status_->nodeHeard(node.sniffer, node.index);
     auto output = [&node](Sniffer::Kind kind) { return Sniffer::output(node.index, kind); };
     row.nodeId = readInteger(node.sniffer, output(Sniffer::kNodeId));
@@ -152,13 +158,13 @@ std::vector<PortRow> NodeTable::ports() const {
   return rows;
 }
 
-// The names of the sniffer's ports, joined by ",".
-std::string NodeTable::portNames(const JModuleObj* sniffer) const {
-  std::string names;
+// The names of the sniffer's ports, in list order.
+std::vector<std::string> NodeTable::portNames(const JModuleObj* sniffer) const {
+  std::vector<std::string> names;
   kw_qnv_portStats stats;
   for (int p = 0; p < status_->portCount(sniffer); ++p) {
     if (!status_->portStats(sniffer, p, &stats)) break;
-    names += (names.empty() ? "" : ",") + stats.name;
+    names.push_back(stats.name);
   }
   return names;
 }

@@ -34,7 +34,7 @@ struct NodeRow {
   int block = 0;  // index of the sniffer block in the graph
   int node = 0;   // node index within the sniffer (its output group)
   std::string name;   // name from the node list, "" when the line has none
-  std::string feed;   // the sniffer's port name(s), joined by "," when several
+  std::string feed;   // name of the port its last packet came on; before any, the sniffer's port names joined by ","
   bool heard = false; // the node has accepted a packet
   std::optional<int> nodeId;
   std::optional<double> latitude;
@@ -88,7 +88,7 @@ class NodeTable {
   // The sniffer output that feeds `input` of `block`, following input links
   // upstream through at most kMaxHops blocks; false when none does.
   static bool feedingOutput(JModuleObj* block, int input, JModuleObj** sniffer, int* output);
-  std::string portNames(const JModuleObj* sniffer) const;
+  std::vector<std::string> portNames(const JModuleObj* sniffer) const;
 
   const FeedStatus* status_;
   std::vector<Node> nodes_;

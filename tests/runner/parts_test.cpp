@@ -437,7 +437,7 @@ class FakeSniffer : public JAddObj {
 };
 
 // The fake sniffer's feed status: two ports, the second one not set up;
-// node 0 is named.
+// node 0 is named and was last heard on the second port.
 class FakeStatus : public FeedStatus {
  public:
   int portCount(const JModuleObj* block) const override { return of(block)->started ? 2 : 0; }
@@ -456,6 +456,10 @@ class FakeStatus : public FeedStatus {
   }
   bool nodeHeard(const JModuleObj* block, int node) const override {
     return of(block)->started && of(block)->heard[node];
+  }
+  // Node 0's last packet came on com2; node 1 took none.
+  int nodePort(const JModuleObj* block, int node) const override {
+    return of(block)->started && node == 0 && of(block)->heard[0] ? 1 : -1;
   }
 
  private:
@@ -540,7 +544,8 @@ TEST_F(Nodes, NodesNeverHeardFromHaveNoPositionAndPortsAreListed) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_TRUE(rows[0].heard);
   EXPECT_EQ(rows[0].name, "truck7");
-  EXPECT_EQ(rows[0].feed, "com1,com2");
+  EXPECT_EQ(rows[0].feed, "com2") << "the port its last packet came on";
+  EXPECT_EQ(rows[1].feed, "com1,com2") << "never heard: every port it may come on";
   EXPECT_EQ(rows[0].utcSec, 1704164645);
   EXPECT_EQ(FeedOutputs::update(rows[0]).utcMs, 600);
   EXPECT_TRUE(rows[0].latitude.has_value());
@@ -841,7 +846,7 @@ TEST_F(Nodes, WebStateCarriesEachPortsCountersAndSurvivesBytesThatAreNotUtf8) {
       "taken": 40, "dropped": 5, "rejected": 6, "unknown": 7, "older": 8, "problem": ""})"));
   EXPECT_EQ(state["ports"][1]["taken"], 41);
   EXPECT_EQ(state["ports"][1]["problem"], "group 239.255.42: not an IPv4 address");
-  EXPECT_EQ(state["rows"][0]["feed"], "com1,com2");
+  EXPECT_EQ(state["rows"][0]["feed"], "com2");
 
   ports[1].stats.name = "bad\xff";  // a port list line in another encoding
   state = Unordered::parse(web.take(table.read(), ports, 1.0, 4));

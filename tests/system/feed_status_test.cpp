@@ -1,7 +1,7 @@
 // The feed status a host reads from the block: each port's origin (list file
 // and line), its set-up failure, and the counts of what became of the
-// datagrams it received; each node's name and whether it was ever heard.
-// Two blocks sharing a port's reception.
+// datagrams it received; each node's name, whether it was ever heard and on
+// which port last. Two blocks sharing a port's reception.
 #include <string>
 #include <vector>
 
@@ -165,6 +165,30 @@ TEST_F(FeedStatus, JunkDoesNotCrowdOutValidPackets) {
   EXPECT_EQ(stats.takenIn, 3u);
   EXPECT_EQ(stats.droppedFull, 0u);
   EXPECT_EQ(stats.rejected, 3u * kJunk);
+}
+
+// Each node knows the port its last accepted packet came on; an older
+// packet on another port does not move it.
+TEST_F(FeedStatus, EachNodeKnowsThePortItsLastPacketCameOn) {
+  constexpr const char* kEast = "239.255.43.8";
+  startFeed("1\n2\n", std::string("west ") + kGroup + " 47116\neast " + kEast + " 47117\n");
+  EXPECT_EQ(sniffer_->feedNodePort(0), -1);
+  turn(true);
+  kw_test::FeedSender west(kGroup, 47116);
+  kw_test::FeedSender east(kEast, 47117);
+  ASSERT_TRUE(west.ok() && east.ok());
+  ASSERT_TRUE(west.send(kw_test::numberedPacket(1, 1, 100)));
+  kw::Sleep(200);
+  tick();
+  EXPECT_EQ(sniffer_->feedNodePort(0), 0);
+  ASSERT_TRUE(east.send(kw_test::numberedPacket(1, 2, 200)));
+  ASSERT_TRUE(west.send(kw_test::numberedPacket(1, 3, 50)));  // older than the last
+  kw::Sleep(200);
+  tick();
+  turn(false);
+  EXPECT_EQ(sniffer_->feedNodePort(0), 1);
+  EXPECT_EQ(sniffer_->feedNodePort(1), -1) << "never heard";
+  EXPECT_EQ(sniffer_->feedNodePort(2), -1) << "no such node";
 }
 
 // Two blocks on one port list, each with its own units, share the port's
