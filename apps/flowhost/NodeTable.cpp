@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <tuple>
 
 #include "JGeoGridObj.h"
 #include "JGraph.h"
@@ -145,14 +147,33 @@ std::vector<NodeRow> NodeTable::read() const {
   return rows;
 }
 
+// Sniffers that list the same port (name, group, port and interface) share
+// its reception, each counting its own share: their rows become one, the
+// first sniffer's, with the counts summed, so each datagram counts once.
 std::vector<PortRow> NodeTable::ports() const {
   std::vector<PortRow> rows;
+  using Key = std::tuple<std::string, std::string, int, std::string>;
+  std::map<Key, std::pair<size_t, int>> seen;  // row, the last block merged into it
   for (const auto& [index, block] : snifferBlocks_) {
     const int count = status_->portCount(block);
     for (int p = 0; p < count; ++p) {
       PortRow row;
       row.block = index;
-      if (status_->portStats(block, p, &row.stats)) rows.push_back(std::move(row));
+      if (!status_->portStats(block, p, &row.stats)) continue;
+      const kw_qnv_portStats& s = row.stats;
+      const auto [at, fresh] = seen.try_emplace(Key{s.name, s.group, s.port, s.interface}, rows.size(), index);
+      if (fresh || at->second.second == index) {
+        rows.push_back(std::move(row));
+        continue;
+      }
+      at->second.second = index;
+      kw_qnv_portStats& into = rows[at->second.first].stats;
+      into.takenIn += s.takenIn;
+      into.droppedFull += s.droppedFull;
+      into.rejected += s.rejected;
+      into.unknownNode += s.unknownNode;
+      into.older += s.older;
+      if (into.setupError.empty()) into.setupError = s.setupError;
     }
   }
   return rows;

@@ -8,7 +8,8 @@
 // way a linked block would, so health and idle time belong to that moment.
 // A node the sniffer has not heard from yet has no position, time or map
 // values in its row (its outputs hold zeros that are no fix). ports() gives
-// each sniffer's ports with their origin, set-up failure and counters.
+// the sniffers' ports with their origin, set-up failure and counters, a port
+// that several sniffers list once with their counts summed.
 //
 // Owns nothing: the blocks belong to the graph, which must outlive the
 // table and keep its blocks and links while the table is in use.
@@ -71,7 +72,9 @@ class NodeTable {
   int snifferCount() const { return sniffers_; }
   // Current values of every node, in graph order, then node order.
   std::vector<NodeRow> read() const;
-  // Every port of every started sniffer block, in graph order, then list order.
+  // Every port of every started sniffer block, in graph order, then list
+  // order; a port that several blocks list comes once, at its first block,
+  // with their counts summed.
   std::vector<PortRow> ports() const;
   // The first map block fed from a node, or null.
   JModuleObj* firstMap() const;

@@ -567,6 +567,23 @@ TEST_F(Nodes, NodesNeverHeardFromHaveNoPositionAndPortsAreListed) {
   EXPECT_EQ(FeedOutputs::counters(ports[1]).failure, "group 239.255.42: not an IPv4 address");
 }
 
+// Two sniffers listing the same ports share their receptions and count
+// their own shares: the table shows each port once, at the first sniffer,
+// with the counts summed.
+TEST_F(Nodes, APortListedByTwoSniffersIsOneRowWithTheirCountsSummed) {
+  graph_.add(new FakeSniffer());
+  graph_.startup();
+  const NodeTable table(graph_, status_);
+  ASSERT_EQ(table.snifferCount(), 2);
+  const std::vector<PortRow> ports = table.ports();
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[0].block, graph_.indexOf(sniffer_));
+  EXPECT_EQ(ports[0].stats.name, "com1");
+  EXPECT_EQ(ports[0].stats.takenIn, 80u);
+  EXPECT_EQ(ports[1].stats.takenIn, 82u);
+  EXPECT_EQ(ports[1].stats.setupError, "group 239.255.42: not an IPv4 address");
+}
+
 // Each port that could not be set up is told once, naming the list's file
 // and line; every port has a counters line.
 TEST(PortReports, FailuresAreToldOnceWithTheirListLine) {
