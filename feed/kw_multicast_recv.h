@@ -58,7 +58,6 @@
 
 #include <atomic>
 #include <bitset>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
