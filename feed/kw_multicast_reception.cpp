@@ -98,8 +98,9 @@ void kw_multicast_reception::retrack(kw_multicast_recv* listener, const NodeFilt
 
 bool kw_multicast_reception::remove(kw_multicast_recv* listener) {
   kw::SemaphoreGuard guard(lock_);
-  const auto found = std::find_if(listeners_.begin(), listeners_.end(),
-                                  [listener](const Listener& entry) { return entry.receiver == listener; });
+  const auto found =
+      std::find_if(listeners_.begin(), listeners_.end(),
+                   [listener](const Listener& entry) { return entry.receiver == listener; });
   if (found == listeners_.end()) return false;
   listeners_.erase(found);
   if (!listeners_.empty()) return false;
@@ -129,10 +130,10 @@ int kw_multicast_reception::listenerCount() {
 
 const char* kw_multicast_reception::receive(char* buffer) {
   size_t count = 0;
-  const kw::ReceiveStatus status = kw::waitAndReceive(
-      socket_.fd(), wake_, buffer, kw_multicast_recv::kReceiveSize, &count, kw_multicast_recv::kGatherMs);
-  if (status != kw::ReceiveStatus::Data) return nullptr;
   const size_t size = kw_multicast_recv::kReceiveSize;
+  const kw::ReceiveStatus status =
+      kw::waitAndReceive(socket_.fd(), wake_, buffer, size, &count, kw_multicast_recv::kGatherMs);
+  if (status != kw::ReceiveStatus::Data) return nullptr;
   buffer[count >= size ? size - 1 : count] = '\0';
   return buffer;
 }
@@ -170,8 +171,9 @@ void kw_multicast_reception::deliver(const char* text) {
 void kw_multicast_reception::deliverShared(const char* text) {
   kw_multicast_recv* const first = listeners_.front().receiver;
   Admissions admitted(text);
-  const bool junk = std::none_of(listeners_.begin(), listeners_.end(),
-                                 [&admitted](const Listener& entry) { return admitted.of(*entry.receiver); });
+  const bool junk =
+      std::none_of(listeners_.begin(), listeners_.end(),
+                   [&admitted](const Listener& entry) { return admitted.of(*entry.receiver); });
   if (junk) {
     first->countRefused();
     return;

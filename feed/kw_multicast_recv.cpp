@@ -110,7 +110,9 @@ void kw_multicast_recv::finishStop() {
 
 void kw_multicast_recv::track(const NodeFilter& nodes) {
   nodes_ = nodes;
-  if (runThread_cb_handle_ != nullptr && !stopSignalled_) runThread_cb_handle_->retrack(this, nodes_);
+  if (runThread_cb_handle_ != nullptr && !stopSignalled_) {
+    runThread_cb_handle_->retrack(this, nodes_);
+  }
 }
 
 void kw_multicast_recv::swapBuffers() {

@@ -113,7 +113,8 @@ class kw_multicast_recv {
     static NodeFilter none() { return NodeFilter{false, {}}; }
     // `numbered` false: the packet's leading number does not fit an int.
     bool tracks(bool numbered, int node) const {
-      return all || (numbered && node >= 0 && node <= kMaxNode && nodes.test(static_cast<size_t>(node)));
+      return all || (numbered && node >= 0 && node <= kMaxNode &&
+                     nodes.test(static_cast<size_t>(node)));
     }
   };
 

@@ -64,7 +64,7 @@ void kw_qnv_portHandler::run() {
   olog->printf("In kw_qnv_portHandler::run()\n");
   // Its place in the list, which the nodes it feeds record.
   index_ = 0;
-  for (const kw_qnv_portHandler* before = prev_; before != nullptr; before = before->prev_) ++index_;
+  for (const kw_qnv_portHandler* p = prev_; p != nullptr; p = p->prev_) ++index_;
   receiver_->track(trackedBy(owner_));
   receiver_->run(0);  // a receiver that already runs ignores it
   running_ = 1;

@@ -161,7 +161,8 @@ std::vector<PortRow> NodeTable::ports() const {
       row.block = index;
       if (!status_->portStats(block, p, &row.stats)) continue;
       const kw_qnv_portStats& s = row.stats;
-      const auto [at, fresh] = seen.try_emplace(Key{s.name, s.group, s.port, s.interface}, rows.size(), index);
+      const Key key{s.name, s.group, s.port, s.interface};
+      const auto [at, fresh] = seen.try_emplace(key, rows.size(), index);
       if (fresh || at->second.second == index) {
         rows.push_back(std::move(row));
         continue;
