@@ -119,6 +119,7 @@ bool kw_qnv_handlerList::readNodeFile(const char* path) {
     if (nodesById_[node->nodeId_] == nullptr) nodesById_[node->nodeId_] = node;
   }
   nodesLoaded_ = 1;
+  retrackPorts();
   return true;
 }
 
@@ -195,6 +196,13 @@ int kw_qnv_handlerList::getNodeId(unsigned index) {
 
 void kw_qnv_handlerList::clearUpdated(unsigned index) {
   if (index < nodeCount_) nodesByIndex_[index]->updated_ = 0;
+}
+
+void kw_qnv_handlerList::retrackPorts() {
+  // Ports run here only if no node list was loaded when they started.
+  for (kw_qnv_portHandler* port = portHead_; port != nullptr; port = port->next_) {
+    if (port->running_ == 1) port->retrack();
+  }
 }
 
 void kw_qnv_handlerList::serviceAll() {

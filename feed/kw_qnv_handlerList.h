@@ -48,6 +48,9 @@ class kw_qnv_handlerList {
 
   // Thresholds in seconds; kept and handed to every node in milliseconds.
   void setThresholds(double medium, double bad);
+  // Tells every running port's receiver the node numbers of the list (a
+  // port whose reception is shared gets the datagrams of those only).
+  void retrackPorts();
 
   uint32_t nodeCount() const { return nodeCount_; }
   uint32_t portCount() const { return portCount_; }
