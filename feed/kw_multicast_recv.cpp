@@ -5,6 +5,7 @@
 #include <new>
 
 #include "KW_OLog.h"
+#include "terminal_text.h"
 #include "text_copy.h"
 
 // ---------------------------------------------------------------- bufferSt
@@ -148,7 +149,9 @@ char* kw_multicast_recv::getPacket() {
 }
 
 void kw_multicast_recv::openSocket() {
-  olog->printf("Opening socket ip %s port %d\n", ipAddress_.get(), port_);
+  // The group text and the failure (which names the group and the
+  // interface) come from the port list: traced safe for a terminal.
+  olog->printf("Opening socket ip %s port %d\n", kw::terminalText(ipAddress_.get()).c_str(), port_);
   kw::Failure failure;
   socket_ = kw::openMulticastReceiver(ipAddress_.get(), port_, &failure, interfaceName_.get());
   setupFailure_ = failure.text();
@@ -156,7 +159,7 @@ void kw_multicast_recv::openSocket() {
   // reason is kept and traced so that it can be found.
   if (failure) {
     olog->printf("kw_multicast_recv::openSocket() %p %s\n", static_cast<void*>(this),
-                 failure.c_str());
+                 kw::terminalText(failure.text()).c_str());
   }
 }
 
