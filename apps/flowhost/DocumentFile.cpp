@@ -1,7 +1,6 @@
 #include "DocumentFile.h"
 
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "JDocument.h"
@@ -9,6 +8,7 @@
 #include "JGraph.h"
 #include "JQNV_packet_sniffer_layout.h"
 #include "files.h"
+#include "list_file.h"
 
 namespace flowhost {
 
@@ -22,12 +22,9 @@ bool endsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-bool readable(const std::string& path) {
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) return false;
-  std::ifstream in(path, std::ios::binary);
-  return static_cast<bool>(in);
-}
+// Why the list file at `path` cannot be read as a list ("" when it can),
+// as the sniffer's reading says it.
+std::string whyUnreadable(const std::string& path) { return kw::whyNotAList(path.c_str()); }
 
 // The longest name a block's file name field holds (it keeps a terminator).
 constexpr std::size_t kLongestName = JQNV_packet_sniffer_layout::kFileNameSize - 1;
@@ -97,8 +94,9 @@ std::vector<std::string> DocumentFile::unreadableListFiles() const {
       messages.push_back(names + where + ", whose path (" + std::to_string(file.resolved.size()) +
                          " characters) is too long for the block's file name field (at most " +
                          std::to_string(kLongestName) + "), even relative to the current folder");
-    } else if (!readable(file.resolved)) {
-      messages.push_back(names + where + ", which cannot be read");
+    } else if (const std::string why = whyUnreadable(file.resolved); !why.empty()) {
+      messages.push_back(names + "'" + file.original + "' (" + file.resolved + ": " + why +
+                         "), which cannot be read");
     }
   }
   return messages;
@@ -109,6 +107,12 @@ bool DocumentFile::checkListFiles(std::string* error) const {
   if (messages.empty()) return true;
   fail(error, messages.front());
   return false;
+}
+
+std::vector<DocumentFile::ListName> DocumentFile::listNames() const {
+  std::vector<ListName> names;
+  for (const NamedFile& file : files_) names.push_back(ListName{file.key, file.original, file.resolved});
+  return names;
 }
 
 bool DocumentFile::currentText(std::string* text, std::string* error) const {

@@ -49,11 +49,21 @@ class DocumentFile {
   JGraph* graph() const { return graph_.get(); }
 
   // True when every non-empty file-name entry names a readable file; else
-  // false with a reason naming the block, the entry and the file.
+  // false with a reason naming the block, the entry, the file and why
+  // ("No such file or directory", "a device, not a regular file").
   bool checkListFiles(std::string* error) const;
   // One message for every list file named by the document that cannot be
   // read (empty when all can).
   std::vector<std::string> unreadableListFiles() const;
+
+  // A file-name entry of the document: its key, the name as written and the
+  // full path it was resolved to.
+  struct ListName {
+    std::string key;
+    std::string original;
+    std::string resolved;
+  };
+  std::vector<ListName> listNames() const;
 
   // The document text of the graph as it stands (what the blocks'
   // writeContent gives), with relative file names as first written. False

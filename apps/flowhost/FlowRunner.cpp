@@ -26,6 +26,7 @@
 #include "JModuleObj.h"
 #include "JOutputStream.h"
 #include "JRegion.h"
+#include "ListCheck.h"
 #include "NodeListFile.h"
 #include "NodeTable.h"
 #include "JQNV_packet_sniffer_layout.h"
@@ -39,6 +40,7 @@
 #include "files.h"
 #include "stop_signal.h"
 #include "terminal.h"
+#include "terminal_text.h"
 #include "web/WebServer.h"
 #include "web/WebState.h"
 
@@ -130,6 +132,11 @@ struct FlowRunner::Run {
   std::optional<QuickStart> quick;
   std::string partFolder;   // the quick start's part lists, removed at the end
   std::string name;         // the document, as messages name it
+  // What the run reads that is not read as a person would expect: the
+  // document's warnings (lists that cannot be read, node lists longer than
+  // a sniffer takes) and the list files' lines (ListCheck).
+  std::vector<std::string> warnings;
+  ListCheck::Said lists;
   JGraph* graph = nullptr;  // the document's or the quick start's
   std::optional<NodeTable> table;
   TrackPicture track;
@@ -161,7 +168,7 @@ struct FlowRunner::Run {
 FlowRunner::FlowRunner(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
 int FlowRunner::failure(const std::string& reason) {
-  err_ << "flowhost: " << reason << '\n';
+  err_ << "flowhost: " << kw::terminalText(reason) << '\n';
   return kFailed;
 }
 
@@ -172,12 +179,18 @@ bool FlowRunner::refuse(const std::string& reason) {
 
 int FlowRunner::run(const RunOptions& options, bool outputIsTerminal) {
   Run run(options, outputIsTerminal);
+  if (options.check && options.quickStart()) return check(run);  // lists alone: no plug-in
   if (!loadClasses(run)) return kFailed;
   if (options.quickStart()) {
     if (!buildQuickStart(run)) return kFailed;
+    sayProblems(run);
     if (!options.writeDocument.empty()) return writeStartingPoint(run);
   } else if (!loadDocument(run)) {
     return kFailed;
+  } else if (options.check) {
+    return check(run);
+  } else {
+    sayProblems(run);
   }
   if (!prepareOutputs(run)) return kFailed;
   drive(run);
@@ -200,7 +213,7 @@ bool FlowRunner::loadClasses(Run& run) {
   for (const PluginSet::Loaded& plugin : run.plugins.loaded()) {
     std::string classes;
     for (const std::string& name : plugin.classes) classes += (classes.empty() ? "" : ", ") + name;
-    out_ << "flowhost: plug-in " << plugin.path << " (" << classes << ")\n";
+    out_ << "flowhost: plug-in " << kw::terminalText(plugin.path) << " (" << classes << ")\n";
   }
   return true;
 }
@@ -211,11 +224,11 @@ bool FlowRunner::loadDocument(Run& run) {
   if (!run.document.load(run.options.document, &reason)) {
     failure(reason);
     for (const std::string& hint : DocumentHints::forRefusedLink(run.options.document, reason)) {
-      err_ << "flowhost: note: " << hint << '\n';
+      err_ << "flowhost: note: " << kw::terminalText(hint) << '\n';
     }
     if (reason.find("unknown module class") != std::string::npos) {
       for (const std::string& missing : run.plugins.missing()) {
-        err_ << "flowhost: note: default plug-in not found: " << missing << '\n';
+        err_ << "flowhost: note: default plug-in not found: " << kw::terminalText(missing) << '\n';
       }
     }
     return false;
@@ -224,15 +237,45 @@ bool FlowRunner::loadDocument(Run& run) {
   // the block starts with that list empty, as it would in any host. Say so;
   // saving the document afterwards is refused, so the name is not lost.
   for (const std::string& problem : run.document.unreadableListFiles()) {
-    err_ << "flowhost: warning: document '" << run.options.document << "': " << problem
-         << "; the block starts without that list\n";
+    run.warnings.push_back("document '" + run.options.document + "': " + problem +
+                           "; the block starts without that list");
   }
+  run.lists = ListCheck::say(ListCheck::documentLists(run.document), false);
   run.graph = run.document.graph();
   for (const std::string& warning : DocumentHints::forLongNodeLists(*run.graph)) {
-    err_ << "flowhost: warning: " << warning << '\n';
+    run.warnings.push_back(warning);
   }
   run.table.emplace(*run.graph);
   return true;
+}
+
+// What the run reads and would not be read as a person expects, said once
+// before anything starts; each list line as --check gives it.
+void FlowRunner::sayProblems(Run& run) {
+  for (const std::string& warning : run.warnings) {
+    err_ << "flowhost: warning: " << kw::terminalText(warning) << '\n';
+  }
+  for (const std::string& line : run.lists.lines) err_ << "flowhost: " << line << '\n';
+}
+
+// --check: the same lines, plainly, and no run. The quick start's lists are
+// read as they are; a document is loaded (blocks made and restored, not
+// started) and its blocks' lists read.
+int FlowRunner::check(Run& run) {
+  const RunOptions& options = run.options;
+  if (options.quickStart()) {
+    run.lists =
+        ListCheck::say(ListCheck::quickStartLists(options.nodeFile, options.portFile), true);
+  }
+  for (const std::string& warning : run.warnings) out_ << kw::terminalText(warning) << '\n';
+  for (const std::string& line : run.lists.lines) out_ << line << '\n';
+  const size_t count = run.warnings.size() + run.lists.notes;
+  out_ << "flowhost: check: "
+       << (count == 0 ? std::string("no problems")
+                      : std::to_string(count) + (count == 1 ? " problem" : " problems"))
+       << '\n';
+  out_.flush();
+  return count == 0 ? kOk : kFailed;
 }
 
 // A private folder for the part lists of a node list too long for one
@@ -290,11 +333,13 @@ bool FlowRunner::buildQuickStart(Run& run) {
   }
   const int nodes = static_cast<int>(run.quick->nodes().nodes().size());
   out_ << "flowhost: quick start: " << nodes << (nodes == 1 ? " node" : " nodes") << " of "
-       << options.nodeFile << " on the ports of " << options.portFile << ", "
+       << kw::terminalText(options.nodeFile) << " on the ports of "
+       << kw::terminalText(options.portFile) << ", "
        << run.quick->snifferCount() << (run.quick->snifferCount() == 1 ? " sniffer" : " sniffers")
        << '\n';
   run.graph = run.quick->graph();
   run.table.emplace(*run.graph);
+  run.lists = ListCheck::say(ListCheck::quickStartLists(options.nodeFile, options.portFile), true);
   return true;
 }
 
@@ -304,12 +349,12 @@ int FlowRunner::writeStartingPoint(Run& run) {
   std::string reason;
   for (const QuickStart::PartList& part : run.quick->partLists()) {
     if (!DocumentFile::writeFile(part.path, part.text, &reason)) return failure(reason);
-    out_ << "wrote " << part.path << '\n';
+    out_ << "wrote " << kw::terminalText(part.path) << '\n';
   }
   if (!DocumentFile::writeFile(path, run.quick->documentText(path), &reason)) {
     return failure("document not written: " + reason);
   }
-  out_ << "wrote " << path << '\n';
+  out_ << "wrote " << kw::terminalText(path) << '\n';
   out_.flush();
   return kOk;
 }
@@ -500,7 +545,7 @@ void FlowRunner::reportPorts(Run& run, Clock::time_point now, bool force) {
   run.lastCounters = now;
   const std::vector<PortRow> ports = run.table->ports();
   for (const std::string& failure : run.portReport.newFailures(ports)) {
-    err_ << "flowhost: warning: " << failure << '\n';
+    err_ << "flowhost: warning: " << kw::terminalText(failure) << '\n';
   }
   run.outputs.counters(ports, now);
   run.view->setPorts(ports);
@@ -542,16 +587,17 @@ int FlowRunner::writeOutputs(Run& run) {
   std::string reason;
   for (const Run::Face& face : run.faces) {
     if (!face.canvas.writeSvg(face.path, &reason)) status = failure(reason);
-    else out_ << "wrote " << face.path << '\n';
+    else out_ << "wrote " << kw::terminalText(face.path) << '\n';
   }
   if (run.outputs.isOpen()) {
     run.outputs.close();  // the track files a last time
-    out_ << "flowhost: " << run.outputs.describe() << '\n';
+    out_ << "flowhost: " << kw::terminalText(run.outputs.describe()) << '\n';
   }
   if (run.wantTrack) {
     run.trackWriter.reset();  // what it still holds is older than the last picture
     if (run.track.write(run.options.trackFile, &reason)) {
-      out_ << "wrote " << run.options.trackFile << " (" << run.track.pointCount() << " points";
+      out_ << "wrote " << kw::terminalText(run.options.trackFile) << " (" << run.track.pointCount()
+           << " points";
       if (run.track.droppedPoints() > 0) out_ << ", " << run.track.droppedPoints() << " dropped";
       out_ << ")\n";
     } else {
@@ -565,7 +611,7 @@ int FlowRunner::writeOutputs(Run& run) {
     } else if (!run.documentReady) {
       status = failure("document not saved: " + run.documentProblem);
     } else if (DocumentFile::save(run.saveTo, run.documentText, &reason)) {
-      out_ << "wrote " << run.saveTo << '\n';
+      out_ << "wrote " << kw::terminalText(run.saveTo) << '\n';
     } else {
       status = failure("document not saved: " + reason);
     }

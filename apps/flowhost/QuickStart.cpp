@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <system_error>
 
@@ -18,6 +17,8 @@
 #include "JGraph.h"
 #include "JModuleObj.h"
 #include "JQNV_packet_sniffer_layout.h"
+#include "list_file.h"
+#include "terminal_text.h"
 
 namespace flowhost {
 
@@ -82,21 +83,6 @@ bool number(const std::string& token, double low, double high, double* out) {
   }
   *out = v;
   return true;
-}
-
-// The number of ports a port list gives: lines of three tokens or more
-// whose first does not start with '#'.
-int portCount(const std::string& path, bool* readable) {
-  std::ifstream in(path, std::ios::binary);
-  *readable = static_cast<bool>(in);
-  int count = 0;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream words(line);
-    std::string a, b, c;
-    if (words >> a >> b >> c && a[0] != '#') ++count;
-  }
-  return count;
 }
 
 bool refuse(std::string* error, const std::string& reason) {
@@ -172,14 +158,16 @@ bool QuickStart::readLists(const Settings& settings, std::string* error) {
   std::string reason;
   if (!nodes_.read(settings.nodeFile, &reason)) return refuse(error, reason);
   if (nodes_.nodes().empty()) {
-    return refuse(error, "the node list '" + settings.nodeFile +
+    return refuse(error, "the node list '" + kw::terminalText(settings.nodeFile) +
                              "' names no node (lines \"<number> [name]\", number 0 to 1000)");
   }
-  bool readable = false;
-  if (portCount(settings.portFile, &readable) == 0) {
-    return refuse(error, readable ? "the port list '" + settings.portFile +
-                                        "' names no port (lines \"<name> <group> <port>\")"
-                                  : "cannot read the port list '" + settings.portFile + "'");
+  const kw::PortList ports = kw::readPortList(settings.portFile.c_str());
+  if (ports.refused) {
+    return refuse(error, kw::listRefusalText("port list", settings.portFile, ports.notes.front()));
+  }
+  if (ports.entries.empty()) {
+    return refuse(error, "the port list '" + kw::terminalText(settings.portFile) +
+                             "' names no port (lines \"<name> <group> <port>\")");
   }
   return true;
 }
