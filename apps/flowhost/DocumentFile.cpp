@@ -58,6 +58,7 @@ bool DocumentFile::load(const std::string& path, std::string* error) {
   // Relative file names are taken relative to the document's folder.
   std::error_code ec;
   const fs::path folder = fs::absolute(path, ec).parent_path();
+  folder_ = folder.lexically_normal().string();
   auto resolve = [this, &folder](const JDocument::EntryPlace& place, JEntry& entry) {
     if (entry.kind != JEntry::Kind::Text || !endsWith(entry.key, kFileNameSuffix)) return;
     const std::string original = static_cast<char*>(entry.text);
@@ -115,29 +116,55 @@ std::vector<DocumentFile::ListName> DocumentFile::listNames() const {
   return names;
 }
 
-bool DocumentFile::currentText(std::string* text, std::string* error) const {
+std::string DocumentFile::nameFor(const std::string& documentPath, const std::string& file) {
+  std::error_code ec;
+  const fs::path folder = fs::absolute(documentPath, ec).parent_path();
+  const fs::path name = fs::absolute(file, ec).lexically_normal().lexically_proximate(folder);
+  if (!name.empty() && *name.begin() != "..") return name.string();
+  return fs::absolute(file, ec).lexically_normal().string();
+}
+
+bool DocumentFile::currentText(std::string* text, std::string* error,
+                               const std::string& savePath) const {
   if (graph_ == nullptr) {
     fail(error, "no document loaded");
     return false;
   }
-  // A name still as it was resolved goes back as first written; a name the
-  // block dropped makes the text unfit to save. An entry the block does not
-  // store (it never read it) is simply gone, as with any entry a block does
-  // not know.
+  std::error_code ec;
+  const bool moved = !savePath.empty() &&
+                     fs::absolute(savePath, ec).parent_path().lexically_normal().string() != folder_;
+  // A name still as it was resolved goes back as first written (or, saved
+  // elsewhere, as the new folder names the same file); a name the block
+  // dropped makes the text unfit to save. An entry the block does not store
+  // (it never read it) is simply gone, as with any entry a block does not
+  // know.
   const NamedFile* dropped = nullptr;
-  auto restore = [this, &dropped](const JDocument::EntryPlace& place, JEntry& entry) {
+  std::string unnamed;
+  auto restore = [&](const JDocument::EntryPlace& place, JEntry& entry) {
     if (entry.kind != JEntry::Kind::Text) return;
     for (const NamedFile& file : files_) {
       if (file.block != place.block || file.key != entry.key) continue;
       const std::string now = static_cast<char*>(entry.text);
       if (now.empty() && dropped == nullptr) dropped = &file;
-      if (now == file.handed) entry.text = JString(file.original.c_str());
+      if (now != file.handed) continue;
+      std::string name = file.original;
+      if (moved && fs::path(file.original).is_relative()) name = nameFor(savePath, file.resolved);
+      if (name.size() > kLongestName && unnamed.empty()) {
+        unnamed = describe(file.id, file.className) + ": \"" + file.key + "\" ('" + file.original +
+                  "') would be named '" + name + "' from the new folder, longer than the block's " +
+                  std::to_string(kLongestName) + " characters";
+      }
+      entry.text = JString(name.c_str());
     }
   };
   const std::string written = JDocument::toText(*graph_, restore);
   if (dropped != nullptr) {
     fail(error, describe(dropped->id, dropped->className) + " dropped its \"" + dropped->key +
                     "\" ('" + dropped->original + "')");
+    return false;
+  }
+  if (!unnamed.empty()) {
+    fail(error, unnamed);
     return false;
   }
   *text = written;
@@ -155,10 +182,31 @@ bool DocumentFile::writeFile(const std::string& path, const std::string& text, s
 
 bool DocumentFile::save(const std::string& path, const std::string& text, std::string* error) {
   // What the next run would do with it: the host's own reader, every block
-  // made and restored, every link checked.
+  // made and restored, every link checked, and every list file looked for
+  // where that run will look.
+  std::error_code ec;
+  const fs::path folder = fs::absolute(path, ec).parent_path();
+  std::string missing;
+  auto look = [&](const JDocument::EntryPlace& place, JEntry& entry) {
+    if (!missing.empty() || entry.kind != JEntry::Kind::Text || !endsWith(entry.key, kFileNameSuffix)) {
+      return;
+    }
+    const std::string name = static_cast<char*>(entry.text);
+    if (name.empty()) return;
+    fs::path resolved(name);
+    if (resolved.is_relative()) resolved = (folder / resolved).lexically_normal();
+    if (const std::string why = whyUnreadable(resolved.string()); !why.empty()) {
+      missing = describe(place.id, place.className) + ": \"" + entry.key + "\" names '" + name +
+                "' (" + resolved.string() + ": " + why + ")";
+    }
+  };
   std::string reason;
-  if (JDocument::fromText(text, &reason) == nullptr) {
+  if (JDocument::fromText(text, &reason, look) == nullptr) {
     fail(error, "it would not load again: " + reason);
+    return false;
+  }
+  if (!missing.empty()) {
+    fail(error, "it would not find its list files again: " + missing);
     return false;
   }
   return writeFile(path, text, error);

@@ -576,7 +576,7 @@ void FlowRunner::finish(Run& run) {
     }
   }
   run.documentReady = run.saveTo.empty() ||
-                      run.document.currentText(&run.documentText, &run.documentProblem);
+                      run.document.currentText(&run.documentText, &run.documentProblem, run.saveTo);
   run.graph->closeTogether(kClosingThreads);
 }
 

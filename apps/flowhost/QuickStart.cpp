@@ -9,6 +9,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "DocumentFile.h"
 #include "JClockObj.h"
 #include "JDictionary.h"
 #include "JDocument.h"
@@ -278,20 +279,14 @@ bool QuickStart::addNodeRow(Assembly& assembly, const Map& map, JModuleObj* snif
 
 std::string QuickStart::documentText(const std::string& documentPath) const {
   if (graph_ == nullptr) return "";
-  std::error_code ec;
-  const fs::path folder = fs::absolute(documentPath, ec).parent_path();
   // List names relative to the document's folder, as the runner reads them.
-  auto relative = [&folder](const JDocument::EntryPlace&, JEntry& entry) {
-    const std::string suffix = " file name";
+  auto relative = [&documentPath](const JDocument::EntryPlace&, JEntry& entry) {
+    const std::string suffix = DocumentFile::kFileNameSuffix;
     if (entry.kind != JEntry::Kind::Text || entry.key.size() < suffix.size() ||
         entry.key.compare(entry.key.size() - suffix.size(), suffix.size(), suffix) != 0) {
       return;
     }
-    // A list in the document's folder or below is named relative to it;
-    // one elsewhere keeps its full path.
-    std::error_code ignored;
-    const fs::path name = fs::proximate(static_cast<char*>(entry.text), folder, ignored);
-    if (!name.empty() && *name.begin() != "..") entry.text = JString(name.string().c_str());
+    entry.text = JString(DocumentFile::nameFor(documentPath, static_cast<char*>(entry.text)).c_str());
   };
   return JDocument::toText(*graph_, relative);
 }
