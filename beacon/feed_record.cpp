@@ -22,6 +22,7 @@
 #include "multicast.h"
 #include "record_format.h"
 #include "stop_signal.h"
+#include "terminal_text.h"
 #include "wake_event.h"
 
 #ifndef KW_VERSION
@@ -75,7 +76,7 @@ int parse(int argc, char** argv, const char* programName, RecorderLine* out) {
       continue;
     }
     if (std::strncmp(arg, "--", 2) == 0 && arg[2] != '\0') {
-      std::fprintf(stderr, "%s: unknown option %s\n", programName, arg);
+      std::fprintf(stderr, "%s: unknown option %s\n", programName, kw::terminalText(arg).c_str());
       return 2;
     }
     positional.push_back(arg);
@@ -87,12 +88,13 @@ int parse(int argc, char** argv, const char* programName, RecorderLine* out) {
   out->group = positional[0];
   out->file = positional[2];
   if (!kw::isIpv4Address(out->group)) {
-    std::fprintf(stderr, "%s: group %s: not an IPv4 address\n", programName, out->group);
+    std::fprintf(stderr, "%s: group %s: not an IPv4 address\n", programName,
+                 kw::terminalText(out->group).c_str());
     return 1;
   }
   if (!kw_beacon::parsePort(positional[1], &out->port)) {
     std::fprintf(stderr, "%s: port %s: not a number from 1 to 65535\n", programName,
-                 positional[1]);
+                 kw::terminalText(positional[1]).c_str());
     return 1;
   }
   return 0;
@@ -137,7 +139,11 @@ void receiveAll(Recording* recording) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* programName = argc > 0 && argv[0] != nullptr ? argv[0] : "feed_record";
+  // Texts from the command line are shown safe for a terminal, the
+  // program's own name too.
+  const std::string shownName =
+      kw::terminalText(argc > 0 && argv[0] != nullptr ? argv[0] : "feed_record");
+  const char* programName = shownName.c_str();
   RecorderLine line;
   if (const int status = parse(argc, argv, programName, &line); status != 0) {
     return status < 0 ? 0 : status;
@@ -149,7 +155,7 @@ int main(int argc, char** argv) {
   const kw::Socket socket =
       kw::openMulticastReceiver(line.group, line.port, &failure, line.interfaceName);
   if (failure) {
-    std::fprintf(stderr, "%s: %s\n", programName, failure.c_str());
+    std::fprintf(stderr, "%s: %s\n", programName, kw::terminalText(failure.text()).c_str());
     return 1;
   }
   Recording recording;
@@ -160,7 +166,8 @@ int main(int argc, char** argv) {
   }
   recording.file = std::fopen(line.file, "w");
   if (recording.file == nullptr) {
-    std::fprintf(stderr, "%s: %s: cannot be written\n", programName, line.file);
+    std::fprintf(stderr, "%s: %s: cannot be written\n", programName,
+                 kw::terminalText(line.file).c_str());
     return 1;
   }
   std::fprintf(recording.file, "# feed_record %s %d\n", line.group, line.port);
@@ -178,7 +185,8 @@ int main(int argc, char** argv) {
   receiver.join();
   const bool closed = std::fclose(recording.file) == 0;
   if (recording.writeFailed.load() || !closed) {
-    std::fprintf(stderr, "%s: %s: write failed after %llu datagrams\n", programName, line.file,
+    std::fprintf(stderr, "%s: %s: write failed after %llu datagrams\n", programName,
+                 kw::terminalText(line.file).c_str(),
                  recording.count.load());
     return 1;
   }
