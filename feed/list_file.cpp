@@ -238,9 +238,18 @@ class Collector {
   const ListWords& words_;
 };
 
+// One piece's words, for the reader of one kind of list.
+struct Line {
+  std::vector<std::string_view> words;  // at least one; the first not a comment
+  std::string_view text;                // from the first word to the end of the last
+  std::string_view piece;               // the piece's text
+  int number = 0;                       // 1-based line of the file
+};
+
 // The common part of reading a list's bytes: the byte-order mark, CR LF
-// line ends, NUL bytes and lines longer than a piece; `take` reads one
-// piece's words (adding entries and notes) and returns what became of it.
+// line ends, NUL bytes, lines longer than a piece, blank and comment lines;
+// `take` reads the words of one other piece (adding entries and notes) and
+// returns what became of it.
 template <typename Entry, typename Take>
 ListRead<Entry> scanList(std::string_view bytes, const ListWords& words, Take take) {
   Collector<Entry> collector(words);
@@ -264,7 +273,10 @@ ListRead<Entry> scanList(std::string_view bytes, const ListWords& words, Take ta
                          ", is not read");
     }
     const std::size_t before = result.notes.size();
-    const std::string outcome = take(collector, piece);
+    Line line{wordsOf(piece.text), trimmed(piece.text), piece.text, piece.line};
+    const std::string outcome = line.words.empty()           ? "no word"
+                                : line.words[0][0] == '#' ? "a comment"
+                                                          : take(collector, line);
     if (result.refused) return false;
     if (piece.first > 1 && !trimmed(piece.text).empty()) {
       const std::size_t last = piece.first + piece.raw.size() - 1 - (piece.raw.back() == '\n' ? 1 : 0);
@@ -295,13 +307,11 @@ ListRead<Entry> scanList(std::string_view bytes, const ListWords& words, Take ta
 
 class NodeLines {
  public:
-  // Reads one piece: "17 truck17".
-  std::string take(Collector<NodeListEntry>& collector, const Piece& piece) {
-    const std::vector<std::string_view> words = wordsOf(piece.text);
-    if (words.empty()) return "no word";
-    if (words[0][0] == '#') return "a comment";
-    const std::string_view text = trimmed(piece.text);
-    const int line = piece.line;
+  // Reads one line: "17 truck17".
+  std::string take(Collector<NodeListEntry>& collector, const Line& read) {
+    const std::vector<std::string_view>& words = read.words;
+    const std::string_view text = read.text;
+    const int line = read.number;
     const LeadingNumber number = leadingNumber(words[0]);
     if (number.value > kListMaxNodeNumber || number.value < 0) {
       const bool above = number.value > kListMaxNodeNumber;
@@ -330,7 +340,7 @@ class NodeLines {
     if (words.size() > 2) {
       collector.note(ListNote::Kind::kNodeExtraWords, line, text,
                      quoted(text) + ": a name is one word; read as " + result + ", " +
-                         quoted(fromWord(piece.text, words, 2)) + " is ignored");
+                         quoted(fromWord(read.piece, words, 2)) + " is ignored");
     }
     if (hasControlCharacter(entry.name)) {
       collector.note(ListNote::Kind::kControlInName, line, entry.name,
@@ -358,13 +368,11 @@ class NodeLines {
 
 class PortLines {
  public:
-  // Reads one piece: "feedA 239.1.2.3 5000 [eth1]".
-  std::string take(Collector<PortListEntry>& collector, const Piece& piece) {
-    const std::vector<std::string_view> words = wordsOf(piece.text);
-    if (words.empty()) return "no word";
-    if (words[0][0] == '#') return "a comment";
-    const std::string_view text = trimmed(piece.text);
-    const int line = piece.line;
+  // Reads one line: "feedA 239.1.2.3 5000 [eth1]".
+  std::string take(Collector<PortListEntry>& collector, const Line& read) {
+    const std::vector<std::string_view>& words = read.words;
+    const std::string_view text = read.text;
+    const int line = read.number;
     if (words.size() < 3) {
       collector.note(ListNote::Kind::kPortTooFewWords, line, text,
                      quoted(text) + ": a port line needs a name, a group and a port; the line is "
@@ -384,7 +392,7 @@ class PortLines {
     if (words.size() > 4) {
       collector.note(ListNote::Kind::kPortExtraWords, line, text,
                      quoted(text) + ": words after the interface, " +
-                         quoted(fromWord(piece.text, words, 4)) + ", are ignored");
+                         quoted(fromWord(read.piece, words, 4)) + ", are ignored");
     }
     if (hasControlCharacter(entry.name)) {
       collector.note(ListNote::Kind::kControlInName, line, entry.name,
@@ -462,8 +470,8 @@ template <typename Entry, typename Lines>
 ListRead<Entry> parseList(std::string_view text, const ListWords& words) {
   Lines lines;
   return scanList<Entry>(text, words,
-                         [&lines](Collector<Entry>& collector, const Piece& piece) {
-                           return lines.take(collector, piece);
+                         [&lines](Collector<Entry>& collector, const Line& line) {
+                           return lines.take(collector, line);
                          });
 }
 
