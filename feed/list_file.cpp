@@ -158,7 +158,6 @@ void forEachPiece(std::string_view bytes, Handle handle) {
   }
 }
 
-// What one list's reading collects: entries, bounded notes, the refusal.
 // "1002nd".
 std::string ordinal(std::size_t n) {
   const std::size_t tens = n % 100;
@@ -186,6 +185,7 @@ constexpr ListWords kPortWords{
     "no port line (\"<name> <group> <port> [interface]\"); the block starts without ports",
     "as many as the units a node list can name"};
 
+// What one list's reading collects: entries, bounded notes, the refusal.
 template <typename Entry>
 class Collector {
  public:
@@ -292,7 +292,7 @@ ListRead<Entry> scanList(std::string_view bytes, const ListWords& words, Take ta
     return true;
   });
   ListRead<Entry>& result = collector.result();
-  if (crLfLines > 0 && crLfNote < result.notes.size()) {
+  if (!result.refused && crLfLines > 0 && crLfNote < result.notes.size()) {
     result.notes[crLfNote].meaning = std::to_string(crLfLines) +
                                      (crLfLines == 1 ? " line ends" : " lines end") +
                                      " in CR LF (written on Windows); the CR is read as a blank";
@@ -352,7 +352,7 @@ class NodeLines {
       collector.note(ListNote::Kind::kNodeRepeated, line, text,
                      quoted(text) + ": node " + std::to_string(entry.number) +
                          " is listed again (first on line " + std::to_string(first) +
-                         "); its packets go to the first, so this row is never updated");
+                         "); a sniffer with both lines updates only the first");
     } else {
       first = line;
     }

@@ -71,7 +71,7 @@ struct ListNote {
     kNodeAbove,       // above 1000: line skipped
     kNodeBelow,       // below 0: line skipped
     kNodeExtraWords,  // words after the name, ignored
-    kNodeRepeated,    // a number listed before: that row is never updated
+    kNodeRepeated,    // a number listed before: a sniffer updates only the first
     // Port lines.
     kPortTooFewWords,   // fewer than three words: line skipped
     kPortNoNumber,      // the port word does not start with a number: port 0

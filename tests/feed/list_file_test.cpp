@@ -168,9 +168,13 @@ TEST_F(ListFiles, WhatIsNoListOrTooLargeIsRefusedAtOnceWithTheReason) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string sparse = dir_.file("sparse.nod");
   ASSERT_EQ(truncate(dir_.write("sparse.nod", "1\n").c_str(), 3ll << 30), 0);  // 3 GiB, never read
-  std::string most, tooMany;
-  for (size_t i = 0; i < kw::kListMaxEntries; ++i) most += std::to_string(i) + "\n";
+  std::string most, tooMany, tooManyCrLf;
+  for (size_t i = 0; i < kw::kListMaxEntries; ++i) {
+    most += std::to_string(i) + "\n";
+    tooManyCrLf += std::to_string(i) + "\r\n";
+  }
   tooMany = most + "1000 again\n";
+  tooManyCrLf += "1000 again\r\n";
   const std::string full = std::string(kw::kListMaxBytes - 2, '\n') + "1\n";
 
   const struct {
@@ -186,6 +190,7 @@ TEST_F(ListFiles, WhatIsNoListOrTooLargeIsRefusedAtOnceWithTheReason) {
       {sparse, Kind::kTooLarge, 0, "holds 3221225472 bytes, more than a list may hold (1048576 bytes)"},
       {dir_.write("big.nod", full + "\n"), Kind::kTooLarge, 0, "more than a list may hold"},
       {dir_.write("many.nod", tooMany), Kind::kTooManyEntries, 1002, "a 1002nd node line"},
+      {dir_.write("manycr.nod", tooManyCrLf), Kind::kTooManyEntries, 1002, "a 1002nd node line"},
   };
   for (const auto& c : refused) {
     const auto start = std::chrono::steady_clock::now();
