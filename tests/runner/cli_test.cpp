@@ -31,6 +31,19 @@ using kw_test::readFile;
 using kw_test::TempDir;
 namespace fs = std::filesystem;
 
+// Built with a sanitizer that reserves shadow memory (flowhost is built
+// alike): an address-space cap would stop it before it starts.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KW_SHADOW_MEMORY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define KW_SHADOW_MEMORY 1
+#endif
+#endif
+#ifndef KW_SHADOW_MEMORY
+#define KW_SHADOW_MEMORY 0
+#endif
+
 constexpr const char* kFlowhost = KW_FLOWHOST_PATH;
 constexpr const char* kTestPlugin = KW_TEST_PLUGIN_PATH;
 
@@ -368,7 +381,7 @@ TEST_F(FlowhostCli, HostileListsAreRefusedAtOnceWithinAMemoryCap) {
   // Each run under an address-space cap of 256 MiB, except where a
   // sanitizer reserves its shadow memory (the time bound holds there too).
   auto capped = [&](const std::vector<std::string>& args) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if KW_SHADOW_MEMORY
     const std::string program = kFlowhost;
     std::vector<std::string> argv{"flowhost"};
 #else
