@@ -107,6 +107,11 @@ double secondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
 
+// What the quick start's two lists are read as, every note said.
+ListCheck::Said quickStartLines(const RunOptions& options) {
+  return ListCheck::say(ListCheck::quickStartLists(options.nodeFile, options.portFile), true);
+}
+
 }  // namespace
 
 // What one run holds, from the plug-ins to the files it will write.
@@ -263,10 +268,7 @@ void FlowRunner::sayProblems(Run& run) {
 // started) and its blocks' lists read.
 int FlowRunner::check(Run& run) {
   const RunOptions& options = run.options;
-  if (options.quickStart()) {
-    run.lists =
-        ListCheck::say(ListCheck::quickStartLists(options.nodeFile, options.portFile), true);
-  }
+  if (options.quickStart()) run.lists = quickStartLines(options);
   for (const std::string& warning : run.warnings) out_ << kw::terminalText(warning) << '\n';
   for (const std::string& line : run.lists.lines) out_ << line << '\n';
   const size_t count = run.warnings.size() + run.lists.notes;
@@ -339,7 +341,7 @@ bool FlowRunner::buildQuickStart(Run& run) {
        << '\n';
   run.graph = run.quick->graph();
   run.table.emplace(*run.graph);
-  run.lists = ListCheck::say(ListCheck::quickStartLists(options.nodeFile, options.portFile), true);
+  run.lists = quickStartLines(options);
   return true;
 }
 

@@ -19,8 +19,6 @@ class NodeListFile {
  public:
   using Node = kw::NodeListEntry;  // number, name ("" when none), line
 
-  static constexpr int kMaxNodeNumber = kw::kListMaxNodeNumber;
-
   // Reads `path`; false with a reason ("cannot read the node list 'x.nod':
   // a device, not a regular file; ...") when the list was refused as a whole (cannot
   // be opened, not a regular file, too large, too many nodes).
