@@ -8,6 +8,7 @@
 #include "platform/failure.h"
 #include "platform/multicast.h"
 #include "platform/process.h"
+#include "platform/terminal_text.h"
 
 namespace {
 
@@ -60,13 +61,18 @@ kw_multicast_reception::~kw_multicast_reception() {
 
 bool kw_multicast_reception::start(kw_multicast_recv* opener, const NodeFilter& nodes) {
   void* const who = opener;
-  olog->printf("Opening socket ip %s port %d\n", ipAddress_.c_str(), port_);
+  // The group text and the failure (which names the group and the
+  // interface) come from the port list: traced safe for a terminal.
+  olog->printf("Opening socket ip %s port %d\n", kw::terminalText(ipAddress_).c_str(), port_);
   kw::Failure failure;
   socket_ = kw::openMulticastReceiver(ipAddress_.c_str(), port_, &failure, interfaceName_.c_str());
   setupFailure_ = failure.text();
   // The reception goes on without the step that failed; the reason is kept
   // and traced so that it can be found.
-  if (failure) olog->printf("kw_multicast_recv::openSocket() %p %s\n", who, failure.c_str());
+  if (failure) {
+    olog->printf("kw_multicast_recv::openSocket() %p %s\n", who,
+                 kw::terminalText(failure.text()).c_str());
+  }
   const kw::Failure wake = wake_.open();
   if (wake && setupFailure_.empty()) {
     setupFailure_ = wake.text();

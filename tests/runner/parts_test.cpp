@@ -351,6 +351,33 @@ TEST_F(DocumentFiles, ANameDroppedDuringTheRunBlocksTheSave) {
   EXPECT_NE(error.find("dropped its \"list file name\" ('gone.nod')"), std::string::npos) << error;
 }
 
+// A save names its lists from where it is written, and is refused, with
+// nothing written, when a list it names would not be found from there.
+TEST_F(DocumentFiles, ASaveNamesItsListsFromItsOwnFolderOrIsRefused) {
+  std::filesystem::create_directories(dir_.path() / "docs" / "lists");
+  std::filesystem::create_directories(dir_.path() / "other");
+  const std::string list = dir_.write("docs/lists/a.nod", "1\n");
+  const std::string path = dir_.write("docs/demo.json", document("lists/a.nod"));
+  DocumentFile file;
+  std::string error;
+  ASSERT_TRUE(file.load(path, &error)) << error;
+  std::string text;
+  ASSERT_TRUE(file.currentText(&text, &error, dir_.file("other/demo.json"))) << error;
+  EXPECT_EQ(Json::parse(text)["blocks"][0]["entries"]["list file name"], list);
+  ASSERT_TRUE(file.currentText(&text, &error, dir_.file("top.json"))) << error;
+  EXPECT_EQ(Json::parse(text)["blocks"][0]["entries"]["list file name"], "docs/lists/a.nod");
+  EXPECT_TRUE(DocumentFile::save(dir_.file("top.json"), text, &error)) << error;
+
+  // The text as first written, saved elsewhere: its list is not there.
+  ASSERT_TRUE(file.currentText(&text, &error)) << error;
+  EXPECT_FALSE(DocumentFile::save(dir_.file("other/demo.json"), text, &error));
+  EXPECT_EQ(error,
+            "it would not find its list files again: block 1 (JListFileTestObj): \"list "
+            "file name\" names 'lists/a.nod' (" +
+                dir_.file("other/lists/a.nod") + ": No such file or directory)");
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("other/demo.json")));
+}
+
 TEST_F(DocumentFiles, BadDocumentsAreRefusedWithTheirReason) {
   const struct {
     std::string name;
