@@ -243,9 +243,13 @@ TEST_F(PositionServers, MosquittoSubSeesEveryUnitAlsoAfterABrokerRestart) {
   // while the broker was away.
   const std::string& said = flowhost_.err();
   EXPECT_EQ(count(said, "flowhost: mqtt connected to 127.0.0.1:18830\n"), 1u) << said;
-  EXPECT_EQ(count(said, "flowhost: mqtt lost: "), 1u) << said;
+  ASSERT_EQ(count(said, "flowhost: mqtt lost: "), 1u) << said;
   EXPECT_EQ(count(said, "flowhost: mqtt back: connected to 127.0.0.1:18830 again\n"), 1u) << said;
-  EXPECT_EQ(count(said, "flowhost: mqtt refused"), 0u) << said;
+  // The failed attempts while the broker was away are no news: it stays
+  // lost until it is back. (A refusal before the first connection may come
+  // when the broker was slower to listen than flowhost to try.)
+  EXPECT_EQ(count(said.substr(said.find("flowhost: mqtt lost: ")), "flowhost: mqtt refused"), 0u)
+      << said;
   // A clean stop says goodbye in the retained status.
   const auto after = retained(1, 10s);
   ASSERT_TRUE(after.count(status)) << status;
