@@ -178,8 +178,7 @@ int main(int argc, char** argv) {
   recording.socket = socket.fd();
   recording.file = std::fopen(line.file, "w");
   if (recording.file == nullptr) {
-    std::fprintf(stderr, "%s: %s: cannot be written: %s
-", programName,
+    std::fprintf(stderr, "%s: %s: cannot be written: %s\n", programName,
                  kw::terminalText(line.file).c_str(), kw::errnoText(errno).c_str());
     return 1;
   }

@@ -18,8 +18,7 @@ int main(int argc, char** argv) {
   flowhost::RunOptions options;
   std::string error;
   if (!flowhost::parseRunOptions(args, &options, &error)) {
-    std::cerr << "flowhost: " << kw::terminalText(error) << '
-' << flowhost::usageHint();
+    std::cerr << "flowhost: " << kw::terminalText(error) << '\n' << flowhost::usageHint();
     return 2;
   }
   if (options.help) {
