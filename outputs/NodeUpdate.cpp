@@ -17,6 +17,8 @@ std::string displayName(const NodeUpdate& update) {
   return update.name.empty() ? std::to_string(update.node) : update.name;
 }
 
+std::string unitKey(const NodeUpdate& update) { return std::to_string(update.node); }
+
 bool hasFix(const NodeUpdate& update) {
   return !update.neverHeard && std::isfinite(update.lat) && std::isfinite(update.lon) &&
          std::fabs(update.lat) <= 90.0 && std::fabs(update.lon) <= 180.0;

@@ -36,6 +36,11 @@ struct NodeUpdate {
 // name is empty.
 std::string displayName(const NodeUpdate& update);
 
+// The text that tells a unit from every other unit of the run, for keys
+// and identifiers (the web view's units): its number ("3"). Outputs form a
+// unit's key here, never from the number themselves.
+std::string unitKey(const NodeUpdate& update);
+
 // True when the update carries a position that may be published: heard at
 // least once, finite coordinates within -90..90 and -180..180.
 bool hasFix(const NodeUpdate& update);
