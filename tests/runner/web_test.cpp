@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/outputs/tcp_client.h"
 #include "tests/support/child_process.h"
 #include "tests/support/headless_browser.h"
 #include "tests/support/isolation.h"
@@ -30,6 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 using kw_test::ChildProcess;
 using kw_test::HeadlessBrowser;
+using kw_test::TcpClient;
 using kw_test::TempDir;
 using Json = nlohmann::json;
 namespace fs = std::filesystem;
@@ -39,10 +41,15 @@ constexpr const char* kBeacon = KW_NMEA_BEACON_PATH;
 constexpr const char* kExamples = KW_EXAMPLES_DIR;
 constexpr const char* kUrl = "http://127.0.0.1:8090/";
 
-// The labels of the units drawn on the map, with their health classes.
+// Every unit's marker, drawn alone or within a cluster: its label and its
+// health class.
 constexpr const char* kDrawnUnits =
-    "[...document.querySelectorAll('.leaflet-marker-icon.unit')]"
-    ".map(e => e.textContent + ' ' + (e.className.match(/\\bh[012x]\\b/) || [''])[0]).sort()";
+    "cluster.getLayers().map(m => m.face.textContent + ' ' +"
+    " m.options.icon.options.className.match(/\\bh[012x]\\b/)[0]).sort()";
+// The units on the screen: markers alone plus those the clusters count.
+constexpr const char* kUnitsOnScreen =
+    "document.querySelectorAll('.leaflet-marker-icon.unit').length + "
+    "[...document.querySelectorAll('.marker-cluster span')].reduce((n, e) => n + Number(e.textContent), 0)";
 
 // A PNG of one grey pixel, the tile of every place in the test's MBTiles.
 const unsigned char kPixel[] = {
@@ -136,20 +143,23 @@ TEST_F(Console, TheFiveDemoUnitsAreDrawnAndOneTurnsRedWhenItsBeaconStops) {
                                    "unit0 h0,unit1 h0,unit2 h0,unit3 h0,unit4 h0'", 15s))
       << browser_.evaluate(kDrawnUnits);
   EXPECT_EQ(browser_.evaluate(kDrawnUnits), healthy);
+  EXPECT_TRUE(browser_.waitFor(std::string(kUnitsOnScreen) + " === 5", 5s));
   EXPECT_EQ(browser_.evaluate("document.querySelector('.legend').textContent"),
             "goodmediumbadnever heard");
   EXPECT_EQ(browser_.evaluate("[...document.querySelectorAll('.area-name')].map(e => e.textContent)"),
             Json{"units"});  // the map block's rectangle, named
   EXPECT_TRUE(browser_.waitFor("document.body.dataset.basemap === 'drawn'", 10s));
 
-  // A click on unit 2 shows its details.
-  browser_.evaluate(
-      "[...document.querySelectorAll('.leaflet-marker-icon.unit')]"
-      ".find(e => e.textContent === 'unit2').dispatchEvent(new MouseEvent('click', {bubbles: true}))");
+  // A click on a unit drawn alone shows its details.
+  const Json clicked = browser_.evaluate(
+      "(() => { const e = document.querySelector('.leaflet-marker-icon.unit');"
+      " e.dispatchEvent(new MouseEvent('click', {bubbles: true})); return e.textContent; })()");
+  ASSERT_TRUE(clicked.is_string()) << clicked;
+  const std::string name = clicked.get<std::string>();
   EXPECT_TRUE(browser_.waitFor(
-      "document.getElementById('d-name').textContent === 'unit2' && "
-      "(t => t.includes('number2') && t.includes('feedbeacon') && /time20\\d\\d-/.test(t) &&"
-      " /position35\\.\\d+, -115\\./.test(t) && t.includes('healthgood'))"
+      "document.getElementById('d-name').textContent === '" + name + "' && "
+      "(t => t.includes('number" + name.substr(4) + "') && t.includes('feedbeacon') &&"
+      " /time20\\d\\d-/.test(t) && /position35\\.\\d+, -115\\./.test(t) && t.includes('healthgood'))"
       "(document.getElementById('d-fields').textContent)",
       10s))
       << browser_.evaluate("document.getElementById('d-fields').textContent");
@@ -174,12 +184,23 @@ TEST_F(Console, AThousandUnitsAreDrawnWithinThreeSecondsOfLoad) {
              std::to_string(47100 + k) + "\n";
   dir_.write("units.nod", nodes);
   dir_.write("ports.mcp", ports);
-  serve("units.nod", "ports.mcp");
+  serve("units.nod", "ports.mcp", {"--trace", "off"});
   for (int k = 1; k <= 8; ++k) {
     beacon({"--nodes", "125", "--first", std::to_string(125 * (k - 1)), "--interval", "2",
             "239.255.43." + std::to_string(k), std::to_string(47100 + k)});
   }
-  std::this_thread::sleep_for(4s);  // every unit heard
+  // Every unit heard before the page loads.
+  bool heard = false;
+  for (int i = 0; i < 100 && !heard; ++i) {
+    std::this_thread::sleep_for(200ms);
+    TcpClient probe;
+    if (!probe.connect(8090)) continue;
+    probe.send("GET /state HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n");
+    probe.closedByPeer(3s);
+    heard = probe.text().find("\"unit999\"") != std::string::npos &&
+            probe.text().find("null,null,null") == std::string::npos;
+  }
+  ASSERT_TRUE(heard) << "the thousand units were not all heard";
   open();
   ASSERT_TRUE(browser_.waitFor("document.body.dataset.drawnAt", 10s));
   const Json drawnAt = browser_.evaluate("Number(document.body.dataset.drawnAt)");
@@ -263,10 +284,9 @@ TEST_F(Console, AUnitNamedWithMarkupIsShownAsText) {
   beacon({"--nodes", "3", "239.255.42.1", "47001"});
   serve("units.nod", std::string(kExamples) + "/beacon.mcp");
   open();
-  ASSERT_TRUE(browser_.waitFor("document.querySelectorAll('.leaflet-marker-icon.unit').length === 3", 15s))
+  ASSERT_TRUE(browser_.waitFor(std::string(kUnitsOnScreen) + " === 3", 15s))
       << browser_.evaluate(kDrawnUnits);
-  const Json labels = browser_.evaluate(
-      "[...document.querySelectorAll('.unit .label')].map(e => e.textContent).sort()");
+  const Json labels = browser_.evaluate("cluster.getLayers().map(m => m.face.lastChild.textContent).sort()");
   EXPECT_EQ(labels, (Json{"<!--<script>", "<img/src=x/onerror=alert(1)>", "unit2"}));
   // No element was made of it: no picture among the markers or in the side panel.
   EXPECT_EQ(browser_.evaluate("document.querySelectorAll('#side img, .leaflet-marker-pane img').length"),

@@ -19,6 +19,8 @@ struct WebAsset {
   const char* contentType;   // "text/javascript; charset=utf-8"
   const unsigned char* data;
   size_t size;
+  const unsigned char* gzip;  // the bytes gzipped (scripts and JSON), or null
+  size_t gzipSize;
   const char* etag;          // a hash of the bytes, quoted, for If-None-Match
 };
 

@@ -18,6 +18,10 @@ namespace {
 thread_local WebRoutes::Answer* tAnswer = nullptr;
 
 constexpr const char* kBasemap = "/assets/basemap/countries-50m.json";
+// The state and rows change every tick: sent as they are, since the HTTP
+// library would compress them anew for every request (it compresses
+// "application/json" exactly, not with a charset).
+constexpr const char* kJson = "application/json; charset=utf-8";
 
 bool readIndex(const std::string& text, long long limit, long long* value) {
   if (text.empty() || text.size() > 12) return false;
@@ -126,11 +130,11 @@ void WebRoutes::route() {
       [this](const httplib::Request& req, httplib::Response& res) { serveAsset(req, res); });
   Get("/state", [this](const httplib::Request&, httplib::Response& res) {
     res.set_header("Cache-Control", "no-store");
-    res.set_content(feed_.latest()->stateJson(), "application/json");
+    res.set_content(feed_.latest()->stateJson(), kJson);
   });
   Get("/rows", [this](const httplib::Request&, httplib::Response& res) {
     res.set_header("Cache-Control", "no-store");
-    res.set_content(feed_.latest()->rowsJson(), "application/json");
+    res.set_content(feed_.latest()->rowsJson(), kJson);
   });
   Get("/unit", [this](const httplib::Request& req, httplib::Response& res) {
     long long index = 0;
@@ -141,18 +145,18 @@ void WebRoutes::route() {
       return;
     }
     res.set_header("Cache-Control", "no-store");
-    res.set_content(text, "application/json");
+    res.set_content(text, kJson);
   });
   Get("/graph", [this](const httplib::Request&, httplib::Response& res) {
     feed_.wantGraph();
     const auto graph = feed_.graph();
     res.set_header("Cache-Control", "no-store");
-    res.set_content(graph ? *graph : std::string("{\"pending\":true}"), "application/json");
+    res.set_content(graph ? *graph : std::string("{\"pending\":true}"), kJson);
   });
   Get("/history", [this](const httplib::Request& req, httplib::Response& res) {
     res.set_header("Cache-Control", "no-store");
     if (!req.has_param("t")) {
-      res.set_content(history_.rangeJson(), "application/json");
+      res.set_content(history_.rangeJson(), kJson);
       return;
     }
     char* end = nullptr;
@@ -162,7 +166,7 @@ void WebRoutes::route() {
       res.status = 400;
       return;
     }
-    res.set_content(history_.frameJson(at), "application/json");
+    res.set_content(history_.frameJson(at), kJson);
   });
   Get(R"(/tiles/(\d{1,2})/(\d{1,10})/(\d{1,10}))",
       [this](const httplib::Request& req, httplib::Response& res) { serveTile(req, res); });
@@ -184,13 +188,25 @@ void WebRoutes::serveAsset(const httplib::Request& req, httplib::Response& res) 
     res.status = 404;
     return;
   }
-  res.set_header("ETag", asset->etag);
+  // Scripts and the basemap go gzipped, as built, to a browser that takes
+  // gzip; they are not compressed again on each request.
+  const bool packed = asset->gzip != nullptr &&
+                      req.get_header_value("Accept-Encoding").find("gzip") != std::string::npos;
+  std::string etag = asset->etag;
+  if (packed) etag.insert(etag.size() - 1, "-gzip");
+  res.set_header("ETag", etag);
   res.set_header("Cache-Control", "no-cache");
-  if (req.get_header_value("If-None-Match") == asset->etag) {
+  res.set_header("Vary", "Accept-Encoding");
+  if (req.get_header_value("If-None-Match") == etag) {
     res.status = 304;
     return;
   }
-  res.set_content(reinterpret_cast<const char*>(asset->data), asset->size, asset->contentType);
+  if (packed) {
+    res.set_header("Content-Encoding", "gzip");
+    res.set_content(reinterpret_cast<const char*>(asset->gzip), asset->gzipSize, asset->contentType);
+  } else {
+    res.set_content(reinterpret_cast<const char*>(asset->data), asset->size, asset->contentType);
+  }
 }
 
 void WebRoutes::serveTile(const httplib::Request& req, httplib::Response& res) {

@@ -2,7 +2,11 @@
 # address, content type and a hash for the browsers' cache checks.
 #   cmake -DOUTPUT=web_assets.cpp -DLIST=web_assets.txt -P embed_assets.cmake
 # where each line of the list is "address|content type|file"; text types
-# are served as UTF-8.
+# are served as UTF-8. Scripts and JSON files are also carried gzipped (at
+# the highest level, once, here), so that a browser that accepts gzip is
+# sent those bytes as they are; they are served as application/javascript
+# and application/json with a charset, types the HTTP library leaves as
+# they are (it compresses text/* on every request itself).
 # Run by the build whenever one of the files changes, so the program always
 # carries the files of its own source tree (and of the Leaflet packages it
 # was built against).
@@ -18,7 +22,17 @@ foreach(entry IN LISTS entries)
   list(GET parts 0 url)
   list(GET parts 1 type)
   list(GET parts 2 file)
-  if(type MATCHES "^text/")
+  set(packed "")
+  if(type MATCHES "^application/(javascript|json)$")
+    get_filename_component(name "${file}" NAME)
+    get_filename_component(outdir "${OUTPUT}" DIRECTORY)
+    set(packed "${outdir}/web_assets_gz/${index}-${name}.gz")
+    get_filename_component(folder "${packed}" DIRECTORY)
+    file(MAKE_DIRECTORY "${folder}")
+    file(ARCHIVE_CREATE OUTPUT "${packed}" PATHS "${file}" FORMAT raw COMPRESSION GZip
+      COMPRESSION_LEVEL 9)
+  endif()
+  if(type MATCHES "^(text/|application/)")
     string(APPEND type "; charset=utf-8")
   endif()
   file(READ "${file}" hex HEX)
@@ -30,7 +44,17 @@ foreach(entry IN LISTS entries)
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
   string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){16})" "\\1\n" bytes "${bytes}")
   string(APPEND source "const unsigned char kData${index}[] = {\n${bytes}0};\n\n")
-  string(APPEND table "    {\"${url}\", \"${type}\", kData${index}, ${size}, \"\\\"${hash}\\\"\"},\n")
+  set(gzipped "nullptr, 0")
+  if(packed)
+    file(READ "${packed}" hex HEX)
+    string(LENGTH "${hex}" digits)
+    math(EXPR packedSize "${digits} / 2")
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+    string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){16})" "\\1\n" bytes "${bytes}")
+    string(APPEND source "const unsigned char kGzip${index}[] = {\n${bytes}0};\n\n")
+    set(gzipped "kGzip${index}, ${packedSize}")
+  endif()
+  string(APPEND table "    {\"${url}\", \"${type}\", kData${index}, ${size}, ${gzipped}, \"\\\"${hash}\\\"\"},\n")
   math(EXPR index "${index} + 1")
 endforeach()
 string(APPEND source "}  // namespace\n\nconst std::vector<WebAsset>& webAssets() {\n")

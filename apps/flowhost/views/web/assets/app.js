@@ -271,6 +271,7 @@ function unitOf(row) {
 let baseReady = false;
 
 function applyState(s) {
+  if (!document.body.dataset.stateAt) document.body.dataset.stateAt = String(Math.round(performance.now()));
   model.seq = s.seq;
   model.site = s.site;
   setClock(s.t);
