@@ -81,15 +81,18 @@ const trails = [];    // [[lat, lon], ...] beside model.units
 let selected = -1;
 let fitted = false;
 
+// A cluster is coloured by the worst health among its units.
 function clusterIcon(group) {
-  const children = group.getAllChildMarkers();
-  const bad = children.some(m => model.pos[m.options.index] && model.pos[m.options.index].health >= 2);
+  let worst = 0;
+  for (const m of group.getAllChildMarkers()) {
+    const p = model.pos[m.options.index];
+    if (p && p.lat !== null) worst = Math.max(worst, Math.min(2, p.health));
+  }
   const count = group.getChildCount();
-  const size = count < 10 ? 'small' : count < 100 ? 'medium' : 'large';
+  const size = count < 10 ? 30 : count < 100 ? 36 : 44;
   const inner = el('div');
   inner.appendChild(el('span', '', String(count)));
-  return L.divIcon({html: inner, className: 'marker-cluster marker-cluster-' + size + (bad ? ' bad' : ''),
-                    iconSize: L.point(40, 40)});
+  return L.divIcon({html: inner, className: 'marker-cluster unit-cluster h' + worst, iconSize: L.point(size, size)});
 }
 
 function legend() {
@@ -113,20 +116,29 @@ function fitButton() {
     b.type = 'button';
     b.title = 'show every unit and map area';
     L.DomEvent.disableClickPropagation(b);
-    b.addEventListener('click', fitAll);
+    b.addEventListener('click', () => fitAll(true));
     return b;
   };
   return control;
 }
 fitButton().addTo(map);
 
-function fitAll() {
+// Shows every unit heard and, with `areas`, every map block's rectangle.
+function fitAll(areas = true) {
   const points = [];
   model.pos.forEach(p => { if (p.lat !== null) points.push([p.lat, p.lon]); });
-  model.areas.forEach(a => { points.push([a[1], a[2]]); points.push([a[3], a[4]]); });
+  if (areas || points.length === 0) {
+    model.areas.forEach(a => { points.push([a[1], a[2]]); points.push([a[3], a[4]]); });
+  }
   if (points.length === 0) return false;
   map.fitBounds(L.latLngBounds(points), {padding: [30, 30], maxZoom: 17});
   return true;
+}
+
+// The first view: the units, once some are heard.
+function fitFirst() {
+  if (fitted || !model.pos.some(p => p.lat !== null)) return;
+  fitted = fitAll(false);
 }
 
 // The basemap carried in flowhost; tiles too when --tiles named some.
@@ -195,7 +207,7 @@ function drawAllUnits() {
     if (model.pos[i].lat !== null) shown.push(m);
   });
   cluster.addLayers(shown);
-  if (!fitted && fitAll()) fitted = true;
+  fitFirst();
   if (!document.body.dataset.drawnAt && shown.length > 0) {
     document.body.dataset.drawnAt = String(Math.round(performance.now()));
   }
@@ -234,7 +246,7 @@ function applyMap() {
   pending.moved.clear();
   pending.restyled.clear();
   drawTrails();
-  if (!fitted && fitAll()) fitted = true;
+  fitFirst();
   if (!document.body.dataset.drawnAt && moved.length > 0) {
     document.body.dataset.drawnAt = String(Math.round(performance.now()));
   }

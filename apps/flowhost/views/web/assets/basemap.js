@@ -6,6 +6,21 @@
 // Decodes the TopoJSON `topology` into GeoJSON: `land` (the filled land),
 // `coast` (arcs that bound one country: shores) and `borders` (arcs shared
 // by two countries).
+// Shapes that cross the antimeridian jump from 180 to -180 degrees: such a
+// line is continued past 180 instead, so that it is not drawn across the
+// whole world.
+function unwrap(points) {
+  const out = [];
+  let shift = 0, previous = null;
+  for (const [lon, lat] of points) {
+    if (previous !== null && lon - previous > 180) shift -= 360;
+    else if (previous !== null && lon - previous < -180) shift += 360;
+    previous = lon;
+    out.push([lon + shift, lat]);
+  }
+  return out;
+}
+
 function decodeBasemap(topology) {
   const [sx, sy] = topology.transform.scale;
   const [tx, ty] = topology.transform.translate;
@@ -25,7 +40,7 @@ function decodeBasemap(topology) {
       const part = arcPoints(i);
       points.push(...(n === 0 ? part : part.slice(1)));
     });
-    return points;
+    return unwrap(points);
   };
   const polygons = geometry =>
     geometry.type === 'Polygon' ? [geometry.arcs.map(ring)]
@@ -41,7 +56,7 @@ function decodeBasemap(topology) {
     for (const polygon of list) for (const r of polygon) r.forEach(count);
   }
   const coast = [], borders = [];
-  for (const [i, n] of uses) (n > 1 ? borders : coast).push(arcs[i]);
+  for (const [i, n] of uses) (n > 1 ? borders : coast).push(unwrap(arcs[i]));
   return {
     land: {type: 'MultiPolygon', coordinates: land},
     coast: {type: 'MultiLineString', coordinates: coast},
