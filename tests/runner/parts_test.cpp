@@ -155,6 +155,7 @@ TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
       {{"--nodes", "n", "--ports", "p", "--save"}, "use --write-document FILE"},
       {{"--nodes", "n", "--ports", "p", "--map", "1 2 3"}, "is not \"UL_LAT"},
       {{"--map", "36 -116 35 -115 9x9", "d"}, "belongs to the quick start"},
+      {{"--tiles", "area.mbtiles", "d"}, "--tiles shows on the web view: add --http"},
   };
   for (const auto& c : cases) {
     RunOptions o;
@@ -818,29 +819,88 @@ TEST(LiveTable, ANewSizeRedrawsTheWholeScreenAtThatSize) {
   EXPECT_EQ(count, 9);
 }
 
+// One tick of the web view's state from the node table's rows: the
+// snapshot and the delta that leads to it.
+std::string tickWeb(WebState* web, const std::vector<kw_out::NodeUpdate>& nodes,
+                    const std::vector<size_t>& fresh,
+                    std::shared_ptr<const flowhost::WebSnapshot>* snapshot,
+                    const std::vector<kw_out::Event>& events = {}) {
+  const std::vector<kw_out::OutputStateChange> states;
+  const kw_out::OutputTick tick{nodes, fresh, events, states, std::chrono::steady_clock::now(), 1000, 0};
+  std::string delta;
+  *snapshot = web->tick(tick, 1.0, 4, &delta);
+  return delta;
+}
+
 TEST_F(Nodes, WebStateCarriesEachPortsCountersAndSurvivesBytesThatAreNotUtf8) {
   graph_.startup();
   const NodeTable table(graph_);
-  WebState web(graph_);
+  WebState web(graph_, "{}");
   std::vector<PortRow> ports = table.ports();
   ASSERT_EQ(ports.size(), 2u);
   ports[0].stats.droppedFull = 5;
   ports[0].stats.rejected = 6;
   ports[0].stats.unknownNode = 7;
   ports[0].stats.older = 8;
-  using Unordered = nlohmann::json;
-  Unordered state = Unordered::parse(web.take(table.read(), ports, 1.0, 4));
-  ASSERT_EQ(state["ports"].size(), 2u);
-  EXPECT_EQ(state["ports"][0],
-            Unordered::parse(R"({"block": 1, "name": "com1", "group": "", "port": 0,
-      "taken": 40, "dropped": 5, "rejected": 6, "unknown": 7, "older": 8, "problem": ""})"));
+  ports[1].stats.name = "bad\xff";  // a port list line in another encoding
+  const kw_out::ChangeTracker tracker;
+  const std::vector<kw_out::PortCounters> counters;
+  const std::vector<kw_out::Event> none;
+  web.ports(ports, kw_out::OutputPorts{counters, none, tracker, {}, 0, 0});
+  std::vector<kw_out::NodeUpdate> nodes;
+  for (const NodeRow& row : table.read()) nodes.push_back(FeedOutputs::update(row));
+  std::shared_ptr<const flowhost::WebSnapshot> snapshot;
+  const auto delta = nlohmann::json::parse(tickWeb(&web, nodes, {}, &snapshot));
+  ASSERT_EQ(delta["ports"].size(), 2u);  // the new lines travel with the next tick
+  const auto state = nlohmann::json::parse(snapshot->stateJson());
+  EXPECT_EQ(state["ports"][0], nlohmann::json::parse(R"({"block": 1, "name": "com1", "group": "",
+      "port": 0, "taken": 40, "dropped": 5, "rejected": 6, "unknown": 7, "older": 8, "problem": "",
+      "silent": false})"));
   EXPECT_EQ(state["ports"][1]["taken"], 41);
   EXPECT_EQ(state["ports"][1]["problem"], "group 239.255.42: not an IPv4 address");
-  EXPECT_EQ(state["rows"][0]["feed"], "com1,com2");
-
-  ports[1].stats.name = "bad\xff";  // a port list line in another encoding
-  state = Unordered::parse(web.take(table.read(), ports, 1.0, 4));
   EXPECT_EQ(state["ports"][1]["name"], "bad\xEF\xBF\xBD");
+  EXPECT_EQ(state["units"][0][3], "com1,com2");
+}
+
+// Each delta carries only what changed since the one before: new fixes,
+// health grades, map flags, events; a tick where nothing changed has none.
+TEST(WebStateDeltas, OnlyTheUnitsThatChangedTravel) {
+  JGraph graph;
+  WebState web(graph, "{}");
+  std::vector<kw_out::NodeUpdate> nodes(3);
+  for (int i = 0; i < 3; ++i) {
+    nodes[i].node = 10 + i;
+    nodes[i].name = "u" + std::to_string(i);
+    nodes[i].neverHeard = false;
+    nodes[i].lat = 35.0 + i;
+    nodes[i].lon = -115.0;
+    nodes[i].health = kw_out::kHealthGood;
+  }
+  std::shared_ptr<const flowhost::WebSnapshot> snapshot;
+  auto delta = nlohmann::json::parse(tickWeb(&web, nodes, {0, 1, 2}, &snapshot));
+  EXPECT_EQ(delta["units"], nlohmann::json::parse(R"([["10","u0",10,""],["11","u1",11,""],["12","u2",12,""]])"));
+  EXPECT_EQ(delta["p"].size(), 3u);
+
+  nodes[1].lat = 36.5;
+  delta = nlohmann::json::parse(tickWeb(&web, nodes, {1}, &snapshot));
+  EXPECT_EQ(delta["p"], nlohmann::json::parse("[[1,36.5,-115]]"));
+  for (const char* part : {"units", "h", "m", "f", "ports", "ev"}) EXPECT_FALSE(delta.contains(part)) << part;
+
+  EXPECT_EQ(tickWeb(&web, nodes, {}, &snapshot), "");  // nothing changed: no event at all
+
+  nodes[2].health = kw_out::kHealthBad;
+  kw_out::Event went;
+  went.kind = kw_out::Event::Kind::Health;
+  went.message = "node u2 went bad";
+  delta = nlohmann::json::parse(tickWeb(&web, nodes, {}, &snapshot, {went}));
+  EXPECT_EQ(delta["h"], nlohmann::json::parse("[[2,2]]"));
+  EXPECT_EQ(delta["ev"], nlohmann::json::parse(R"([[1000000,"health","node u2 went bad"]])"));
+  EXPECT_FALSE(delta.contains("p"));
+  // The snapshot holds the same: a browser that starts now sees all of it.
+  const auto state = nlohmann::json::parse(snapshot->stateJson());
+  EXPECT_EQ(state["units"][1], nlohmann::json::parse(R"(["11","u1",11,"",0,36.5,-115,0,null])"));
+  EXPECT_EQ(state["units"][2][4], 2);
+  EXPECT_EQ(state["events"].size(), 1u);
 }
 
 }  // namespace
