@@ -2,6 +2,7 @@
 //
 //   flowhost [options] <document>
 //   flowhost [options] --nodes FILE.nod --ports FILE.mcp [--map MAP]
+//   flowhost --check <document> | --check --nodes FILE.nod --ports FILE.mcp
 //
 // The second form is the quick start: the standard graph for the two list
 // files is built in memory (QuickStart) instead of read from a document.
@@ -51,6 +52,7 @@ struct RunOptions {
   std::optional<bool> trace;                // the sniffer's trace log on or off; empty: as set
   std::optional<uint64_t> traceLimitBytes;  // its rotation size (0: none); empty: as set
   bool tickTimes = false;                   // state the ticks' p50/p99/max at the end
+  bool check = false;                       // say what the list files are read as, run nothing
   bool help = false;
   bool version = false;
 

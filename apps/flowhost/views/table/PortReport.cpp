@@ -1,17 +1,20 @@
 #include "apps/flowhost/views/table/PortReport.h"
 
+#include "platform/terminal_text.h"
+
 namespace flowhost {
 
 std::string PortReport::failureText(const JFeedPortStatus& port) {
-  std::string where = port.listFile.empty() ? "port list" : port.listFile;
+  std::string where = port.listFile.empty() ? "port list" : kw::terminalText(port.listFile);
   if (port.line > 0) where += ":" + std::to_string(port.line);
-  return where + ": " + port.setupError;
+  return where + ": " + kw::terminalText(port.setupError);
 }
 
 std::string PortReport::countersLine(const JFeedPortStatus& port) {
-  std::string line = "port " + port.name + " " + port.group + ":" + std::to_string(port.port) +
-                     ": taken " + std::to_string(port.takenIn) + ", dropped (full) " +
-                     std::to_string(port.droppedFull) + ", rejected " +
+  // The name and the group come from the port list as written.
+  std::string line = "port " + kw::terminalText(port.name) + " " + kw::terminalText(port.group) +
+                     ":" + std::to_string(port.port) + ": taken " + std::to_string(port.takenIn) +
+                     ", dropped (full) " + std::to_string(port.droppedFull) + ", rejected " +
                      std::to_string(port.rejected) + ", unknown node " +
                      std::to_string(port.unknownNode) + ", older " + std::to_string(port.older);
   if (!port.setupError.empty()) line += ", not set up";
