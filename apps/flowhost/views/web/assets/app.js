@@ -79,7 +79,11 @@ const cluster = L.markerClusterGroup({
 const markers = [];   // beside model.units
 const trails = [];    // [[lat, lon], ...] beside model.units
 let selected = -1;
-let fitted = false;
+// The view follows the units heard until someone moves the map by hand.
+const view = {fittedTo: 0, userMoved: false};
+for (const kind of ['mousedown', 'wheel', 'touchstart', 'keydown']) {
+  map.getContainer().addEventListener(kind, () => { view.userMoved = true; }, {passive: true});
+}
 
 // A cluster is coloured by the worst health among its units.
 function clusterIcon(group) {
@@ -135,10 +139,12 @@ function fitAll(areas = true) {
   return true;
 }
 
-// The first view: the units, once some are heard.
+// The first view: every unit heard, again each time more are heard, until
+// the user moves the map.
 function fitFirst() {
-  if (fitted || !model.pos.some(p => p.lat !== null)) return;
-  fitted = fitAll(false);
+  if (view.userMoved) return;
+  const heard = model.pos.reduce((n, p) => n + (p.lat !== null ? 1 : 0), 0);
+  if (heard > view.fittedTo && fitAll(false)) view.fittedTo = heard;
 }
 
 // The basemap carried in flowhost; tiles too when --tiles named some.
