@@ -1,6 +1,7 @@
 // The runner's parts apart from the blocks: command line, document file,
 // node table and its view, track picture.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,8 @@
 #include "apps/flowhost/run/TickTimes.h"
 #include "apps/flowhost/views/table/PortReport.h"
 #include "apps/flowhost/views/table/TableView.h"
+#include "apps/flowhost/views/web/MbTiles.h"
+#include "apps/flowhost/views/web/WebHistory.h"
 #include "apps/flowhost/views/web/WebState.h"
 #include "host/JAddObj.h"
 #include "host/JClassRegistry.h"
@@ -949,6 +952,82 @@ TEST(WebStateDeltas, OnlyTheUnitsThatChangedTravel) {
   EXPECT_EQ(state["units"][1], nlohmann::json::parse(R"(["11","u1",11,"",0,36.5,-115,0,null])"));
   EXPECT_EQ(state["units"][2][4], 2);
   EXPECT_EQ(state["events"].size(), 1u);
+}
+
+// The time slider's frames: one every few seconds, the last hour kept, a
+// frame asked for by time is the nearest one, and a unit not heard by then
+// is left out of it.
+TEST(WebHistoryFrames, KeepsTheLastHourAndAnswersWithTheNearestFrame) {
+  flowhost::WebHistory history;
+  flowhost::WebSnapshot s;
+  s.positions.resize(2);
+  s.positions[0].heard = true;
+  s.positions[0].health = 1;
+  for (int t = 0; t <= 4000; ++t) {
+    s.t = t;
+    s.wallMs = 1000LL * t;
+    s.positions[0].lat = 35.0 + t * 1e-5;
+    s.positions[0].lon = -115.0;
+    s.positions[1].heard = t >= 3990;  // the second unit heard only in the last frames
+    s.positions[1].lat = 40.0;
+    history.add(s);
+  }
+  EXPECT_EQ(history.frames(), 721u);  // 400 s to 4000 s, every 5 s
+  const auto range = nlohmann::json::parse(history.rangeJson());
+  EXPECT_EQ(range["from"], 400.0);
+  EXPECT_EQ(range["to"], 4000.0);
+  auto frame = nlohmann::json::parse(history.frameJson(1001.0));
+  EXPECT_EQ(frame["t"], 1000.0);
+  EXPECT_EQ(frame["p"], nlohmann::json::parse("[[0,35.01,-115.0,1]]"));
+  EXPECT_EQ(nlohmann::json::parse(history.frameJson(1003.0))["t"], 1005.0);
+  EXPECT_EQ(nlohmann::json::parse(history.frameJson(-50.0))["t"], 400.0);
+  frame = nlohmann::json::parse(history.frameJson(1e9));
+  EXPECT_EQ(frame["t"], 4000.0);
+  EXPECT_EQ(frame["p"].size(), 2u);
+}
+
+// MBTiles files: a browser's XYZ row is the file's row counted from the
+// south; a file of vector tiles, or no database at all, is refused with
+// the reason.
+TEST(MbTilesFile, ServesTheRowCountedFromTheSouthAndRefusesWhatItCannotServe) {
+  TempDir dir;
+  const auto make = [&](const std::string& name, const std::string& format) {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(dir.file(name).c_str(), &db), SQLITE_OK);
+    const std::string sql =
+        "CREATE TABLE metadata (name TEXT, value TEXT);"
+        "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
+        "INSERT INTO metadata VALUES ('format', '" + format + "'), ('attribution', 'Survey'), "
+        "('minzoom', '4'), ('maxzoom', '2');"
+        "INSERT INTO tiles VALUES (2, 1, 0, 'south'), (2, 1, 3, 'north');";
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    return dir.file(name);
+  };
+  std::string error;
+  auto tiles = flowhost::MbTiles::open(make("area.mbtiles", "jpg"), &error);
+  ASSERT_NE(tiles, nullptr) << error;
+  std::string data;
+  ASSERT_TRUE(tiles->tile(2, 1, 0, &data));
+  EXPECT_EQ(data, "north");
+  ASSERT_TRUE(tiles->tile(2, 1, 3, &data));
+  EXPECT_EQ(data, "south");
+  EXPECT_FALSE(tiles->tile(2, 1, 1, &data));
+  EXPECT_FALSE(tiles->tile(2, 4, 0, &data));  // beyond the zoom level's columns
+  EXPECT_FALSE(tiles->tile(31, 0, 0, &data));
+  EXPECT_EQ(tiles->contentType(), "image/jpeg");
+  EXPECT_EQ(tiles->attribution(), "Survey");
+  EXPECT_EQ(tiles->name(), "area.mbtiles");
+  EXPECT_EQ(tiles->minZoom(), 2);  // the file's two zooms the wrong way round
+  EXPECT_EQ(tiles->maxZoom(), 4);
+
+  EXPECT_EQ(flowhost::MbTiles::open(make("vector.mbtiles", "pbf"), &error), nullptr);
+  EXPECT_NE(error.find("its tiles are \"pbf\"; only raster tiles"), std::string::npos) << error;
+  dir.write("notes.mbtiles", "not a database at all, just some text that is long enough to read\n");
+  EXPECT_EQ(flowhost::MbTiles::open(dir.file("notes.mbtiles"), &error), nullptr);
+  EXPECT_NE(error.find("notes.mbtiles: not an MBTiles file"), std::string::npos) << error;
+  EXPECT_EQ(flowhost::MbTiles::open(dir.file("missing.mbtiles"), &error), nullptr);
+  EXPECT_NE(error.find("missing.mbtiles: "), std::string::npos) << error;
 }
 
 }  // namespace
