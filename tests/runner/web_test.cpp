@@ -6,7 +6,8 @@
 // stops; a click shows a unit's details; a thousand units are drawn within
 // three seconds of the page's load; the offline basemap is drawn with no
 // network; tiles come from a generated MBTiles file; a unit whose name is
-// markup is shown as text. Screenshots go to <build>/artifacts/console-*.png.
+// markup is shown as text; the time slider shows an earlier moment.
+// Screenshots go to <build>/artifacts/console-*.png.
 // Each test reports itself skipped, with the reason, when Chromium cannot run.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -173,6 +174,19 @@ TEST_F(Console, TheFiveDemoUnitsAreDrawnAndOneTurnsRedWhenItsBeaconStops) {
   EXPECT_TRUE(browser_.waitFor(
       "[...document.querySelectorAll('#events li')].some(e => e.textContent.includes('unit4'))", 5s));
   screenshot("console-5-stopped.png");
+
+  // The time slider: an earlier frame shows the five units where they
+  // were, in place of the live markers; "live" brings those back.
+  ASSERT_TRUE(browser_.waitFor("(fetchHistoryRange(), Number(document.getElementById('h-slider').max) >= 2)", 15s));
+  browser_.evaluate("(s => { s.value = '1'; s.dispatchEvent(new Event('input')); })"
+                    "(document.getElementById('h-slider'))");
+  EXPECT_TRUE(browser_.waitFor("map.hasLayer(historyLayer) && !map.hasLayer(cluster) && "
+                               "historyLayer.getLayers().length === 5 && "
+                               "document.getElementById('h-time').textContent.startsWith('at ')", 5s))
+      << browser_.evaluate("historyLayer.getLayers().length");
+  browser_.evaluate("document.getElementById('h-live').click()");
+  EXPECT_TRUE(browser_.waitFor("!map.hasLayer(historyLayer) && map.hasLayer(cluster) && "
+                               "document.getElementById('h-time').textContent === 'live'", 5s));
   EXPECT_TRUE(onlyFromFlowhost());
 }
 
