@@ -6,7 +6,8 @@
 // stops; a click shows a unit's details; a thousand units are drawn within
 // three seconds of the page's load; the offline basemap is drawn with no
 // network; tiles come from a generated MBTiles file; a unit whose name is
-// markup is shown as text; the time slider shows an earlier moment.
+// markup is shown as text; names never print over one another; the time
+// slider shows an earlier moment.
 // Screenshots go to <build>/artifacts/console-*.png.
 // Each test reports itself skipped, with the reason, when Chromium cannot run.
 #include <gtest/gtest.h>
@@ -311,6 +312,26 @@ TEST_F(Console, AUnitNamedWithMarkupIsShownAsText) {
             Json("<img/src=x/onerror=alert(1)>"));
   EXPECT_EQ(browser_.dialogs(), 0);
   screenshot("console-markup.png");
+
+  // Two units a little further apart than a cluster's reach, with long
+  // names (given to the page directly, the stream closed): both dots are
+  // drawn, the second name is hidden rather than printed over the first.
+  browser_.evaluate(
+      "stream.source.close(); (() => {"
+      " const a = map.containerPointToLatLng([300, 300]), b = map.containerPointToLatLng([386, 302]);"
+      " applyState({seq: model.seq + 1, t: serverNow(), site: model.site, areas: [], ports: [],"
+      "  outputs: [], events: [], units: [['1', 'a rather long name one', 1, 'f', 0, a.lat, a.lng, 0, null],"
+      "  ['2', 'a rather long name two', 2, 'f', 0, b.lat, b.lng, 0, null]]}); })()");
+  // [labels, labels shown, pairs of labels that overlap, of shown labels that overlap]
+  const char* overlaps =
+      "(() => { const all = [...document.querySelectorAll('.leaflet-marker-icon.unit .label')];"
+      " const shown = all.filter(l => getComputedStyle(l).visibility !== 'hidden');"
+      " const pairs = list => { const r = list.map(l => l.getBoundingClientRect()); let n = 0;"
+      "  for (let i = 0; i < r.length; ++i) for (let j = i + 1; j < r.length; ++j)"
+      "   if (r[i].left < r[j].right && r[j].left < r[i].right && r[i].top < r[j].bottom && r[j].top < r[i].bottom) ++n;"
+      "  return n; };"
+      " return [all.length, shown.length, pairs(all), pairs(shown)]; })()";
+  EXPECT_TRUE(browser_.waitFor(std::string(overlaps) + ".join() === '2,1,1,0'", 5s)) << browser_.evaluate(overlaps);
 }
 
 }  // namespace

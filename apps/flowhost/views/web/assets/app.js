@@ -218,7 +218,36 @@ function drawAllUnits() {
     document.body.dataset.drawnAt = String(Math.round(performance.now()));
   }
   document.body.dataset.markers = String(shown.length);
+  declutterLabels();
 }
+
+// Names that would still print over one another (units a little further
+// apart than a cluster's reach): the selected unit's label first, then in
+// the units' order; a label that would cover one already shown is hidden
+// (the dot stays, its name shows on hover and in its details).
+let declutterQueued = false;
+
+function declutterLabels() {
+  if (declutterQueued) return;
+  declutterQueued = true;
+  requestAnimationFrame(() => {
+    declutterQueued = false;
+    const icons = [...document.querySelectorAll('.leaflet-marker-icon.unit')];
+    icons.sort((a, b) => b.classList.contains('selected') - a.classList.contains('selected'));
+    const kept = [];
+    for (const icon of icons) {
+      const label = icon.querySelector('.label');
+      if (!label) continue;
+      label.classList.remove('covered');
+      const r = label.getBoundingClientRect();
+      const covers = kept.some(k => r.left < k.right && k.left < r.right && r.top < k.bottom && k.top < r.bottom);
+      if (covers) label.classList.add('covered'); else kept.push(r);
+    }
+    document.body.dataset.labelsCovered = String(icons.length - kept.length);
+  });
+}
+map.on('zoomend moveend', declutterLabels);
+cluster.on('animationend', declutterLabels);
 
 // Units whose position, health or name changed since the map was last
 // brought up to date.
@@ -260,6 +289,7 @@ function applyMap() {
     map.panTo([model.pos[selected].lat, model.pos[selected].lon], {animate: false});
   }
   document.body.dataset.markers = String(model.pos.filter(p => p.lat !== null).length);
+  declutterLabels();
 }
 
 function drawTrails() {
@@ -435,6 +465,7 @@ function select(i) {
   const before = selected;
   selected = i;
   for (const j of [before, i]) if (j >= 0 && markers[j]) markers[j].setIcon(unitIcon(j));
+  declutterLabels();
   detail = null;
   fetchDetail();
   drawDetails();
