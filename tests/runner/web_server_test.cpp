@@ -178,4 +178,37 @@ TEST(WebServer, AnAddressInUseIsRefusedWithItsReason) {
   EXPECT_TRUE(has("web view: cannot bind 127.0.0.1:8092", error)) << error;
 }
 
+// A tile server named on the command line: only a plain http(s) template
+// with {z}, {x} and {y} is taken (it goes into a header and the page's
+// settings); the page may then load pictures from that origin and from no
+// other.
+TEST(WebRoutesTiles, ATileServerIsAllowedByThePolicyAndNamedToThePage) {
+  std::string why;
+  EXPECT_TRUE(flowhost::WebRoutes::validTileUrl("https://{s}.tiles.example:8443/osm/{z}/{x}/{y}.png", &why));
+  for (const char* bad : {"ftp://tiles.example/{z}/{x}/{y}.png", "https://tiles.example/{z}/{x}.png",
+                          "https://tiles.example/{z}/{x}/{y}.png; script-src *",
+                          "https://tiles.example/{z}/{x}/{y}.png\r\nX-Evil: 1",
+                          "https://tiles.example/{z}/{x}/{y}.png'", "javascript:alert(1)//{z}{x}{y}"}) {
+    EXPECT_FALSE(flowhost::WebRoutes::validTileUrl(bad, &why)) << bad;
+  }
+  EXPECT_EQ(flowhost::WebRoutes::originOf("https://{s}.tiles.example:8443/osm/{z}/{x}/{y}.png"),
+            "https://*.tiles.example:8443");
+
+  WebFeed feed;
+  WebHistory history;
+  flowhost::WebRoutes::Settings settings;
+  settings.tileUrl = "http://10.1.2.3:8000/{z}/{x}/{y}.png";
+  settings.tileAttribution = "Field maps <b>unit</b>";
+  flowhost::WebRoutes routes(feed, history, settings);
+  const auto answer = routes.answer("GET / HTTP/1.1\r\nHost: t\r\n\r\n", {"127.0.0.1", 5000});
+  EXPECT_TRUE(has("HTTP/1.1 200", answer.bytes)) << answer.bytes.substr(0, 200);
+  EXPECT_TRUE(has("Content-Security-Policy: default-src 'none'; script-src 'self'; style-src 'self'; "
+                  "img-src 'self' data: blob: http://10.1.2.3:8000; connect-src 'self';",
+                  answer.bytes))
+      << answer.bytes.substr(0, 600);
+  const auto site = nlohmann::json::parse(routes.siteJson());
+  EXPECT_EQ(site["tiles"]["url"], "http://10.1.2.3:8000/{z}/{x}/{y}.png");
+  EXPECT_EQ(site["tiles"]["attribution"], "Field maps <b>unit</b>");  // the page sets it as text
+}
+
 }  // namespace
