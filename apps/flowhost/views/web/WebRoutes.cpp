@@ -66,7 +66,8 @@ class WebRoutes::MemoryStream final : public httplib::Stream {
     ip.clear();
     port = 0;
   }
-  socket_t socket() const override { return INVALID_SOCKET; }
+  // No socket: the request is in memory (defined below).
+  socket_t socket() const override;
 
   size_t consumed() const { return read_; }
   // The request wanted more than the server had received.
@@ -79,6 +80,8 @@ class WebRoutes::MemoryStream final : public httplib::Stream {
   size_t read_ = 0;
   bool ranOut_ = false;
 };
+
+socket_t WebRoutes::MemoryStream::socket() const { return INVALID_SOCKET; }
 
 WebRoutes::WebRoutes(WebFeed& feed, WebHistory& history, const Settings& settings)
     : feed_(feed), history_(history), settings_(settings) {
@@ -121,7 +124,8 @@ void WebRoutes::route() {
       [this](const httplib::Request&, httplib::Response& res) { setSecurityHeaders(res); });
   set_error_handler([this](const httplib::Request&, httplib::Response& res) {
     setSecurityHeaders(res);
-    res.set_content("HTTP status " + std::to_string(res.status) + "\n", "text/plain; charset=utf-8");
+    res.set_content("HTTP status " + std::to_string(res.status) + "\n",
+                    "text/plain; charset=utf-8");
   });
   Get("/", [this](const httplib::Request& req, httplib::Response& res) { servePage(req, res); });
   // The page names no icon; a browser that asks anyway is told there is none.
@@ -138,8 +142,9 @@ void WebRoutes::route() {
   });
   Get("/unit", [this](const httplib::Request& req, httplib::Response& res) {
     long long index = 0;
-    const std::string text =
-        readIndex(req.get_param_value("i"), 10000000, &index) ? feed_.latest()->unitJson(index) : "";
+    const std::string text = readIndex(req.get_param_value("i"), 10000000, &index)
+                                 ? feed_.latest()->unitJson(index)
+                                 : "";
     if (text.empty()) {
       res.status = 404;
       return;
@@ -203,7 +208,8 @@ void WebRoutes::serveAsset(const httplib::Request& req, httplib::Response& res) 
   }
   if (packed) {
     res.set_header("Content-Encoding", "gzip");
-    res.set_content(reinterpret_cast<const char*>(asset->gzip), asset->gzipSize, asset->contentType);
+    res.set_content(reinterpret_cast<const char*>(asset->gzip), asset->gzipSize,
+                    asset->contentType);
   } else {
     res.set_content(reinterpret_cast<const char*>(asset->data), asset->size, asset->contentType);
   }
@@ -214,7 +220,8 @@ void WebRoutes::serveTile(const httplib::Request& req, httplib::Response& res) {
   std::string data;
   if (settings_.tiles == nullptr || !readIndex(req.matches[1], 30, &z) ||
       !readIndex(req.matches[2], 1LL << 30, &x) || !readIndex(req.matches[3], 1LL << 30, &y) ||
-      !settings_.tiles->tile(static_cast<int>(z), static_cast<int>(x), static_cast<int>(y), &data)) {
+      !settings_.tiles->tile(static_cast<int>(z), static_cast<int>(x), static_cast<int>(y),
+                             &data)) {
     res.status = 404;
     return;
   }
@@ -255,9 +262,8 @@ std::string WebRoutes::siteJson() const {
     out.append("{\"url\":");
     kw_out::appendJsonString(&out, settings_.tileUrl);
     out.append(",\"attribution\":");
-    kw_out::appendJsonString(
-        &out, settings_.tileAttribution.empty() ? originOf(settings_.tileUrl)
-                                                : settings_.tileAttribution);
+    kw_out::appendJsonString(&out, settings_.tileAttribution.empty() ? originOf(settings_.tileUrl)
+                                                                     : settings_.tileAttribution);
     out.append(",\"minZoom\":0,\"maxZoom\":19}");
   } else {
     out.append("null");
