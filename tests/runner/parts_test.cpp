@@ -877,7 +877,8 @@ std::string tickWeb(WebState* web, const std::vector<kw_out::NodeUpdate>& nodes,
                     std::shared_ptr<const flowhost::WebSnapshot>* snapshot,
                     const std::vector<kw_out::Event>& events = {}) {
   const std::vector<kw_out::OutputStateChange> states;
-  const kw_out::OutputTick tick{nodes, fresh, events, states, std::chrono::steady_clock::now(), 1000, 0};
+  const kw_out::OutputTick tick{nodes, fresh, events, states, std::chrono::steady_clock::now(),
+                                1000,  0};
   std::string delta;
   *snapshot = web->tick(tick, 1.0, 4, &delta);
   return delta;
@@ -929,13 +930,15 @@ TEST(WebStateDeltas, OnlyTheUnitsThatChangedTravel) {
   }
   std::shared_ptr<const flowhost::WebSnapshot> snapshot;
   auto delta = nlohmann::json::parse(tickWeb(&web, nodes, {0, 1, 2}, &snapshot));
-  EXPECT_EQ(delta["units"], nlohmann::json::parse(R"([["10","u0",10,""],["11","u1",11,""],["12","u2",12,""]])"));
+  EXPECT_EQ(delta["units"],
+            nlohmann::json::parse(R"([["10","u0",10,""],["11","u1",11,""],["12","u2",12,""]])"));
   EXPECT_EQ(delta["p"].size(), 3u);
 
   nodes[1].lat = 36.5;
   delta = nlohmann::json::parse(tickWeb(&web, nodes, {1}, &snapshot));
   EXPECT_EQ(delta["p"], nlohmann::json::parse("[[1,36.5,-115]]"));
-  for (const char* part : {"units", "h", "m", "f", "ports", "ev"}) EXPECT_FALSE(delta.contains(part)) << part;
+  for (const char* part : {"units", "h", "m", "f", "ports", "ev"})
+    EXPECT_FALSE(delta.contains(part)) << part;
 
   EXPECT_EQ(tickWeb(&web, nodes, {}, &snapshot), "");  // nothing changed: no event at all
 
@@ -996,8 +999,11 @@ TEST(MbTilesFile, ServesTheRowCountedFromTheSouthAndRefusesWhatItCannotServe) {
     EXPECT_EQ(sqlite3_open(dir.file(name).c_str(), &db), SQLITE_OK);
     const std::string sql =
         "CREATE TABLE metadata (name TEXT, value TEXT);"
-        "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data BLOB);"
-        "INSERT INTO metadata VALUES ('format', '" + format + "'), ('attribution', 'Survey'), "
+        "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data "
+        "BLOB);"
+        "INSERT INTO metadata VALUES ('format', '" +
+        format +
+        "'), ('attribution', 'Survey'), "
         "('minzoom', '4'), ('maxzoom', '2');"
         "INSERT INTO tiles VALUES (2, 1, 0, 'south'), (2, 1, 3, 'north');";
     EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);

@@ -106,9 +106,9 @@ class WebLimits : public ::testing::Test {
     dir_.write("units.nod",
                "1 <!--<script>\n2 <img/src=x/onerror=alert(1)>\n3 </script><b>bold\n4 plain\n");
     dir_.write("ports.mcp", "feed 239.255.42.9 47019\n");
-    ASSERT_TRUE(flowhost_.start(kFlowhost, {"flowhost", "--nodes", "units.nod", "--ports",
-                                            "ports.mcp", "--table", "off", "--seconds", "90",
-                                            "--http", "127.0.0.1:" + std::to_string(kPort)}));
+    ASSERT_TRUE(flowhost_.start(
+        kFlowhost, {"flowhost", "--nodes", "units.nod", "--ports", "ports.mcp", "--table", "off",
+                    "--seconds", "90", "--http", "127.0.0.1:" + std::to_string(kPort)}));
     ASSERT_TRUE(flowhost_.readOutUntil(
         [](const std::string& out) { return out.find("web view on http://") != std::string::npos; },
         20s))
@@ -219,8 +219,8 @@ TEST_F(WebLimits, MarkupInUnitNamesReachesThePageOnlyAsJsonText) {
   // No script on the page carries data: each one is a file of the server.
   const std::regex script("<script([^>]*)>");
   int scripts = 0;
-  for (auto it = std::sregex_iterator(page.begin(), page.end(), script); it != std::sregex_iterator();
-       ++it, ++scripts) {
+  for (auto it = std::sregex_iterator(page.begin(), page.end(), script);
+       it != std::sregex_iterator(); ++it, ++scripts) {
     EXPECT_NE((*it)[1].str().find("src=\"/assets/"), std::string::npos) << (*it)[0];
   }
   EXPECT_GT(scripts, 0);

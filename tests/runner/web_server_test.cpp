@@ -70,20 +70,23 @@ TEST_F(WebServerOnLoopback, AStreamStartsFromTheNewestStateAndThenCarriesEachDel
   TcpClient browser;
   ASSERT_TRUE(browser.connect(port()));
   browser.send("GET /events HTTP/1.1\r\nHost: t\r\n\r\n");
-  ASSERT_TRUE(browser.readUntil([](const std::string& t) { return has("\n\r\n", t) && has("\"seq\":1", t); }, 5s))
+  ASSERT_TRUE(browser.readUntil(
+      [](const std::string& t) { return has("\n\r\n", t) && has("\"seq\":1", t); }, 5s))
       << browser.text();
   EXPECT_TRUE(has("Content-Type: text/event-stream", browser.text())) << browser.text();
   EXPECT_TRUE(has("event: state\nid: 1\ndata: {", browser.text()));
   EXPECT_TRUE(has(R"(["7","<!--<script>",7,"feed",0,35.5,-115.25,0,null])", browser.text()));
   publish(2, R"({"seq":2,"p":[[0,35.6,-115.2]]})");
   ASSERT_TRUE(browser.readUntil([](const std::string& t) { return has("id: 2", t); }, 5s));
-  EXPECT_TRUE(has("event: delta\nid: 2\ndata: {\"seq\":2,\"p\":[[0,35.6,-115.2]]}\n\n", browser.text()));
+  EXPECT_TRUE(
+      has("event: delta\nid: 2\ndata: {\"seq\":2,\"p\":[[0,35.6,-115.2]]}\n\n", browser.text()));
 
   // The state and the page on a connection of their own, one after the other.
   TcpClient page;
   ASSERT_TRUE(page.connect(port()));
   page.send("GET /state HTTP/1.1\r\nHost: t\r\n\r\nGET / HTTP/1.1\r\nHost: t\r\n\r\n");
-  ASSERT_TRUE(page.readUntil([](const std::string& t) { return has("</html>", t); }, 5s)) << page.text();
+  ASSERT_TRUE(page.readUntil([](const std::string& t) { return has("</html>", t); }, 5s))
+      << page.text();
   const std::string state = page.text().substr(page.text().find("{\"seq\""));
   const auto json = nlohmann::json::parse(state.substr(0, state.find("HTTP/1.1")), nullptr, false);
   ASSERT_TRUE(json.is_object()) << state;
@@ -100,9 +103,11 @@ TEST_F(WebServerOnLoopback, AStalledBrowserLosesDeltasCountedAndThenGetsAFreshSt
   stalled.send("GET /events HTTP/1.1\r\nHost: t\r\n\r\n");
   std::this_thread::sleep_for(200ms);
   const std::string pad(100 * 1024, 'x');
-  for (uint64_t seq = 2; seq < 200; ++seq) publish(seq, "{\"seq\":" + std::to_string(seq) + ",\"pad\":\"" + pad + "\"}");
+  for (uint64_t seq = 2; seq < 200; ++seq)
+    publish(seq, "{\"seq\":" + std::to_string(seq) + ",\"pad\":\"" + pad + "\"}");
   publish(200, R"({"seq":200})");
-  for (int i = 0; i < 50 && server_->stats().droppedEvents == 0; ++i) std::this_thread::sleep_for(20ms);
+  for (int i = 0; i < 50 && server_->stats().droppedEvents == 0; ++i)
+    std::this_thread::sleep_for(20ms);
   EXPECT_GT(server_->stats().droppedEvents, 0u);
   // Once it reads again: what was queued, then a state of the moment, and
   // never a delta that does not follow the event before it (the browser
@@ -114,7 +119,8 @@ TEST_F(WebServerOnLoopback, AStalledBrowserLosesDeltasCountedAndThenGetsAFreshSt
   const std::string& text = stalled.text();
   uint64_t last = 0;
   int states = 0;
-  for (size_t at = text.find("event: "); at != std::string::npos; at = text.find("event: ", at + 1)) {
+  for (size_t at = text.find("event: "); at != std::string::npos;
+       at = text.find("event: ", at + 1)) {
     const size_t id = text.find("\nid: ", at);
     ASSERT_NE(id, std::string::npos);
     const uint64_t seq = std::stoull(text.substr(id + 5));
@@ -141,7 +147,8 @@ TEST_F(WebServerOnLoopback, OneClientGetsAtMostItsShareOfConnections) {
   }
   TcpClient fifth;
   ASSERT_TRUE(fifth.connectFrom("127.0.0.2", port()));
-  EXPECT_TRUE(fifth.readUntil([](const std::string& t) { return has("HTTP/1.1 503", t); }, 3s)) << fifth.text();
+  EXPECT_TRUE(fifth.readUntil([](const std::string& t) { return has("HTTP/1.1 503", t); }, 3s))
+      << fifth.text();
   EXPECT_TRUE(fifth.closedByPeer(3s));
   // Another client is served as usual.
   TcpClient other;
@@ -160,7 +167,8 @@ TEST_F(WebServerOnLoopback, SlowHeadersAndIdleConnectionsAreCutOff) {
   ASSERT_TRUE(slow.connect(port()));
   ASSERT_TRUE(idle.connect(port()));
   slow.send("GET / HTTP/1.1\r\nHost: t\r\n");
-  EXPECT_TRUE(slow.readUntil([](const std::string& t) { return has("HTTP/1.1 408", t); }, 3s)) << slow.text();
+  EXPECT_TRUE(slow.readUntil([](const std::string& t) { return has("HTTP/1.1 408", t); }, 3s))
+      << slow.text();
   EXPECT_TRUE(slow.closedByPeer(3s));
   EXPECT_TRUE(idle.closedByPeer(3s));
   EXPECT_EQ(idle.text(), "");
@@ -184,11 +192,13 @@ TEST(WebServer, AnAddressInUseIsRefusedWithItsReason) {
 // other.
 TEST(WebRoutesTiles, ATileServerIsAllowedByThePolicyAndNamedToThePage) {
   std::string why;
-  EXPECT_TRUE(flowhost::WebRoutes::validTileUrl("https://{s}.tiles.example:8443/osm/{z}/{x}/{y}.png", &why));
-  for (const char* bad : {"ftp://tiles.example/{z}/{x}/{y}.png", "https://tiles.example/{z}/{x}.png",
-                          "https://tiles.example/{z}/{x}/{y}.png; script-src *",
-                          "https://tiles.example/{z}/{x}/{y}.png\r\nX-Evil: 1",
-                          "https://tiles.example/{z}/{x}/{y}.png'", "javascript:alert(1)//{z}{x}{y}"}) {
+  EXPECT_TRUE(flowhost::WebRoutes::validTileUrl(
+      "https://{s}.tiles.example:8443/osm/{z}/{x}/{y}.png", &why));
+  for (const char* bad :
+       {"ftp://tiles.example/{z}/{x}/{y}.png", "https://tiles.example/{z}/{x}.png",
+        "https://tiles.example/{z}/{x}/{y}.png; script-src *",
+        "https://tiles.example/{z}/{x}/{y}.png\r\nX-Evil: 1",
+        "https://tiles.example/{z}/{x}/{y}.png'", "javascript:alert(1)//{z}{x}{y}"}) {
     EXPECT_FALSE(flowhost::WebRoutes::validTileUrl(bad, &why)) << bad;
   }
   EXPECT_EQ(flowhost::WebRoutes::originOf("https://{s}.tiles.example:8443/osm/{z}/{x}/{y}.png"),
@@ -202,9 +212,10 @@ TEST(WebRoutesTiles, ATileServerIsAllowedByThePolicyAndNamedToThePage) {
   flowhost::WebRoutes routes(feed, history, settings);
   const auto answer = routes.answer("GET / HTTP/1.1\r\nHost: t\r\n\r\n", {"127.0.0.1", 5000});
   EXPECT_TRUE(has("HTTP/1.1 200", answer.bytes)) << answer.bytes.substr(0, 200);
-  EXPECT_TRUE(has("Content-Security-Policy: default-src 'none'; script-src 'self'; style-src 'self'; "
-                  "img-src 'self' data: blob: http://10.1.2.3:8000; connect-src 'self';",
-                  answer.bytes))
+  EXPECT_TRUE(
+      has("Content-Security-Policy: default-src 'none'; script-src 'self'; style-src 'self'; "
+          "img-src 'self' data: blob: http://10.1.2.3:8000; connect-src 'self';",
+          answer.bytes))
       << answer.bytes.substr(0, 600);
   const auto site = nlohmann::json::parse(routes.siteJson());
   EXPECT_EQ(site["tiles"]["url"], "http://10.1.2.3:8000/{z}/{x}/{y}.png");

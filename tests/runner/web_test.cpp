@@ -51,15 +51,16 @@ constexpr const char* kDrawnUnits =
 // The units on the screen: markers alone plus those the clusters count.
 constexpr const char* kUnitsOnScreen =
     "document.querySelectorAll('.leaflet-marker-icon.unit').length + "
-    "[...document.querySelectorAll('.marker-cluster span')].reduce((n, e) => n + Number(e.textContent), 0)";
+    "[...document.querySelectorAll('.marker-cluster span')].reduce((n, e) => n + "
+    "Number(e.textContent), 0)";
 
 // A PNG of one grey pixel, the tile of every place in the test's MBTiles.
 const unsigned char kPixel[] = {
-    0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44,
-    0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x00, 0x00, 0x00, 0x00, 0x3a,
-    0x7e, 0x9b, 0x55, 0x00, 0x00, 0x00, 0x0a, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9c, 0x63, 0x68,
-    0x00, 0x00, 0x00, 0x82, 0x00, 0x81, 0x4c, 0x17, 0xd7, 0xdf, 0x00, 0x00, 0x00, 0x00, 0x49,
-    0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+    0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48,
+    0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x00, 0x00, 0x00,
+    0x00, 0x3a, 0x7e, 0x9b, 0x55, 0x00, 0x00, 0x00, 0x0a, 0x49, 0x44, 0x41, 0x54, 0x78,
+    0x9c, 0x63, 0x68, 0x00, 0x00, 0x00, 0x82, 0x00, 0x81, 0x4c, 0x17, 0xd7, 0xdf, 0x00,
+    0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
 
 fs::path artifacts() {
   const char* binary = std::getenv("KW_BINARY_DIR");
@@ -73,7 +74,8 @@ class Console : public ::testing::Test {
   void SetUp() override {
     KW_REQUIRE_ISOLATED_NETWORK();
     if (!fs::exists(HeadlessBrowser::kChromium))
-      GTEST_SKIP() << HeadlessBrowser::kChromium << " is not installed (scripts/setup installs chromium)";
+      GTEST_SKIP() << HeadlessBrowser::kChromium
+                   << " is not installed (scripts/setup installs chromium)";
     dir_.enter();
     std::string why;
     if (!browser_.start(dir_.file("profile"), 1280, 860, &why))
@@ -98,9 +100,11 @@ class Console : public ::testing::Test {
   }
 
   // The quick start of `nodes` on `ports` with the console on port 8090.
-  void serve(const std::string& nodes, const std::string& ports, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"flowhost", "--nodes", nodes, "--ports", ports, "--table", "off",
-                                     "--seconds", "120", "--http", "127.0.0.1:8090"};
+  void serve(const std::string& nodes, const std::string& ports,
+             std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"flowhost", "--nodes", nodes,           "--ports",
+                                     ports,      "--table", "off",           "--seconds",
+                                     "120",      "--http",  "127.0.0.1:8090"};
     args.insert(args.end(), extra.begin(), extra.end());
     ASSERT_TRUE(flowhost_.start(kFlowhost, args));
     ASSERT_TRUE(flowhost_.readOutUntil(
@@ -123,8 +127,9 @@ class Console : public ::testing::Test {
 
   // True when every resource the page loaded came from flowhost itself.
   bool onlyFromFlowhost() {
-    return browser_.evaluate("performance.getEntriesByType('resource').every(e => e.name.startsWith('" +
-                             std::string(kUrl) + "'))") == Json(true);
+    return browser_.evaluate(
+               "performance.getEntriesByType('resource').every(e => e.name.startsWith('" +
+               std::string(kUrl) + "'))") == Json(true);
   }
 
   TempDir dir_;
@@ -141,15 +146,17 @@ TEST_F(Console, TheFiveDemoUnitsAreDrawnAndOneTurnsRedWhenItsBeaconStops) {
         {"--map", "36 -115.8 35.2 -115.05 400x400"});
   open();
   const Json healthy = Json{"unit0 h0", "unit1 h0", "unit2 h0", "unit3 h0", "unit4 h0"};
-  ASSERT_TRUE(browser_.waitFor(std::string(kDrawnUnits) + ".join() === '" +
-                                   "unit0 h0,unit1 h0,unit2 h0,unit3 h0,unit4 h0'", 15s))
+  ASSERT_TRUE(browser_.waitFor(
+      std::string(kDrawnUnits) + ".join() === '" + "unit0 h0,unit1 h0,unit2 h0,unit3 h0,unit4 h0'",
+      15s))
       << browser_.evaluate(kDrawnUnits);
   EXPECT_EQ(browser_.evaluate(kDrawnUnits), healthy);
   EXPECT_TRUE(browser_.waitFor(std::string(kUnitsOnScreen) + " === 5", 5s));
   EXPECT_EQ(browser_.evaluate("document.querySelector('.legend').textContent"),
             "goodmediumbadnever heard");
-  EXPECT_EQ(browser_.evaluate("[...document.querySelectorAll('.area-name')].map(e => e.textContent)"),
-            Json{"units"});  // the map block's rectangle, named
+  EXPECT_EQ(
+      browser_.evaluate("[...document.querySelectorAll('.area-name')].map(e => e.textContent)"),
+      Json{"units"});  // the map block's rectangle, named
   EXPECT_TRUE(browser_.waitFor("document.body.dataset.basemap === 'drawn'", 10s));
 
   // A click on a unit drawn alone shows its details.
@@ -158,36 +165,47 @@ TEST_F(Console, TheFiveDemoUnitsAreDrawnAndOneTurnsRedWhenItsBeaconStops) {
       " e.dispatchEvent(new MouseEvent('click', {bubbles: true})); return e.textContent; })()");
   ASSERT_TRUE(clicked.is_string()) << clicked;
   const std::string name = clicked.get<std::string>();
-  EXPECT_TRUE(browser_.waitFor(
-      "document.getElementById('d-name').textContent === '" + name + "' && "
-      "(t => t.includes('number" + name.substr(4) + "') && t.includes('feedbeacon') &&"
-      " /time20\\d\\d-/.test(t) && /position35\\.\\d+, -115\\./.test(t) && t.includes('healthgood'))"
-      "(document.getElementById('d-fields').textContent)",
-      10s))
+  EXPECT_TRUE(browser_.waitFor("document.getElementById('d-name').textContent === '" + name +
+                                   "' && "
+                                   "(t => t.includes('number" +
+                                   name.substr(4) +
+                                   "') && t.includes('feedbeacon') &&"
+                                   " /time20\\d\\d-/.test(t) && /position35\\.\\d+, "
+                                   "-115\\./.test(t) && t.includes('healthgood'))"
+                                   "(document.getElementById('d-fields').textContent)",
+                               10s))
       << browser_.evaluate("document.getElementById('d-fields').textContent");
   screenshot("console-5.png");
 
   // Unit 4's beacon stops: after the bad threshold it is red, the rest not.
   ASSERT_TRUE(fifth.signal(SIGTERM));
-  EXPECT_TRUE(browser_.waitFor(std::string(kDrawnUnits) + ".join() === '" +
-                                   "unit0 h0,unit1 h0,unit2 h0,unit3 h0,unit4 h2'", 15s))
+  EXPECT_TRUE(browser_.waitFor(
+      std::string(kDrawnUnits) + ".join() === '" + "unit0 h0,unit1 h0,unit2 h0,unit3 h0,unit4 h2'",
+      15s))
       << browser_.evaluate(kDrawnUnits);
   EXPECT_TRUE(browser_.waitFor(
-      "[...document.querySelectorAll('#events li')].some(e => e.textContent.includes('unit4'))", 5s));
+      "[...document.querySelectorAll('#events li')].some(e => e.textContent.includes('unit4'))",
+      5s));
   screenshot("console-5-stopped.png");
 
   // The time slider: an earlier frame shows the five units where they
   // were, in place of the live markers; "live" brings those back.
-  ASSERT_TRUE(browser_.waitFor("(fetchHistoryRange(), Number(document.getElementById('h-slider').max) >= 2)", 15s));
-  browser_.evaluate("(s => { s.value = '1'; s.dispatchEvent(new Event('input')); })"
-                    "(document.getElementById('h-slider'))");
-  EXPECT_TRUE(browser_.waitFor("map.hasLayer(historyLayer) && !map.hasLayer(cluster) && "
-                               "historyLayer.getLayers().length === 5 && "
-                               "document.getElementById('h-time').textContent.startsWith('at ')", 5s))
+  ASSERT_TRUE(browser_.waitFor(
+      "(fetchHistoryRange(), Number(document.getElementById('h-slider').max) >= 2)", 15s));
+  browser_.evaluate(
+      "(s => { s.value = '1'; s.dispatchEvent(new Event('input')); })"
+      "(document.getElementById('h-slider'))");
+  EXPECT_TRUE(
+      browser_.waitFor("map.hasLayer(historyLayer) && !map.hasLayer(cluster) && "
+                       "historyLayer.getLayers().length === 5 && "
+                       "document.getElementById('h-time').textContent.startsWith('at ')",
+                       5s))
       << browser_.evaluate("historyLayer.getLayers().length");
   browser_.evaluate("document.getElementById('h-live').click()");
-  EXPECT_TRUE(browser_.waitFor("!map.hasLayer(historyLayer) && map.hasLayer(cluster) && "
-                               "document.getElementById('h-time').textContent === 'live'", 5s));
+  EXPECT_TRUE(
+      browser_.waitFor("!map.hasLayer(historyLayer) && map.hasLayer(cluster) && "
+                       "document.getElementById('h-time').textContent === 'live'",
+                       5s));
   EXPECT_TRUE(onlyFromFlowhost());
 }
 
@@ -219,12 +237,16 @@ TEST_F(Console, AThousandUnitsAreDrawnWithinThreeSecondsOfLoad) {
   open();
   ASSERT_TRUE(browser_.waitFor("document.body.dataset.drawnAt", 10s));
   const Json drawnAt = browser_.evaluate("Number(document.body.dataset.drawnAt)");
-  const Json loaded = browser_.evaluate("performance.getEntriesByType('navigation')[0].loadEventEnd");
+  const Json loaded =
+      browser_.evaluate("performance.getEntriesByType('navigation')[0].loadEventEnd");
   ASSERT_TRUE(drawnAt.is_number() && loaded.is_number()) << drawnAt << loaded;
   EXPECT_LT(drawnAt.get<double>() - loaded.get<double>(), 3000.0);
-  EXPECT_GT(browser_.evaluate("document.querySelectorAll('.marker-cluster, .leaflet-marker-icon.unit').length")
-                .get<int>(),
-            0);
+  EXPECT_GT(
+      browser_
+          .evaluate(
+              "document.querySelectorAll('.marker-cluster, .leaflet-marker-icon.unit').length")
+          .get<int>(),
+      0);
   EXPECT_GE(browser_.evaluate("Number(document.body.dataset.markers)").get<int>(), 990);
   std::this_thread::sleep_for(1s);
   screenshot("console-1000.png");
@@ -283,8 +305,8 @@ TEST_F(Console, TilesComeFromAGeneratedMbtilesFile) {
   ASSERT_TRUE(browser_.waitFor("Number(document.body.dataset.tilesLoaded) >= 4", 10s))
       << browser_.evaluate("document.body.dataset.tilesLoaded");
   EXPECT_TRUE(browser_.evaluate("[...document.querySelectorAll('img.leaflet-tile')]"
-                                ".every(i => i.src.startsWith('" + std::string(kUrl) + "tiles/'))") ==
-              Json(true));
+                                ".every(i => i.src.startsWith('" +
+                                std::string(kUrl) + "tiles/'))") == Json(true));
   // The file's credit is shown, as text.
   EXPECT_NE(browser_.evaluate("document.querySelector('.leaflet-control-attribution').textContent")
                 .get<std::string>()
@@ -301,13 +323,16 @@ TEST_F(Console, AUnitNamedWithMarkupIsShownAsText) {
   open();
   ASSERT_TRUE(browser_.waitFor(std::string(kUnitsOnScreen) + " === 3", 15s))
       << browser_.evaluate(kDrawnUnits);
-  const Json labels = browser_.evaluate("cluster.getLayers().map(m => m.face.lastChild.textContent).sort()");
+  const Json labels =
+      browser_.evaluate("cluster.getLayers().map(m => m.face.lastChild.textContent).sort()");
   EXPECT_EQ(labels, (Json{"<!--<script>", "<img/src=x/onerror=alert(1)>", "unit2"}));
   // No element was made of it: no picture among the markers or in the side panel.
-  EXPECT_EQ(browser_.evaluate("document.querySelectorAll('#side img, .leaflet-marker-pane img').length"),
-            Json(0));
-  browser_.evaluate("document.getElementById('search').value = 'onerror';"
-                    "document.getElementById('search').dispatchEvent(new Event('input'))");
+  EXPECT_EQ(
+      browser_.evaluate("document.querySelectorAll('#side img, .leaflet-marker-pane img').length"),
+      Json(0));
+  browser_.evaluate(
+      "document.getElementById('search').value = 'onerror';"
+      "document.getElementById('search').dispatchEvent(new Event('input'))");
   EXPECT_EQ(browser_.evaluate("document.getElementById('found').firstChild.firstChild.textContent"),
             Json("<img/src=x/onerror=alert(1)>"));
   EXPECT_EQ(browser_.dialogs(), 0);
@@ -318,9 +343,11 @@ TEST_F(Console, AUnitNamedWithMarkupIsShownAsText) {
   // drawn, the second name is hidden rather than printed over the first.
   browser_.evaluate(
       "stream.source.close(); (() => {"
-      " const a = map.containerPointToLatLng([300, 300]), b = map.containerPointToLatLng([386, 302]);"
+      " const a = map.containerPointToLatLng([300, 300]), b = map.containerPointToLatLng([386, "
+      "302]);"
       " applyState({seq: model.seq + 1, t: serverNow(), site: model.site, areas: [], ports: [],"
-      "  outputs: [], events: [], units: [['1', 'a rather long name one', 1, 'f', 0, a.lat, a.lng, 0, null],"
+      "  outputs: [], events: [], units: [['1', 'a rather long name one', 1, 'f', 0, a.lat, a.lng, "
+      "0, null],"
       "  ['2', 'a rather long name two', 2, 'f', 0, b.lat, b.lng, 0, null]]}); })()");
   // [labels, labels shown, pairs of labels that overlap, of shown labels that overlap]
   const char* overlaps =
@@ -328,10 +355,12 @@ TEST_F(Console, AUnitNamedWithMarkupIsShownAsText) {
       " const shown = all.filter(l => getComputedStyle(l).visibility !== 'hidden');"
       " const pairs = list => { const r = list.map(l => l.getBoundingClientRect()); let n = 0;"
       "  for (let i = 0; i < r.length; ++i) for (let j = i + 1; j < r.length; ++j)"
-      "   if (r[i].left < r[j].right && r[j].left < r[i].right && r[i].top < r[j].bottom && r[j].top < r[i].bottom) ++n;"
+      "   if (r[i].left < r[j].right && r[j].left < r[i].right && r[i].top < r[j].bottom && "
+      "r[j].top < r[i].bottom) ++n;"
       "  return n; };"
       " return [all.length, shown.length, pairs(all), pairs(shown)]; })()";
-  EXPECT_TRUE(browser_.waitFor(std::string(overlaps) + ".join() === '2,1,1,0'", 5s)) << browser_.evaluate(overlaps);
+  EXPECT_TRUE(browser_.waitFor(std::string(overlaps) + ".join() === '2,1,1,0'", 5s))
+      << browser_.evaluate(overlaps);
 }
 
 }  // namespace

@@ -29,12 +29,18 @@ std::string fromBase64(const std::string& text) {
   int bits = 0, value = 0;
   for (const char c : text) {
     int d;
-    if (c >= 'A' && c <= 'Z') d = c - 'A';
-    else if (c >= 'a' && c <= 'z') d = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') d = c - '0' + 52;
-    else if (c == '+') d = 62;
-    else if (c == '/') d = 63;
-    else continue;
+    if (c >= 'A' && c <= 'Z')
+      d = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      d = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      d = c - '0' + 52;
+    else if (c == '+')
+      d = 62;
+    else if (c == '/')
+      d = 63;
+    else
+      continue;
     value = (value << 6) | d;
     bits += 6;
     if (bits >= 8) {
@@ -63,7 +69,8 @@ HeadlessBrowser::~HeadlessBrowser() {
   if (fromBrowser_ >= 0) close(fromBrowser_);
 }
 
-bool HeadlessBrowser::start(const std::string& profileDir, int width, int height, std::string* why) {
+bool HeadlessBrowser::start(const std::string& profileDir, int width, int height,
+                            std::string* why) {
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
     *why = "no pipes for the browser";
@@ -77,10 +84,18 @@ bool HeadlessBrowser::start(const std::string& profileDir, int width, int height
   const std::string log = profileDir + ".log";
   posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const std::vector<std::string> args = {
-      "chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-      "--disable-component-update", "--no-first-run", "--hide-scrollbars",
-      "--remote-debugging-pipe", "--user-data-dir=" + profileDir,
-      "--window-size=" + std::to_string(width) + "," + std::to_string(height), "about:blank"};
+      "chromium",
+      "--headless",
+      "--no-sandbox",
+      "--disable-gpu",
+      "--disable-background-networking",
+      "--disable-component-update",
+      "--no-first-run",
+      "--hide-scrollbars",
+      "--remote-debugging-pipe",
+      "--user-data-dir=" + profileDir,
+      "--window-size=" + std::to_string(width) + "," + std::to_string(height),
+      "about:blank"};
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -118,9 +133,9 @@ bool HeadlessBrowser::open(const std::string& url, std::string* why) {
 Json HeadlessBrowser::evaluate(const std::string& expression, std::string* why) {
   std::string ignored;
   if (why == nullptr) why = &ignored;
-  const Json result = call("Runtime.evaluate",
-                           {{"expression", expression}, {"returnByValue", true}, {"awaitPromise", true}},
-                           true, why);
+  const Json result = call(
+      "Runtime.evaluate",
+      {{"expression", expression}, {"returnByValue", true}, {"awaitPromise", true}}, true, why);
   if (result.is_null()) return nullptr;
   if (result.contains("exceptionDetails")) {
     *why = result["exceptionDetails"].dump();
@@ -168,7 +183,8 @@ Json HeadlessBrowser::call(const std::string& method, const Json& params, bool p
   const auto until = Clock::now() + kAnswerTime;
   Json reply;
   while (Clock::now() < until) {
-    if (!receive(&reply, std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now())))
+    if (!receive(&reply,
+                 std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now())))
       break;
     if (reply.contains("method")) {
       onEvent(reply);

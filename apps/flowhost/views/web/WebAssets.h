@@ -15,13 +15,13 @@
 namespace flowhost {
 
 struct WebAsset {
-  const char* path;          // the address it is served at ("/assets/app.js")
-  const char* contentType;   // "text/javascript; charset=utf-8"
+  const char* path;         // the address it is served at ("/assets/app.js")
+  const char* contentType;  // "text/javascript; charset=utf-8"
   const unsigned char* data;
   size_t size;
   const unsigned char* gzip;  // the bytes gzipped (scripts and JSON), or null
   size_t gzipSize;
-  const char* etag;          // a hash of the bytes, quoted, for If-None-Match
+  const char* etag;  // a hash of the bytes, quoted, for If-None-Match
 };
 
 // Every file, in no particular order.

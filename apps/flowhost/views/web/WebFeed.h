@@ -29,7 +29,7 @@ class WebFeed {
   static constexpr size_t kKeptDeltas = 64;
 
   struct Delta {
-    uint64_t seq;  // the snapshot it leads to
+    uint64_t seq;                              // the snapshot it leads to
     std::shared_ptr<const std::string> event;  // the whole server-sent event
   };
 

@@ -47,11 +47,11 @@ class WebRoutes : private httplib::Server {
 
   // The answer to one request.
   struct Answer {
-    std::string bytes;        // the response as sent
-    size_t consumed = 0;      // bytes of the input the request took
-    bool close = false;       // end the connection after the response
-    bool stream = false;      // the response opens the event stream
-    uint64_t streamSeq = 0;   // the snapshot the stream's first state showed
+    std::string bytes;       // the response as sent
+    size_t consumed = 0;     // bytes of the input the request took
+    bool close = false;      // end the connection after the response
+    bool stream = false;     // the response opens the event stream
+    uint64_t streamSeq = 0;  // the snapshot the stream's first state showed
   };
   struct Peer {
     std::string address;

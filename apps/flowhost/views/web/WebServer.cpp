@@ -71,7 +71,7 @@ struct WebServer::Connection {
   kw::Socket socket;
   WebRoutes::Peer peer;
   Phase phase = Phase::Reading;
-  std::string in;                // received, not yet answered
+  std::string in;                    // received, not yet answered
   Clock::time_point requestStart{};  // the first byte of the request in `in`
   std::deque<Chunk> out;
   size_t queued = 0;             // bytes of `out` not yet sent
@@ -82,8 +82,8 @@ struct WebServer::Connection {
   bool stream = false;   // counted as an event stream
   size_t drained = 0;
   // Event streams.
-  uint64_t seq = 0;      // the snapshot the browser has reached
-  bool behind = false;   // deltas were dropped: a fresh state is due
+  uint64_t seq = 0;     // the snapshot the browser has reached
+  bool behind = false;  // deltas were dropped: a fresh state is due
 };
 
 WebServer::WebServer(WebFeed& feed, WebHistory& history, const WebRoutes::Settings& settings)
@@ -181,7 +181,8 @@ WebServer::Stats WebServer::stats() const {
 void WebServer::run() {
   while (!worker_.stopping()) {
     bool woken = false;
-    const kw::Failure failed = loop_.wait(worker_.wakeEvent(), Clock::time_point::max(), &ready_, &woken);
+    const kw::Failure failed =
+        loop_.wait(worker_.wakeEvent(), Clock::time_point::max(), &ready_, &woken);
     if (failed || worker_.stopping()) break;
     takeAnswers();
     for (const kw::PollLoop::Ready& ready : ready_) dispatch(ready);
@@ -289,7 +290,8 @@ void WebServer::startAnswer(Connection* c) {
   const uint64_t id = c->id;
   const WebRoutes::Peer peer = c->peer;
   std::string request = c->in;
-  if (!workers_.add([this, id, request = std::move(request), peer] { answerOn(id, request, peer); }))
+  if (!workers_.add(
+          [this, id, request = std::move(request), peer] { answerOn(id, request, peer); }))
     c->dead = true;  // stopping
 }
 
@@ -439,12 +441,8 @@ void WebServer::timedOut(Connection* c) {
         watchFor(c);
       }
       return;
-    case Connection::Phase::Draining:
-      c->dead = true;
-      return;
-    case Connection::Phase::Answering:
-      watchFor(c);
-      return;
+    case Connection::Phase::Draining: c->dead = true; return;
+    case Connection::Phase::Answering: watchFor(c); return;
   }
 }
 
@@ -476,10 +474,10 @@ void WebServer::watchFor(Connection* c) {
   switch (c->phase) {
     case Connection::Phase::Reading:
       interest = kw::PollLoop::kReadable;
-      deadline = c->in.empty() ? c->progress + limits_.idleTime : c->requestStart + limits_.headerTime;
+      deadline =
+          c->in.empty() ? c->progress + limits_.idleTime : c->requestStart + limits_.headerTime;
       break;
-    case Connection::Phase::Answering:
-      break;
+    case Connection::Phase::Answering: break;
     case Connection::Phase::Writing:
       interest = kw::PollLoop::kWritable;
       deadline = c->progress + limits_.stuckTime;

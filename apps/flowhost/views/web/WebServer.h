@@ -57,11 +57,11 @@ class WebServer {
   static constexpr int kDefaultPort = 8080;
 
   struct Limits {
-    size_t headerBytes = 8 * 1024;    // a request's line and headers
-    size_t bodyBytes = 4 * 1024;      // a request's body: the page sends none
-    size_t perClient = 32;            // connections from one address
-    size_t connections = 512;         // connections in all
-    size_t streamQueue = 1 << 20;     // bytes queued for one event stream
+    size_t headerBytes = 8 * 1024;                // a request's line and headers
+    size_t bodyBytes = 4 * 1024;                  // a request's body: the page sends none
+    size_t perClient = 32;                        // connections from one address
+    size_t connections = 512;                     // connections in all
+    size_t streamQueue = 1 << 20;                 // bytes queued for one event stream
     std::chrono::milliseconds headerTime{10000};  // from a request's first byte to its last header
     std::chrono::milliseconds idleTime{60000};    // between requests
     std::chrono::milliseconds stuckTime{30000};   // a response the client takes nothing of

@@ -49,7 +49,7 @@ struct WebPosition {
   int64_t utcSec = 0;
   int utcMs = 0;
   int health = 2;
-  double idle = 0.0;   // seconds since its last packet, at the snapshot's time
+  double idle = 0.0;    // seconds since its last packet, at the snapshot's time
   bool hasMap = false;  // a map block is fed from it: inMap, x, y hold
   bool inMap = false;
   int x = 0, y = 0;
@@ -85,13 +85,13 @@ struct WebEvent {
 };
 
 struct WebSnapshot {
-  uint64_t seq = 0;        // 1 for the first tick, one more each tick
-  double t = 0.0;          // seconds since the start of the run
+  uint64_t seq = 0;  // 1 for the first tick, one more each tick
+  double t = 0.0;    // seconds since the start of the run
   long long ticks = 0;
-  int64_t wallMs = 0;      // the wall clock at the tick
+  int64_t wallMs = 0;                       // the wall clock at the tick
   std::shared_ptr<const std::string> site;  // constant settings, as a JSON object
   std::shared_ptr<const std::vector<WebUnit>> units;
-  std::vector<WebPosition> positions;       // beside units
+  std::vector<WebPosition> positions;  // beside units
   std::shared_ptr<const std::vector<WebArea>> areas;
   std::shared_ptr<const std::vector<WebPort>> ports;
   std::shared_ptr<const std::vector<WebOutput>> outputs;

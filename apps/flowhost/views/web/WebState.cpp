@@ -89,7 +89,8 @@ std::vector<WebArea> WebState::areasOf(const JGraph& graph) {
     JModuleObj* block = graph.block(b);
     if (std::string(block->className()) != JGeoGridObj::kClassName) continue;
     WebArea area = areaOf(block);
-    if (std::find(areas.begin(), areas.end(), area) == areas.end()) areas.push_back(std::move(area));
+    if (std::find(areas.begin(), areas.end(), area) == areas.end())
+      areas.push_back(std::move(area));
   }
   return areas;
 }
@@ -265,9 +266,9 @@ void WebState::ports(const std::vector<PortRow>& rows, const kw_out::OutputPorts
   for (const PortRow& row : rows) {
     const JFeedPortStatus& s = row.stats;
     const auto number = snifferNumber.find(row.block);
-    ports.push_back(WebPort{number != snifferNumber.end() ? number->second : row.block + 1,
-                            s.name, s.group, s.port, s.takenIn, s.droppedFull, s.rejected,
-                            s.unknownNode, s.older, s.setupError, report.tracker.portSilent(s.name)});
+    ports.push_back(WebPort{number != snifferNumber.end() ? number->second : row.block + 1, s.name,
+                            s.group, s.port, s.takenIn, s.droppedFull, s.rejected, s.unknownNode,
+                            s.older, s.setupError, report.tracker.portSilent(s.name)});
   }
   const int64_t wallMs = report.utcSec * 1000 + report.utcMs;
   for (const kw_out::Event& event : report.events) addEvent(wallMs, event);
@@ -297,8 +298,8 @@ std::string WebState::graphJson() const {
     links.push_back({from.getX(), from.getY(), to.getX(), to.getY()});
   }
   // A name that is not UTF-8 must not end the run: such bytes become U+FFFD.
-  return Json{{"width", width}, {"height", height}, {"svg", canvas.toSvg()}, {"links", links}}
-      .dump(-1, ' ', false, Json::error_handler_t::replace);
+  return Json{{"width", width}, {"height", height}, {"svg", canvas.toSvg()}, {"links", links}}.dump(
+      -1, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace flowhost

@@ -70,7 +70,7 @@ class WebState {
   const JGraph& graph_;
   std::vector<int> sniffers_;  // the sniffer blocks, in graph order
   std::shared_ptr<const WebSnapshot> last_;
-  std::vector<WebEvent> newEvents_;            // since the last tick
+  std::vector<WebEvent> newEvents_;  // since the last tick
   std::shared_ptr<const std::vector<WebPort>> ports_;
   bool portsChanged_ = false;
 };
