@@ -14,7 +14,7 @@ bool isUrl(const std::string& text) {
 
 std::unique_ptr<WebForm> WebForm::open(const JGraph& graph, const Source& source,
                                        const Options& options, std::string* error) {
-  std::unique_ptr<WebForm> form(new WebForm(graph, source));
+  std::unique_ptr<WebForm> form(new WebForm(source));
   WebRoutes::Settings settings;
   if (isUrl(options.tiles)) {
     std::string why;

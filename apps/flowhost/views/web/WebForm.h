@@ -58,9 +58,8 @@ class WebForm final : public kw_out::OutputForm {
   int webPort() const { return server_->port(); }
 
  private:
-  WebForm(const JGraph& graph, const Source& source) : graph_(graph), source_(source) {}
+  explicit WebForm(const Source& source) : source_(source) {}
 
-  const JGraph& graph_;
   const Source& source_;
   std::unique_ptr<MbTiles> tiles_;
   WebFeed feed_;
