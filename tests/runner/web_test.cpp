@@ -186,6 +186,11 @@ TEST_F(Console, TheFiveDemoUnitsAreDrawnAndOneTurnsRedWhenItsBeaconStops) {
   EXPECT_TRUE(browser_.waitFor(
       "[...document.querySelectorAll('#events li')].some(e => e.textContent.includes('unit4'))",
       5s));
+  EXPECT_TRUE(
+      browser_.waitFor("document.getElementById('status').textContent.startsWith("
+                       "'live · 5 units: 4 good · 0 medium · 1 bad · 0 never heard')",
+                       5s))
+      << browser_.evaluate("document.getElementById('status').textContent");
   screenshot("console-5-stopped.png");
 
   // The time slider: an earlier frame shows the five units where they

@@ -417,11 +417,12 @@ function drawStatus() {
     if (stream.lastNews) { s.className = 'lost'; s.textContent = 'no news from flowhost, retrying'; }
     return;
   }
-  const heard = model.pos.filter(p => p.lat !== null);
-  const bad = heard.filter(p => p.health >= 2).length;
+  // By health, as the legend: good, medium, bad, never heard.
+  const counts = [0, 0, 0, 0];
+  for (const p of model.pos) ++counts[p.lat === null ? 3 : Math.max(0, Math.min(2, p.health))];
   s.className = '';
-  s.textContent = `live · ${model.units.length} units · ${heard.length - bad} heard well · ${bad} bad · ` +
-                  `t=${serverNow().toFixed(0)} s`;
+  s.textContent = `live · ${model.units.length} units: ${counts[0]} good · ${counts[1]} medium · ` +
+                  `${counts[2]} bad · ${counts[3]} never heard · t=${serverNow().toFixed(0)} s`;
 }
 
 // ------------------------------------------------------------ side panel
