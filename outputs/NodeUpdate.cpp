@@ -13,11 +13,13 @@ const char* healthWord(int health) {
   }
 }
 
-std::string unitKey(const NodeUpdate& update) { return "node:" + std::to_string(update.node); }
-
 std::string displayName(const NodeUpdate& update) {
   return update.name.empty() ? std::to_string(update.node) : update.name;
 }
+
+std::string unitKey(const NodeUpdate& update) { return std::to_string(update.node); }
+
+std::string gpsdDevice(const NodeUpdate& update) { return "node:" + unitKey(update); }
 
 bool hasFix(const NodeUpdate& update) {
   return !update.neverHeard && std::isfinite(update.lat) && std::isfinite(update.lon) &&

@@ -36,12 +36,16 @@ struct NodeUpdate {
 // node number themselves: they take these, so that what tells units apart
 // lives in one place.
 //
-// The key that tells the unit apart from every other: "node:<number>" (the
-// gpsd server's device path).
-std::string unitKey(const NodeUpdate& update);
 // The text that names a unit to users: its name, or its number when the
 // name is empty (MQTT's topic level, track names, event messages).
 std::string displayName(const NodeUpdate& update);
+
+// The text that tells a unit from every other unit of the run, for keys
+// and identifiers (the web view's units): its number ("3"). Outputs form a
+// unit's key here, never from the number themselves.
+std::string unitKey(const NodeUpdate& update);
+// The unit's device path in the gpsd protocol: "node:" and its key.
+std::string gpsdDevice(const NodeUpdate& update);
 
 // True when the update carries a position that may be published: heard at
 // least once, finite coordinates within -90..90 and -180..180.

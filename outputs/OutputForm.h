@@ -9,8 +9,8 @@
 //  - OutputTick: every listed node's update, which of them carry a new fix,
 //    the events of the tick (health changes, map entries and departures),
 //    the state changes of the outputs themselves (a broker connected, lost,
-//    refused with its reason, back) since the last tick, the latest state
-//    of every output that reported one, and when the tick was;
+//    refused with its reason, back) since the last tick, and when the tick
+//    was;
 //  - OutputPorts: the ports' counters, the port events (silent, back) and
 //    whether each port is silent now;
 //  - Closing: where a form says which files it wrote at the end, and why
@@ -69,7 +69,6 @@ struct OutputTick {
   const std::vector<size_t>& fresh;                    // the nodes with a new fix, in order
   const std::vector<Event>& events;                    // node events of this tick
   const std::vector<OutputStateChange>& outputStates;  // since the last tick
-  const std::vector<OutputStateChange>& outputsNow;    // the latest of each output
   std::chrono::steady_clock::time_point now;
   int64_t utcSec;  // the wall clock at the tick, for the events' times
   int utcMs;

@@ -65,7 +65,7 @@ void OutputSet::tick(const std::vector<NodeUpdate>& nodes,
   keepTracks(nodes);
   gatherStates();
   const auto [sec, ms] = wallNow();
-  const OutputTick tick{nodes, fresh_, events_, states_, latest_, now, sec, ms};
+  const OutputTick tick{nodes, fresh_, events_, states_, now, sec, ms};
   for (const auto& form : forms_) form->tick(tick);
   rewrite(now);
 }
