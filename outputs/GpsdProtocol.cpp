@@ -6,8 +6,6 @@
 
 namespace kw_out::gpsd {
 
-std::string devicePath(int node) { return "node:" + std::to_string(node); }
-
 void appendVersion(std::string* out) {
   out->append(
       "{\"class\":\"VERSION\",\"release\":\"3.22\",\"rev\":\"flowhost\","
@@ -15,9 +13,9 @@ void appendVersion(std::string* out) {
 }
 
 void appendTpv(std::string* out, const NodeUpdate& u) {
-  out->append("{\"class\":\"TPV\",\"device\":\"node:");
-  appendInt(out, u.node);
-  out->append("\",\"mode\":2,\"time\":\"");
+  out->append("{\"class\":\"TPV\",\"device\":");
+  appendJsonString(out, unitDevice(unitId(u)));
+  out->append(",\"mode\":2,\"time\":\"");
   appendIsoTime(out, u.utcSec, u.utcMs);
   out->append("\",\"lat\":");
   appendFixed(out, u.lat, 9);

@@ -1,6 +1,7 @@
 // The gpsd JSON protocol objects the position server speaks (protocol 3.14,
 // as gpsd 3.22 and its clients gpspipe, cgps and libgps understand it): the
-// VERSION banner, TPV reports with one device per node ("node:7"), the
+// VERSION banner, TPV reports with one device per unit ("node:7",
+// "node:north/7": unitDevice), the
 // DEVICES list, the WATCH echo, the POLL answer and ERROR replies; and the
 // splitting of a client's input into commands.
 //
@@ -17,9 +18,6 @@
 #include "outputs/NodeUpdate.h"
 
 namespace kw_out::gpsd {
-
-// "node:<number>", the device path that tells the units apart.
-std::string devicePath(int node);
 
 void appendVersion(std::string* out);
 void appendTpv(std::string* out, const NodeUpdate& update);

@@ -74,7 +74,7 @@ void GpsdServer::stop() {
 
 void GpsdServer::publish(const NodeUpdate& update) {
   if (!worker_.running() || !hasFix(update)) return;
-  Report report{update.node, {}};
+  Report report{unitId(update), {}};
   gpsd::appendTpv(&report.line, update);
   {
     kw::MutexLock lock(&inboxMutex_);
@@ -149,13 +149,13 @@ void GpsdServer::drainInbox() {
     for (auto& [fd, client] : clients_) {
       if (client->watching) enqueue(client.get(), report.line);
     }
-    auto [it, added] = devices_.try_emplace(report.node);
+    auto [it, added] = devices_.try_emplace(report.unit);
     if (added) {
-      it->second.path = gpsd::devicePath(report.node);
+      it->second.path = unitDevice(report.unit);
       std::tie(it->second.activatedSec, it->second.activatedMs) = wallNow();
     }
     report.line.pop_back();
-    latest_[report.node] = std::move(report.line);
+    latest_[report.unit] = std::move(report.line);
   }
   for (auto& [fd, client] : clients_) writeTo(client.get());
 }

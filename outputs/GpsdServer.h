@@ -2,6 +2,7 @@
 // clients (gpspipe, cgps, anything built on libgps) can watch every node.
 // A client gets the VERSION banner on connect; ?WATCH={"enable":true,
 // "json":true} starts one TPV report per node update, the device "node:<n>"
+// ("node:<fleet>/<n>" for a unit of a fleet, unitDevice)
 // naming the node; ?DEVICES lists the nodes heard so far; ?POLL answers the
 // latest fix of each.
 //
@@ -80,7 +81,7 @@ class GpsdServer {
 
  private:
   struct Report {
-    int node;
+    UnitId unit;
     std::string line;  // TPV object with its line feed
   };
   struct Client;
@@ -111,8 +112,8 @@ class GpsdServer {
   // The server's worker only.
   kw::PollLoop loop_;
   std::unordered_map<int, std::unique_ptr<Client>> clients_;  // by socket
-  std::map<int, std::string> latest_;  // node -> TPV object without line feed
-  std::map<int, gpsd::Device> devices_;
+  std::map<UnitId, std::string> latest_;  // unit -> TPV object without line feed
+  std::map<UnitId, gpsd::Device> devices_;
   std::vector<Report> taken_;
   std::vector<kw::PollLoop::Ready> ready_;
 

@@ -37,16 +37,6 @@ MqttPublisher::MqttPublisher(size_t maxInFlight) : maxInFlight_(maxInFlight) {}
 
 MqttPublisher::~MqttPublisher() { stop(); }
 
-std::string MqttPublisher::topicLevel(const std::string& name) {
-  std::string level;
-  level.reserve(name.size());
-  for (const char ch : name) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    level.push_back(c < 0x20 || c >= 0x7F || c == '/' || c == '+' || c == '#' ? '_' : ch);
-  }
-  return level.empty() ? "_" : level;
-}
-
 void MqttPublisher::appendLocation(std::string* out, const NodeUpdate& u) {
   const std::string name = displayName(u);
   const std::string level = topicLevel(name);
@@ -59,10 +49,8 @@ void MqttPublisher::appendLocation(std::string* out, const NodeUpdate& u) {
   out->append(",\"tid\":");
   appendJsonString(out,
                    level.size() > 2 ? std::string_view(level).substr(level.size() - 2) : level);
-  out->append(",\"node\":");
-  appendInt(out, u.node);
-  out->append(",\"name\":");
-  appendJsonString(out, name);
+  out->push_back(',');
+  appendUnitFields(out, u);
   out->append(",\"feed\":");
   appendJsonString(out, u.feed);
   out->append(",\"time\":\"");
@@ -276,7 +264,7 @@ void MqttPublisher::remember(const std::string& topic, const std::string& payloa
 
 void MqttPublisher::publishNode(const NodeUpdate& update) {
   if (client_ == nullptr || !hasFix(update)) return;
-  const std::string topic = prefix_ + "/" + topicLevel(displayName(update));
+  const std::string topic = prefix_ + "/" + unitTopic(update);
   std::string payload;
   appendLocation(&payload, update);
   remember(topic, payload);
@@ -285,7 +273,7 @@ void MqttPublisher::publishNode(const NodeUpdate& update) {
 
 void MqttPublisher::publishPort(const PortCounters& counters, bool silent) {
   if (client_ == nullptr) return;
-  const std::string topic = prefix_ + "/feeds/" + topicLevel(counters.port);
+  const std::string topic = prefix_ + "/" + portTopic(counters);
   std::string payload;
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::system_clock::now().time_since_epoch())
