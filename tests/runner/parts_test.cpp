@@ -571,10 +571,10 @@ TEST(PortReports, FailuresAreToldOnceWithTheirListLine) {
   PortRow other = bad;
   other.block = 7;  // the same line read by a second sniffer block
   EXPECT_EQ(report.newFailures({other}).size(), 1u);
-  EXPECT_EQ(PortReport::countersLine(good.stats),
+  EXPECT_EQ(PortReport::countersLine(good),
             "port beacon 239.255.42.1:47001: taken 120, dropped (full) 0, rejected 0, "
             "unknown node 0, older 3");
-  EXPECT_NE(PortReport::countersLine(bad.stats).find(", not set up"), std::string::npos);
+  EXPECT_NE(PortReport::countersLine(bad).find(", not set up"), std::string::npos);
 }
 
 std::vector<std::string> words(const std::string& line) {

@@ -509,7 +509,7 @@ void FlowRunner::reportPorts(Run& run, Clock::time_point now, bool force) {
     return;
   }
   run.ports.lastShown = elapsed;
-  for (const PortRow& port : ports) out_ << PortReport::countersLine(port.stats) << '\n';
+  for (const PortRow& port : ports) out_ << PortReport::countersLine(port) << '\n';
   out_.flush();
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "apps/flowhost/document/SnifferFleet.h"
 #include "geogrid/JGeoGridObj.h"
 #include "host/JGraph.h"
 #include "host/JIntegerData.h"
@@ -10,13 +11,14 @@
 #include "host/JModuleObj.h"
 #include "host/JRealData.h"
 #include "host/JStringData.h"
+#include "outputs/NodeUpdate.h"
 #include "sniffer/JQNV_packet_sniffer_layout.h"
 
 namespace flowhost {
 
 std::string NodeRow::label() const {
-  if (!name.empty()) return name;
-  return nodeId ? "node " + std::to_string(*nodeId) : "node ?";
+  if (!name.empty()) return kw_out::unitLabel(fleet, name);
+  return kw_out::unitLabel(fleet, nodeId ? "node " + std::to_string(*nodeId) : "node ?");
 }
 
 namespace {
@@ -71,8 +73,15 @@ bool NodeTable::feedingOutput(JModuleObj* block, int input, JModuleObj** sniffer
 
 NodeTable::NodeTable(const JGraph& graph) {
   for (int b = 0; b < graph.blockCount(); ++b) {
+    const JModuleObj* block = graph.block(b);
+    if (isClass(block, Sniffer::kClassName)) {
+      fleets_.push_back(fleetOfLabel(static_cast<char*>(block->getLabel())));
+    }
+  }
+  for (int b = 0; b < graph.blockCount(); ++b) {
     JModuleObj* block = graph.block(b);
     if (!isClass(block, Sniffer::kClassName)) continue;
+    const std::string* fleet = &fleets_[static_cast<size_t>(sniffers_)];
     ++sniffers_;
     snifferBlocks_.emplace_back(b, block);
     // A document may store a larger count than the sniffer keeps nodes; the
@@ -80,7 +89,7 @@ NodeTable::NodeTable(const JGraph& graph) {
     const int groups =
         std::clamp(Sniffer::nodeOf(block->ogm), 0, static_cast<int>(Sniffer::kMaxNodes));
     const JFeedStatus* status = JFeedStatus::of(block);
-    for (int i = 0; i < groups; ++i) nodes_.push_back(Node{block, status, b, i});
+    for (int i = 0; i < groups; ++i) nodes_.push_back(Node{block, status, fleet, b, i});
   }
   for (int b = 0; b < graph.blockCount(); ++b) {
     JModuleObj* block = graph.block(b);
@@ -114,6 +123,7 @@ std::vector<NodeRow> NodeTable::read() const {
     NodeRow row;
     row.block = node.block;
     row.node = node.index;
+    row.fleet = *node.fleet;
     if (node.status != nullptr) {
       const char* name = node.status->feedNodeName(node.index);
       row.name = name != nullptr ? name : "";
@@ -145,12 +155,14 @@ std::vector<NodeRow> NodeTable::read() const {
 
 std::vector<PortRow> NodeTable::ports() const {
   std::vector<PortRow> rows;
-  for (const auto& [index, block] : snifferBlocks_) {
+  for (size_t s = 0; s < snifferBlocks_.size(); ++s) {
+    const auto& [index, block] = snifferBlocks_[s];
     const JFeedStatus* status = JFeedStatus::of(block);
     const int count = status != nullptr ? status->feedPortCount() : 0;
     for (int p = 0; p < count; ++p) {
       PortRow row;
       row.block = index;
+      row.fleet = fleets_[s];
       if (status->feedPortStatus(p, &row.stats)) rows.push_back(std::move(row));
     }
   }

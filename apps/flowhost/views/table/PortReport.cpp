@@ -1,5 +1,7 @@
 #include "apps/flowhost/views/table/PortReport.h"
 
+#include "outputs/NodeUpdate.h"
+
 namespace flowhost {
 
 std::string PortReport::failureText(const JFeedPortStatus& port) {
@@ -8,10 +10,11 @@ std::string PortReport::failureText(const JFeedPortStatus& port) {
   return where + ": " + port.setupError;
 }
 
-std::string PortReport::countersLine(const JFeedPortStatus& port) {
-  std::string line = "port " + port.name + " " + port.group + ":" + std::to_string(port.port) +
-                     ": taken " + std::to_string(port.takenIn) + ", dropped (full) " +
-                     std::to_string(port.droppedFull) + ", rejected " +
+std::string PortReport::countersLine(const PortRow& row) {
+  const JFeedPortStatus& port = row.stats;
+  std::string line = "port " + kw_out::unitLabel(row.fleet, port.name) + " " + port.group + ":" +
+                     std::to_string(port.port) + ": taken " + std::to_string(port.takenIn) +
+                     ", dropped (full) " + std::to_string(port.droppedFull) + ", rejected " +
                      std::to_string(port.rejected) + ", unknown node " +
                      std::to_string(port.unknownNode) + ", older " + std::to_string(port.older);
   if (!port.setupError.empty()) line += ", not set up";

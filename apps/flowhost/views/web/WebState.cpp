@@ -9,6 +9,7 @@
 #include "host/JLinkObj.h"
 #include "host/JModuleObj.h"
 #include "host/JOutputStream.h"
+#include "outputs/NodeUpdate.h"
 #include "sniffer/JQNV_packet_sniffer_layout.h"
 
 namespace flowhost {
@@ -125,17 +126,19 @@ std::string WebState::take(const std::vector<NodeRow>& rows, const std::vector<P
 }
 
 Json WebState::rowJson(const NodeRow& row) {
-  return {{"name", row.label()},
-          {"node", optional(row.nodeId)},
-          {"feed", row.feed},
-          {"lat", optional(row.latitude)},
-          {"lon", optional(row.longitude)},
-          {"utc", optional(row.utc)},
-          {"health", optional(row.health)},
-          {"idle", optional(row.idle)},
-          {"inMap", optional(row.inMap)},
-          {"x", optional(row.pixelX)},
-          {"y", optional(row.pixelY)}};
+  Json json = {{"name", row.label()},
+               {"node", optional(row.nodeId)},
+               {"feed", row.feed},
+               {"lat", optional(row.latitude)},
+               {"lon", optional(row.longitude)},
+               {"utc", optional(row.utc)},
+               {"health", optional(row.health)},
+               {"idle", optional(row.idle)},
+               {"inMap", optional(row.inMap)},
+               {"x", optional(row.pixelX)},
+               {"y", optional(row.pixelY)}};
+  if (!row.fleet.empty()) json["fleet"] = row.fleet;
+  return json;
 }
 
 Json WebState::mapJson(const MapInfo& info) {
@@ -172,7 +175,7 @@ Json WebState::portsJson(const std::vector<PortRow>& ports) const {
     const JFeedPortStatus& s = port.stats;
     const auto number = snifferNumber.find(port.block);
     portList.push_back({{"block", number != snifferNumber.end() ? number->second : port.block + 1},
-                        {"name", s.name},
+                        {"name", kw_out::unitLabel(port.fleet, s.name)},
                         {"group", s.group},
                         {"port", s.port},
                         {"taken", s.takenIn},
