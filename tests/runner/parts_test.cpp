@@ -155,6 +155,14 @@ TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
       {{"--nodes", "n", "--ports", "p", "--save"}, "use --write-document FILE"},
       {{"--nodes", "n", "--ports", "p", "--map", "1 2 3"}, "is not \"UL_LAT"},
       {{"--map", "36 -116 35 -115 9x9", "d"}, "belongs to the quick start"},
+      {{"--fleet", "north"}, "is not NAME=NODES,PORTS"},
+      {{"--fleet", "north=n.nod"}, "is not NAME=NODES,PORTS"},
+      {{"--fleet", "north=,p.mcp"}, "is not NAME=NODES,PORTS"},
+      {{"--fleet", "a/b=n,p"}, "fleet name 'a/b' may hold only"},
+      {{"--fleet", "=n,p"}, "fleet name '' is empty"},
+      {{"--fleet", "x=n,p", "--fleet", "x=m,q"}, "fleet 'x' is given twice"},
+      {{"--fleet", "x=n,p", "--nodes", "n", "--ports", "p"}, "name every fleet"},
+      {{"--fleet", "x=n,p", "d.json"}, "cannot be used together"},
   };
   for (const auto& c : cases) {
     RunOptions o;
@@ -164,6 +172,22 @@ TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
     EXPECT_FALSE(parse(c.args, &o, &error)) << joined;
     EXPECT_NE(error.find(c.reason), std::string::npos) << joined << "-> " << error;
   }
+}
+
+// Each --fleet is a named fleet with its own lists; a comma in the node
+// list's name stays in it.
+TEST(RunOptionsParse, FleetsAreNamedQuickStarts) {
+  RunOptions o;
+  std::string error;
+  ASSERT_TRUE(parse({"--fleet", "north=a,b.nod,n.mcp", "--fleet=s-2=s.nod,s.mcp"}, &o, &error))
+      << error;
+  EXPECT_TRUE(o.quickStart());
+  ASSERT_EQ(o.fleets.size(), 2u);
+  EXPECT_EQ(o.fleets[0].name, "north");
+  EXPECT_EQ(o.fleets[0].nodeFile, "a,b.nod");
+  EXPECT_EQ(o.fleets[0].portFile, "n.mcp");
+  EXPECT_EQ(o.fleets[1].name, "s-2");
+  EXPECT_EQ(o.fleets[1].nodeFile, "s.nod");
 }
 
 TEST(RunOptionsParse, TheWebViewsAddressIsOptionalAndMayFollowAsItsOwnWord) {

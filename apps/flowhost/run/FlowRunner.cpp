@@ -18,7 +18,6 @@
 #include "apps/flowhost/blocks/RunnerBlocks.h"
 #include "apps/flowhost/document/DocumentFile.h"
 #include "apps/flowhost/document/DocumentHints.h"
-#include "apps/flowhost/document/NodeListFile.h"
 #include "apps/flowhost/quickstart/QuickStart.h"
 #include "apps/flowhost/run/ClockSchedule.h"
 #include "apps/flowhost/run/FeedOutputs.h"
@@ -270,6 +269,9 @@ bool FlowRunner::buildQuickStart(Run& run) {
   QuickStart::Settings settings;
   settings.nodeFile = options.nodeFile;
   settings.portFile = options.portFile;
+  for (const RunOptions::Fleet& fleet : options.fleets) {
+    settings.fleets.push_back({fleet.name, fleet.nodeFile, fleet.portFile});
+  }
   settings.rate = options.rate.value_or(JClockObj::kDefaultRate);
   std::string reason;
   if (!options.map.empty() && !QuickStart::parseMap(options.map, &settings.map, &reason)) {
@@ -282,15 +284,11 @@ bool FlowRunner::buildQuickStart(Run& run) {
     if (!folderExists(options.writeDocument)) {
       return refuse("cannot write the document '" + options.writeDocument + "': no such folder");
     }
-  } else {
-    NodeListFile list;
-    if (list.read(options.nodeFile, nullptr) &&
-        list.nodes().size() > static_cast<size_t>(QuickStart::kNodesPerSniffer)) {
-      run.loaded.partFolder = makePartFolder();
-      if (run.loaded.partFolder.empty())
-        return refuse("cannot make a folder for the part node lists");
-      settings.partFolder = run.loaded.partFolder;
-    }
+  } else if (QuickStart::needsPartLists(settings)) {
+    run.loaded.partFolder = makePartFolder();
+    if (run.loaded.partFolder.empty())
+      return refuse("cannot make a folder for the part node lists");
+    settings.partFolder = run.loaded.partFolder;
   }
   run.loaded.quick.emplace();
   if (!run.loaded.quick->build(settings, &reason)) return refuse(reason);
@@ -299,11 +297,14 @@ bool FlowRunner::buildQuickStart(Run& run) {
       if (!DocumentFile::writeFile(part.path, part.text, &reason)) return refuse(reason);
     }
   }
-  const int nodes = static_cast<int>(run.loaded.quick->nodes().nodes().size());
-  out_ << "flowhost: quick start: " << nodes << (nodes == 1 ? " node" : " nodes") << " of "
-       << options.nodeFile << " on the ports of " << options.portFile << ", "
-       << run.loaded.quick->snifferCount()
-       << (run.loaded.quick->snifferCount() == 1 ? " sniffer" : " sniffers") << '\n';
+  for (const QuickStart::Built& fleet : run.loaded.quick->fleets()) {
+    const size_t nodes = fleet.nodes.nodes().size();
+    out_ << "flowhost: quick start: "
+         << (fleet.fleet.name.empty() ? "" : "fleet " + fleet.fleet.name + ": ") << nodes
+         << (nodes == 1 ? " node" : " nodes") << " of " << fleet.fleet.nodeFile
+         << " on the ports of " << fleet.fleet.portFile << ", " << fleet.sniffers
+         << (fleet.sniffers == 1 ? " sniffer" : " sniffers") << '\n';
+  }
   run.loaded.graph = run.loaded.quick->graph();
   run.loaded.table.emplace(*run.loaded.graph);
   return true;
