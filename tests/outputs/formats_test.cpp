@@ -3,9 +3,11 @@
 // changes found between snapshots.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <random>
 
 #include "outputs/ChangeTracker.h"
 #include "outputs/GpsdProtocol.h"
@@ -58,6 +60,27 @@ TEST(TextOut, IsoTimesAcrossCalendarEdges) {
   EXPECT_EQ(iso(0, -3), "1970-01-01T00:00:00.000Z");
   EXPECT_EQ(iso(std::numeric_limits<int64_t>::max(), 0), "9999-12-31T23:59:59.000Z");
   EXPECT_EQ(iso(std::numeric_limits<int64_t>::min(), 0), "0000-01-01T00:00:00.000Z");
+}
+
+// Fixed-point numbers as std::to_chars writes them, also where a value
+// lies next to a rounding half or is too large for the quick way.
+TEST(TextOut, FixedNumbersMatchToChars) {
+  std::mt19937_64 random(22);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::vector<double> values = {0.0,        -0.0,         0.5,   1.5,  2.5,   -0.00000005,
+                                0.00000015, 179.99999995, -90.0, 1e17, -3e20, 123456789.123456789,
+                                0.125,      4.9e-324};
+  for (int i = 0; i < 20000; ++i) values.push_back(unit(random) * std::pow(10.0, i % 12 - 4));
+  for (int i = 0; i < 2000; ++i) values.push_back(std::round(unit(random) * 1e6) / 1e6 + 5e-8);
+  for (const double v : values) {
+    for (int decimals = 0; decimals <= 9; ++decimals) {
+      std::string ours;
+      appendFixed(&ours, v, decimals);
+      char buf[400];
+      const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+      ASSERT_EQ(ours, std::string(buf, r.ptr)) << v << " with " << decimals << " decimals";
+    }
+  }
 }
 
 TEST(TextOut, HostileNamesStayValidJsonXmlAndTerminalText) {
