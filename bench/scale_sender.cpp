@@ -147,8 +147,8 @@ int main(int argc, char** argv) {
   const kw::Socket socket = kw::openMulticastSender(ports[0].port, 1, &failure);
   if (failure) std::fprintf(stderr, "scale_sender: %s\n", failure.c_str());
 
-  const Clock::duration period = std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double>(1.0 / rate));
+  const Clock::duration period =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
   const std::vector<Unit> laid = layOut(units, static_cast<int>(ports.size()), period);
   Counters counters;
   const Clock::time_point start = Clock::now();
