@@ -6,14 +6,17 @@
 // burst, not per packet, keeps the senders' own cost far below the
 // receiver's (a beacon process sleeps and wakes for every packet).
 //
-//   scale_sender UNITS RATE GROUP:PORT [GROUP:PORT ...]
+//   scale_sender [--first FIRST] UNITS RATE GROUP:PORT [GROUP:PORT ...]
 //
-// Units 0 .. UNITS-1 are spread over the ports in equal shares, the first
-// ports taking one more, in order. It runs until SIGINT or SIGTERM, then
-// prints one line of counters, the proof of what it sent:
-//   scale_sender: due N, sent S, failed F
+// Units FIRST .. FIRST+UNITS-1 (FIRST 0 unless given) are spread over the
+// ports in equal shares, the first ports taking one more, in order. It runs
+// until SIGINT or SIGTERM, then prints one line of counters, the proof of
+// what it sent and whether it kept its pace:
+//   scale_sender: due N, sent S, failed F, late max L ms
 // (due: packets the schedule asked for so far; sent: datagrams the system
-// took; failed: sends it refused). Exit status 0, or 2 on a bad command line.
+// took; failed: sends it refused; late max: the longest a burst started
+// after its time, so a sender that could not keep up shows it). Exit status
+// 0, or 2 on a bad command line.
 //
 // One thread; everything it touches of the system goes through platform/.
 #include <algorithm>
@@ -75,18 +78,19 @@ kw_beacon::ClockReading readClock() {
   return clock;
 }
 
-// Units spread over the ports in equal shares, and over the period.
-std::vector<Unit> layOut(int units, int ports, Clock::duration period) {
+// Units first .. first+units-1 spread over the ports in equal shares, and
+// over the period.
+std::vector<Unit> layOut(int first, int units, int ports, Clock::duration period) {
   std::vector<Unit> out;
-  int number = 0;
+  int index = 0;
   for (int p = 0; p < ports; ++p) {
     const int share = units / ports + (p < units % ports ? 1 : 0);
-    for (int i = 0; i < share; ++i, ++number) {
+    for (int i = 0; i < share; ++i, ++index) {
       Unit u;
-      u.number = number;
+      u.number = first + index;
       u.port = p;
-      u.phase = kw_beacon::unitPhase(number, units);
-      u.offset = period * number / units;
+      u.phase = kw_beacon::unitPhase(u.number, first + units);
+      u.offset = period * index / units;
       out.push_back(u);
     }
   }
@@ -95,6 +99,7 @@ std::vector<Unit> layOut(int units, int ports, Clock::duration period) {
 
 struct Counters {
   unsigned long long due = 0, sent = 0, failed = 0;
+  Clock::duration lateMax{};
 };
 
 // Sends every packet due in (from, to], measured from `start`.
@@ -126,10 +131,15 @@ void sendDue(const std::vector<Unit>& units, const std::vector<Port>& ports,
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  int units = 0, rate = 0;
+  int first = 0, units = 0, rate = 0;
+  bool ok = true;
+  if (!args.empty() && args[0] == "--first") {
+    ok = args.size() >= 2 && parseInt(args[1], 0, kMaxUnits - 1, &first);
+    args.erase(args.begin(), args.begin() + std::min<size_t>(2, args.size()));
+  }
   std::vector<Port> ports;
-  bool ok = args.size() >= 3 && parseInt(args[0], 1, kMaxUnits, &units) &&
-            parseInt(args[1], 1, 100, &rate);
+  ok = ok && args.size() >= 3 && parseInt(args[0], 1, kMaxUnits - first, &units) &&
+       parseInt(args[1], 1, 100, &rate);
   for (size_t i = 2; ok && i < args.size(); ++i) {
     Port port;
     ok = parsePort(args[i], &port);
@@ -137,9 +147,10 @@ int main(int argc, char** argv) {
   }
   if (!ok) {
     std::fprintf(stderr,
-                 "usage: scale_sender UNITS RATE GROUP:PORT [GROUP:PORT ...]\n"
-                 "  UNITS 1 to %d, RATE packets a second per unit, 1 to 100\n",
-                 kMaxUnits);
+                 "usage: scale_sender [--first FIRST] UNITS RATE GROUP:PORT [GROUP:PORT ...]\n"
+                 "  node numbers FIRST to FIRST+UNITS-1 within 0 to %d,\n"
+                 "  RATE packets a second per unit, 1 to 100\n",
+                 kMaxUnits - 1);
     return 2;
   }
   kw::StopSignal::install(kw::StopSignal::Repeat::Keep);
@@ -149,7 +160,7 @@ int main(int argc, char** argv) {
 
   const Clock::duration period =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
-  const std::vector<Unit> laid = layOut(units, static_cast<int>(ports.size()), period);
+  const std::vector<Unit> laid = layOut(first, units, static_cast<int>(ports.size()), period);
   Counters counters;
   const Clock::time_point start = Clock::now();
   // Nothing is due at the start itself: the first burst sends what fell due
@@ -157,11 +168,15 @@ int main(int argc, char** argv) {
   Clock::duration done{-1};
   for (Clock::time_point next = start + kBurst; !kw::StopSignal::requested(); next += kBurst) {
     kw::StopSignal::sleepUntil(next);
-    const Clock::duration now = std::min(Clock::now(), next) - start;
+    const Clock::time_point woke = Clock::now();
+    if (woke > next) counters.lateMax = std::max(counters.lateMax, woke - next);
+    const Clock::duration now = std::min(woke, next) - start;
     sendDue(laid, ports, socket, period, done, now, &counters);
     done = now;
   }
-  std::printf("scale_sender: due %llu, sent %llu, failed %llu\n", counters.due, counters.sent,
-              counters.failed);
+  std::printf("scale_sender: due %llu, sent %llu, failed %llu, late max %lld ms\n", counters.due,
+              counters.sent, counters.failed,
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(counters.lateMax).count()));
   return 0;
 }
