@@ -22,6 +22,7 @@
 #include "platform/clock.h"
 #include "platform/multicast.h"
 #include "platform/stop_signal.h"
+#include "platform/terminal_text.h"
 #include "platform/worker.h"
 
 #ifndef KW_VERSION
@@ -88,7 +89,8 @@ int parse(int argc, char** argv, const char* programName, RecorderLine* out) {
     if (code == kInterface || problem.kind == kw_cli::Problem::Kind::MissingValue) {
       std::fprintf(stderr, "%s: --interface needs a name or an IPv4 address\n", programName);
     } else {
-      std::fprintf(stderr, "%s: unknown option %s\n", programName, problem.spelled.c_str());
+      std::fprintf(stderr, "%s: unknown option %s\n", programName,
+                   kw::terminalText(problem.spelled).c_str());
     }
     return 2;
   }
@@ -100,11 +102,13 @@ int parse(int argc, char** argv, const char* programName, RecorderLine* out) {
   out->file = argv[1 + operands[2]];
   const char* port = argv[1 + operands[1]];
   if (!kw::isIpv4Address(out->group)) {
-    std::fprintf(stderr, "%s: group %s: not an IPv4 address\n", programName, out->group);
+    std::fprintf(stderr, "%s: group %s: not an IPv4 address\n", programName,
+                 kw::terminalText(out->group).c_str());
     return 1;
   }
   if (!kw_beacon::parsePort(port, &out->port)) {
-    std::fprintf(stderr, "%s: port %s: not a number from 1 to 65535\n", programName, port);
+    std::fprintf(stderr, "%s: port %s: not a number from 1 to 65535\n", programName,
+                 kw::terminalText(port).c_str());
     return 1;
   }
   return 0;
@@ -149,7 +153,11 @@ void receiveAll(Recording* recording) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* programName = argc > 0 && argv[0] != nullptr ? argv[0] : "feed_record";
+  // Texts from the command line are shown safe for a terminal, the
+  // program's own name too.
+  const std::string shownName =
+      kw::terminalText(argc > 0 && argv[0] != nullptr ? argv[0] : "feed_record");
+  const char* programName = shownName.c_str();
   RecorderLine line;
   if (const int status = parse(argc, argv, programName, &line); status != 0) {
     return status < 0 ? 0 : status;
@@ -161,14 +169,15 @@ int main(int argc, char** argv) {
   const kw::Socket socket =
       kw::openMulticastReceiver(line.group, line.port, &failure, line.interfaceName);
   if (failure) {
-    std::fprintf(stderr, "%s: %s\n", programName, failure.c_str());
+    std::fprintf(stderr, "%s: %s\n", programName, kw::terminalText(failure.text()).c_str());
     return 1;
   }
   Recording recording;
   recording.socket = socket.fd();
   recording.file = std::fopen(line.file, "w");
   if (recording.file == nullptr) {
-    std::fprintf(stderr, "%s: %s: cannot be written\n", programName, line.file);
+    std::fprintf(stderr, "%s: %s: cannot be written\n", programName,
+                 kw::terminalText(line.file).c_str());
     return 1;
   }
   std::fprintf(recording.file, "# feed_record %s %d\n", line.group, line.port);
@@ -189,8 +198,8 @@ int main(int argc, char** argv) {
   recording.receiver.stop();
   const bool closed = std::fclose(recording.file) == 0;
   if (recording.writeFailed.load() || !closed) {
-    std::fprintf(stderr, "%s: %s: write failed after %llu datagrams\n", programName, line.file,
-                 recording.count.load());
+    std::fprintf(stderr, "%s: %s: write failed after %llu datagrams\n", programName,
+                 kw::terminalText(line.file).c_str(), recording.count.load());
     return 1;
   }
   std::printf("recorded %llu datagrams\n", recording.count.load());

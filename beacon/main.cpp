@@ -24,6 +24,7 @@
 #include "platform/clock.h"
 #include "platform/multicast.h"
 #include "platform/stop_signal.h"
+#include "platform/terminal_text.h"
 
 #ifndef KW_VERSION
 #define KW_VERSION "unknown"
@@ -48,7 +49,7 @@ kw_beacon::ClockReading readClock() {
 // anything is sent. The problem as one line, or "" when every line is good.
 std::string checkRecording(const char* path) {
   kw_beacon::RecordReader reader;
-  if (!reader.open(path)) return std::string(path) + ": " + reader.problem();
+  if (!reader.open(path)) return kw::terminalText(path) + ": " + reader.problem();
   uint64_t milliseconds = 0;
   std::string datagram;
   for (;;) {
@@ -56,7 +57,7 @@ std::string checkRecording(const char* path) {
       case kw_beacon::RecordReader::Result::Record: continue;
       case kw_beacon::RecordReader::Result::End: return "";
       case kw_beacon::RecordReader::Result::Bad:
-        return std::string(path) + " line " + std::to_string(reader.lineNumber()) + ": " +
+        return kw::terminalText(path) + " line " + std::to_string(reader.lineNumber()) + ": " +
                reader.problem();
     }
   }
@@ -83,7 +84,8 @@ void sendUnits(const kw_beacon::CommandLine& line, const kw::Socket& socket) {
 int replay(const kw_beacon::CommandLine& line, const kw::Socket& socket, const char* programName) {
   kw_beacon::RecordReader reader;
   if (!reader.open(line.replayFile)) {
-    std::fprintf(stderr, "%s: %s: %s\n", programName, line.replayFile, reader.problem().c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", programName, kw::terminalText(line.replayFile).c_str(),
+                 reader.problem().c_str());
     return 1;
   }
   const SteadyClock::time_point start = SteadyClock::now();
@@ -96,8 +98,9 @@ int replay(const kw_beacon::CommandLine& line, const kw::Socket& socket, const c
     if (result == kw_beacon::RecordReader::Result::End) break;
     if (result == kw_beacon::RecordReader::Result::Bad) {
       // The file changed since it was checked.
-      std::fprintf(stderr, "%s: %s line %d: %s\n", programName, line.replayFile,
-                   reader.lineNumber(), reader.problem().c_str());
+      std::fprintf(stderr, "%s: %s line %d: %s\n", programName,
+                   kw::terminalText(line.replayFile).c_str(), reader.lineNumber(),
+                   reader.problem().c_str());
       return 1;
     }
     if (!started) {
@@ -116,7 +119,10 @@ int replay(const kw_beacon::CommandLine& line, const kw::Socket& socket, const c
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* programName = kw_beacon::invocationName(argc, argv);
+  // Every text a message names (the program's own name too) comes from the
+  // command line or a file: shown safe for a terminal.
+  const std::string shownName = kw::terminalText(kw_beacon::invocationName(argc, argv));
+  const char* programName = shownName.c_str();
   kw_beacon::CommandLine line;
   std::string message;
   switch (kw_beacon::parseCommandLine(argc, argv, &line, &message)) {
@@ -124,7 +130,7 @@ int main(int argc, char** argv) {
     case kw_beacon::Parsed::Help: kw_beacon::writeHelp(stdout, programName); return 0;
     case kw_beacon::Parsed::Version: std::printf("nmea_beacon %s\n", KW_VERSION); return 0;
     case kw_beacon::Parsed::Error:
-      std::fprintf(stderr, "%s: %s\n", programName, message.c_str());
+      std::fprintf(stderr, "%s: %s\n", programName, kw::terminalText(message).c_str());
       return 1;
     case kw_beacon::Parsed::Run: break;
   }
@@ -147,7 +153,7 @@ int main(int argc, char** argv) {
       kw::openMulticastSender(line.port, line.ttl, &failure, line.interfaceName);
   if (failure && line.interfaceName != nullptr) {
     // The interface was asked for: sending anywhere else would mislead.
-    std::fprintf(stderr, "%s: %s\n", programName, failure.c_str());
+    std::fprintf(stderr, "%s: %s\n", programName, kw::terminalText(failure.text()).c_str());
     return 1;
   }
 
@@ -155,7 +161,9 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   // Other set-up failures are not fatal: every send then fails and is
   // ignored, and the beacon still prints its packets.
-  if (failure) std::fprintf(stderr, "%s: %s\n", programName, failure.c_str());
+  if (failure) {
+    std::fprintf(stderr, "%s: %s\n", programName, kw::terminalText(failure.text()).c_str());
+  }
 
   if (line.replayFile != nullptr) return replay(line, socket, programName);
   sendUnits(line, socket);

@@ -65,6 +65,12 @@ LineKind parseRecordLine(std::string_view line, uint64_t* milliseconds, std::str
     time = time * 10 + static_cast<uint64_t>(line[i] - '0');
   }
 
+  if (time > kMaxRecordedTime) {
+    *problem = "time " + std::to_string(time) + " ms is beyond the longest recording (" +
+               std::to_string(kMaxRecordedTime) + " ms, about 31 years)";
+    return LineKind::Bad;
+  }
+
   datagram->clear();
   for (size_t i = tab + 1; i < line.size(); ++i) {
     const char c = line[i];

@@ -4,7 +4,8 @@
 //   <milliseconds>TAB<datagram>LF
 //
 // <milliseconds> is the arrival time in decimal, counted from the start of
-// the recording (a steady clock, so never backwards). <datagram> is the
+// the recording (a steady clock, so never backwards), at most
+// kMaxRecordedTime. <datagram> is the
 // datagram's bytes: printable ASCII (0x20 to 0x7E) as it is, except the
 // backslash, written "\\"; every other byte (control bytes, tab, line feed,
 // bytes from 0x80 up) as "\xHH", two hexadecimal digits. A line whose first
@@ -30,6 +31,11 @@ namespace kw_beacon {
 constexpr size_t kMaxRecordedDatagram = 65507;
 // The longest line that can hold such a datagram, escaped, with its time.
 constexpr size_t kMaxRecordLine = 4 * kMaxRecordedDatagram + 32;
+// The latest time a recording may give, in milliseconds from its start:
+// 10^12 ms, about 31.7 years, far beyond any recording, and far within
+// what a clock's time point can be added (as nanoseconds, 10^18 of the
+// 9.2 * 10^18 a steady clock holds), so a replay never waits a wrapped time.
+constexpr uint64_t kMaxRecordedTime = 1'000'000'000'000;
 
 // The escaped form of `datagram` (see above).
 std::string escapeDatagram(std::string_view datagram);

@@ -20,12 +20,18 @@
 //  - when a line would take the file past the size limit, the file is first
 //    renamed to "<name>.1" (replacing an older one) and the line starts a
 //    fresh file, so a line never spans the two;
+//  - a file with more than one name (a hard link) is refused like a link;
 //  - the environment decides at each open (trace_settings.h): KW_TRACE=off
 //    keeps the log closed and touches no file; KW_TRACE_LIMIT_BYTES sets the
-//    limit (0: none; 64 MiB by default).
+//    limit (0: none; 64 MiB by default); KW_TRACE_OPEN=startup holds the
+//    lines in memory (at most kHeldBytes) instead of opening the file, until
+//    startWriting() (the first block's startup) opens it, emptying it as the
+//    open would have, and writes them: a host that loads a document without
+//    starting it leaves the file untouched, and one that starts it gets the
+//    same trace as with the file opened at load.
 //
-// Thread safety: printf may be called from any thread at once. open, close
-// and closeSoft are called from the host's thread only.
+// Thread safety: printf may be called from any thread at once. open, close,
+// closeSoft and startWriting are called from the host's thread only.
 // Lock order: `lock_` is the innermost lock; nothing else is taken under it.
 #pragma once
 
@@ -33,6 +39,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "feed/trace_settings.h"
 #include "platform/semaphore_lock.h"
@@ -40,6 +47,7 @@
 class KW_OLog {
  public:
   static constexpr int kNameSize = 256;
+  static constexpr size_t kHeldBytes = 4u << 20;  // lines held before the file opens
 
   constexpr KW_OLog() = default;
   ~KW_OLog();
@@ -59,6 +67,12 @@ class KW_OLog {
   int printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
   int vprintf(const char* format, va_list args) __attribute__((format(printf, 2, 0)));
 
+  // Opens the file for lines held since an open that waited for the first
+  // startup (KW_TRACE_OPEN=startup), emptying it on the first open after
+  // construction or close(), and writes those lines to it in order; later
+  // opens open the file at once. Does nothing else when nothing was held.
+  void startWriting();
+
   // Closes; the next successful open truncates.
   void close();
   // Closes; the next successful open appends.
@@ -77,13 +91,25 @@ class KW_OLog {
   void getLock() KW_ACQUIRE(lock_) { lock_.wait(); }
   void relLock() KW_RELEASE(lock_) { lock_.post(); }
 
+  // Keeps one line until the file opens; counts it when kHeldBytes are kept.
+  void hold(const char* line, size_t length) KW_REQUIRES(lock_);
+  void dropHeld() KW_REQUIRES(lock_);
+  // Says a refused file or a bad setting once, on standard error.
+  void report(const char* text) KW_REQUIRES(lock_);
+
   FILE* file_ KW_GUARDED_BY(lock_) = nullptr;           // held only within one open check
   char fileName_[kNameSize] KW_GUARDED_BY(lock_) = {};  // as formatted by open
   std::atomic<int32_t> opened_{0};                      // 1 while lines are accepted
   int32_t fresh_ KW_GUARDED_BY(lock_) = 1;              // 1: the next successful open truncates
   std::atomic<uint64_t> limitBytes_{kw::kDefaultTraceLimitBytes};  // rotate past this; 0: never
-  bool reported_ KW_GUARDED_BY(lock_) = false;  // a refusal or bad setting was shown
-  kw::Semaphore lock_;                          // serialises the writing of one line
+  bool reported_ KW_GUARDED_BY(lock_) = false;         // a refusal or bad setting was shown
+  bool holding_ KW_GUARDED_BY(lock_) = false;          // lines wait for startWriting
+  bool started_ KW_GUARDED_BY(lock_) = false;          // startWriting was called
+  std::unique_ptr<char[]> held_ KW_GUARDED_BY(lock_);  // lines, each after its length
+  size_t heldSize_ KW_GUARDED_BY(lock_) = 0;
+  size_t heldCapacity_ KW_GUARDED_BY(lock_) = 0;
+  uint64_t heldDropped_ KW_GUARDED_BY(lock_) = 0;  // lines past kHeldBytes
+  kw::Semaphore lock_;                             // serialises the writing of one line
 };
 
 // The process-wide log.

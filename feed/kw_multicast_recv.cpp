@@ -5,7 +5,10 @@
 #include <new>
 
 #include "feed/KW_OLog.h"
+#include "feed/kw_multicast_reception.h"
+#include "feed/kw_reception_registry.h"
 #include "feed/text_copy.h"
+#include "platform/process.h"
 
 // ---------------------------------------------------------------- bufferSt
 
@@ -61,29 +64,24 @@ kw_multicast_recv::~kw_multicast_recv() {
   olog->printf("kw_multicast_recv::~kw_multicast_recv() %p\n", static_cast<void*>(this));
   stop();
   delete readBuffer_;
-  // The thread is gone: nothing else can reach the write half now.
+  // This receiver has left its reception: nothing else can reach the write
+  // half now.
   kw::SemaphoreGuard guard(lock_);
   delete writeBuffer_;
 }
 
 void kw_multicast_recv::run(int) {
   olog->printf("kw_multicast_recv::run in process %d %d\n", kw::processId(), kw::threadId());
-  // A second run while the thread runs would lose the first thread: ignore it.
-  if (runThread_cb_handle_.running()) return;
+  // A second run while listening would join twice: ignore it.
+  if (runThread_cb_handle_ != nullptr) return;
   openSocket();
-  stopping_.store(false);
-  const kw::Failure wake = wake_.open();
-  if (wake && setupFailure_.empty()) {
-    setupFailure_ = wake.text();
-    olog->printf("kw_multicast_recv::openSocket() %p %s\n", static_cast<void*>(this), wake.c_str());
-  }
-  if (wake || !runThread_cb_handle_.start(&kw_multicast_recv::threadEntry, this)) {
-    // No thread: the receiver stays stopped and keeps no socket.
-    socket_.close();
-    wake_.close();
-  }
   olog->printf("kw_multicast_recv::run() after thread launch, runThread_cb_handle_ is %d\n",
-               runThread_cb_handle_.number());
+               runThread_cb_handle_ != nullptr ? runThread_cb_handle_->threadNumber() : 0);
+}
+
+void kw_multicast_recv::openSocket() {
+  runThread_cb_handle_ = kw_reception_registry::process().join(this, nodes_, &setupFailure_);
+  socket_ = runThread_cb_handle_ != nullptr ? runThread_cb_handle_->socketFd() : kw::kNoSocket;
 }
 
 void kw_multicast_recv::stop() {
@@ -93,33 +91,28 @@ void kw_multicast_recv::stop() {
 
 void kw_multicast_recv::signalStop() {
   olog->printf("kw_multicast_recv:stop() %p\n", static_cast<void*>(this));
-  if (runThread_cb_handle_.running() && !stopSignalled_) signalThread();
-}
-
-void kw_multicast_recv::signalThread() {
-  // Mark the receiver as stopping under the lock, so that no store can begin
-  // after this point, then wake the thread.
-  kw::SemaphoreGuard guard(lock_);
-  stopping_.store(true);
-  wake_.signal();
+  if (runThread_cb_handle_ == nullptr || stopSignalled_) return;
+  lastListener_ = kw_reception_registry::process().leave(this, runThread_cb_handle_);
   stopSignalled_ = true;
-  stopSignalledAt_ = std::chrono::steady_clock::now();
 }
 
 void kw_multicast_recv::finishStop() {
-  if (!runThread_cb_handle_.running()) return;
-  if (!stopSignalled_) signalThread();
-  // The join happens without the lock: the thread may be about to take it.
-  runThread_cb_handle_.join();
-  // The pause after ending the thread, counted from the signal.
-  const auto pause =
-      std::chrono::milliseconds(10) - (std::chrono::steady_clock::now() - stopSignalledAt_);
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(pause).count();
-  if (left > 0) kw::Sleep(static_cast<unsigned>(left));
-  kw::SemaphoreGuard guard(lock_);
-  socket_.close();
-  wake_.close();
+  if (runThread_cb_handle_ == nullptr) return;
+  if (!stopSignalled_) {
+    lastListener_ = kw_reception_registry::process().leave(this, runThread_cb_handle_);
+  }
+  if (lastListener_) runThread_cb_handle_->finish();
+  runThread_cb_handle_.reset();
+  socket_ = kw::kNoSocket;
   stopSignalled_ = false;
+  lastListener_ = false;
+}
+
+void kw_multicast_recv::track(const NodeFilter& nodes) {
+  nodes_ = nodes;
+  if (runThread_cb_handle_ != nullptr && !stopSignalled_) {
+    runThread_cb_handle_->retrack(this, nodes_);
+  }
 }
 
 void kw_multicast_recv::swapBuffers() {
@@ -135,62 +128,22 @@ void kw_multicast_recv::swapBuffers() {
 const char* kw_multicast_recv::putPacket(const char* text) {
   olog->printf("kw_multicast_recv::putPacket() %p\n", static_cast<void*>(this));
   kw::SemaphoreGuard guard(lock_);
-  if (stopping_.load()) return nullptr;
   const char* slot = writeBuffer_->putPacket(text);
   (slot != nullptr ? takenIn_ : droppedFull_).fetch_add(1, std::memory_order_relaxed);
   return slot;
 }
 
+void kw_multicast_recv::offer(const char* text) {
+  if (!admits(text)) {
+    countRefused();
+    return;
+  }
+  putPacket(text);
+}
+
 char* kw_multicast_recv::getPacket() {
   olog->printf("kw_multicast_recv:getPacket() %p\n", static_cast<void*>(this));
   return readBuffer_->getPacket();
-}
-
-void kw_multicast_recv::openSocket() {
-  olog->printf("Opening socket ip %s port %d\n", ipAddress_.get(), port_);
-  kw::Failure failure;
-  socket_ = kw::openMulticastReceiver(ipAddress_.get(), port_, &failure, interfaceName_.get());
-  setupFailure_ = failure.text();
-  // The receiver goes on without the step that failed, as before; the
-  // reason is kept and traced so that it can be found.
-  if (failure) {
-    olog->printf("kw_multicast_recv::openSocket() %p %s\n", static_cast<void*>(this),
-                 failure.c_str());
-  }
-}
-
-const char* kw_multicast_recv::receive(char* buffer) {
-  size_t count = 0;
-  const kw::ReceiveStatus status =
-      kw::waitAndReceive(socket_.fd(), wake_, buffer, kReceiveSize, &count, kGatherMs);
-  if (status != kw::ReceiveStatus::Data) return nullptr;
-  buffer[count >= static_cast<size_t>(kReceiveSize) ? kReceiveSize - 1 : count] = '\0';
-  return buffer;
-}
-
-void kw_multicast_recv::threadEntry(void* self) {
-  static_cast<kw_multicast_recv*>(self)->runingThread();
-}
-
-void kw_multicast_recv::runingThread() {
-  olog->printf("kw_multicast_recv::runingThread in process %d %d\n", kw::processId(),
-               kw::threadId());
-  char buffer[kReceiveSize];
-  while (!stopping_.load()) {
-    const char* text = receive(buffer);
-    if (text == nullptr) {
-      // Woken to stop, or the receive failed: in the latter case pause
-      // briefly so that a socket that keeps failing cannot make this spin.
-      if (!stopping_.load()) kw::Sleep(10);
-      continue;
-    }
-    olog->printf(" -----   String is |%s|\n", text);
-    if (admit_ != nullptr && !admit_(text, slotSize_)) {
-      refused_.fetch_add(1, std::memory_order_relaxed);
-      continue;
-    }
-    putPacket(text);
-  }
 }
 
 // ---------------------------------------------------------------- start-up

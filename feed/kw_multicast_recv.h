@@ -1,6 +1,20 @@
 // kw_multicast_recv: the receiver of one feed port (one multicast group and
-// UDP port), with its socket, its receive thread and a double buffer of
-// packet texts between that thread and the host's thread.
+// UDP port): a double buffer of packet texts between the port's receive
+// thread and the host's thread, and this receiver's place at the reception
+// that receives for it.
+//
+// Receptions: the socket and the receive thread belong to a
+// kw_multicast_reception, one per group, port and interface in the process
+// (kw_reception_registry). run() joins the reception of this receiver's
+// group, port and interface, opening it (a socket joined to the group, a
+// receive thread) when no receiver of the process listens there yet;
+// stop() leaves it, and the last receiver to leave ends its thread and
+// closes its socket. So a datagram is received once per process, however
+// many receivers listen for it. A receiver alone at its reception gets
+// every datagram, as with a socket of its own; where several share one,
+// each gets only the datagrams of the node numbers it tracks (track()), and
+// the reception counts what none of them gets once, on the receiver that
+// has listened longest.
 //
 // Exchange protocol of the two halves:
 //  - the receive thread only ever stores into `writeBuffer_`, one packet at a
@@ -14,24 +28,28 @@
 //
 // Threads:
 //  - constant after construction: ipAddress_, interfaceName_, port_, slotSize_, slotCount_;
-//  - host's thread only: run, stop, swapBuffers, getPacket, the destructor,
-//    and the read half;
-//  - receive thread: runingThread, receive, putPacket;
+//  - host's thread only: run, stop, track, swapBuffers, getPacket, the
+//    destructor, the read half, and the reception this receiver listens at
+//    (runThread_cb_handle_, socket_);
+//  - the reception's receive thread: offer and putPacket, only while this
+//    receiver is one of its listeners and holding the reception's lock, so
+//    that a receiver that has left is never written to again;
 //  - guarded by lock_: writeBuffer_ contents, the pointer exchange;
 //  - set on the host's thread before the first run, then constant:
 //    the admission test (setAdmission);
 //  - counted by the receive thread, read by any thread (relaxed atomics,
-//    cumulative for the receiver's life): takenIn, droppedFull, refused.
-// Lock order: lock_ first, then the log's lock, never the reverse.
+//    cumulative for the receiver's life): takenIn, droppedFull, refused,
+//    unknownNode.
+// Lock order: the reception's lock, then lock_, then the log's lock, never
+// the reverse.
 //
-// Ending the thread: stop() marks the receiver as stopping and signals a
-// wake-up event that the receive thread waits on beside its socket, then
-// joins the thread. The thread never blocks on anything but that wait and
-// lock_, which no one holds for long, so stop() always returns, with the
-// thread gone, no packet half stored and no lock held. stop() is the two
-// halves signalStop() and finishStop(): a caller ending many receivers
-// signals them all first and then finishes each, so that their threads end
-// together and their 10 ms pauses overlap instead of adding up.
+// Ending the thread: stop() leaves the reception; when this receiver was its
+// last listener, the reception's thread is woken to end and is joined, with
+// no packet half stored and no lock held (see kw_multicast_reception).
+// stop() is the two halves signalStop() and finishStop(): a caller ending
+// many receivers signals them all first and then finishes each, so that
+// their threads end together and their 10 ms pauses overlap instead of
+// adding up.
 //
 // Socket set-up: every step is checked. A failing step does not stop the
 // receiver (it then receives nothing useful), but its reason is written to
@@ -39,18 +57,15 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
+#include <bitset>
 #include <cstdint>
 #include <memory>
+#include <string>
 
-#include "platform/clock.h"
-#include "platform/failure.h"
-#include "platform/multicast.h"
-#include "platform/process.h"
 #include "platform/semaphore_lock.h"
 #include "platform/socket.h"
-#include "platform/thread.h"
-#include "platform/wake_event.h"
+
+class kw_multicast_reception;
 
 class kw_multicast_recv {
  public:
@@ -60,6 +75,8 @@ class kw_multicast_recv {
   // exchanged only on clock edges, so this changes nothing a tick sees
   // beyond a datagram now and then landing in the next tick.
   static constexpr int kGatherMs = 10;
+  // Node numbers a receiver can track: 0 to kMaxNode (a node list's range).
+  static constexpr int kMaxNode = 1000;
 
   // One half of the double buffer: slotCount slots of slotSize bytes each,
   // allocated once and zero-filled. The pool comes from calloc, so that the
@@ -87,6 +104,20 @@ class kw_multicast_recv {
     char* getPacket();
   };
 
+  // The node numbers a receiver takes datagrams for where its reception is
+  // shared: every number (the default), or those set.
+  struct NodeFilter {
+    bool all = true;
+    std::bitset<kMaxNode + 1> nodes;
+
+    static NodeFilter none() { return NodeFilter{false, {}}; }
+    // `numbered` false: the packet's leading number does not fit an int.
+    bool tracks(bool numbered, int node) const {
+      return all ||
+             (numbered && node >= 0 && node <= kMaxNode && nodes.test(static_cast<size_t>(node)));
+    }
+  };
+
   // `interfaceName`: the interface to join on, a name ("eth1") or a local
   // IPv4 address; null or "" for the system's choice.
   kw_multicast_recv(const char* ipAddress, int port, int slotSize, int slotCount,
@@ -95,38 +126,54 @@ class kw_multicast_recv {
   kw_multicast_recv(const kw_multicast_recv&) = delete;
   kw_multicast_recv& operator=(const kw_multicast_recv&) = delete;
 
-  // Opens the socket, joins the group and starts the receive thread. A
-  // receiver whose thread already runs ignores the call.
+  // Joins the reception of this receiver's group, port and interface,
+  // opening its socket and starting its receive thread when it is the
+  // first. A receiver that already listens ignores the call.
   void run(int unused);
-  // Ends the receive thread and closes the socket; nothing when not running.
-  // The same as signalStop() followed by finishStop().
+  // Leaves the reception; nothing when not running. The same as
+  // signalStop() followed by finishStop().
   void stop();
-  // First half of stop(): writes the stop trace line and tells a running
-  // receive thread to end, without waiting for it. No store begins after it.
+  // First half of stop(): writes the stop trace line and leaves the
+  // reception, waking its thread to end when this was its last listener,
+  // without waiting for it. No store into this receiver begins after it.
   void signalStop();
-  // Second half: waits for the thread to end, keeps the 10 ms pause counted
-  // from signalStop() (so the pauses of receivers signalled together
-  // overlap), closes the socket. Signals first when signalStop() was not
-  // called; nothing when not running.
+  // Second half: when this receiver was the last listener, waits for the
+  // thread to end, keeps the 10 ms pause counted from signalStop() (so the
+  // pauses of receivers signalled together overlap) and closes the socket.
+  // Signals first when signalStop() was not called; nothing when not running.
   void finishStop();
   void swapBuffers();
   const char* putPacket(const char* text);
   char* getPacket();
+  // The node numbers this receiver takes where its reception is shared;
+  // takes effect at once while it runs. Host's thread.
+  void track(const NodeFilter& nodes);
 
+  // Joins the reception (see run), which opens the socket when this is its
+  // first listener.
   void openSocket();
-  // Waits for one datagram and returns it as a text in `buffer` (5000 bytes,
-  // at most 4999 characters kept); null when woken to stop or when the
-  // receive failed.
-  const char* receive(char* buffer);
-  void runingThread();
+
+  // The reception's hand-over of one received text: the admission test,
+  // then putPacket; a refused text is counted. Receive thread.
+  void offer(const char* text);
+  // Whether the admission test lets `text` take a slot. Any thread.
+  bool admits(const char* text) const { return admit_ == nullptr || admit_(text, slotSize_); }
+  // A datagram the reception counts on this receiver for the whole port:
+  // junk no listener admits, or one for a node no listener tracks.
+  void countRefused() { refused_.fetch_add(1, std::memory_order_relaxed); }
+  void countUnknownNode() { unknownNode_.fetch_add(1, std::memory_order_relaxed); }
 
   void getLock() KW_ACQUIRE(lock_) { lock_.wait(); }
   void relLock() KW_RELEASE(lock_) { lock_.post(); }
 
-  bool isRunning() const { return runThread_cb_handle_.running(); }
+  bool isRunning() const { return runThread_cb_handle_ != nullptr; }
+  // The descriptor of the reception's socket this receiver listens through;
+  // kw::kNoSocket while it does not run. Host's thread.
+  int socketFd() const { return socket_; }
   // Why the last socket set-up (run) was incomplete: "group 239.255.42: not
   // an IPv4 address", "join 239.1.2.3 on port 5000: No such device"; empty
-  // when every step succeeded or the receiver never ran. Host's thread.
+  // when every step succeeded or the receiver never ran. A receiver that
+  // joins a reception already open gets that reception's reason. Host's thread.
   const char* setupFailure() const { return setupFailure_.c_str(); }
   const char* ipAddress() const { return ipAddress_.get(); }
   const char* interfaceName() const { return interfaceName_.get(); }
@@ -134,22 +181,22 @@ class kw_multicast_recv {
   int slotSize() const { return slotSize_; }
   int slotCount() const { return slotCount_; }
   // Datagrams stored into the write half, dropped because it was full, and
-  // refused by the admission test.
+  // refused by the admission test (with a shared reception's junk, when
+  // counted here); datagrams for nodes no listener of a shared reception
+  // tracks, when counted here.
   uint64_t takenIn() const { return takenIn_.load(std::memory_order_relaxed); }
   uint64_t droppedFull() const { return droppedFull_.load(std::memory_order_relaxed); }
   uint64_t refused() const { return refused_.load(std::memory_order_relaxed); }
+  uint64_t unknownNode() const { return unknownNode_.load(std::memory_order_relaxed); }
 
   // A test each received text must pass before it may take a slot (given
   // the text and the slot size); null admits everything. Host's thread,
   // before the first run.
   using Admission = bool (*)(const char* text, int slotSize);
   void setAdmission(Admission admit) { admit_ = admit; }
+  Admission admission() const { return admit_; }
 
  private:
-  static void threadEntry(void* self);
-  // Marks the receiver as stopping and wakes its thread (host's thread).
-  void signalThread();
-
   // The receive thread reaches the write half only through writeBuffer_
   // under lock_; the read half is the host's thread's alone.
   bufferSt* readBuffer_;
@@ -160,17 +207,19 @@ class kw_multicast_recv {
   int32_t slotSize_;
   int32_t slotCount_;
   kw::Semaphore lock_;
-  kw::Thread runThread_cb_handle_;
-  kw::Socket socket_;  // none until run opens it
-  kw::WakeEvent wake_;
-  std::atomic<bool> stopping_{false};
+  // The reception whose thread receives for this receiver; null while it
+  // does not run.
+  std::shared_ptr<kw_multicast_reception> runThread_cb_handle_;
+  int socket_ = kw::kNoSocket;  // that reception's socket
   std::atomic<uint64_t> takenIn_{0};
   std::atomic<uint64_t> droppedFull_{0};
   std::atomic<uint64_t> refused_{0};
+  std::atomic<uint64_t> unknownNode_{0};
   Admission admit_ = nullptr;
+  NodeFilter nodes_;            // host's thread: handed to the reception
   bool stopSignalled_ = false;  // host's thread: signalStop() came since run
-  std::chrono::steady_clock::time_point stopSignalledAt_{};
-  std::string setupFailure_;  // host's thread
+  bool lastListener_ = false;   // host's thread: that signal left the reception empty
+  std::string setupFailure_;    // host's thread
 };
 
 // Once-per-process start-up of the sockets library. Linux needs none, so it

@@ -1,74 +1,25 @@
 #include "feed/kw_qnv_handlerList.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "feed/KW_OLog.h"
 #include "feed/handler_chain.h"
 #include "feed/kw_multicast_recv.h"
 #include "feed/kw_qnv_nodeHandler.h"
 #include "feed/kw_qnv_portHandler.h"
-#include "platform/files.h"
+#include "feed/list_file.h"
 
 namespace {
 
-// Up to `wanted` white-space separated tokens of one line piece, each cut
-// into its own buffer. Returns how many were found.
-int scanTokens(const char* line, char tokens[][kw_qnv_handlerList::kLinePiece + 1], int wanted) {
-  int count = 0;
-  const char* p = line;
-  while (count < wanted) {
-    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f') ++p;
-    if (*p == '\0') break;
-    const char* start = p;
-    while (*p != '\0' && *p != ' ' && *p != '\t' && *p != '\n' && *p != '\r' && *p != '\v' &&
-           *p != '\f') {
-      ++p;
-    }
-    const size_t length = static_cast<size_t>(p - start);
-    std::memcpy(tokens[count], start, length);
-    tokens[count][length] = '\0';
-    ++count;
-  }
-  return count;
-}
-
-// The leading decimal number of a token: optional sign, digits, the rest
-// ignored; 0 when the token does not begin with a number. Saturates instead
-// of overflowing, so a long run of digits reads as a large number.
-long leadingNumber(const char* token) {
-  errno = 0;
-  const long value = std::strtol(token, nullptr, 10);
-  return value;
-}
-
-int toInt(long value) {
-  if (value > 2147483647L) return 2147483647;
-  if (value < -2147483647L - 1) return -2147483647 - 1;
-  return static_cast<int>(value);
-}
-
-// Reads a text file in pieces of at most 255 characters, each piece handled
-// as a line of its own, with the 1-based number of the file line it belongs
-// to. Only regular files are read: a named pipe or a device in place of a
-// list could block the host's thread or never end.
-template <typename Handle>
-bool forEachLine(const char* path, Handle handle) {
-  FILE* file = kw::openRegularFile(path);
-  if (file == nullptr) return false;
-  char line[kw_qnv_handlerList::kLinePiece + 1];
-  int number = 0;
-  bool lineStart = true;
-  while (std::fgets(line, sizeof line, file) != nullptr) {
-    if (lineStart) ++number;
-    const size_t length = std::strlen(line);
-    lineStart = length > 0 && line[length - 1] == '\n';
-    handle(line, number);
-  }
-  std::fclose(file);
-  return true;
+// One trace line when a list is refused as a whole (not a regular file, too
+// large, too many entries), with the reason; the path is shown safe for a
+// terminal. Lines that are merely odd are not traced: a host says them from
+// the same reader (kw::readNodeList, kw::readPortList).
+template <typename List>
+void traceRefusal(const char* operation, const char* path, const List& list) {
+  if (!list.refused || list.notes.empty()) return;
+  olog->printf("kw_qnv_handlerList::%s() %s\n", operation,
+               kw::listNoteText(path != nullptr ? path : "", list.notes.front()).c_str());
 }
 
 }  // namespace
@@ -87,26 +38,18 @@ kw_qnv_handlerList::~kw_qnv_handlerList() {
 bool kw_qnv_handlerList::readNodeFile(const char* path) {
   if (nodesLoaded_) clearNodes();
 
+  const kw::NodeList list = kw::readNodeList(path);
+  traceRefusal("readNodeFile", path, list);
+  if (list.entries.empty()) return false;
+
   kw::HandlerChain<kw_qnv_nodeHandler> chain;
   int largest = 0;
-  const bool opened = forEachLine(path, [&](const char* line, int) {
-    char tokens[2][kLinePiece + 1];
-    const int found = scanTokens(line, tokens, 2);
-    if (found == 0 || tokens[0][0] == '#') return;
-    const long number = leadingNumber(tokens[0]);
-    // Numbers run from 0 to 1000; a negative one would index outside the
-    // number table, so it is skipped like one above 1000.
-    if (number > kMaxNodeId || number < 0) return;
-    const int id = static_cast<int>(number);
-    auto* node = new kw_qnv_nodeHandler(found > 1 ? tokens[1] : "", id);
+  for (const kw::NodeListEntry& entry : list.entries) {
+    auto* node = new kw_qnv_nodeHandler(entry.name.c_str(), entry.number);
     node->mediumMs_ = mediumMs_;
     node->badMs_ = badMs_;
     chain.append(node);
-    if (id > largest) largest = id;
-  });
-  if (!opened || chain.count() == 0) {
-    kw::HandlerChain<kw_qnv_nodeHandler>::destroy(chain.head());
-    return false;
+    if (entry.number > largest) largest = entry.number;
   }
 
   nodeCount_ = chain.count();
@@ -119,29 +62,25 @@ bool kw_qnv_handlerList::readNodeFile(const char* path) {
     if (nodesById_[node->nodeId_] == nullptr) nodesById_[node->nodeId_] = node;
   }
   nodesLoaded_ = 1;
+  retrackPorts();
   return true;
 }
 
 bool kw_qnv_handlerList::readPortFile(const char* path) {
   if (portsLoaded_) clearPorts();
 
+  const kw::PortList list = kw::readPortList(path);
+  traceRefusal("readPortFile", path, list);
+  if (list.entries.empty()) return false;
+
   kw::HandlerChain<kw_qnv_portHandler> chain;
-  const bool opened = forEachLine(path, [&](const char* line, int number) {
-    // <name> <group> <port> [interface]: the fourth token, when present,
-    // names the interface to join on (a name or a local IPv4 address).
-    char tokens[4][kLinePiece + 1];
-    const int found = scanTokens(line, tokens, 4);
-    if (found < 3 || tokens[0][0] == '#') return;
-    const int port = toInt(leadingNumber(tokens[2]));
-    auto* handler = new kw_qnv_portHandler(tokens[0], tokens[1], port, slotSize_, slotCount_, this,
-                                           found > 3 ? tokens[3] : "");
+  for (const kw::PortListEntry& entry : list.entries) {
+    auto* handler =
+        new kw_qnv_portHandler(entry.name.c_str(), entry.group.c_str(), entry.port, slotSize_,
+                               slotCount_, this, entry.interfaceName.c_str());
     handler->listFile_ = path;
-    handler->line_ = number;
+    handler->line_ = entry.line;
     chain.append(handler);
-  });
-  if (!opened || chain.count() == 0) {
-    kw::HandlerChain<kw_qnv_portHandler>::destroy(chain.head());
-    return false;
   }
 
   portCount_ = chain.count();
@@ -195,6 +134,13 @@ int kw_qnv_handlerList::getNodeId(unsigned index) {
 
 void kw_qnv_handlerList::clearUpdated(unsigned index) {
   if (index < nodeCount_) nodesByIndex_[index]->updated_ = 0;
+}
+
+void kw_qnv_handlerList::retrackPorts() {
+  // Ports run here only if no node list was loaded when they started.
+  for (kw_qnv_portHandler* port = portHead_; port != nullptr; port = port->next_) {
+    if (port->running_ == 1) port->retrack();
+  }
 }
 
 void kw_qnv_handlerList::serviceAll() {

@@ -15,21 +15,25 @@
 
 #include <cstdint>
 
+#include "feed/list_file.h"
+
 class kw_qnv_nodeHandler;
 class kw_qnv_portHandler;
 
 class kw_qnv_handlerList {
  public:
-  static constexpr int kMaxNodeId = 1000;
-  static constexpr int kLinePiece = 255;  // characters one line read takes
+  static constexpr int kMaxNodeId = kw::kListMaxNodeNumber;
+  static constexpr int kLinePiece = kw::kListLinePiece;  // characters one line read takes
 
   kw_qnv_handlerList(int slotSize, int slotCount);
   virtual ~kw_qnv_handlerList();
   kw_qnv_handlerList(const kw_qnv_handlerList&) = delete;
   kw_qnv_handlerList& operator=(const kw_qnv_handlerList&) = delete;
 
-  // Read a list file; true when it gave at least one entry. Whatever list of
-  // that kind was loaded before is cleared first (and every port stopped).
+  // Read a list file (kw::readNodeList, kw::readPortList: only a regular
+  // file, at most 1 MiB and 1001 entries); true when it gave at least one
+  // entry. Whatever list of that kind was loaded before is cleared first
+  // (and every port stopped).
   bool readNodeFile(const char* path);
   bool readPortFile(const char* path);
   bool clearNodes();
@@ -48,6 +52,9 @@ class kw_qnv_handlerList {
 
   // Thresholds in seconds; kept and handed to every node in milliseconds.
   void setThresholds(double medium, double bad);
+  // Tells every running port's receiver the node numbers of the list (a
+  // port whose reception is shared gets the datagrams of those only).
+  void retrackPorts();
 
   uint32_t nodeCount() const { return nodeCount_; }
   uint32_t portCount() const { return portCount_; }

@@ -43,7 +43,8 @@ class kw_qnv_nodeHandler {
   char* name_;
   int32_t nodeId_;
   uint8_t updated_ = 0;
-  bool heard_ = false;  // set by the first accepted packet, never cleared
+  bool heard_ = false;     // set by the first accepted packet, never cleared
+  int32_t lastPort_ = -1;  // port list index of the last accepted packet's port; -1 before any
   kw_qnv_nodeHandler* next_ = nullptr;
   kw_qnv_nodeHandler* prev_ = nullptr;
   double latitude_ = 0.0;

@@ -16,28 +16,25 @@ namespace {
 // A sentence pointer for a "%s" trace line: a rejected packet leaves null ones.
 const char* orNull(const char* text) { return text ? text : "(null)"; }
 
-// Whether the node number at the start of a packet, read as "%d" reads it,
-// lies within int. The parser cuts a larger one ("4294967298" would be
-// node 2), so such packets are refused instead.
-bool nodeNumberFits(const char* packet) {
-  const char* p = packet;
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-  const bool negative = *p == '-';
-  if (*p == '-' || *p == '+') ++p;
-  const int64_t limit = negative ? int64_t{2147483648} : int64_t{2147483647};
-  int64_t value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    value = value * 10 + (*p - '0');
-    if (value > limit) return false;
-  }
-  return true;
-}
-
 // A position on the globe: finite, latitude within 90 degrees, longitude
 // within 180.
 bool positionValid(double latitude, double longitude) {
   return std::isfinite(latitude) && std::isfinite(longitude) && std::fabs(latitude) <= 90.0 &&
          std::fabs(longitude) <= 180.0;
+}
+
+static_assert(kw_multicast_recv::kMaxNode == kw_qnv_handlerList::kMaxNodeId,
+              "a receiver tracks every number a node list may name");
+
+// The node numbers of `owner`'s node list: where this port's reception is
+// shared, the datagrams this port is given. A port of no list takes all.
+kw_multicast_recv::NodeFilter trackedBy(kw_qnv_handlerList* owner) {
+  if (owner == nullptr) return kw_multicast_recv::NodeFilter{};
+  kw_multicast_recv::NodeFilter filter = kw_multicast_recv::NodeFilter::none();
+  for (unsigned id = 0; id <= static_cast<unsigned>(kw_multicast_recv::kMaxNode); ++id) {
+    if (owner->getNodeById(id) != nullptr) filter.nodes.set(id);
+  }
+  return filter;
 }
 
 }  // namespace
@@ -65,9 +62,15 @@ kw_qnv_portHandler::~kw_qnv_portHandler() {
 
 void kw_qnv_portHandler::run() {
   olog->printf("In kw_qnv_portHandler::run()\n");
+  // Its place in the list, which the nodes it feeds record.
+  index_ = 0;
+  for (const kw_qnv_portHandler* p = prev_; p != nullptr; p = p->prev_) ++index_;
+  receiver_->track(trackedBy(owner_));
   receiver_->run(0);  // a receiver that already runs ignores it
   running_ = 1;
 }
+
+void kw_qnv_portHandler::retrack() { receiver_->track(trackedBy(owner_)); }
 
 const char* kw_qnv_portHandler::socketFailure() const { return receiver_->setupFailure(); }
 
@@ -84,7 +87,7 @@ void kw_qnv_portHandler::readStats(kw_qnv_portStats* out) const {
   out->takenIn = receiver_->takenIn();
   out->droppedFull = receiver_->droppedFull();
   out->rejected = rejected_ + receiver_->refused();
-  out->unknownNode = unknownNode_;
+  out->unknownNode = unknownNode_ + receiver_->unknownNode();
   out->older = older_;
 }
 
@@ -111,7 +114,8 @@ void kw_qnv_portHandler::service() {
     const bool timeParsed = parsePacket_s1(first);
     const bool positionParsed = parsePacket_s2(second);
     olog->printf("parsedPacket ok %d %d\n", timeParsed ? 1 : 0, positionParsed ? 1 : 0);
-    if (!timeParsed || !positionParsed || !nodeNumberFits(packet) ||
+    int numbered = 0;
+    if (!timeParsed || !positionParsed || !kw::envelope::nodeNumber(packet, &numbered) ||
         !positionValid(latitude_, longitude_)) {
       ++rejected_;
       continue;
@@ -122,7 +126,9 @@ void kw_qnv_portHandler::service() {
         node < 0 ? nullptr : owner_->getNodeById(static_cast<unsigned>(node));
     if (target == nullptr) {
       ++unknownNode_;
-    } else if (!target->set(latitude_, longitude_, utcTm_, utc1970_, utcString_)) {
+    } else if (target->set(latitude_, longitude_, utcTm_, utc1970_, utcString_)) {
+      target->lastPort_ = index_;
+    } else {
       ++older_;
     }
   }

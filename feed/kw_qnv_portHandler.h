@@ -12,8 +12,8 @@
 // node number, two port-name fields, a ZDA (time) and a GLL (position)
 // sentence, each with an XOR checksum written "%2x" (space-padded).
 //
-// Thread safety: host's thread only. The receiver's own thread touches only
-// the receiver's write half (see kw_multicast_recv).
+// Thread safety: host's thread only. The receive thread touches only the
+// receiver's write half (see kw_multicast_recv).
 #pragma once
 
 #include <cstdint>
@@ -38,8 +38,14 @@ class kw_qnv_portHandler {
   kw_qnv_portHandler(const kw_qnv_portHandler&) = delete;
   kw_qnv_portHandler& operator=(const kw_qnv_portHandler&) = delete;
 
-  // Starts the receiver (socket and receive thread). A running port ignores it.
+  // Starts the receiver (it joins the reception of the port's group, port
+  // and interface, which opens a socket and starts a receive thread when it
+  // is the first there), telling it the node list's numbers. A running port
+  // ignores it.
   void run();
+  // Tells the receiver the node list's numbers again (after a node list was
+  // read while the port runs).
+  void retrack();
   void stop();
   // Exchanges the receiver's halves and dispatches every packet taken out.
   void service();
@@ -76,6 +82,7 @@ class kw_qnv_portHandler {
   kw_multicast_recv* receiver_;
   std::string listFile_;  // the port list this port's line came from
   int32_t line_ = 0;      // that line's 1-based number
+  int32_t index_ = 0;     // position in the port list (0 first), set by run()
   // What service() made of the packets it took out (cumulative).
   uint64_t rejected_ = 0;
   uint64_t unknownNode_ = 0;

@@ -34,4 +34,19 @@ bool mayPass(const char* text, int slotSize) {
   return checksumMatches(xorOf(body, last), at(last + 1), at(last + 2));
 }
 
+bool nodeNumber(const char* text, int* node) {
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  const int64_t limit = negative ? int64_t{2147483648} : int64_t{2147483647};
+  int64_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > limit) return false;
+  }
+  *node = static_cast<int>(negative ? -value : value);
+  return true;
+}
+
 }  // namespace kw::envelope

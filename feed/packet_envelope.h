@@ -1,6 +1,6 @@
-// kw::envelope: the checksum rules of a feed packet, and the receive
-// thread's cheap test of whether a datagram could pass the port handler's
-// envelope check at all.
+// kw::envelope: the checksum rules of a feed packet, the receive thread's
+// cheap test of whether a datagram could pass the port handler's envelope
+// check at all, and the packet's node number as that check reads it.
 //
 // A sentence's checksum is the XOR of the bytes between its "$" and its "*",
 // written "%2x" (a space pads values below 0x10) or "%2X". mayPass() answers
@@ -50,5 +50,11 @@ inline bool checksumMatches(unsigned value, char first, char second) {
 // The port handler's envelope and checksum decision for `text` as stored in
 // a slot of `slotSize` bytes; true when it would accept the packet.
 bool mayPass(const char* text, int slotSize);
+
+// The node number at the start of a packet as the port handler's parser
+// reads it ("%d": white space, an optional sign, digits; 0 where no number
+// stands). False when it does not fit an int: the parser's number would be
+// cut ("4294967298" would read as node 2).
+bool nodeNumber(const char* text, int* node);
 
 }  // namespace kw::envelope

@@ -34,6 +34,13 @@ bool parseTraceLimit(const char* text, uint64_t* bytes) {
   return true;
 }
 
+bool parseTraceOpen(const char* text, bool* atStartup) {
+  if (text == nullptr) return false;
+  if (std::strcmp(text, "load") != 0 && std::strcmp(text, "startup") != 0) return false;
+  *atStartup = std::strcmp(text, "startup") == 0;
+  return true;
+}
+
 TraceSettings traceSettingsFromEnvironment(std::string* problem) {
   TraceSettings settings;
   std::string text;
@@ -49,6 +56,12 @@ TraceSettings traceSettingsFromEnvironment(std::string* problem) {
     }
     settings.limitBytes = kDefaultTraceLimitBytes;
   }
+  if (environmentValue(kTraceOpenVariable, &text) &&
+      !parseTraceOpen(text.c_str(), &settings.openAtStartup)) {
+    if (problem != nullptr)
+      *problem = std::string(kTraceOpenVariable) + "=" + text + ": not load or startup";
+    settings.openAtStartup = false;
+  }
   return settings;
 }
 
@@ -56,7 +69,11 @@ Failure applyTraceSettings(const TraceSettings& settings) {
   if (Failure failure = setEnvironmentValue(kTraceVariable, settings.enabled ? "on" : "off")) {
     return failure;
   }
-  return setEnvironmentValue(kTraceLimitVariable, std::to_string(settings.limitBytes).c_str());
+  if (Failure failure =
+          setEnvironmentValue(kTraceLimitVariable, std::to_string(settings.limitBytes).c_str())) {
+    return failure;
+  }
+  return setEnvironmentValue(kTraceOpenVariable, settings.openAtStartup ? "startup" : "load");
 }
 
 }  // namespace kw

@@ -5,7 +5,12 @@
 // (a line feed ends one early; a NUL ends the text of its piece), the
 // tokens, the comment rule, the leading-number rule and the range of node
 // numbers; the number table must give the first node listed under each
-// number and nothing else.
+// number and nothing else; a list of more than 1001 entries gives nothing.
+// What the reader says is checked too: its notes stay bounded, each names a
+// line of the file and prints safe for a terminal, a refused list says only
+// why; and the lines this reading finds without a leading number, with a
+// number out of range, with a number listed before or (ports) with too few
+// words are exactly the lines noted for it.
 #include <unistd.h>
 
 #include <cstddef>
@@ -13,29 +18,45 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "feed/kw_qnv_handlerList.h"
 #include "feed/kw_qnv_nodeHandler.h"
 #include "feed/kw_qnv_portHandler.h"
+#include "feed/list_file.h"
 
 namespace {
 
+struct Piece {
+  std::string text;
+  int line;  // 1-based line of the file
+};
+
 // The text of each piece a line-by-line read of 255 characters gives.
-std::vector<std::string> pieces(const uint8_t* data, size_t size) {
-  std::vector<std::string> out;
+std::vector<Piece> pieces(const uint8_t* data, size_t size) {
+  std::vector<Piece> out;
   size_t at = 0;
+  int line = 1;
   while (at < size) {
     size_t end = at;
     while (end < size && end - at < 255) {
       if (data[end++] == '\n') break;
     }
     const std::string piece(reinterpret_cast<const char*>(data + at), end - at);
-    out.push_back(piece.substr(0, piece.find('\0')));  // the text stops at a NUL
+    out.push_back({piece.substr(0, piece.find('\0')), line});  // the text stops at a NUL
+    if (piece.back() == '\n') ++line;
     at = end;
   }
   return out;
+}
+
+// Whether a word starts with a number by the leading-number rule.
+bool hasLeadingNumber(const std::string& word) {
+  size_t i = word[0] == '+' || word[0] == '-' ? 1 : 0;
+  return i < word.size() && word[i] >= '0' && word[i] <= '9';
 }
 
 std::vector<std::string> words(const std::string& text, size_t most) {
@@ -82,6 +103,25 @@ void check(bool holds) {
   if (!holds) __builtin_trap();
 }
 
+using Noted = std::multiset<std::pair<int, kw::ListNote::Kind>>;  // line, kind
+
+// The notes of `kinds` in a reading; and the checks every reading meets.
+template <typename List>
+Noted notesOf(const List& list, const std::set<kw::ListNote::Kind>& kinds, int lines) {
+  check(list.notes.size() <= kw::kListMaxNotes);
+  check(!list.refused || (list.entries.empty() && list.notes.size() == 1 &&
+                          list.notes[0].refusesList() && list.notesLeftOut == 0));
+  check(list.entries.size() <= kw::kListMaxEntries);
+  Noted noted;
+  for (const kw::ListNote& note : list.notes) {
+    check(note.line >= 0 && note.line <= lines);
+    for (const char c : kw::listNoteText("f.nod", note)) {
+      check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+    }
+    if (kinds.count(note.kind) != 0) noted.emplace(note.line, note.kind);
+  }
+  return noted;
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -101,14 +141,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string name, group;
     int port;
   };
+  using Kind = kw::ListNote::Kind;
   std::vector<Node> nodes;
   std::vector<Port> ports;
-  for (const std::string& piece : pieces(data, size)) {
-    const std::vector<std::string> w = words(piece, 3);
+  Noted nodeNotes, portNotes;  // what the reader must say, as this reading finds it
+  std::set<int> listed;
+  int lines = 0;
+  for (const Piece& piece : pieces(data, size)) {
+    lines = piece.line;
+    const std::vector<std::string> w = words(piece.text, 3);
     if (w.empty() || w[0][0] == '#') continue;
     const long long number = leading(w[0]);
-    if (number >= 0 && number <= 1000)
+    if (number > 1000) nodeNotes.emplace(piece.line, Kind::kNodeAbove);
+    if (number < 0) nodeNotes.emplace(piece.line, Kind::kNodeBelow);
+    if (number >= 0 && number <= 1000) {
       nodes.push_back({static_cast<int>(number), w.size() > 1 ? w[1] : ""});
+      if (!hasLeadingNumber(w[0])) nodeNotes.emplace(piece.line, Kind::kNodeNoNumber);
+      if (!listed.insert(static_cast<int>(number)).second)
+        nodeNotes.emplace(piece.line, Kind::kNodeRepeated);
+    }
+    if (w.size() < 3) portNotes.emplace(piece.line, Kind::kPortTooFewWords);
     if (w.size() == 3) {
       const long long p = leading(w[2]);
       const int port = p > 2147483647LL    ? 2147483647
@@ -117,6 +169,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ports.push_back({w[0], w[1], port});
     }
   }
+  // A list of more than 1001 entries is not read at all.
+  const bool tooManyNodes = nodes.size() > kw::kListMaxEntries;
+  const bool tooManyPorts = ports.size() > kw::kListMaxEntries;
+  if (tooManyNodes) nodes.clear();
+  if (tooManyPorts) ports.clear();
+
+  // What the reader says: the notes this reading expects, whenever the
+  // reader kept them all.
+  const kw::NodeList nodeList = kw::readNodeList(path.c_str());
+  check(nodeList.refused == tooManyNodes);
+  const Noted nodeNoted = notesOf(
+      nodeList, {Kind::kNodeAbove, Kind::kNodeBelow, Kind::kNodeNoNumber, Kind::kNodeRepeated},
+      lines);
+  if (!nodeList.refused && nodeList.notesLeftOut == 0) check(nodeNoted == nodeNotes);
+  const kw::PortList portList = kw::readPortList(path.c_str());
+  check(portList.refused == tooManyPorts);
+  const Noted portNoted = notesOf(portList, {Kind::kPortTooFewWords}, lines);
+  if (!portList.refused && portList.notesLeftOut == 0) check(portNoted == portNotes);
 
   kw_qnv_handlerList list(250, 20);
 

@@ -1,8 +1,8 @@
 // JFeedStatus: what a block that receives a position feed tells the host
 // about its feed, for the host's tools (a table of ports and counters, a
 // node's name): its ports with their origin, why one could not be set up,
-// and what became of the datagrams each received; each node's name and
-// whether it was heard.
+// and what became of the datagrams each received; each node's name, whether
+// it was heard and on which port last.
 //
 // The host exports the interface; a plug-in's block implements it beside
 // the module contract (the sniffer block does), and a tool asks any block
@@ -40,8 +40,8 @@ class J_EXPORT JFeedStatus {
  public:
   virtual ~JFeedStatus();
 
-  // Before the block is started and after it closed these answer 0, false
-  // and "". Counters run from the reading of the port list on.
+  // Before the block is started and after it closed these answer 0, false,
+  // "" and -1. Counters run from the reading of the port list on.
   virtual int feedPortCount() const = 0;
   // False when `index` is not a port of the current list.
   virtual bool feedPortStatus(int index, JFeedPortStatus* out) const = 0;
@@ -49,6 +49,9 @@ class J_EXPORT JFeedStatus {
   virtual const char* feedNodeName(int index) const = 0;
   // True once node index `index` has accepted a packet.
   virtual bool feedNodeHeard(int index) const = 0;
+  // The index (as for feedPortStatus) of the port whose packet node index
+  // `index` accepted last; -1 before any.
+  virtual int feedNodePort(int index) const = 0;
 
   // The feed status of `block`, null when its class has none.
   static const JFeedStatus* of(const JModuleObj* block);

@@ -3,38 +3,11 @@
 #include <charconv>
 #include <cmath>
 
+#include "platform/terminal_text.h"
+
 namespace kw_out {
 
 namespace {
-
-// Length of the valid UTF-8 sequence at text[i], or 0 when it is not one.
-size_t utf8Length(std::string_view text, size_t i) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char c = byte(i);
-  size_t n;
-  uint32_t cp;
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-    cp = c & 0x1F;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    cp = c & 0x0F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    cp = c & 0x07;
-  } else
-    return 0;
-  if (i + n > text.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (byte(i + k) & 0x3F);
-  }
-  if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-      (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-    return 0;
-  return n;
-}
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
@@ -51,7 +24,7 @@ void appendUtf8Escaped(std::string* out, std::string_view text, Ascii ascii) {
       ++i;
       continue;
     }
-    const size_t n = utf8Length(text, i);
+    const size_t n = kw::utf8SequenceLength(text, i);
     if (n == 0) {
       out->append(kReplacement);
       ++i;
@@ -159,22 +132,6 @@ bool appendFixedFast(std::string* out, double value, int decimals) {
 }
 
 }  // namespace
-
-void appendTerminalText(std::string* out, std::string_view text) {
-  const size_t from = out->size();
-  appendUtf8Escaped(out, text, [out](unsigned char c) {
-    out->push_back(c < 0x20 || c == 0x7F ? ' ' : static_cast<char>(c));
-  });
-  // What is written is valid UTF-8 now: a 0xC2 byte followed by 0x80..0x9F
-  // is a C1 control (U+0080..U+009F), which some terminals obey.
-  std::string& written = *out;
-  for (size_t i = from; i + 1 < written.size(); ++i) {
-    const unsigned char next = static_cast<unsigned char>(written[i + 1]);
-    if (static_cast<unsigned char>(written[i]) == 0xC2 && next < 0xA0) {
-      written.replace(i, 2, " ");
-    }
-  }
-}
 
 void appendIsoTime(std::string* out, int64_t utcSec, int utcMs) {
   // Years outside 0..9999 cannot be written in this form; clamp the moment.

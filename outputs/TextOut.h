@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/terminal_text.h"
+
 namespace kw_out {
 
 // Appends `text` as a JSON string, quotes included. Control characters are
@@ -22,8 +24,9 @@ void appendXmlText(std::string* out, std::string_view text);
 
 // Appends `text` for a line of a terminal: control characters (C0, DEL and
 // C1) as spaces, so that nothing in it moves the cursor or starts an escape
-// sequence, and invalid UTF-8 replaced by U+FFFD.
-void appendTerminalText(std::string* out, std::string_view text);
+// sequence, and invalid UTF-8 replaced by U+FFFD. The platform's filter, the
+// one every program's terminal and log lines go through.
+using kw::appendTerminalText;
 
 // Appends "YYYY-MM-DDTHH:MM:SS.mmmZ". Milliseconds outside 0..999 are clamped.
 void appendIsoTime(std::string* out, int64_t utcSec, int utcMs);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -38,15 +39,20 @@ bool appendToFile(const char* path, const char* data, size_t length) {
 
 namespace {
 
-// "logFile.txt: a named pipe, not a regular file".
-Failure notRegular(const char* path, mode_t mode) {
+// "a named pipe, not a regular file".
+std::string notRegularReason(mode_t mode) {
   const char* kind = S_ISLNK(mode)                    ? "a symbolic link, "
                      : S_ISFIFO(mode)                 ? "a named pipe, "
                      : S_ISCHR(mode) || S_ISBLK(mode) ? "a device, "
                      : S_ISDIR(mode)                  ? "a folder, "
                      : S_ISSOCK(mode)                 ? "a socket, "
                                                       : "";
-  return Failure::because(path, std::string(kind) + "not a regular file");
+  return std::string(kind) + "not a regular file";
+}
+
+// "logFile.txt: a named pipe, not a regular file".
+Failure notRegular(const char* path, mode_t mode) {
+  return Failure::because(path, notRegularReason(mode));
 }
 
 // Opens `path` for appending (created 0666 less the umask when missing)
@@ -78,6 +84,14 @@ int openRegularForAppend(const char* path, off_t* size, Failure* failure) {
   }
   if (!S_ISREG(info.st_mode)) {
     *failure = notRegular(path, info.st_mode);
+    ::close(fd);
+    return -1;
+  }
+  // Another name of the same file would be written through, as a symbolic
+  // link would.
+  if (info.st_nlink > 1) {
+    *failure = Failure::because(path, "a hard link (one of " + std::to_string(info.st_nlink) +
+                                          " names of a file), not a file of its own");
     ::close(fd);
     return -1;
   }
@@ -142,6 +156,63 @@ FILE* openRegularFile(const char* path) {
   FILE* file = fdopen(fd, "r");
   if (file == nullptr) ::close(fd);
   return file;
+}
+
+BoundedRead readBoundedFile(const char* path, size_t limitBytes, std::string* contents) {
+  contents->clear();
+  BoundedRead result;
+  auto refuse = [&](BoundedRead::Refusal refusal, std::string reason) {
+    contents->clear();
+    contents->shrink_to_fit();
+    result.refusal = refusal;
+    result.reason = std::move(reason);
+    return result;
+  };
+  if (path == nullptr || path[0] == '\0')
+    return refuse(BoundedRead::Refusal::kCannotOpen, "no file name");
+  int fd;
+  do {
+    fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return refuse(BoundedRead::Refusal::kCannotOpen, errnoText(errno));
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return refuse(BoundedRead::Refusal::kCannotOpen, errnoText(error));
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return refuse(BoundedRead::Refusal::kNotRegular, notRegularReason(info.st_mode));
+  }
+  result.size = static_cast<unsigned long long>(info.st_size);
+  const std::string limitText = "more than " + std::to_string(limitBytes) + " bytes";
+  if (result.size > limitBytes) {
+    ::close(fd);
+    return refuse(BoundedRead::Refusal::kTooLarge,
+                  std::to_string(result.size) + " bytes, " + limitText);
+  }
+  contents->resize(static_cast<size_t>(result.size) + 1);
+  size_t got = 0;
+  for (;;) {
+    if (got == contents->size()) {
+      if (got > limitBytes) break;
+      contents->resize(std::min(limitBytes + 1, std::max<size_t>(2 * got, 4096)));
+    }
+    const ssize_t n = ::read(fd, contents->data() + got, contents->size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      return refuse(BoundedRead::Refusal::kCannotOpen, "read: " + errnoText(error));
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (got > limitBytes) return refuse(BoundedRead::Refusal::kTooLarge, limitText);
+  contents->resize(got);
+  return result;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // Files: appending one record with one write, opening a regular file for
-// reading without blocking on a pipe or device, and replacing a file's
-// contents atomically through a temporary beside it.
+// reading without blocking on a pipe or device, reading a small file whole
+// within a limit, and replacing a file's contents atomically through a
+// temporary beside it.
 //
 // Owns nothing beyond the streams it returns. Any thread may call; two
 // threads writing the same path at once get one of the two contents.
@@ -23,7 +24,9 @@ bool appendToFile(const char* path, const char* data, size_t length);
 // following a symbolic link and without blocking on a named pipe: created
 // when missing, emptied when `truncate`, nothing held open afterwards. A
 // link, pipe, device, folder or socket is refused untouched, with the reason
-// ("logFile.txt: a symbolic link, not a regular file").
+// ("logFile.txt: a symbolic link, not a regular file"), and so is a file with
+// more than one name (a hard link: writing it would change the other name's
+// contents too).
 Failure prepareLogFile(const char* path, bool truncate);
 
 // Appends one record (`length` bytes, one write) to the regular file at
@@ -41,6 +44,29 @@ Failure appendRecord(const char* path, const char* data, size_t length,
 // Opens a regular file for reading as text; null when it cannot be opened or
 // is not a regular file (a named pipe or a device could block or never end).
 FILE* openRegularFile(const char* path);
+
+// What readBoundedFile made of a file.
+struct BoundedRead {
+  enum class Refusal {
+    kNone,        // read whole
+    kCannotOpen,  // missing, no permission, or a read failed
+    kNotRegular,  // a named pipe, device, folder or socket
+    kTooLarge,    // more than the limit
+  };
+  Refusal refusal = Refusal::kNone;
+  std::string reason;           // why, without the path ("a device, not a regular file")
+  unsigned long long size = 0;  // bytes the system said the file holds (0 when not known)
+  bool ok() const { return refusal == Refusal::kNone; }
+};
+
+// Reads the whole regular file at `path` (a symbolic link is followed) into
+// *contents when it holds at most `limitBytes`. Opened without blocking, so a
+// named pipe without a writer is refused at once rather than waited for; a
+// file whose size is above the limit is refused before a byte is read, and
+// one that grows past it while being read (or a file of the kernel's that
+// gives no size) once limitBytes + 1 bytes have come. *contents never holds
+// more than limitBytes + 1 bytes, and is empty after a refusal.
+BoundedRead readBoundedFile(const char* path, size_t limitBytes, std::string* contents);
 
 // Replaces the contents of the file at `path` with `contents` so that a
 // reader sees the old contents or the new, never a part:

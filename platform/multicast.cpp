@@ -50,6 +50,13 @@ Failure notIpv4(const char* group) {
                           "not an IPv4 address");
 }
 
+bool inMulticastRange(const in_addr& address) { return IN_MULTICAST(ntohl(address.s_addr)); }
+
+Failure notMulticast(const char* group) {
+  return Failure::because(std::string("group ") + group,
+                          "not a multicast group (224.0.0.0 to 239.255.255.255)");
+}
+
 bool hasText(const char* text) { return text != nullptr && text[0] != '\0'; }
 
 // Puts the chosen interface into `request`: its index for a name, its
@@ -107,7 +114,10 @@ Socket openMulticastReceiver(const char* group, int port, Failure* failure,
   // also covers the group text that is no address, whose socket is bound
   // to any address.
   ip_mreqn membership{};
-  const bool valid = groupAddress(group, &membership.imr_multiaddr);
+  const bool address = groupAddress(group, &membership.imr_multiaddr);
+  const bool valid = address && inMulticastRange(membership.imr_multiaddr);
+  // A unicast address is said to be one before the bind to it fails.
+  if (address && !valid) note(failure, notMulticast(group));
   Socket socket = boundUdpSocket(port, failure, valid ? membership.imr_multiaddr : anyHost());
   if (!socket.valid()) return socket;
   const int off = 0;
@@ -146,6 +156,11 @@ Socket openMulticastSender(int port, int hops, Failure* failure, const char* int
 bool isIpv4Address(const char* text) {
   in_addr address{};
   return groupAddress(text, &address);
+}
+
+bool isMulticastGroup(const char* text) {
+  in_addr address{};
+  return groupAddress(text, &address) && inMulticastRange(address);
 }
 
 bool sendDatagram(const Socket& socket, const char* group, int port, const char* data,

@@ -28,6 +28,9 @@ namespace kw {
 // A UDP socket bound to `port` (low 16 bits) on the group's address, with
 // address reuse so that every listener on this machine gets each datagram,
 // joined as a receiver to `group` (dotted decimal) on `interfaceName`.
+// A group that is an address but not a multicast one ("10.0.0.1") fails as
+// "group 10.0.0.1: not a multicast group (224.0.0.0 to 239.255.255.255)";
+// its socket is bound to any address, as for a text that is no address.
 // It receives the datagrams sent to that group and port only: not those sent
 // to the port at another address, nor those of other groups joined on the
 // machine.
@@ -46,6 +49,9 @@ Socket openMulticastSender(int port, int hops, Failure* failure = nullptr,
 // True when `text` is a dotted-decimal IPv4 address ("239.255.42.1"; the
 // shorthand "239.255.42" is not).
 bool isIpv4Address(const char* text);
+// True when `text` is such an address in the multicast range 224.0.0.0 to
+// 239.255.255.255, the only groups a receiver can join.
+bool isMulticastGroup(const char* text);
 
 // Sends `length` bytes to `group`:`port`. False when the group is not an
 // IPv4 address or the send failed; *failure (when not null) says which.

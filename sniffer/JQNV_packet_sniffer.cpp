@@ -125,6 +125,9 @@ void JQNV_packet_sniffer::releaseHandlers() {
 }
 
 void JQNV_packet_sniffer::startup() {
+  // A host that asked for the trace file to wait for the first startup
+  // (KW_TRACE_OPEN=startup) gets it opened now, with the lines so far.
+  olog->startWriting();
   olog->printf("JQNV_packet_sniffer::startup() %p\n", self(this));
   // A second startup replaces the feed instead of leaking a running one.
   releaseHandlers();

@@ -99,6 +99,7 @@ class J_EXPORT JQNV_packet_sniffer : public JAddObj, public JFeedStatus {
   const char* feedNodeName(
       int index) const override;  // name from the node list line, "" when the line has none
   bool feedNodeHeard(int index) const override;  // true once the node has accepted a packet
+  int feedNodePort(int index) const override;    // port of its last accepted packet, -1 before any
   // The same port status in the feed's own form; virtual so that a host
   // which loaded the plug-in privately (dlopen RTLD_LOCAL) reaches it
   // through the block's own table, with nothing to link against.

@@ -1,5 +1,6 @@
 // JQNV_packet_sniffer: the feed's status for the host (ports with their
-// origin, set-up failure and counts; node names and whether each was heard).
+// origin, set-up failure and counts; node names, whether each was heard and
+// on which port last).
 #include "feed/kw_qnv_handlerList.h"
 #include "feed/kw_qnv_nodeHandler.h"
 #include "feed/kw_qnv_portHandler.h"
@@ -46,4 +47,10 @@ bool JQNV_packet_sniffer::feedNodeHeard(int index) const {
   if (handlers_ == nullptr || index < 0) return false;
   const kw_qnv_nodeHandler* node = handlers_->getNode(static_cast<unsigned>(index));
   return node != nullptr && node->heard_;
+}
+
+int JQNV_packet_sniffer::feedNodePort(int index) const {
+  if (handlers_ == nullptr || index < 0) return -1;
+  const kw_qnv_nodeHandler* node = handlers_->getNode(static_cast<unsigned>(index));
+  return node != nullptr ? node->lastPort_ : -1;
 }

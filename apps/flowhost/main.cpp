@@ -11,13 +11,14 @@
 #include "feed/trace_settings.h"
 #include "platform/stop_signal.h"
 #include "platform/terminal.h"
+#include "platform/terminal_text.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   flowhost::RunOptions options;
   std::string error;
   if (!flowhost::parseRunOptions(args, &options, &error)) {
-    std::cerr << "flowhost: " << error << "\n\n" << flowhost::usageText();
+    std::cerr << "flowhost: " << kw::terminalText(error) << "\n\n" << flowhost::usageText();
     return 2;
   }
   if (options.help) {
@@ -29,11 +30,20 @@ int main(int argc, char** argv) {
     return 0;
   }
   // The sniffer's trace log reads its settings from the environment when
-  // the plug-in loads; the options take the place of what the environment says.
-  if (options.trace || options.traceLimitBytes) {
-    kw::TraceSettings trace = kw::traceSettingsFromEnvironment(nullptr);
+  // the plug-in loads; the options take the place of what the environment
+  // says. Its file is opened when the run starts the blocks, so that
+  // --check, --write-document and a document that fails to load leave
+  // logFile.txt as it was.
+  {
+    std::string problem;
+    kw::TraceSettings trace = kw::traceSettingsFromEnvironment(&problem);
+    if (!problem.empty()) {
+      std::cerr << "flowhost: warning: trace log: " << kw::terminalText(problem)
+                << "; the default is taken\n";
+    }
     if (options.trace) trace.enabled = *options.trace;
     if (options.traceLimitBytes) trace.limitBytes = *options.traceLimitBytes;
+    trace.openAtStartup = true;
     if (const kw::Failure failure = kw::applyTraceSettings(trace)) {
       std::cerr << "flowhost: trace settings: " << failure.text() << "\n";
       return 1;

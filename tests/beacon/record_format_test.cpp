@@ -56,6 +56,9 @@ TEST(RecordFormat, LinesThatAreNoRecord) {
       {"-5\tA", LineKind::Bad, "time is not a number of milliseconds"},
       {"12345678901234567890\tA", LineKind::Bad, "time is not a number of milliseconds"},
       {"1.5\tA", LineKind::Bad, "time is not a number of milliseconds"},
+      {"1000000000000\tA", LineKind::Record, ""},
+      {"1000000000001\tA", LineKind::Bad,
+       "time 1000000000001 ms is beyond the longest recording (1000000000000 ms, about 31 years)"},
   };
   for (const auto& c : cases) {
     uint64_t ms = 0;

@@ -154,6 +154,17 @@ TEST_F(RecordReplay, BadRecordingNamesItsLineAndSendsNothing) {
   EXPECT_EQ(replay.err(), "nmea_beacon: " + path + " line 3: no tab after the time\n");
   EXPECT_EQ(replay.out(), "");
 
+  // A time beyond any recording (it would overflow the wait), in a file
+  // whose name would retitle the terminal: the line is named, the name
+  // shown harmless.
+  const std::string far = dir_.write("far\x1b]2;owned\x07.rec", "0\tgood\n9300000000000\tlate\n");
+  ChildProcess overflow;
+  ASSERT_TRUE(overflow.start(kBeacon, {"nmea_beacon", "--replay", far, "239.255.42.42", "47042"}));
+  EXPECT_EQ(exitStatus(&overflow, 5s), 1);
+  EXPECT_EQ(overflow.err(), "nmea_beacon: " + dir_.file("far ]2;owned .rec") +
+                                " line 2: time 9300000000000 ms is beyond the longest recording "
+                                "(1000000000000 ms, about 31 years)\n");
+
   ChildProcess missing;
   ASSERT_TRUE(missing.start(
       kBeacon, {"nmea_beacon", "--replay", dir_.file("none.rec"), "239.255.42.42", "47042"}));

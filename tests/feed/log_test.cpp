@@ -229,8 +229,36 @@ class LogEnvironmentTest : public LogTest {
   void TearDown() override {
     unsetenv(kw::kTraceVariable);
     unsetenv(kw::kTraceLimitVariable);
+    unsetenv(kw::kTraceOpenVariable);
   }
 };
+
+// KW_TRACE_OPEN=startup: the file is not touched until the host starts a
+// block; the lines written until then reach it in order, after the file was
+// emptied, as if it had been opened at once.
+TEST_F(LogEnvironmentTest, OpenAtStartupTouchesNoFileUntilStartWriting) {
+  dir_.write("logFile.txt", "old run\n");
+  setenv(kw::kTraceOpenVariable, "startup", 1);
+  KW_OLog log;
+  ASSERT_EQ(log.open("logFile.txt"), 1);
+  EXPECT_EQ(log.printf("load %d\n", 1), 7);
+  ASSERT_EQ(log.open("logFile.txt"), 1);
+  log.printf("document\n");
+  EXPECT_EQ(kw_test::readFile("logFile.txt"), "old run\n");
+  log.startWriting();
+  EXPECT_EQ(kw_test::readFile("logFile.txt"), "load 1\ndocument\n");
+  log.printf("startup\n");
+  ASSERT_EQ(log.open("logFile.txt"), 1);  // later blocks append
+  log.printf("more\n");
+  log.startWriting();
+  EXPECT_EQ(kw_test::readFile("logFile.txt"), "load 1\ndocument\nstartup\nmore\n");
+
+  // Never started: nothing is created.
+  KW_OLog unstarted;
+  ASSERT_EQ(unstarted.open("never.txt"), 1);
+  unstarted.printf("held\n");
+  EXPECT_FALSE(std::filesystem::exists("never.txt"));
+}
 
 TEST_F(LogEnvironmentTest, TraceOffLeavesTheLogClosedAndTouchesNoFile) {
   dir_.write("logFile.txt", "kept\n");
@@ -285,23 +313,48 @@ TEST(TraceSettings, ParsesSwitchAndLimit) {
 }
 
 // Only a regular file is ever written: what sits under the log's name in
-// its place is refused, untouched, and the log stays closed.
-TEST_F(LogTest, SymbolicLinkIsRefusedAndItsTargetUntouched) {
-  dir_.write("victim.txt", "precious\n");
-  std::filesystem::create_symlink("victim.txt", "logFile.txt");
-  KW_OLog log;
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(log.open("logFile.txt"), 0);
-  EXPECT_EQ(log.open("logFile.txt"), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "trace log logFile.txt: a symbolic link, not a regular file; it stays closed\n");
-  EXPECT_EQ(log.isOpen(), 0);
-  EXPECT_EQ(log.printf("x\n"), 0);
-  EXPECT_EQ(kw_test::readFile("victim.txt"), "precious\n");
+// its place is refused, untouched, and the log stays closed. A second name
+// of another file (a hard link) would carry every line into that file's
+// contents as a symbolic link would.
+TEST_F(LogTest, SymbolicOrHardLinkIsRefusedAndTheOtherFileUntouched) {
+  const struct {
+    void (*make)(const std::filesystem::path&, const std::filesystem::path&);
+    const char* said;
+  } links[] = {
+      {[](const std::filesystem::path& to, const std::filesystem::path& at) {
+         std::filesystem::create_symlink(to, at);
+       },
+       "trace log logFile.txt: a symbolic link, not a regular file; it stays closed\n"},
+      {[](const std::filesystem::path& to, const std::filesystem::path& at) {
+         std::filesystem::create_hard_link(to, at);
+       },
+       "trace log logFile.txt: a hard link (one of 2 names of a file), not a file of its own; "
+       "it stays closed\n"},
+  };
+  for (const auto& link : links) {
+    std::filesystem::remove("logFile.txt");
+    dir_.write("victim.txt", "precious\n");
+    link.make("victim.txt", "logFile.txt");
+    KW_OLog log;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(log.open("logFile.txt"), 0);
+    EXPECT_EQ(log.open("logFile.txt"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), link.said);
+    EXPECT_EQ(log.isOpen(), 0);
+    EXPECT_EQ(log.printf("x\n"), 0);
+    EXPECT_EQ(kw_test::readFile("victim.txt"), "precious\n");
+  }
   // A dangling link is no better: nothing is created where it points.
+  KW_OLog log;
   std::filesystem::create_symlink("created-through-link.txt", "dangling.txt");
   EXPECT_EQ(log.open("dangling.txt"), 0);
   EXPECT_FALSE(std::filesystem::exists("created-through-link.txt"));
+  // Linked while the log is open: the next line is not written through.
+  std::filesystem::remove("logFile.txt");
+  ASSERT_EQ(log.open("logFile.txt"), 1);
+  std::filesystem::create_hard_link("logFile.txt", "second.txt");
+  EXPECT_EQ(log.printf("x\n"), 0);
+  EXPECT_EQ(kw_test::readFile("second.txt"), "");
 }
 
 TEST_F(LogTest, NamedPipeOrDeviceIsRefusedWithoutBlocking) {

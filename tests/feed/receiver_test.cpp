@@ -1,15 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "feed/KW_OLog.h"
 #include "feed/kw_multicast_recv.h"
 #include "feed/kw_qnv_handlerList.h"
 #include "feed/kw_qnv_portHandler.h"
+#include "feed/kw_reception_registry.h"
+#include "feed/packet_envelope.h"
 #include "platform/platform.h"
 #include "tests/feed/packet_util.h"
 #include "tests/support/isolation.h"
+#include "tests/support/process_counts.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -77,8 +83,8 @@ class ReceiverNet : public ::testing::Test {
     ASSERT_NE(sender_.fd(), kw::kNoSocket);
   }
 
-  void send(const std::string& text) {
-    ASSERT_TRUE(kw::sendDatagram(sender_, kGroup, kPort, text.data(), text.size()));
+  void send(const std::string& text, int port = kPort) {
+    ASSERT_TRUE(kw::sendDatagram(sender_, kGroup, port, text.data(), text.size()));
   }
   // Loopback delivers at once; give the receive thread time to store.
   static void settle() { kw::Sleep(200); }
@@ -277,6 +283,194 @@ TEST_F(ReceiverNet, SendToBadGroupFailsWithItsReason) {
   EXPECT_EQ(failure.text(), "group 239.255.42: not an IPv4 address");
   EXPECT_TRUE(kw::sendDatagram(sender_, kGroup, kPort, "x", 1, &failure));
   EXPECT_TRUE(failure.ok());
+}
+
+// ---------------------------------------------------------------- shared receptions
+
+// Receivers of one group, port and interface in a process share one
+// reception: one socket, one receive thread.
+class SharedReception : public ReceiverNet {
+ protected:
+  static constexpr int kSharedPort = 47021;
+
+  static kw_multicast_recv::NodeFilter only(int node) {
+    kw_multicast_recv::NodeFilter filter = kw_multicast_recv::NodeFilter::none();
+    filter.nodes.set(static_cast<size_t>(node));
+    return filter;
+  }
+  static std::string packetOf(int node) {
+    return kw_test::makePacket(node, kw_test::zdaBody("123456.78"), kw_test::gllBody());
+  }
+  static int receptions() { return kw_reception_registry::process().receptionCount(); }
+  static int linesStarting(const std::string& log, const std::string& prefix) {
+    int n = 0;
+    for (size_t at = 0; (at = log.find("\n" + prefix, at)) != std::string::npos; ++at) ++n;
+    return n + (log.rfind(prefix, 0) == 0 ? 1 : 0);
+  }
+};
+
+// Two receivers tracking different nodes: each datagram is received once
+// (one socket, one thread, one trace line) and stored only by the receiver
+// that tracks its node; junk and a datagram for a node neither tracks are
+// counted once, on the receiver that listened first.
+TEST_F(SharedReception, EachDatagramIsReceivedOnceAndStoredByItsNodesReceiver) {
+  kw_test::TempDir dir;
+  dir.enter();
+  ASSERT_EQ(olog->open("logFile.txt"), 1);
+  kw_multicast_recv first(kGroup, kSharedPort, 250, 20);
+  kw_multicast_recv second(kGroup, kSharedPort, 250, 20);
+  first.setAdmission(&kw::envelope::mayPass);
+  second.setAdmission(&kw::envelope::mayPass);
+  first.track(only(1));
+  second.track(only(2));
+  first.run(0);
+  second.run(0);
+  kw::Sleep(50);
+  EXPECT_NE(first.socketFd(), kw::kNoSocket);
+  EXPECT_EQ(first.socketFd(), second.socketFd());
+  EXPECT_EQ(receptions(), 1);
+
+  std::string junk = packetOf(1);
+  junk.back() = junk.back() == '0' ? '1' : '0';  // a wrong last checksum
+  for (const std::string& text : {packetOf(1), packetOf(2), packetOf(7), junk}) {
+    send(text, kSharedPort);
+  }
+  settle();
+  EXPECT_EQ(drain(first), std::vector<std::string>{packetOf(1)});
+  EXPECT_EQ(drain(second), std::vector<std::string>{packetOf(2)});
+  first.stop();
+  second.stop();
+  olog->close();
+  EXPECT_EQ(first.takenIn(), 1u);
+  EXPECT_EQ(second.takenIn(), 1u);
+  EXPECT_EQ(first.refused(), 1u);
+  EXPECT_EQ(second.refused(), 0u);
+  EXPECT_EQ(first.unknownNode(), 1u);
+  EXPECT_EQ(second.unknownNode(), 0u);
+  const std::string log = kw_test::readFile("logFile.txt");
+  EXPECT_EQ(linesStarting(log, " -----   String is |"), 4) << log;
+  EXPECT_EQ(linesStarting(log, "Opening socket ip "), 1) << log;
+  EXPECT_EQ(linesStarting(log, "kw_multicast_recv::runingThread in process "), 1) << log;
+}
+
+// A receiver leaving disturbs none of the others; the last one to leave
+// ends the thread and closes the socket; the next to run opens anew.
+TEST_F(SharedReception, TheLastToLeaveEndsTheThreadAndClosesTheSocket) {
+  const size_t baseThreads = kw_test::threadCount();
+  const size_t baseFiles = kw_test::openFileCount();
+  {
+    kw_multicast_recv first(kGroup, kSharedPort, 250, 20);
+    kw_multicast_recv second(kGroup, kSharedPort, 250, 20);
+    first.run(0);
+    second.run(0);
+    EXPECT_EQ(kw_test::settledThreadCount(baseThreads + 1), baseThreads + 1);
+    kw::Sleep(50);
+    first.stop();
+    EXPECT_FALSE(first.isRunning());
+    EXPECT_TRUE(second.isRunning());
+    EXPECT_EQ(receptions(), 1);
+    send("after the first left", kSharedPort);
+    settle();
+    EXPECT_TRUE(drain(first).empty());
+    EXPECT_EQ(drain(second), std::vector<std::string>{"after the first left"});
+
+    first.run(0);  // joins the reception that is still open
+    EXPECT_EQ(first.socketFd(), second.socketFd());
+    EXPECT_EQ(kw_test::settledThreadCount(baseThreads + 1), baseThreads + 1);
+    second.stop();
+    first.stop();
+    EXPECT_EQ(receptions(), 0);
+    EXPECT_EQ(kw_test::settledThreadCount(baseThreads), baseThreads);
+    EXPECT_EQ(kw_test::openFileCount(), baseFiles) << "socket or wake-up event left open";
+
+    first.run(0);
+    EXPECT_EQ(receptions(), 1);
+    kw::Sleep(50);
+    send("anew", kSharedPort);
+    settle();
+    EXPECT_EQ(drain(first), std::vector<std::string>{"anew"});
+  }  // the destructor stops it
+  EXPECT_EQ(receptions(), 0);
+  EXPECT_EQ(kw_test::settledThreadCount(baseThreads), baseThreads);
+  EXPECT_EQ(kw_test::openFileCount(), baseFiles);
+}
+
+// A node list read while the ports run (none was loaded when they started)
+// chooses at once what a port of a shared reception takes.
+TEST_F(SharedReception, ANodeListReadWhileRunningChoosesWhatASharedPortTakes) {
+  kw_test::TempDir dir;
+  const std::string ports = dir.write(
+      "ports.mcp", std::string("live ") + kGroup + " " + std::to_string(kSharedPort) + "\n");
+  kw_qnv_handlerList first(250, 20);
+  kw_qnv_handlerList second(250, 20);
+  ASSERT_TRUE(first.readPortFile(ports.c_str()));
+  ASSERT_TRUE(first.readNodeFile(dir.write("one.nod", "1\n").c_str()));
+  ASSERT_TRUE(second.readPortFile(ports.c_str()));
+  first.runAll();
+  second.runAll();  // no node list yet: takes nothing while it shares
+  kw::Sleep(50);
+  send(packetOf(2), kSharedPort);
+  settle();
+  EXPECT_TRUE(drain(*second.getPort(0)->receiver()).empty());
+  ASSERT_TRUE(second.readNodeFile(dir.write("two.nod", "2\n").c_str()));
+  EXPECT_TRUE(second.getPort(0)->isRunning());
+  send(packetOf(2), kSharedPort);
+  settle();
+  EXPECT_EQ(drain(*second.getPort(0)->receiver()), std::vector<std::string>{packetOf(2)});
+  first.stopAll();
+  second.stopAll();
+}
+
+// Receivers on four threads join and leave one reception at random while
+// datagrams for their nodes flow, each thread draining its own receiver
+// between the steps: every text a receiver hands out is a whole datagram,
+// each receiver gets its node's, and when all have left nothing is left
+// running. (A receiver alone at the moment takes every node's datagrams.)
+// Meant for ThreadSanitizer.
+TEST_F(SharedReception, ReceiversJoinAndLeaveWhileDatagramsFlow) {
+  constexpr int kListeners = 4;
+  const size_t baseThreads = kw_test::threadCount();
+  std::atomic<bool> done{false};
+  std::thread sender([this, &done] {
+    for (int i = 0; !done.load(); ++i) {
+      send(packetOf(i % (kListeners + 1)), kSharedPort);  // node kListeners: nobody's
+      if (i % 8 == 7) kw::Sleep(1);
+    }
+  });
+  std::vector<std::thread> listeners;
+  std::vector<int> taken(kListeners, 0);
+  std::vector<std::string> wrong(kListeners);
+  for (int k = 0; k < kListeners; ++k) {
+    listeners.emplace_back([k, &taken, &wrong] {
+      std::mt19937 random(static_cast<unsigned>(k) + 7u);
+      kw_multicast_recv receiver(kGroup, kSharedPort, 250, 200);
+      receiver.setAdmission(&kw::envelope::mayPass);
+      receiver.track(only(k));
+      for (int step = 0; step < 40; ++step) {
+        receiver.run(0);
+        kw::Sleep(static_cast<unsigned>(random() % 15));
+        if (step % 5 == 0) receiver.track(only(k));  // while it listens
+        receiver.stop();
+        for (const std::string& text : drain(receiver)) {
+          int node = -1;
+          if (text == packetOf(k)) {
+            ++taken[static_cast<size_t>(k)];
+          } else if (!kw::envelope::nodeNumber(text.c_str(), &node) || text != packetOf(node)) {
+            wrong[static_cast<size_t>(k)] = text;
+          }
+        }
+      }
+    });
+  }
+  for (std::thread& listener : listeners) listener.join();
+  done.store(true);
+  sender.join();
+  for (int k = 0; k < kListeners; ++k) {
+    EXPECT_GT(taken[static_cast<size_t>(k)], 0) << "receiver " << k;
+    EXPECT_EQ(wrong[static_cast<size_t>(k)], "") << "receiver " << k;
+  }
+  EXPECT_EQ(receptions(), 0);
+  EXPECT_EQ(kw_test::settledThreadCount(baseThreads), baseThreads);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // These runs start no sniffer receivers and send nothing.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -28,6 +29,20 @@ using kw_test::link;
 using kw_test::readFile;
 using kw_test::TempDir;
 namespace fs = std::filesystem;
+
+// Built with a sanitizer that reserves shadow memory (flowhost is built
+// alike): an address-space cap would stop it before it starts.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KW_SHADOW_MEMORY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define KW_SHADOW_MEMORY 1
+#endif
+#endif
+#ifndef KW_SHADOW_MEMORY
+#define KW_SHADOW_MEMORY 0
+#endif
 
 constexpr const char* kFlowhost = KW_FLOWHOST_PATH;
 constexpr const char* kTestPlugin = KW_TEST_PLUGIN_PATH;
@@ -283,6 +298,166 @@ TEST_F(FlowhostCli, TraceOptionsTurnTheLogOffOrBoundIt) {
   EXPECT_NE(runFlowhost({"--trace-limit", "1k", path})
                 .err.find("trace limit '1k' is not a number of bytes"),
             std::string::npos);
+}
+#endif
+
+#ifdef KW_SNIFFER_PLUGIN_PATH
+// A sniffer block with a node list and no port list: it opens no socket.
+std::string nodesOnlyDocument(const std::string& nodeFile, int nodes) {
+  return documentText(
+      Json::array({block(
+          1, "JQNV_packet_sniffer",
+          {{"node file name", nodeFile}, {"port file name", ""}, {"number of nodes", nodes}})}),
+      Json::array());
+}
+
+// --check says, line by line, what the lists are read as, runs nothing and
+// ends with status 1 when it said anything; a run says the same lines once
+// at its start.
+TEST_F(FlowhostCli, CheckSaysWhatTheListsAreReadAsAndARunSaysItOnce) {
+  dir_.enter();
+  dir_.write("units.nod", "1 one\nalpha 1\n1001 big\n");
+  dir_.write("site.mcp", "feedA 239.255.42.1 99999\n");
+  dir_.write("clean.nod", "1 one\n2 two\n");
+  dir_.write("clean.mcp", "feedA 239.255.42.1 47001\n");
+  const std::string document = dir_.write("units.json", nodesOnlyDocument("units.nod", 2));
+  const std::string alpha =
+      "units.nod:2: \"alpha 1\" does not start with a number; read as node 0 named \"1\"";
+  const std::string big = "units.nod:3: \"1001 big\": node 1001 is above 1000; the line is skipped";
+
+  const Outcome checked = runFlowhost({"--check", document});
+  EXPECT_EQ(checked.exitCode, 1) << checked.err;
+  EXPECT_NE(checked.out.find(alpha + "\n" + big + "\nflowhost: check: 2 problems\n"),
+            std::string::npos)
+      << checked.out;
+  const Outcome lists = runFlowhost({"--check", "--nodes", "units.nod", "--ports", "site.mcp"});
+  EXPECT_EQ(lists.exitCode, 1) << lists.err;
+  EXPECT_NE(
+      lists.out.find("site.mcp:1: port 99999 is above 65535; the receiver would listen on 34463\n"),
+      std::string::npos)
+      << lists.out;
+  const Outcome clean = runFlowhost({"--check", "--nodes", "clean.nod", "--ports", "clean.mcp"});
+  EXPECT_EQ(clean.exitCode, 0) << clean.out << clean.err;
+  EXPECT_EQ(clean.out, "flowhost: check: no problems\n");
+  EXPECT_EQ(runFlowhost({"--check", "--save", document}).exitCode, 2);
+  EXPECT_FALSE(fs::exists("logFile.txt"));  // nothing was started
+
+  const Outcome run = runFlowhost({"--table", "off", "--seconds", "0.2", document});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(kw_test::countOf(run.err, "flowhost: " + alpha + "\n"), 1u) << run.err;
+  EXPECT_EQ(kw_test::countOf(run.err, "flowhost: " + big + "\n"), 1u) << run.err;
+}
+
+// The trace log is the record of a run: loading a document to check it or
+// to write one, or failing to load one, leaves it as it was. A logFile.txt
+// that is a second name of another file is refused, that file untouched.
+TEST_F(FlowhostCli, TheTraceLogIsOpenedOnlyWhenARunStartsItsBlocks) {
+  dir_.enter();
+  dir_.write("units.nod", "1 one\n");
+  dir_.write("site.mcp", "feedA 239.255.42.1 47001\n");
+  const std::string document = dir_.write("units.json", nodesOnlyDocument("units.nod", 1));
+  const std::string unknown = dir_.write(
+      "unknown.json",
+      documentText(Json::array({block(1, "JQNV_packet_sniffer", {}), block(2, "JNoSuchObj", {})}),
+                   Json::array()));
+  dir_.write("logFile.txt", "the last run\n");
+  const std::vector<std::vector<std::string>> notRuns = {
+      {"--check", document},
+      {"--nodes", "units.nod", "--ports", "site.mcp", "--write-document", "written.json"},
+      {"--table", "off", "--seconds", "0.2", "absent.json"},
+      {"--table", "off", "--seconds", "0.2", unknown},
+  };
+  for (const std::vector<std::string>& args : notRuns) {
+    runFlowhost(args);
+    EXPECT_EQ(readFile("logFile.txt"), "the last run\n") << args[0];
+  }
+  ASSERT_EQ(runFlowhost({"--table", "off", "--seconds", "0.2", document}).exitCode, 0);
+  const std::string log = readFile("logFile.txt");
+  EXPECT_EQ(log.rfind("JQNV_packet_sniffer::JQNV_packet_sniffer() ", 0), 0u)
+      << log;  // emptied first
+  EXPECT_NE(log.find("JQNV_packet_sniffer::startup()"), std::string::npos) << log;
+
+  fs::remove("logFile.txt");
+  dir_.write("precious.txt", "keep\n");
+  fs::create_hard_link("precious.txt", "logFile.txt");
+  const Outcome linked = runFlowhost({"--table", "off", "--seconds", "0.2", document});
+  EXPECT_EQ(linked.exitCode, 0) << linked.err;
+  EXPECT_NE(linked.err.find("trace log logFile.txt: a hard link (one of 2 names of a file), not a "
+                            "file of its own; it stays closed"),
+            std::string::npos)
+      << linked.err;
+  EXPECT_EQ(readFile("precious.txt"), "keep\n");
+}
+
+// What stands where a list should be (a device that never ends, a pipe
+// with no writer, a folder, a list of a million lines) is refused at once
+// with the reason, within a memory cap, by the quick start and by a
+// document's run alike.
+TEST_F(FlowhostCli, HostileListsAreRefusedAtOnceWithinAMemoryCap) {
+  constexpr const char* kPrlimit = "/usr/bin/prlimit";
+  if (!fs::exists(kPrlimit))
+    GTEST_SKIP() << kPrlimit << " is not installed (Debian package util-linux)";
+  dir_.enter();
+  const std::string pipe = dir_.file("pipe.nod");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  fs::create_directory("folder.nod");
+  {
+    std::string million;
+    for (int i = 0; i < 1000000; ++i)
+      million += std::to_string(i % 1001) + " u" + std::to_string(i) + "\n";
+    dir_.write("million.nod", million);
+  }
+  dir_.write("site.mcp", "feedA 239.255.42.1 47001\n");
+  // Each run under an address-space cap of 256 MiB, except where a
+  // sanitizer reserves its shadow memory (the time bound holds there too).
+  auto capped = [&](const std::vector<std::string>& args) {
+#if KW_SHADOW_MEMORY
+    const std::string program = kFlowhost;
+    std::vector<std::string> argv{"flowhost"};
+#else
+    const std::string program = kPrlimit;
+    std::vector<std::string> argv{"prlimit", "--as=268435456", "--", kFlowhost};
+#endif
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess child;
+    Outcome outcome;
+    if (!child.start(program, argv)) return outcome;
+    int status = 0;
+    outcome.ended = child.waitExit(10s, &status);
+    if (outcome.ended && WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
+    outcome.out = child.out();
+    outcome.err = child.err();
+    return outcome;
+  };
+  const struct {
+    std::string list;
+    const char* reason;
+  } cases[] = {
+      {"/dev/zero", "a device, not a regular file"},
+      {pipe, "a named pipe, not a regular file"},
+      {"folder.nod", "a folder, not a regular file"},
+      {"million.nod", "holds 11779997 bytes, more than a list may hold (1048576 bytes)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
+    const Outcome quick =
+        capped({"--nodes", c.list, "--ports", "site.mcp", "--write-document", "out.json"});
+    ASSERT_TRUE(quick.ended) << "still reading";
+    EXPECT_EQ(quick.exitCode, 1) << quick.err;
+    EXPECT_NE(quick.err.find("cannot read the node list '" + c.list + "': " + c.reason),
+              std::string::npos)
+        << quick.err;
+    EXPECT_FALSE(fs::exists("out.json"));
+
+    dir_.write("doc.json", nodesOnlyDocument(c.list, 1));
+    const Outcome run = capped({"--table", "off", "--seconds", "0.2", "doc.json"});
+    ASSERT_TRUE(run.ended) << "still reading";
+    EXPECT_EQ(run.exitCode, 0) << run.err;  // the block starts without that list
+    EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("which cannot be read; the block starts without that list"),
+              std::string::npos)
+        << run.err;
+  }
 }
 #endif
 

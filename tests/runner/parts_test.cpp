@@ -375,6 +375,33 @@ TEST_F(DocumentFiles, ANameDroppedDuringTheRunBlocksTheSave) {
   EXPECT_NE(error.find("dropped its \"list file name\" ('gone.nod')"), std::string::npos) << error;
 }
 
+// A save names its lists from where it is written, and is refused, with
+// nothing written, when a list it names would not be found from there.
+TEST_F(DocumentFiles, ASaveNamesItsListsFromItsOwnFolderOrIsRefused) {
+  std::filesystem::create_directories(dir_.path() / "docs" / "lists");
+  std::filesystem::create_directories(dir_.path() / "other");
+  const std::string list = dir_.write("docs/lists/a.nod", "1\n");
+  const std::string path = dir_.write("docs/demo.json", document("lists/a.nod"));
+  DocumentFile file;
+  std::string error;
+  ASSERT_TRUE(file.load(path, &error)) << error;
+  std::string text;
+  ASSERT_TRUE(file.currentText(&text, &error, dir_.file("other/demo.json"))) << error;
+  EXPECT_EQ(Json::parse(text)["blocks"][0]["entries"]["list file name"], list);
+  ASSERT_TRUE(file.currentText(&text, &error, dir_.file("top.json"))) << error;
+  EXPECT_EQ(Json::parse(text)["blocks"][0]["entries"]["list file name"], "docs/lists/a.nod");
+  EXPECT_TRUE(DocumentFile::save(dir_.file("top.json"), text, &error)) << error;
+
+  // The text as first written, saved elsewhere: its list is not there.
+  ASSERT_TRUE(file.currentText(&text, &error)) << error;
+  EXPECT_FALSE(DocumentFile::save(dir_.file("other/demo.json"), text, &error));
+  EXPECT_EQ(error,
+            "it would not find its list files again: block 1 (JListFileTestObj): \"list "
+            "file name\" names 'lists/a.nod' (" +
+                dir_.file("other/lists/a.nod") + ": No such file or directory)");
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("other/demo.json")));
+}
+
 TEST_F(DocumentFiles, BadDocumentsAreRefusedWithTheirReason) {
   const struct {
     std::string name;
@@ -429,7 +456,8 @@ TEST_F(DocumentFiles, WritingReplacesTheFileWholeOrNotAtAll) {
 
 // Stands in for the sniffer: two nodes, eight outputs each; answers only
 // once started, as the real block does. Its feed status: two ports, the
-// second one not set up; node 0 is named.
+// second one not set up; node 0 is named and was last heard on the second
+// port.
 class FakeSniffer : public JAddObj, public JFeedStatus {
  public:
   FakeSniffer() {
@@ -471,6 +499,8 @@ class FakeSniffer : public JAddObj, public JFeedStatus {
   }
   const char* feedNodeName(int node) const override { return started && node == 0 ? "truck7" : ""; }
   bool feedNodeHeard(int node) const override { return started && heard[node]; }
+  // Node 0's last packet came on com2; node 1 took none.
+  int feedNodePort(int node) const override { return started && node == 0 && heard[0] ? 1 : -1; }
 
   bool started = false;
   bool heard[2] = {true, true};
@@ -551,7 +581,8 @@ TEST_F(Nodes, NodesNeverHeardFromHaveNoPositionAndPortsAreListed) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_TRUE(rows[0].heard);
   EXPECT_EQ(rows[0].name, "truck7");
-  EXPECT_EQ(rows[0].feed, "com1,com2");
+  EXPECT_EQ(rows[0].feed, "com2") << "the port its last packet came on";
+  EXPECT_EQ(rows[1].feed, "com1,com2") << "never heard: every port it may come on";
   EXPECT_EQ(rows[0].utcSec, 1704164645);
   EXPECT_EQ(FeedOutputs::update(rows[0]).utcMs, 600);
   EXPECT_TRUE(rows[0].latitude.has_value());
@@ -571,6 +602,23 @@ TEST_F(Nodes, NodesNeverHeardFromHaveNoPositionAndPortsAreListed) {
   EXPECT_EQ(ports[1].block, graph_.indexOf(sniffer_));
   EXPECT_EQ(FeedOutputs::counters(ports[0]).taken, 40u);
   EXPECT_EQ(FeedOutputs::counters(ports[1]).failure, "group 239.255.42: not an IPv4 address");
+}
+
+// Two sniffers listing the same ports share their receptions and count
+// their own shares: the table shows each port once, at the first sniffer,
+// with the counts summed.
+TEST_F(Nodes, APortListedByTwoSniffersIsOneRowWithTheirCountsSummed) {
+  graph_.add(new FakeSniffer());
+  graph_.startup();
+  const NodeTable table(graph_);
+  ASSERT_EQ(table.snifferCount(), 2);
+  const std::vector<PortRow> ports = table.ports();
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[0].block, graph_.indexOf(sniffer_));
+  EXPECT_EQ(ports[0].stats.name, "com1");
+  EXPECT_EQ(ports[0].stats.takenIn, 80u);
+  EXPECT_EQ(ports[1].stats.takenIn, 82u);
+  EXPECT_EQ(ports[1].stats.setupError, "group 239.255.42: not an IPv4 address");
 }
 
 // Each port that could not be set up is told once, naming the list's file
@@ -860,7 +908,7 @@ TEST_F(Nodes, WebStateCarriesEachPortsCountersAndSurvivesBytesThatAreNotUtf8) {
       "taken": 40, "dropped": 5, "rejected": 6, "unknown": 7, "older": 8, "problem": ""})"));
   EXPECT_EQ(state["ports"][1]["taken"], 41);
   EXPECT_EQ(state["ports"][1]["problem"], "group 239.255.42: not an IPv4 address");
-  EXPECT_EQ(state["rows"][0]["feed"], "com1,com2");
+  EXPECT_EQ(state["rows"][0]["feed"], "com2");
 
   ports[1].stats.name = "bad\xff";  // a port list line in another encoding
   state = Unordered::parse(web.take(table.read(), ports, 1.0, 4));

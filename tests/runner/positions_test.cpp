@@ -393,4 +393,53 @@ TEST_F(Positions, TheLiveTableFitsATerminalPaneAndFollowsItsResize) {
   for (const std::string& line : lines) EXPECT_LE(line.size(), 60u) << line;
 }
 
+// Texts of a port list reach a terminal harmless: a port name that would
+// retitle the pane and clear the screen shows with blanks in the plain
+// table and its warnings, and the pane keeps its title; a unicast address
+// as a group is said to be no multicast group, at the start and when the
+// port is set up.
+TEST_F(Positions, PortListTextsReachThePaneHarmless) {
+  const std::string nodes =
+      dir_.write("nodes.nod", readFile(std::string(kExamples) + "/nodes.nod"));
+  const std::string ports = dir_.write(
+      "sly.mcp", "be\x1b]2;owned\x07\x1b[2Jacon 239.255.42.1 47001\nlocal 10.0.0.1 47002\n");
+  const std::string shown = "port be ]2;owned  [2Jacon 239.255.42.1:47001: taken ";
+  ChildProcess plain;
+  ASSERT_TRUE(
+      plain.start(kFlowhost, {"flowhost", "--table", "plain", "--nodes", nodes, "--ports", ports}));
+  const bool counted = plain.readOutUntil(
+      [&shown](const std::string& out) { return out.find(shown + "1") != std::string::npos; }, 15s);
+  stop(plain, SIGINT);
+  EXPECT_TRUE(counted) << plain.out();
+  for (const std::string* stream : {&plain.out(), &plain.err()}) {
+    EXPECT_EQ(stream->find_first_of("\x1b\x07"), std::string::npos) << *stream;
+  }
+  EXPECT_NE(plain.err().find("flowhost: " + ports + ":2: group 10.0.0.1 is not a multicast group"),
+            std::string::npos)
+      << plain.err();
+  EXPECT_NE(plain.err().find("flowhost: warning: " + ports +
+                             ":2: group 10.0.0.1: not a multicast group (224.0.0.0 to "
+                             "239.255.255.255)\n"),
+            std::string::npos)
+      << plain.err();
+
+  if (!fs::exists("/usr/bin/tmux")) GTEST_SKIP() << "/usr/bin/tmux is not installed";
+  Tmux tmux(dir_.file("tmux.sock"));
+  ASSERT_TRUE(tmux.run(
+      {"new-session", "-d", "-s", "table", "-x", "160", "-y", "40", "-c", dir_.path().string(),
+       std::string(kFlowhost) + " --table plain --nodes nodes.nod --ports sly.mcp"}));
+  const std::optional<std::string> title =
+      tmux.run({"display", "-p", "-t", "table", "#{pane_title}"});
+  ASSERT_TRUE(title);
+  std::string pane;
+  for (auto until = std::chrono::steady_clock::now() + 15s;
+       std::chrono::steady_clock::now() < until && pane.find(shown + "1") == std::string::npos;
+       std::this_thread::sleep_for(200ms)) {
+    pane.clear();
+    for (const std::string& line : tmux.pane()) pane += line + "\n";
+  }
+  EXPECT_NE(pane.find(shown), std::string::npos) << pane;
+  EXPECT_EQ(tmux.run({"display", "-p", "-t", "table", "#{pane_title}"}), title);
+}
+
 }  // namespace

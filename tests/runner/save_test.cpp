@@ -222,6 +222,33 @@ TEST(AtomicWrite, RemovesOnlyTemporariesNoLiveWriterHolds) {
 // the block's 260-character fields. Where the name relative to the current
 // folder fits, the block gets that and the run is whole; where nothing fits,
 // a warning names the file, and the save that would lose it is refused.
+// Saved into another folder, a document's relative list names are given
+// anew so that they name the same files from there: relative where the
+// list lies in the new folder or below, the full path otherwise.
+TEST_F(FlowhostSave, SavedIntoAnotherFolderItsListNamesStillNameTheSameFiles) {
+  fs::create_directories(dir_.path() / "site" / "lists");
+  fs::create_directories(dir_.path() / "backup");
+  const std::string list = dir_.write("site/lists/six.nod", "1\n2\n3\n4\n5\n6\n");
+  const std::string path = dir_.write("site/doc.json", snifferDocument("lists/six.nod", 6));
+  const struct {
+    std::string saveAs;
+    std::string named;
+  } cases[] = {
+      {dir_.file("backup/doc.json"), list},
+      {dir_.file("top.json"), "site/lists/six.nod"},
+      {dir_.file("site/lists/here.json"), "six.nod"},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = runFlowhost({"--seconds", "0.2", "--save-as", c.saveAs, path});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(Json::parse(readFile(c.saveAs))["blocks"][0]["entries"]["node file name"], c.named);
+    const Outcome again = runFlowhost({"--seconds", "0.05", c.saveAs});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.err.find("cannot be read"), std::string::npos) << c.saveAs << ": " << again.err;
+  }
+  EXPECT_EQ(Json::parse(readFile(path))["blocks"][0]["entries"]["node file name"], "lists/six.nod");
+}
+
 TEST_F(FlowhostSave, ListNamesTooLongWhenMadeAbsolute) {
   const auto deepFolder = [&](const std::string& root, int segments) {
     fs::path folder = root;

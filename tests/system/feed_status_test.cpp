@@ -1,10 +1,12 @@
 // The feed status a host reads from the block: each port's origin (list file
 // and line), its set-up failure, and the counts of what became of the
-// datagrams it received; each node's name and whether it was ever heard.
+// datagrams it received; each node's name, whether it was ever heard and on
+// which port last. Two blocks sharing a port's reception.
 #include <string>
 #include <vector>
 
 #include "feed/kw_qnv_portStats.h"
+#include "host/JFileProperty.h"
 #include "sniffer/JQNV_packet_sniffer.h"
 #include "tests/system/feed_traffic.h"
 #include "tests/system/system_fixture.h"
@@ -162,6 +164,110 @@ TEST_F(FeedStatus, JunkDoesNotCrowdOutValidPackets) {
   EXPECT_EQ(stats.takenIn, 3u);
   EXPECT_EQ(stats.droppedFull, 0u);
   EXPECT_EQ(stats.rejected, 3u * kJunk);
+}
+
+// Each node knows the port its last accepted packet came on; an older
+// packet on another port does not move it.
+TEST_F(FeedStatus, EachNodeKnowsThePortItsLastPacketCameOn) {
+  constexpr const char* kEast = "239.255.43.8";
+  startFeed("1\n2\n", std::string("west ") + kGroup + " 47116\neast " + kEast + " 47117\n");
+  EXPECT_EQ(sniffer_->feedNodePort(0), -1);
+  turn(true);
+  kw_test::FeedSender west(kGroup, 47116);
+  kw_test::FeedSender east(kEast, 47117);
+  ASSERT_TRUE(west.ok() && east.ok());
+  ASSERT_TRUE(west.send(kw_test::numberedPacket(1, 1, 100)));
+  kw::Sleep(200);
+  tick();
+  EXPECT_EQ(sniffer_->feedNodePort(0), 0);
+  ASSERT_TRUE(east.send(kw_test::numberedPacket(1, 2, 200)));
+  ASSERT_TRUE(west.send(kw_test::numberedPacket(1, 3, 50)));  // older than the last
+  kw::Sleep(200);
+  tick();
+  turn(false);
+  EXPECT_EQ(sniffer_->feedNodePort(0), 1);
+  EXPECT_EQ(sniffer_->feedNodePort(1), -1) << "never heard";
+  EXPECT_EQ(sniffer_->feedNodePort(2), -1) << "no such node";
+}
+
+// Two blocks on one port list, each with its own units, share the port's
+// reception: each datagram is received once (one socket, one " -----
+// String is" line) and each block takes in only its own units' packets,
+// except while it is alone there; junk and a unit neither lists are
+// counted once, on the block that listened first. Turning one block off
+// and on again does not disturb the other's reception.
+TEST_F(FeedStatus, TwoBlocksOnOnePortListShareItsReception) {
+  constexpr int kSharedPort = 47115;
+  startFeed("1 alpha\n2\n",
+            std::string("live ") + kGroup + " " + std::to_string(kSharedPort) + "\n");
+  JQNV_packet_sniffer* other = makeSniffer();
+  graph_.startup();
+  JFileProperty nodes("node file name", JString(writeFile("other.nod", "3 gamma\n").c_str()),
+                      "*.nod");
+  JFileProperty ports("port file name", JString(sniffer_->portFile()), "*.mcp");
+  ASSERT_TRUE(other->updateProperty(nodes));
+  ASSERT_TRUE(other->updateProperty(ports));
+  JSourceObj* otherSource = driveInputs(other);
+  JProbeObj* otherProbe = probeAll(other);
+  auto otherLatitude = [otherProbe] {
+    const JProbeObj::Value* value = otherProbe->last(1);
+    return value != nullptr ? value->real : 0.0;
+  };
+  auto turnOther = [&](bool on) { send(otherSource, 1, on ? 1 : 0); };
+  auto tickBoth = [&] {
+    tick();
+    send(otherSource, 0, 1);
+    send(otherSource, 0, 0);
+  };
+  markLog();
+  turn(true);
+  turnOther(true);
+
+  kw_test::FeedSender sender(kGroup, kSharedPort);
+  ASSERT_TRUE(sender.ok());
+  std::string junk = kw_test::numberedPacket(1, 9, 100);
+  junk.back() = junk.back() == '0' ? '1' : '0';  // a wrong last checksum
+  for (const std::string& packet :
+       {kw_test::numberedPacket(1, 1, 100), kw_test::numberedPacket(3, 2, 100),
+        kw_test::numberedPacket(9, 3, 100), junk}) {
+    ASSERT_TRUE(sender.send(packet));
+  }
+  kw::Sleep(200);
+  tickBoth();
+  EXPECT_NEAR(view(0).latitude, kw_test::latitudeOf(1), 1e-9);
+  EXPECT_NEAR(otherLatitude(), kw_test::latitudeOf(2), 1e-9);
+
+  turnOther(false);
+  ASSERT_TRUE(sender.send(kw_test::numberedPacket(1, 4, 200)));
+  ASSERT_TRUE(sender.send(kw_test::numberedPacket(3, 5, 200)));  // the first block is alone
+  kw::Sleep(200);
+  tickBoth();
+  EXPECT_NEAR(view(0).latitude, kw_test::latitudeOf(4), 1e-9) << "the block left on missed it";
+  EXPECT_NEAR(otherLatitude(), kw_test::latitudeOf(2), 1e-9) << "the block turned off took one";
+  turnOther(true);
+  ASSERT_TRUE(sender.send(kw_test::numberedPacket(3, 6, 300)));
+  kw::Sleep(200);
+  tickBoth();
+  EXPECT_NEAR(otherLatitude(), kw_test::latitudeOf(6), 1e-9);
+  turn(false);
+  turnOther(false);
+
+  kw_qnv_portStats first;
+  kw_qnv_portStats second;
+  ASSERT_TRUE(sniffer_->feedPortStats(0, &first));
+  ASSERT_TRUE(other->feedPortStats(0, &second));
+  // 7 datagrams: the junk, unit 9's, and five taken in (unit 3's fifth by
+  // the first block while alone, which then found no such unit).
+  EXPECT_EQ(first.takenIn, 3u);
+  EXPECT_EQ(first.rejected, 1u);
+  EXPECT_EQ(first.unknownNode, 2u);
+  EXPECT_EQ(second.takenIn, 2u);
+  EXPECT_EQ(second.rejected, 0u);
+  EXPECT_EQ(second.unknownNode, 0u);
+  const std::vector<std::string> lines = logSinceMark();
+  EXPECT_EQ(countPrefix(lines, " -----   String is |"), 7);
+  EXPECT_EQ(countPrefix(lines, "Opening socket ip "), 1) << "turning one block on and off reopened";
+  EXPECT_EQ(countPrefix(lines, "kw_multicast_recv::runingThread in process "), 1);
 }
 
 }  // namespace

@@ -14,9 +14,12 @@
 //   terminator): when the full path is too long the block is given the path
 //   relative to the current folder instead, where that fits, and otherwise
 //   unreadableListFiles() names the file (the block then starts without it).
+//   A document saved into another folder gets its relative names rewritten
+//   so that they name the same files from there (nameFor()).
 // - Safe saving. save() first reads the text back with the host's reader
 //   and refuses a document that would not load again (a link to an output
-//   the block no longer has, say); the text then goes through the platform's
+//   the block no longer has, say) or whose list files would not be found
+//   from where it is saved; the text then goes through the platform's
 //   atomic write (kw::writeFileAtomically: exclusive temporary beside the
 //   real file, mode kept, a symbolic link written through, flushed), so a
 //   failed or refused save leaves the old document whole.
@@ -59,22 +62,42 @@ class DocumentFile {
   const std::vector<JEntry>& refusedBlockEntries() const { return refusedEntries_; }
 
   // True when every non-empty file-name entry names a readable file; else
-  // false with a reason naming the block, the entry and the file.
+  // false with a reason naming the block, the entry, the file and why
+  // ("No such file or directory", "a device, not a regular file").
   bool checkListFiles(std::string* error) const;
   // One message for every list file named by the document that cannot be
   // read (empty when all can).
   std::vector<std::string> unreadableListFiles() const;
 
+  // A file-name entry of the document: its key, the name as written and the
+  // full path it was resolved to.
+  struct ListName {
+    std::string key;
+    std::string original;
+    std::string resolved;
+  };
+  std::vector<ListName> listNames() const;
+
   // The document text of the graph as it stands (what the blocks'
-  // writeContent gives), with relative file names as first written. False
-  // with a reason when a block has since dropped a file name it had.
-  bool currentText(std::string* text, std::string* error) const;
+  // writeContent gives), with relative file names as first written, or,
+  // when `savePath` lies in another folder, as they name the same files
+  // from there. False with a reason when a block has since dropped a file
+  // name it had, or a name cannot be given from the new folder within a
+  // block's file name field.
+  bool currentText(std::string* text, std::string* error, const std::string& savePath = "") const;
+
+  // How a document at `documentPath` names the file at `file`: relative to
+  // the document's folder when the file lies in it or below, else the full
+  // path.
+  static std::string nameFor(const std::string& documentPath, const std::string& file);
 
   // Writes `text` to `path` atomically; false with a reason.
   static bool writeFile(const std::string& path, const std::string& text, std::string* error);
   // Saves a document text: false, with the reason, and nothing written when
   // the host's reader would refuse the text ("it would not load again:
-  // link 41: output 25 does not exist on ...") or the write fails.
+  // link 41: output 25 does not exist on ..."), a list file it names would
+  // not be found from `path` ("it would not find its list files again:
+  // ..."), or the write fails.
   static bool save(const std::string& path, const std::string& text, std::string* error);
 
  private:
@@ -94,6 +117,7 @@ class DocumentFile {
   std::vector<NamedFile> files_;
   JRefusal refusal_;
   std::vector<JEntry> refusedEntries_;
+  std::string folder_;  // the document's folder, as a full path
 };
 
 }  // namespace flowhost

@@ -6,12 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <system_error>
 
 #include "apps/flowhost/blocks/JClockObj.h"
+#include "apps/flowhost/document/DocumentFile.h"
 #include "apps/flowhost/document/SnifferFleet.h"
+#include "feed/list_file.h"
 #include "geogrid/JGeoGridObj.h"
 #include "host/JDictionary.h"
 #include "host/JDocument.h"
@@ -19,6 +20,7 @@
 #include "host/JGraph.h"
 #include "host/JModuleObj.h"
 #include "outputs/NodeUpdate.h"
+#include "platform/terminal_text.h"
 #include "sniffer/JQNV_packet_sniffer_layout.h"
 
 namespace flowhost {
@@ -85,21 +87,6 @@ bool number(const std::string& token, double low, double high, double* out) {
   }
   *out = v;
   return true;
-}
-
-// The number of ports a port list gives: lines of three tokens or more
-// whose first does not start with '#'.
-int portCount(const std::string& path, bool* readable) {
-  std::ifstream in(path, std::ios::binary);
-  *readable = static_cast<bool>(in);
-  int count = 0;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream words(line);
-    std::string a, b, c;
-    if (words >> a >> b >> c && a[0] != '#') ++count;
-  }
-  return count;
 }
 
 bool refuse(std::string* error, const std::string& reason) {
@@ -201,14 +188,16 @@ bool QuickStart::readLists(Built* fleet, std::string* error) {
   const std::string& portFile = fleet->fleet.portFile;
   if (!fleet->nodes.read(nodeFile, &reason)) return refuse(error, reason);
   if (fleet->nodes.nodes().empty()) {
-    return refuse(error, "the node list '" + nodeFile +
+    return refuse(error, "the node list '" + kw::terminalText(nodeFile) +
                              "' names no node (lines \"<number> [name]\", number 0 to 1000)");
   }
-  bool readable = false;
-  if (portCount(portFile, &readable) == 0) {
-    return refuse(error, readable ? "the port list '" + portFile +
-                                        "' names no port (lines \"<name> <group> <port>\")"
-                                  : "cannot read the port list '" + portFile + "'");
+  const kw::PortList ports = kw::readPortList(portFile.c_str());
+  if (ports.refused) {
+    return refuse(error, kw::listRefusalText("port list", portFile, ports.notes.front()));
+  }
+  if (ports.entries.empty()) {
+    return refuse(error, "the port list '" + kw::terminalText(portFile) +
+                             "' names no port (lines \"<name> <group> <port>\")");
   }
   return true;
 }
@@ -352,20 +341,15 @@ bool QuickStart::addNodeRow(Assembly& assembly, const Map& map, const Built& fle
 
 std::string QuickStart::documentText(const std::string& documentPath) const {
   if (graph_ == nullptr) return "";
-  std::error_code ec;
-  const fs::path folder = fs::absolute(documentPath, ec).parent_path();
   // List names relative to the document's folder, as the runner reads them.
-  auto relative = [&folder](const JDocument::EntryPlace&, JEntry& entry) {
-    const std::string suffix = " file name";
+  auto relative = [&documentPath](const JDocument::EntryPlace&, JEntry& entry) {
+    const std::string suffix = DocumentFile::kFileNameSuffix;
     if (entry.kind != JEntry::Kind::Text || entry.key.size() < suffix.size() ||
         entry.key.compare(entry.key.size() - suffix.size(), suffix.size(), suffix) != 0) {
       return;
     }
-    // A list in the document's folder or below is named relative to it;
-    // one elsewhere keeps its full path.
-    std::error_code ignored;
-    const fs::path name = fs::proximate(static_cast<char*>(entry.text), folder, ignored);
-    if (!name.empty() && *name.begin() != "..") entry.text = JString(name.string().c_str());
+    entry.text =
+        JString(DocumentFile::nameFor(documentPath, static_cast<char*>(entry.text)).c_str());
   };
   return JDocument::toText(*graph_, relative);
 }

@@ -18,6 +18,7 @@
 #include "apps/flowhost/blocks/RunnerBlocks.h"
 #include "apps/flowhost/document/DocumentFile.h"
 #include "apps/flowhost/document/DocumentHints.h"
+#include "apps/flowhost/document/ListCheck.h"
 #include "apps/flowhost/quickstart/QuickStart.h"
 #include "apps/flowhost/run/ClockSchedule.h"
 #include "apps/flowhost/run/FeedOutputs.h"
@@ -35,6 +36,7 @@
 #include "platform/files.h"
 #include "platform/stop_signal.h"
 #include "platform/terminal.h"
+#include "platform/terminal_text.h"
 #include "sniffer/JQNV_packet_sniffer_layout.h"
 
 namespace flowhost {
@@ -99,6 +101,21 @@ double secondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
 
+// What the quick start's two lists are read as, every note said.
+// The quick start's lists: --nodes/--ports, or each fleet's two.
+ListCheck::Said quickStartLines(const RunOptions& options) {
+  if (options.fleets.empty()) {
+    return ListCheck::say(ListCheck::quickStartLists(options.nodeFile, options.portFile), true);
+  }
+  std::vector<ListCheck::ListFile> lists;
+  for (const RunOptions::Fleet& fleet : options.fleets) {
+    for (ListCheck::ListFile& list : ListCheck::quickStartLists(fleet.nodeFile, fleet.portFile)) {
+      lists.push_back(std::move(list));
+    }
+  }
+  return ListCheck::say(lists, true);
+}
+
 }  // namespace
 
 // What one run holds, from the plug-ins to the files it will write.
@@ -121,6 +138,11 @@ struct FlowRunner::Run {
     std::string name;         // the document, as messages name it
     JGraph* graph = nullptr;  // the document's or the quick start's
     std::optional<NodeTable> table;
+    // What the run reads that is not read as a person would expect: the
+    // document's warnings (lists that cannot be read, node lists longer
+    // than a sniffer takes) and the list files' lines (ListCheck).
+    std::vector<std::string> warnings;
+    ListCheck::Said lists;
   };
   // The node table on the screen.
   struct Screen {
@@ -168,7 +190,7 @@ struct FlowRunner::Run {
 FlowRunner::FlowRunner(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
 int FlowRunner::failure(const std::string& reason) {
-  err_ << "flowhost: " << reason << '\n';
+  err_ << "flowhost: " << kw::terminalText(reason) << '\n';
   return kFailed;
 }
 
@@ -179,12 +201,18 @@ bool FlowRunner::refuse(const std::string& reason) {
 
 int FlowRunner::run(const RunOptions& options, bool outputIsTerminal) {
   Run run(options, outputIsTerminal);
+  if (options.check && options.quickStart()) return check(run);  // lists alone: no plug-in
   if (!loadClasses(run)) return kFailed;
   if (options.quickStart()) {
     if (!buildQuickStart(run)) return kFailed;
+    sayProblems(run);
     if (!options.writeDocument.empty()) return writeStartingPoint(run);
   } else if (!loadDocument(run)) {
     return kFailed;
+  } else if (options.check) {
+    return check(run);
+  } else {
+    sayProblems(run);
   }
   if (!prepareOutputs(run)) return kFailed;
   drive(run);
@@ -208,7 +236,7 @@ bool FlowRunner::loadClasses(Run& run) {
   for (const PluginSet::Loaded& plugin : run.loaded.plugins.loaded()) {
     std::string classes;
     for (const std::string& name : plugin.classes) classes += (classes.empty() ? "" : ", ") + name;
-    out_ << "flowhost: plug-in " << plugin.path << " (" << classes << ")\n";
+    out_ << "flowhost: plug-in " << kw::terminalText(plugin.path) << " (" << classes << ")\n";
   }
   return true;
 }
@@ -220,11 +248,11 @@ bool FlowRunner::loadDocument(Run& run) {
     failure(reason);
     for (const std::string& hint :
          DocumentHints::forRefusedLink(run.options.document, run.loaded.document)) {
-      err_ << "flowhost: note: " << hint << '\n';
+      err_ << "flowhost: note: " << kw::terminalText(hint) << '\n';
     }
     if (run.loaded.document.refusal().kind == JRefusal::Kind::UnknownClass) {
       for (const std::string& missing : run.loaded.plugins.missing()) {
-        err_ << "flowhost: note: default plug-in not found: " << missing << '\n';
+        err_ << "flowhost: note: default plug-in not found: " << kw::terminalText(missing) << '\n';
       }
     }
     return false;
@@ -233,15 +261,43 @@ bool FlowRunner::loadDocument(Run& run) {
   // the block starts with that list empty, as it would in any host. Say so;
   // saving the document afterwards is refused, so the name is not lost.
   for (const std::string& problem : run.loaded.document.unreadableListFiles()) {
-    err_ << "flowhost: warning: document '" << run.options.document << "': " << problem
-         << "; the block starts without that list\n";
+    run.loaded.warnings.push_back("document '" + run.options.document + "': " + problem +
+                                  "; the block starts without that list");
   }
+  run.loaded.lists = ListCheck::say(ListCheck::documentLists(run.loaded.document), false);
   run.loaded.graph = run.loaded.document.graph();
   for (const std::string& warning : DocumentHints::forLongNodeLists(*run.loaded.graph)) {
-    err_ << "flowhost: warning: " << warning << '\n';
+    run.loaded.warnings.push_back(warning);
   }
   run.loaded.table.emplace(*run.loaded.graph);
   return true;
+}
+
+// What the run reads and would not be read as a person expects, said once
+// before anything starts; each list line as --check gives it.
+void FlowRunner::sayProblems(Run& run) {
+  for (const std::string& warning : run.loaded.warnings) {
+    err_ << "flowhost: warning: " << kw::terminalText(warning) << '\n';
+  }
+  for (const std::string& line : run.loaded.lists.lines) err_ << "flowhost: " << line << '\n';
+}
+
+// --check: the same lines, plainly, and no run. The quick start's lists are
+// read as they are; a document is loaded (blocks made and restored, not
+// started) and its blocks' lists read.
+int FlowRunner::check(Run& run) {
+  const RunOptions& options = run.options;
+  Run::Loaded& loaded = run.loaded;
+  if (options.quickStart()) loaded.lists = quickStartLines(options);
+  for (const std::string& warning : loaded.warnings) out_ << kw::terminalText(warning) << '\n';
+  for (const std::string& line : loaded.lists.lines) out_ << line << '\n';
+  const size_t count = loaded.warnings.size() + loaded.lists.notes;
+  out_ << "flowhost: check: "
+       << (count == 0 ? std::string("no problems")
+                      : std::to_string(count) + (count == 1 ? " problem" : " problems"))
+       << '\n';
+  out_.flush();
+  return count == 0 ? kOk : kFailed;
 }
 
 // A private folder for the part lists of a node list too long for one
@@ -301,12 +357,13 @@ bool FlowRunner::buildQuickStart(Run& run) {
     const size_t nodes = fleet.nodes.nodes().size();
     out_ << "flowhost: quick start: "
          << (fleet.fleet.name.empty() ? "" : "fleet " + fleet.fleet.name + ": ") << nodes
-         << (nodes == 1 ? " node" : " nodes") << " of " << fleet.fleet.nodeFile
-         << " on the ports of " << fleet.fleet.portFile << ", " << fleet.sniffers
-         << (fleet.sniffers == 1 ? " sniffer" : " sniffers") << '\n';
+         << (nodes == 1 ? " node" : " nodes") << " of " << kw::terminalText(fleet.fleet.nodeFile)
+         << " on the ports of " << kw::terminalText(fleet.fleet.portFile) << ", "
+         << fleet.sniffers << (fleet.sniffers == 1 ? " sniffer" : " sniffers") << '\n';
   }
   run.loaded.graph = run.loaded.quick->graph();
   run.loaded.table.emplace(*run.loaded.graph);
+  run.loaded.lists = quickStartLines(options);
   return true;
 }
 
@@ -316,12 +373,12 @@ int FlowRunner::writeStartingPoint(Run& run) {
   std::string reason;
   for (const QuickStart::PartList& part : run.loaded.quick->partLists()) {
     if (!DocumentFile::writeFile(part.path, part.text, &reason)) return failure(reason);
-    out_ << "wrote " << part.path << '\n';
+    out_ << "wrote " << kw::terminalText(part.path) << '\n';
   }
   if (!DocumentFile::writeFile(path, run.loaded.quick->documentText(path), &reason)) {
     return failure("document not written: " + reason);
   }
-  out_ << "wrote " << path << '\n';
+  out_ << "wrote " << kw::terminalText(path) << '\n';
   out_.flush();
   return kOk;
 }
@@ -499,7 +556,7 @@ void FlowRunner::reportPorts(Run& run, Clock::time_point now, bool force) {
   run.ports.last = now;
   const std::vector<PortRow> ports = run.loaded.table->ports();
   for (const std::string& failure : run.ports.report.newFailures(ports)) {
-    err_ << "flowhost: warning: " << failure << '\n';
+    err_ << "flowhost: warning: " << kw::terminalText(failure) << '\n';
   }
   run.outputs.counters(ports, now);
   run.screen.view->setPorts(ports);
@@ -532,7 +589,8 @@ void FlowRunner::finish(Run& run) {
   }
   run.ending.documentReady =
       run.ending.saveTo.empty() ||
-      run.loaded.document.currentText(&run.ending.documentText, &run.ending.documentProblem);
+      run.loaded.document.currentText(&run.ending.documentText, &run.ending.documentProblem,
+                                      run.ending.saveTo);
   run.loaded.graph->closeTogether(kClosingThreads);
 }
 
@@ -546,14 +604,16 @@ int FlowRunner::writeOutputs(Run& run) {
     if (!face.canvas.writeSvg(face.path, &reason)) {
       status = failure(reason);
     } else {
-      out_ << "wrote " << face.path << '\n';
+      out_ << "wrote " << kw::terminalText(face.path) << '\n';
     }
   }
   kw_out::Closing closing;
   run.outputs.close(&closing);  // the files a last time
   const std::string summary = run.outputs.describe();
-  if (!summary.empty()) out_ << "flowhost: " << summary << '\n';
-  for (const std::string& written : closing.written) out_ << "wrote " << written << '\n';
+  if (!summary.empty()) out_ << "flowhost: " << kw::terminalText(summary) << '\n';
+  for (const std::string& written : closing.written) {
+    out_ << "wrote " << kw::terminalText(written) << '\n';
+  }
   for (const std::string& failed : closing.failures) status = failure(failed);
   if (!saveDocument(run, status)) status = kFailed;
   out_.flush();
@@ -577,7 +637,7 @@ bool FlowRunner::saveDocument(Run& run, int status) {
     failure("document not saved: " + reason);
     return false;
   }
-  out_ << "wrote " << run.ending.saveTo << '\n';
+  out_ << "wrote " << kw::terminalText(run.ending.saveTo) << '\n';
   return true;
 }
 

@@ -5,6 +5,9 @@
 //     restored with readContent, linked; checks its list files. Or, for
 //     the quick start, builds the standard graph of two list files
 //     (QuickStart) and, with --write-document, writes it and stops.
+//     Either way, says once what in the list files is not read as a person
+//     would expect (ListCheck); with --check it says only that, plainly on
+//     `out`, and stops (status 1 when there was anything to say).
 //  3. Checks that every output asked for can be made (the track picture
 //     needs a map block fed from a node; folders must exist or be made)
 //     and opens the output forms (FeedOutputs: JSON lines, gpsd server,
@@ -55,6 +58,8 @@ class FlowRunner {
   bool loadClasses(Run& run);
   bool loadDocument(Run& run);
   bool buildQuickStart(Run& run);
+  void sayProblems(Run& run);
+  int check(Run& run);
   int writeStartingPoint(Run& run);
   bool prepareOutputs(Run& run);
   bool prepareTrack(Run& run, kw_out::OutputOptions::Picture* picture);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <tuple>
 
 #include "apps/flowhost/document/SnifferFleet.h"
 #include "geogrid/JGeoGridObj.h"
@@ -114,11 +116,14 @@ std::vector<NodeRow> NodeTable::read() const {
   std::vector<NodeRow> rows;
   rows.reserve(nodes_.size());
   const JModuleObj* namedFor = nullptr;
-  std::string feed;
+  std::vector<std::string> names;
+  std::string allNames;
   for (const Node& node : nodes_) {
     if (node.sniffer != namedFor) {
       namedFor = node.sniffer;
-      feed = portNames(node.status);
+      names = portNames(node.status);
+      allNames.clear();
+      for (const std::string& name : names) allNames += (allNames.empty() ? "" : ",") + name;
     }
     NodeRow row;
     row.block = node.block;
@@ -128,8 +133,12 @@ std::vector<NodeRow> NodeTable::read() const {
       const char* name = node.status->feedNodeName(node.index);
       row.name = name != nullptr ? name : "";
       row.heard = node.status->feedNodeHeard(node.index);
+      // The port its last packet came on; before any, every port it may come on.
+      const int port = node.status->feedNodePort(node.index);
+      row.feed = port >= 0 && port < static_cast<int>(names.size())
+                     ? names[static_cast<size_t>(port)]
+                     : allNames;
     }
-    row.feed = feed;
     auto output = [&node](Sniffer::Kind kind) { return Sniffer::output(node.index, kind); };
     row.nodeId = readInteger(node.sniffer, output(Sniffer::kNodeId));
     row.health = readInteger(node.sniffer, output(Sniffer::kHealth));
@@ -153,30 +162,52 @@ std::vector<NodeRow> NodeTable::read() const {
   return rows;
 }
 
+// Sniffers that list the same port (name, group, port and interface) share
+// its reception, each counting its own share: their rows become one, the
+// first sniffer's, with the counts summed, so each datagram counts once.
 std::vector<PortRow> NodeTable::ports() const {
   std::vector<PortRow> rows;
-  for (size_t s = 0; s < snifferBlocks_.size(); ++s) {
-    const auto& [index, block] = snifferBlocks_[s];
+  // A fleet's rows stay its own: two fleets that list one port each show
+  // their share of it.
+  using Key = std::tuple<std::string, std::string, std::string, int, std::string>;
+  std::map<Key, std::pair<size_t, int>> seen;  // row, the last block merged into it
+  for (size_t b = 0; b < snifferBlocks_.size(); ++b) {
+    const auto& [index, block] = snifferBlocks_[b];
     const JFeedStatus* status = JFeedStatus::of(block);
     const int count = status != nullptr ? status->feedPortCount() : 0;
     for (int p = 0; p < count; ++p) {
       PortRow row;
       row.block = index;
-      row.fleet = fleets_[s];
-      if (status->feedPortStatus(p, &row.stats)) rows.push_back(std::move(row));
+      row.fleet = fleets_[b];
+      if (!status->feedPortStatus(p, &row.stats)) continue;
+      const JFeedPortStatus& s = row.stats;
+      const Key key{row.fleet, s.name, s.group, s.port, s.interface};
+      const auto [at, fresh] = seen.try_emplace(key, rows.size(), index);
+      if (fresh || at->second.second == index) {
+        rows.push_back(std::move(row));
+        continue;
+      }
+      at->second.second = index;
+      JFeedPortStatus& into = rows[at->second.first].stats;
+      into.takenIn += s.takenIn;
+      into.droppedFull += s.droppedFull;
+      into.rejected += s.rejected;
+      into.unknownNode += s.unknownNode;
+      into.older += s.older;
+      if (into.setupError.empty()) into.setupError = s.setupError;
     }
   }
   return rows;
 }
 
-// The names of the sniffer's ports, joined by ",".
-std::string NodeTable::portNames(const JFeedStatus* status) {
-  std::string names;
+// The names of the sniffer's ports, in list order.
+std::vector<std::string> NodeTable::portNames(const JFeedStatus* status) {
+  std::vector<std::string> names;
   if (status == nullptr) return names;
   JFeedPortStatus stats;
   for (int p = 0; p < status->feedPortCount(); ++p) {
     if (!status->feedPortStatus(p, &stats)) break;
-    names += (names.empty() ? "" : ",") + stats.name;
+    names.push_back(stats.name);
   }
   return names;
 }

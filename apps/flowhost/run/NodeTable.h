@@ -8,7 +8,8 @@
 // way a linked block would, so health and idle time belong to that moment.
 // A node the sniffer has not heard from yet has no position, time or map
 // values in its row (its outputs hold zeros that are no fix). ports() gives
-// each sniffer's ports with their origin, set-up failure and counters.
+// the sniffers' ports with their origin, set-up failure and counters, a port
+// that several sniffers of one fleet list once with their counts summed.
 // Names, heard flags and ports come from each sniffer block's feed status
 // (JFeedStatus, which the host exports and the plug-in implements); a
 // sniffer's fleet from its label (SnifferFleet.h).
@@ -37,7 +38,8 @@ struct NodeRow {
   int node = 0;        // node index within the sniffer (its output group)
   std::string fleet;   // the sniffer's fleet; "" in a run without fleets
   std::string name;    // name from the node list, "" when the line has none
-  std::string feed;    // the sniffer's port name(s), joined by "," when several
+  std::string feed;    // name of the port its last packet came on; before any, the sniffer's port
+                       // names joined by ","
   bool heard = false;  // the node has accepted a packet
   std::optional<int> nodeId;
   std::optional<double> latitude;
@@ -75,7 +77,9 @@ class NodeTable {
   int snifferCount() const { return sniffers_; }
   // Current values of every node, in graph order, then node order.
   std::vector<NodeRow> read() const;
-  // Every port of every started sniffer block, in graph order, then list order.
+  // Every port of every started sniffer block, in graph order, then list
+  // order; a port that several blocks list comes once, at its first block,
+  // with their counts summed.
   std::vector<PortRow> ports() const;
   // The first map block fed from a node, or null.
   JModuleObj* firstMap() const;
@@ -94,7 +98,7 @@ class NodeTable {
   // The sniffer output that feeds `input` of `block`, following input links
   // upstream through at most kMaxHops blocks; false when none does.
   static bool feedingOutput(JModuleObj* block, int input, JModuleObj** sniffer, int* output);
-  static std::string portNames(const JFeedStatus* status);
+  static std::vector<std::string> portNames(const JFeedStatus* status);
 
   std::vector<Node> nodes_;
   std::vector<std::pair<int, JModuleObj*>> snifferBlocks_;  // graph index, block

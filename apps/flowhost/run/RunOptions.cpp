@@ -58,6 +58,7 @@ enum LongOnly : int {
   kTrace,
   kTraceLimit,
   kTickTimes,
+  kCheck,
 };
 
 using kw_cli::Option;
@@ -93,6 +94,7 @@ const std::vector<Option> kOptions = {
     {"trace", '\0', Value::Required, kTrace},
     {"trace-limit", '\0', Value::Required, kTraceLimit},
     {"tick-times", '\0', Value::None, kTickTimes},
+    {"check", '\0', Value::None, kCheck},
 };
 
 }  // namespace
@@ -102,6 +104,8 @@ constexpr const char kUsageOptions[] =
     "usage: flowhost [options] <document>\n"
     "       flowhost [options] --nodes FILE.nod --ports FILE.mcp [--map MAP]\n"
     "       flowhost [options] --fleet NAME=NODES,PORTS [--fleet ...] [--map MAP]\n"
+    "       flowhost --check <document> | --check --nodes FILE.nod --ports FILE.mcp\n"
+    "       flowhost --check --fleet NAME=NODES,PORTS [--fleet ...]\n"
     "Runs a dataflow document headlessly: loads the plug-ins, makes and restores\n"
     "the blocks, links them, starts them, drives the clock blocks, shows the node\n"
     "table and closes every block at the end (also on Ctrl-C or SIGTERM).\n"
@@ -121,6 +125,11 @@ constexpr const char kUsageOptions[] =
     "      --write-document FILE\n"
     "                       quick start: write the graph as a document to FILE\n"
     "                       (a starting point for editing) instead of running it\n"
+    "      --check          read the lists a run would read and say, one line each\n"
+    "                       (FILE:LINE: what was read and what it means), what\n"
+    "                       is not read as a person would expect; run nothing,\n"
+    "                       write nothing, open no socket; status 1 when there is\n"
+    "                       anything to say (every run says the same at its start)\n"
     "\n"
     "      --http [ADDR:]PORT\n"
     "                       serve the web view (graph, map and node table, live)\n"
@@ -264,6 +273,7 @@ Taken takeFlag(int code, RunOptions* options) {
     case 's': options->save = true; break;
     case kNoDefaultPlugins: options->defaultPlugins = false; break;
     case kTickTimes: options->tickTimes = true; break;
+    case kCheck: options->check = true; break;
     default: return Taken::kBad;
   }
   return Taken::kOk;
@@ -421,6 +431,34 @@ bool checkQuickStart(const RunOptions& options, std::string* error) {
   return options.map.empty() || QuickStart::parseMap(options.map, &map, error);
 }
 
+// --check reads and says: nothing that writes a file or opens a socket goes
+// with it.
+bool checkAlone(const RunOptions& options, std::string* error) {
+  const struct {
+    bool given;
+    const char* option;
+  } writers[] = {
+      {options.save, "--save"},
+      {!options.saveAs.empty(), "--save-as"},
+      {!options.writeDocument.empty(), "--write-document"},
+      {!options.facesDir.empty(), "--faces"},
+      {!options.trackFile.empty(), "--track"},
+      {options.http, "--http"},
+      {!options.outputs.json.empty(), "--json"},
+      {!options.outputs.gpsd.empty(), "--gpsd"},
+      {!options.outputs.gpx.empty(), "--gpx"},
+      {!options.outputs.geojson.empty(), "--geojson"},
+      {!options.outputs.mqtt.empty(), "--mqtt"},
+  };
+  for (const auto& writer : writers) {
+    if (writer.given) {
+      return refuse(error, std::string("--check runs nothing and writes nothing; ") +
+                               writer.option + " cannot go with it");
+    }
+  }
+  return true;
+}
+
 // The documents after the options: exactly one, unless only help or the
 // version was asked for.
 bool takeDocument(const std::vector<std::string>& operands, RunOptions* options,
@@ -431,6 +469,7 @@ bool takeDocument(const std::vector<std::string>& operands, RunOptions* options,
   }
   if (!operands.empty()) options->document = operands[0];
   if (options->help || options->version) return true;
+  if (options->check && !checkAlone(*options, error)) return false;
   if (options->quickStart()) return checkQuickStart(*options, error);
   if (!options->map.empty() || !options->writeDocument.empty()) {
     return refuse(error, std::string(options->map.empty() ? "--write-document" : "--map") +

@@ -3,6 +3,8 @@
 //   flowhost [options] <document>
 //   flowhost [options] --nodes FILE.nod --ports FILE.mcp [--map MAP]
 //   flowhost [options] --fleet NAME=NODES,PORTS [--fleet ...] [--map MAP]
+//   flowhost --check <document> | --check --nodes FILE.nod --ports FILE.mcp
+//   flowhost --check --fleet NAME=NODES,PORTS [--fleet ...]
 //
 // The second and third forms are the quick start: the standard graph for
 // the list files is built in memory (QuickStart) instead of read from a
@@ -60,6 +62,7 @@ struct RunOptions {
   std::optional<bool> trace;                // the sniffer's trace log on or off; empty: as set
   std::optional<uint64_t> traceLimitBytes;  // its rotation size (0: none); empty: as set
   bool tickTimes = false;                   // state the ticks' p50/p99/max at the end
+  bool check = false;                       // say what the list files are read as, run nothing
   bool help = false;
   bool version = false;
 

@@ -1,19 +1,22 @@
 #include "apps/flowhost/views/table/PortReport.h"
 
 #include "outputs/NodeUpdate.h"
+#include "platform/terminal_text.h"
 
 namespace flowhost {
 
 std::string PortReport::failureText(const JFeedPortStatus& port) {
-  std::string where = port.listFile.empty() ? "port list" : port.listFile;
+  std::string where = port.listFile.empty() ? "port list" : kw::terminalText(port.listFile);
   if (port.line > 0) where += ":" + std::to_string(port.line);
-  return where + ": " + port.setupError;
+  return where + ": " + kw::terminalText(port.setupError);
 }
 
 std::string PortReport::countersLine(const PortRow& row) {
   const JFeedPortStatus& port = row.stats;
-  std::string line = "port " + kw_out::unitLabel(row.fleet, port.name) + " " + port.group + ":" +
-                     std::to_string(port.port) + ": taken " + std::to_string(port.takenIn) +
+  // The name and the group come from the port list as written.
+  std::string line = "port " + kw::terminalText(kw_out::unitLabel(row.fleet, port.name)) + " " +
+                     kw::terminalText(port.group) + ":" + std::to_string(port.port) +
+                     ": taken " + std::to_string(port.takenIn) +
                      ", dropped (full) " + std::to_string(port.droppedFull) + ", rejected " +
                      std::to_string(port.rejected) + ", unknown node " +
                      std::to_string(port.unknownNode) + ", older " + std::to_string(port.older);

@@ -3,6 +3,7 @@
 // file and line, so the operator knows what to fix), and the counters line
 // of each port (what became of the datagrams it received).
 //
+// Texts from the port list pass through the terminal-text filter.
 // Remembers which ports it has warned about, so each failure is told once.
 // Thread safety: host's thread only.
 #pragma once
