@@ -358,8 +358,8 @@ bool FlowRunner::buildQuickStart(Run& run) {
     out_ << "flowhost: quick start: "
          << (fleet.fleet.name.empty() ? "" : "fleet " + fleet.fleet.name + ": ") << nodes
          << (nodes == 1 ? " node" : " nodes") << " of " << kw::terminalText(fleet.fleet.nodeFile)
-         << " on the ports of " << kw::terminalText(fleet.fleet.portFile) << ", "
-         << fleet.sniffers << (fleet.sniffers == 1 ? " sniffer" : " sniffers") << '\n';
+         << " on the ports of " << kw::terminalText(fleet.fleet.portFile) << ", " << fleet.sniffers
+         << (fleet.sniffers == 1 ? " sniffer" : " sniffers") << '\n';
   }
   run.loaded.graph = run.loaded.quick->graph();
   run.loaded.table.emplace(*run.loaded.graph);
