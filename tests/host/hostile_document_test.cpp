@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "host/JAddObj.h"
 #include "host/JDictionary.h"
@@ -247,6 +248,27 @@ TEST_F(HostileDocumentTest, AnnouncementsThatMultiplyAreRefused) {
   EXPECT_EQ(graph->link(source, 0, graph->block(1), 0, &error), nullptr);
   EXPECT_EQ(error, "the links would let one announcement run through more than 100000 links");
   EXPECT_EQ(graph->linkCount(), 4 * 15 + 1);
+}
+
+// A graph with more links than the bound may still announce through each
+// of them once (a clock driving ten thousand units' blocks does), but not
+// through any of them twice.
+TEST_F(HostileDocumentTest, LargeGraphsAnnounceThroughEachLinkOnce) {
+  constexpr int kLeaves = 110000;
+  JGraph graph;
+  auto* hub = graph.add(new RelayObj());
+  std::vector<JGraph::LinkRequest> links;
+  for (int i = 0; i < kLeaves; ++i) links.push_back({hub, 0, graph.add(new RelayObj()), 0});
+  std::string error;
+  ASSERT_TRUE(graph.linkAll(links, &error)) << error;
+  auto* front = graph.add(new RelayObj());
+  auto* beside = graph.add(new RelayObj());
+  ASSERT_TRUE(graph.linkAll({{front, 0, hub, 0}, {beside, 0, hub, 0}}, &error)) << error;
+  // Through the hub's links twice, once directly and once by way of
+  // `beside`: more than the graph's links, the refused one counted.
+  EXPECT_FALSE(graph.linkAll({{front, 0, beside, 0}}, &error));
+  EXPECT_EQ(error, "the links would let one announcement run through more than 110003 links");
+  EXPECT_EQ(graph.linkCount(), kLeaves + 2);
 }
 
 TEST_F(HostileDocumentTest, CyclesAndRefusedLinksLeaveNoLinkBehind) {
