@@ -259,7 +259,8 @@ bool JGraph::checkEvaluation(std::string* error) const {
 }
 
 long long JGraph::announcementBound() const {
-  return std::max(kMaxAnnouncementLinks, static_cast<long long>(links_.size()));
+  return std::max(kMaxAnnouncementLinks,
+                  kAnnouncementsPerLink * static_cast<long long>(links_.size()));
 }
 
 JLinkObj* JGraph::makeLink(JModuleObj* source, int output, JModuleObj* target, int input) {
