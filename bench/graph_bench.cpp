@@ -79,8 +79,10 @@ class Rig {
   bool ready() const { return ready_; }
   const std::string& problem() const { return problem_; }
 
-  // One packet per unit, a quarter of a second newer than the last, then
-  // waits until the port has taken all of them in.
+  // One packet per unit, a quarter of a second newer than the last, in
+  // batches of 100 that the port takes in before the next is sent (one
+  // socket receives them all: a burst of thousands would overflow its
+  // buffer, which senders spread over a quarter second never do).
   void send() {
     kw_beacon::ClockReading clock{};
     const long long ms = 1000LL * 3600 + 250LL * sent_;  // from 01:00 on
@@ -92,13 +94,18 @@ class Rig {
     clock.local.tm_year = 126;
     clock.millis = static_cast<int>(ms % 1000);
     kw_beacon::BeaconPacket packet{};
+    const long long before = sent_ * units_;
     for (int i = 0; i < units_; ++i) {
       kw_beacon::buildPacket(clock, i, &packet, kw_beacon::unitPhase(i, units_));
       kw::sendDatagram(socket_, kGroup, kPort, packet.text, std::strlen(packet.text));
+      if ((i + 1) % 100 == 0 || i + 1 == units_) waitForPort(before + i + 1);
     }
     ++sent_;
+  }
+
+  void waitForPort(long long taken) const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (takenIn() < sent_ * units_ && std::chrono::steady_clock::now() < deadline) {
+    while (takenIn() < taken && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
   }
