@@ -1,6 +1,8 @@
 // Accepting, receiving and sending on TCP sockets (see tcp_connection.h).
 #include "platform/tcp_connection.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -59,6 +61,32 @@ IoStatus sendSome(const Socket& socket, const char* data, std::size_t length, st
     *failure = Failure::fromErrno("send", errno);
     return IoStatus::Failed;
   }
+}
+
+Failure peerAddress(const Socket& socket, std::string* address, int* port) {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  if (::getpeername(socket.fd(), reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+    return Failure::fromErrno("the peer's address", errno);
+  char text[INET6_ADDRSTRLEN] = {};
+  if (peer.ss_family == AF_INET) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&peer);
+    ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+    *port = ntohs(v4->sin_port);
+  } else if (peer.ss_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&peer);
+    ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+    *port = ntohs(v6->sin6_port);
+  } else {
+    return Failure::because("the peer's address", "not an internet address");
+  }
+  *address = text;
+  return Failure();
+}
+
+Failure endSending(const Socket& socket) {
+  if (::shutdown(socket.fd(), SHUT_WR) != 0) return Failure::fromErrno("end sending", errno);
+  return Failure();
 }
 
 }  // namespace kw

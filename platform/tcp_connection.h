@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "platform/failure.h"
 #include "platform/socket.h"
@@ -34,5 +35,15 @@ IoStatus receiveSome(const Socket& socket, char* buffer, std::size_t capacity, s
 // Sends as much of `data` as `socket` takes now (*count bytes).
 IoStatus sendSome(const Socket& socket, const char* data, std::size_t length, std::size_t* count,
                   Failure* failure);
+
+// The dotted IPv4 (or IPv6) address and port of the peer of a connected
+// `socket`; the reason when the system cannot tell (the peer went away).
+Failure peerAddress(const Socket& socket, std::string* address, int* port);
+
+// Ends the sending direction of `socket` (the peer reads the end of the
+// stream) while it can still receive: a server that refuses a request says
+// so and then reads what the client still sends before it closes, so that
+// the refusal is not lost to a reset.
+Failure endSending(const Socket& socket);
 
 }  // namespace kw

@@ -145,7 +145,7 @@ TEST_F(GpsdServerTest, GarbageAndOverlongCommands) {
 }
 
 // Clients that connect and never read, one of them watching: publishing
-// stays quick, their backlog is dropped and counted, and a reading client
+// never waits for them, their backlog is dropped and counted, and a reading client
 // keeps getting the newest reports.
 TEST(GpsdServer, StuckClientsDoNotHoldUpTheFeed) {
   KW_REQUIRE_ISOLATED_NETWORK();
@@ -178,7 +178,9 @@ TEST(GpsdServer, StuckClientsDoNotHoldUpTheFeed) {
     if (i % 100 == 99) std::this_thread::sleep_for(2ms);  // ticks, not one burst
   }
   drain.join();
-  EXPECT_LT(slowest, 50ms) << "publish waited for a client";
+  // A publish that waited on a client that never reads would wait for good;
+  // the bound only has to stay clear of a loaded machine's scheduling delays.
+  EXPECT_LT(slowest, 2s) << "publish waited for a client";
   EXPECT_NE(reader.text().find("\"lat\":59.999000000"), std::string::npos)
       << "the reader got the newest report";
   const GpsdServer::Stats s = server_.stats();

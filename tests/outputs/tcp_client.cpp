@@ -30,6 +30,22 @@ bool TcpClient::connect(int port, int receiveBuffer) {
   return ::connect(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
 }
 
+bool TcpClient::connectFrom(const std::string& local, int port) {
+  close();
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) return false;
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  if (::inet_pton(AF_INET, local.c_str(), &from.sin_addr) != 1 ||
+      ::bind(fd_, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0)
+    return false;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<uint16_t>(port));
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return ::connect(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+}
+
 bool TcpClient::send(const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {

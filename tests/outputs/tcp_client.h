@@ -22,6 +22,9 @@ class TcpClient {
   // Connects to 127.0.0.1:`port`; `receiveBuffer` > 0 shrinks the socket's
   // receive buffer (for clients meant to fall behind).
   bool connect(int port, int receiveBuffer = 0);
+  // Connects to 127.0.0.1:`port` from the loopback address `local`
+  // ("127.0.0.2"): a client of its own, as far as the server can tell.
+  bool connectFrom(const std::string& local, int port);
   bool send(const std::string& text);
   // Reads until `done(text())` holds or `timeout` passes; true when it held.
   bool readUntil(const std::function<bool(const std::string&)>& done,

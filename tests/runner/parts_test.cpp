@@ -1,6 +1,7 @@
 // The runner's parts apart from the blocks: command line, document file,
 // node table and its view, track picture.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,8 @@
 #include "apps/flowhost/run/TickTimes.h"
 #include "apps/flowhost/views/table/PortReport.h"
 #include "apps/flowhost/views/table/TableView.h"
+#include "apps/flowhost/views/web/MbTiles.h"
+#include "apps/flowhost/views/web/WebHistory.h"
 #include "apps/flowhost/views/web/WebState.h"
 #include "host/JAddObj.h"
 #include "host/JClassRegistry.h"
@@ -163,6 +166,7 @@ TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
       {{"--fleet", "x=n,p", "--fleet", "x=m,q"}, "fleet 'x' is given twice"},
       {{"--fleet", "x=n,p", "--nodes", "n", "--ports", "p"}, "name every fleet"},
       {{"--fleet", "x=n,p", "d.json"}, "cannot be used together"},
+      {{"--tiles", "area.mbtiles", "d"}, "--tiles shows on the web view: add --http"},
   };
   for (const auto& c : cases) {
     RunOptions o;
@@ -890,29 +894,170 @@ TEST(LiveTable, ANewSizeRedrawsTheWholeScreenAtThatSize) {
   EXPECT_EQ(count, 9);
 }
 
+// One tick of the web view's state from the node table's rows: the
+// snapshot and the delta that leads to it.
+std::string tickWeb(WebState* web, const std::vector<kw_out::NodeUpdate>& nodes,
+                    const std::vector<size_t>& fresh,
+                    std::shared_ptr<const flowhost::WebSnapshot>* snapshot,
+                    const std::vector<kw_out::Event>& events = {}) {
+  const std::vector<kw_out::OutputStateChange> states;
+  const kw_out::OutputTick tick{nodes, fresh, events, states, std::chrono::steady_clock::now(),
+                                1000,  0};
+  std::string delta;
+  *snapshot = web->tick(tick, 1.0, 4, &delta);
+  return delta;
+}
+
 TEST_F(Nodes, WebStateCarriesEachPortsCountersAndSurvivesBytesThatAreNotUtf8) {
   graph_.startup();
   const NodeTable table(graph_);
-  WebState web(graph_);
+  WebState web(graph_, "{}");
   std::vector<PortRow> ports = table.ports();
   ASSERT_EQ(ports.size(), 2u);
   ports[0].stats.droppedFull = 5;
   ports[0].stats.rejected = 6;
   ports[0].stats.unknownNode = 7;
   ports[0].stats.older = 8;
-  using Unordered = nlohmann::json;
-  Unordered state = Unordered::parse(web.take(table.read(), ports, 1.0, 4));
-  ASSERT_EQ(state["ports"].size(), 2u);
-  EXPECT_EQ(state["ports"][0],
-            Unordered::parse(R"({"block": 1, "name": "com1", "group": "", "port": 0,
-      "taken": 40, "dropped": 5, "rejected": 6, "unknown": 7, "older": 8, "problem": ""})"));
+  ports[1].stats.name = "bad\xff";  // a port list line in another encoding
+  const kw_out::ChangeTracker tracker;
+  const std::vector<kw_out::PortCounters> counters;
+  const std::vector<kw_out::Event> none;
+  web.ports(ports, kw_out::OutputPorts{counters, none, tracker, {}, 0, 0});
+  std::vector<kw_out::NodeUpdate> nodes;
+  for (const NodeRow& row : table.read()) nodes.push_back(FeedOutputs::update(row));
+  std::shared_ptr<const flowhost::WebSnapshot> snapshot;
+  const auto delta = nlohmann::json::parse(tickWeb(&web, nodes, {}, &snapshot));
+  ASSERT_EQ(delta["ports"].size(), 2u);  // the new lines travel with the next tick
+  const auto state = nlohmann::json::parse(snapshot->stateJson());
+  EXPECT_EQ(state["ports"][0], nlohmann::json::parse(R"({"block": 1, "name": "com1", "group": "",
+      "port": 0, "taken": 40, "dropped": 5, "rejected": 6, "unknown": 7, "older": 8, "problem": "",
+      "silent": false})"));
   EXPECT_EQ(state["ports"][1]["taken"], 41);
   EXPECT_EQ(state["ports"][1]["problem"], "group 239.255.42: not an IPv4 address");
-  EXPECT_EQ(state["rows"][0]["feed"], "com2");
-
-  ports[1].stats.name = "bad\xff";  // a port list line in another encoding
-  state = Unordered::parse(web.take(table.read(), ports, 1.0, 4));
   EXPECT_EQ(state["ports"][1]["name"], "bad\xEF\xBF\xBD");
+  EXPECT_EQ(state["units"][0][3], "com2");  // heard: the port it was last heard on
+}
+
+// Each delta carries only what changed since the one before: new fixes,
+// health grades, map flags, events; a tick where nothing changed has none.
+TEST(WebStateDeltas, OnlyTheUnitsThatChangedTravel) {
+  JGraph graph;
+  WebState web(graph, "{}");
+  std::vector<kw_out::NodeUpdate> nodes(3);
+  for (int i = 0; i < 3; ++i) {
+    nodes[i].node = 10 + i;
+    nodes[i].name = "u" + std::to_string(i);
+    nodes[i].neverHeard = false;
+    nodes[i].lat = 35.0 + i;
+    nodes[i].lon = -115.0;
+    nodes[i].health = kw_out::kHealthGood;
+  }
+  std::shared_ptr<const flowhost::WebSnapshot> snapshot;
+  auto delta = nlohmann::json::parse(tickWeb(&web, nodes, {0, 1, 2}, &snapshot));
+  EXPECT_EQ(delta["units"],
+            nlohmann::json::parse(R"([["10","u0",10,""],["11","u1",11,""],["12","u2",12,""]])"));
+  EXPECT_EQ(delta["p"].size(), 3u);
+
+  nodes[1].lat = 36.5;
+  delta = nlohmann::json::parse(tickWeb(&web, nodes, {1}, &snapshot));
+  EXPECT_EQ(delta["p"], nlohmann::json::parse("[[1,36.5,-115]]"));
+  for (const char* part : {"units", "h", "m", "f", "ports", "ev"})
+    EXPECT_FALSE(delta.contains(part)) << part;
+
+  EXPECT_EQ(tickWeb(&web, nodes, {}, &snapshot), "");  // nothing changed: no event at all
+
+  nodes[2].health = kw_out::kHealthBad;
+  kw_out::Event went;
+  went.kind = kw_out::Event::Kind::Health;
+  went.message = "node u2 went bad";
+  delta = nlohmann::json::parse(tickWeb(&web, nodes, {}, &snapshot, {went}));
+  EXPECT_EQ(delta["h"], nlohmann::json::parse("[[2,2]]"));
+  EXPECT_EQ(delta["ev"], nlohmann::json::parse(R"([[1000000,"health","node u2 went bad"]])"));
+  EXPECT_FALSE(delta.contains("p"));
+  // The snapshot holds the same: a browser that starts now sees all of it.
+  const auto state = nlohmann::json::parse(snapshot->stateJson());
+  EXPECT_EQ(state["units"][1], nlohmann::json::parse(R"(["11","u1",11,"",0,36.5,-115,0,null])"));
+  EXPECT_EQ(state["units"][2][4], 2);
+  EXPECT_EQ(state["events"].size(), 1u);
+}
+
+// The time slider's frames: one every few seconds, the last hour kept, a
+// frame asked for by time is the nearest one, and a unit not heard by then
+// is left out of it.
+TEST(WebHistoryFrames, KeepsTheLastHourAndAnswersWithTheNearestFrame) {
+  flowhost::WebHistory history;
+  flowhost::WebSnapshot s;
+  s.positions.resize(2);
+  s.positions[0].heard = true;
+  s.positions[0].health = 1;
+  for (int t = 0; t <= 4000; ++t) {
+    s.t = t;
+    s.wallMs = 1000LL * t;
+    s.positions[0].lat = 35.0 + t * 1e-5;
+    s.positions[0].lon = -115.0;
+    s.positions[1].heard = t >= 3990;  // the second unit heard only in the last frames
+    s.positions[1].lat = 40.0;
+    history.add(s);
+  }
+  EXPECT_EQ(history.frames(), 721u);  // 400 s to 4000 s, every 5 s
+  const auto range = nlohmann::json::parse(history.rangeJson());
+  EXPECT_EQ(range["from"], 400.0);
+  EXPECT_EQ(range["to"], 4000.0);
+  auto frame = nlohmann::json::parse(history.frameJson(1001.0));
+  EXPECT_EQ(frame["t"], 1000.0);
+  EXPECT_EQ(frame["p"], nlohmann::json::parse("[[0,35.01,-115.0,1]]"));
+  EXPECT_EQ(nlohmann::json::parse(history.frameJson(1003.0))["t"], 1005.0);
+  EXPECT_EQ(nlohmann::json::parse(history.frameJson(-50.0))["t"], 400.0);
+  frame = nlohmann::json::parse(history.frameJson(1e9));
+  EXPECT_EQ(frame["t"], 4000.0);
+  EXPECT_EQ(frame["p"].size(), 2u);
+}
+
+// MBTiles files: a browser's XYZ row is the file's row counted from the
+// south; a file of vector tiles, or no database at all, is refused with
+// the reason.
+TEST(MbTilesFile, ServesTheRowCountedFromTheSouthAndRefusesWhatItCannotServe) {
+  TempDir dir;
+  const auto make = [&](const std::string& name, const std::string& format) {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(dir.file(name).c_str(), &db), SQLITE_OK);
+    const std::string sql =
+        "CREATE TABLE metadata (name TEXT, value TEXT);"
+        "CREATE TABLE tiles (zoom_level INTEGER, tile_column INTEGER, tile_row INTEGER, tile_data "
+        "BLOB);"
+        "INSERT INTO metadata VALUES ('format', '" +
+        format +
+        "'), ('attribution', 'Survey'), "
+        "('minzoom', '4'), ('maxzoom', '2');"
+        "INSERT INTO tiles VALUES (2, 1, 0, 'south'), (2, 1, 3, 'north');";
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    return dir.file(name);
+  };
+  std::string error;
+  auto tiles = flowhost::MbTiles::open(make("area.mbtiles", "jpg"), &error);
+  ASSERT_NE(tiles, nullptr) << error;
+  std::string data;
+  ASSERT_TRUE(tiles->tile(2, 1, 0, &data));
+  EXPECT_EQ(data, "north");
+  ASSERT_TRUE(tiles->tile(2, 1, 3, &data));
+  EXPECT_EQ(data, "south");
+  EXPECT_FALSE(tiles->tile(2, 1, 1, &data));
+  EXPECT_FALSE(tiles->tile(2, 4, 0, &data));  // beyond the zoom level's columns
+  EXPECT_FALSE(tiles->tile(31, 0, 0, &data));
+  EXPECT_EQ(tiles->contentType(), "image/jpeg");
+  EXPECT_EQ(tiles->attribution(), "Survey");
+  EXPECT_EQ(tiles->name(), "area.mbtiles");
+  EXPECT_EQ(tiles->minZoom(), 2);  // the file's two zooms the wrong way round
+  EXPECT_EQ(tiles->maxZoom(), 4);
+
+  EXPECT_EQ(flowhost::MbTiles::open(make("vector.mbtiles", "pbf"), &error), nullptr);
+  EXPECT_NE(error.find("its tiles are \"pbf\"; only raster tiles"), std::string::npos) << error;
+  dir.write("notes.mbtiles", "not a database at all, just some text that is long enough to read\n");
+  EXPECT_EQ(flowhost::MbTiles::open(dir.file("notes.mbtiles"), &error), nullptr);
+  EXPECT_NE(error.find("notes.mbtiles: not an MBTiles file"), std::string::npos) << error;
+  EXPECT_EQ(flowhost::MbTiles::open(dir.file("missing.mbtiles"), &error), nullptr);
+  EXPECT_NE(error.find("missing.mbtiles: "), std::string::npos) << error;
 }
 
 }  // namespace

@@ -270,20 +270,27 @@ TEST_F(PositionServers, TwoFleetsWithTheSameNumbersAreTenUnitsInEveryOutput) {
       labels.insert(std::string(fleet) + "/unit" + std::to_string(n));
     }
   }
-  // The web view's state, once every unit was heard.
+  // The web view's state, once every unit was heard: each unit is
+  // [key, name, node, feed, health, lat, lon, ...].
   httplib::Client web("127.0.0.1", 18080);
-  std::set<std::string> shown;
+  std::set<std::string> shown, keys;
   for (int attempt = 0; attempt < 40 && shown != labels; ++attempt) {
     std::this_thread::sleep_for(250ms);
     shown.clear();
+    keys.clear();
     const httplib::Result state = web.Get("/state");
     if (!state || state->status != 200) continue;
-    const Json body = Json::parse(state->body);
-    for (const Json& row : body["rows"]) {
-      if (row["lat"].is_number()) shown.insert(row["name"].get<std::string>());
+    const Json body = Json::parse(state->body, nullptr, false);
+    if (!body.is_object() || !body["units"].is_array()) continue;
+    for (const Json& unit : body["units"]) {
+      if (unit.size() > 5 && unit[5].is_number()) {
+        shown.insert(unit[1].get<std::string>());
+        keys.insert(unit[0].get<std::string>());
+      }
     }
   }
   EXPECT_EQ(shown, labels) << "web state";
+  EXPECT_EQ(keys.size(), labels.size()) << "web state keys";
   std::set<std::string> devices;
   if (installed(kGpspipe)) {
     ChildProcess pipe;

@@ -34,6 +34,8 @@ class ChildProcess {
                     std::chrono::milliseconds timeout);
 
   bool signal(int signalNumber);
+  // The child's process id; -1 before start().
+  pid_t pid() const { return pid_; }
 
   // Waits up to `timeout` for the child to end, then reads both pipes to
   // their end. True with the raw wait status in *status when it ended.

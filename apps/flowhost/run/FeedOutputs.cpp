@@ -11,7 +11,7 @@ bool FeedOutputs::open(const kw_out::OutputOptions& options, const Web& web, con
     return false;
   }
   if (web.address.empty()) return true;
-  std::unique_ptr<WebForm> form = WebForm::open(graph, shown_, web.address, web.port, error);
+  std::unique_ptr<WebForm> form = WebForm::open(graph, shown_, web, error);
   if (form == nullptr) {
     set_.close();
     return false;
@@ -65,7 +65,6 @@ void FeedOutputs::tick(std::vector<NodeRow> rows, std::chrono::steady_clock::tim
   updates_.clear();
   for (const NodeRow& row : rows) updates_.push_back(update(row));
   if (web_ != nullptr) {
-    shown_.rows = std::move(rows);
     shown_.seconds = seconds;
     shown_.ticks = ticks;
   }

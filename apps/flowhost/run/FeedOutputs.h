@@ -25,11 +25,8 @@ namespace flowhost {
 
 class FeedOutputs {
  public:
-  // Where the web view is served; empty address: no web view.
-  struct Web {
-    std::string address;
-    int port = 0;
-  };
+  // Where the web view is served, and its tiles; empty address: no web view.
+  using Web = WebForm::Options;
 
   // Opens every form `options` ask for and, with `web`, the web view of
   // `graph`; false with the reason in *error (nothing stays open then).

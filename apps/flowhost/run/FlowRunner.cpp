@@ -405,7 +405,8 @@ bool FlowRunner::prepareOutputs(Run& run) {
     }
   }
   FeedOutputs::Web web;
-  if (options.http) web = {options.httpAddress, options.httpPort};
+  if (options.http)
+    web = {options.httpAddress, options.httpPort, options.tiles, options.tilesAttribution};
   std::string reason;
   if (!run.outputs.open(outputs, web, *run.loaded.graph, &reason)) return refuse(reason);
   if (options.http) {

@@ -55,6 +55,8 @@ enum LongOnly : int {
   kMap,
   kWriteDocument,
   kHttp,
+  kTiles,
+  kTilesAttribution,
   kTrace,
   kTraceLimit,
   kTickTimes,
@@ -91,6 +93,8 @@ const std::vector<Option> kOptions = {
     {"map", '\0', Value::Required, kMap},
     {"write-document", '\0', Value::Required, kWriteDocument},
     {"http", '\0', Value::Optional, kHttp},
+    {"tiles", '\0', Value::Required, kTiles},
+    {"tiles-attribution", '\0', Value::Required, kTilesAttribution},
     {"trace", '\0', Value::Required, kTrace},
     {"trace-limit", '\0', Value::Required, kTraceLimit},
     {"tick-times", '\0', Value::None, kTickTimes},
@@ -132,8 +136,14 @@ constexpr const char kUsageOptions[] =
     "                       anything to say (every run says the same at its start)\n"
     "\n"
     "      --http [ADDR:]PORT\n"
-    "                       serve the web view (graph, map and node table, live)\n"
-    "                       on ADDR:PORT (default 127.0.0.1:8080)\n"
+    "                       serve the web view (map, units and graph, live) on\n"
+    "                       ADDR:PORT (default 127.0.0.1:8080)\n"
+    "      --tiles URL_TEMPLATE|FILE.mbtiles\n"
+    "                       the web view's map on tiles: from a tile server\n"
+    "                       (http://host/{z}/{x}/{y}.png) or from an MBTiles file\n"
+    "                       that flowhost serves (default: the offline basemap)\n"
+    "      --tiles-attribution TEXT\n"
+    "                       the credit shown with tiles from a tile server\n"
     "\n"
     "  -t, --seconds S      run for S seconds (default: until Ctrl-C or SIGTERM)\n"
     "  -r, --rate HZ        drive every clock block at HZ instead of its own rate\n"
@@ -256,6 +266,8 @@ const char* valueNeeded(int code) {
     case kFleet: return "NAME=NODES,PORTS";
     case kMap: return "\"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"";
     case kWriteDocument: return "a file";
+    case kTiles: return "a tile URL template or an MBTiles file";
+    case kTilesAttribution: return "a text";
     case kTrace: return "on or off";
     case kTraceLimit: return "a number of bytes";
     default: return "a value";
@@ -369,6 +381,8 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
       }
       return checked(
           refuse(error, "web address '" + value + "' is not [ADDR:]PORT (port 1 to 65535)"));
+    case kTiles: return takeName(value, &options->tiles);
+    case kTilesAttribution: return takeName(value, &options->tilesAttribution);
     case kTrace: {
       bool on = true;
       if (!kw::parseTraceSwitch(value.c_str(), &on)) {
@@ -470,6 +484,8 @@ bool takeDocument(const std::vector<std::string>& operands, RunOptions* options,
   if (!operands.empty()) options->document = operands[0];
   if (options->help || options->version) return true;
   if (options->check && !checkAlone(*options, error)) return false;
+  if (!options->http && (!options->tiles.empty() || !options->tilesAttribution.empty()))
+    return refuse(error, "--tiles shows on the web view: add --http");
   if (options->quickStart()) return checkQuickStart(*options, error);
   if (!options->map.empty() || !options->writeDocument.empty()) {
     return refuse(error, std::string(options->map.empty() ? "--write-document" : "--map") +

@@ -47,6 +47,8 @@ struct RunOptions {
   bool http = false;                    // serve the web view
   std::string httpAddress;              // ... on this address
   int httpPort = 0;                     // ... and port
+  std::string tiles;                    // its tiles: a URL template or an MBTiles file
+  std::string tilesAttribution;         // shown with tiles from a URL
   std::optional<double> seconds;        // run time; empty: until SIGINT/SIGTERM
   std::optional<double> rate;           // overrides every clock block's rate
   std::vector<std::string> plugins;     // plug-in files to load, in order

@@ -4,36 +4,285 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "geogrid/JGeoGridObj.h"
+#include "geogrid/parse_coordinate.h"
 #include "host/JGraph.h"
 #include "host/JGraphics.h"
 #include "host/JLinkObj.h"
 #include "host/JModuleObj.h"
 #include "host/JOutputStream.h"
-#include "outputs/NodeUpdate.h"
+#include "outputs/TextOut.h"
 #include "sniffer/JQNV_packet_sniffer_layout.h"
 
 namespace flowhost {
 
 using Json = nlohmann::json;
+using kw_out::appendInt;
 
 namespace {
 
-template <typename T>
-Json optional(const std::optional<T>& value) {
-  return value ? Json(*value) : Json(nullptr);
+// A map block's stored corners and name, read through its own storage.
+WebArea areaOf(JModuleObj* map) {
+  JOutputStream stream;
+  map->writeContent(stream);
+  WebArea area;
+  for (const JEntry& e : stream.entries()) {
+    if (e.kind != JEntry::Kind::Text) continue;
+    const char* text = static_cast<char*>(e.text);
+    // Corner texts are degrees as written (the map block's own reading).
+    const double degrees = parse_coordinate(text) / 1e5;
+    if (e.key == "ul_latitude")
+      area.north = degrees;
+    else if (e.key == "ul_longitude")
+      area.west = degrees;
+    else if (e.key == "lr_latitude")
+      area.south = degrees;
+    else if (e.key == "lr_longitude")
+      area.east = degrees;
+    else if (e.key == "map_name")
+      area.name = text;
+  }
+  return area;
+}
+
+void appendMapFlag(std::string* out, const WebPosition& p) {
+  out->append(!p.heard || !p.hasMap ? "null" : p.inMap ? "1" : "0");
+}
+
+int mapFlag(const WebPosition& p) { return !p.heard || !p.hasMap ? -1 : p.inMap ? 1 : 0; }
+
+// Starts the delta's list `name` the first time, else separates.
+void listItem(std::string* delta, const char* name, bool* started) {
+  if (!*started) {
+    delta->append(",\"").append(name).append("\":[");
+    *started = true;
+  } else {
+    delta->push_back(',');
+  }
+}
+
+void endList(std::string* delta, bool started) {
+  if (started) delta->push_back(']');
 }
 
 }  // namespace
 
-WebState::WebState(const JGraph& graph) : graph_(graph) {
+WebState::WebState(const JGraph& graph, std::string siteJson) : graph_(graph) {
   for (int b = 0; b < graph.blockCount(); ++b) {
-    if (std::string(graph.block(b)->className()) == JQNV_packet_sniffer_layout::kClassName) {
+    if (std::string(graph.block(b)->className()) == JQNV_packet_sniffer_layout::kClassName)
       sniffers_.push_back(b);
+  }
+  auto first = std::make_shared<WebSnapshot>();
+  first->site = std::make_shared<const std::string>(std::move(siteJson));
+  first->units = std::make_shared<const std::vector<WebUnit>>();
+  first->areas = std::make_shared<const std::vector<WebArea>>(areasOf(graph));
+  first->ports = std::make_shared<const std::vector<WebPort>>();
+  first->outputs = std::make_shared<const std::vector<WebOutput>>();
+  first->events = std::make_shared<const std::deque<WebEvent>>();
+  ports_ = first->ports;
+  last_ = std::move(first);
+}
+
+std::vector<WebArea> WebState::areasOf(const JGraph& graph) {
+  std::vector<WebArea> areas;
+  for (int b = 0; b < graph.blockCount(); ++b) {
+    JModuleObj* block = graph.block(b);
+    if (std::string(block->className()) != JGeoGridObj::kClassName) continue;
+    WebArea area = areaOf(block);
+    if (std::find(areas.begin(), areas.end(), area) == areas.end())
+      areas.push_back(std::move(area));
+  }
+  return areas;
+}
+
+std::shared_ptr<const WebSnapshot> WebState::tick(const kw_out::OutputTick& tick, double seconds,
+                                                  long long ticks, std::string* delta) {
+  auto next = std::make_shared<WebSnapshot>(*last_);
+  next->seq = last_->seq + 1;
+  next->t = seconds;
+  next->ticks = ticks;
+  next->wallMs = tick.utcSec * 1000 + tick.utcMs;
+  std::string body;
+  takeUnits(tick, next.get(), &body);
+  takeOutputs(tick, next.get(), &body);
+  for (const kw_out::Event& event : tick.events) addEvent(next->wallMs, event);
+  takeEvents(next.get(), &body);
+  if (portsChanged_) {
+    next->ports = ports_;
+    body.append(",\"ports\":");
+    appendPortsJson(&body, *ports_);
+    portsChanged_ = false;
+  }
+  delta->clear();
+  if (!body.empty()) {
+    delta->append("{\"seq\":");
+    kw_out::appendUnsigned(delta, next->seq);
+    delta->append(",\"t\":");
+    kw_out::appendFixed(delta, seconds, 3);
+    delta->append(",\"ticks\":");
+    appendInt(delta, ticks);
+    delta->append(",\"wall\":");
+    appendInt(delta, next->wallMs);
+    delta->append(body).push_back('}');
+  }
+  last_ = next;
+  return next;
+}
+
+// The units: who they are (rarely changes), and where and how they are.
+void WebState::takeUnits(const kw_out::OutputTick& tick, WebSnapshot* next, std::string* delta) {
+  const std::vector<kw_out::NodeUpdate>& nodes = tick.nodes;
+  const std::vector<WebUnit>& before = *last_->units;
+  std::vector<WebUnit> units(nodes.size());
+  bool identityChanged = nodes.size() != before.size();
+  std::vector<size_t> renamed;
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    units[i] = WebUnit{kw_out::unitKey(nodes[i]), kw_out::unitLabel(nodes[i]), nodes[i].node,
+                       nodes[i].feed};
+    if (i < before.size() && !(units[i] == before[i])) renamed.push_back(i);
+  }
+  if (identityChanged || !renamed.empty())
+    next->units = std::make_shared<const std::vector<WebUnit>>(std::move(units));
+  if (identityChanged) {
+    delta->append(",\"units\":[");
+    for (size_t i = 0; i < next->units->size(); ++i) {
+      if (i != 0) delta->push_back(',');
+      delta->push_back('[');
+      appendUnitJson(delta, (*next->units)[i]);
+      delta->push_back(']');
     }
+    delta->push_back(']');
+  } else if (!renamed.empty()) {
+    bool started = false;
+    for (const size_t i : renamed) {
+      listItem(delta, "f", &started);
+      delta->push_back('[');
+      appendInt(delta, static_cast<int64_t>(i));
+      delta->push_back(',');
+      appendUnitJson(delta, (*next->units)[i]);
+      delta->push_back(']');
+    }
+    endList(delta, started);
+  }
+
+  next->positions.resize(nodes.size());
+  const std::vector<WebPosition>& was = last_->positions;
+  std::string health, map;
+  bool healthStarted = false, mapStarted = false, fixStarted = false;
+  std::vector<bool> fresh(nodes.size(), false);
+  for (const size_t i : tick.fresh) fresh[i] = true;
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    const kw_out::NodeUpdate& u = nodes[i];
+    WebPosition& p = next->positions[i];
+    const WebPosition old = i < was.size() ? was[i] : WebPosition{false, 0, 0, 0, 0, -1};
+    p.heard = kw_out::hasFix(u);
+    p.health = u.health;
+    if (p.heard) {
+      p.lat = u.lat;
+      p.lon = u.lon;
+      p.utcSec = u.utcSec;
+      p.utcMs = u.utcMs;
+      p.idle = u.idleSec;
+      p.hasMap = u.hasMap;
+      p.inMap = u.inMap;
+      p.x = u.pixelX;
+      p.y = u.pixelY;
+    }
+    if (p.heard && (fresh[i] || !old.heard || old.lat != p.lat || old.lon != p.lon)) {
+      listItem(delta, "p", &fixStarted);
+      delta->push_back('[');
+      appendInt(delta, static_cast<int64_t>(i));
+      delta->push_back(',');
+      appendDegrees(delta, p.lat);
+      delta->push_back(',');
+      appendDegrees(delta, p.lon);
+      delta->push_back(']');
+    }
+    if (p.health != old.health) {
+      listItem(&health, "h", &healthStarted);
+      health.push_back('[');
+      appendInt(&health, static_cast<int64_t>(i));
+      health.push_back(',');
+      appendInt(&health, p.health);
+      health.push_back(']');
+    }
+    if (mapFlag(p) != mapFlag(old)) {
+      listItem(&map, "m", &mapStarted);
+      map.push_back('[');
+      appendInt(&map, static_cast<int64_t>(i));
+      map.push_back(',');
+      appendMapFlag(&map, p);
+      map.push_back(']');
+    }
+  }
+  endList(delta, fixStarted);
+  endList(&health, healthStarted);
+  endList(&map, mapStarted);
+  delta->append(health).append(map);
+}
+
+// The outputs' states, in the order they first told one.
+void WebState::takeOutputs(const kw_out::OutputTick& tick, WebSnapshot* next, std::string* delta) {
+  if (tick.outputStates.empty()) return;
+  std::vector<WebOutput> outputs = *last_->outputs;
+  for (const kw_out::OutputStateChange& change : tick.outputStates) {
+    WebOutput line{change.output, kw_out::stateWord(change.state), change.reason};
+    auto same = std::find_if(outputs.begin(), outputs.end(),
+                             [&](const WebOutput& o) { return o.name == change.output; });
+    if (same == outputs.end())
+      outputs.push_back(std::move(line));
+    else
+      *same = std::move(line);
+  }
+  next->outputs = std::make_shared<const std::vector<WebOutput>>(std::move(outputs));
+  delta->append(",\"outputs\":");
+  appendOutputsJson(delta, *next->outputs);
+}
+
+void WebState::addEvent(int64_t wallMs, const kw_out::Event& event) {
+  newEvents_.push_back(WebEvent{wallMs, kw_out::eventWord(event.kind), event.message});
+}
+
+void WebState::takeEvents(WebSnapshot* next, std::string* delta) {
+  if (newEvents_.empty()) return;
+  auto events = std::make_shared<std::deque<WebEvent>>(*last_->events);
+  delta->append(",\"ev\":[");
+  for (size_t i = 0; i < newEvents_.size(); ++i) {
+    if (i != 0) delta->push_back(',');
+    appendEventJson(delta, newEvents_[i]);
+    events->push_back(std::move(newEvents_[i]));
+  }
+  delta->push_back(']');
+  while (events->size() > kEvents) events->pop_front();
+  next->events = std::move(events);
+  newEvents_.clear();
+}
+
+void WebState::ports(const std::vector<PortRow>& rows, const kw_out::OutputPorts& report) {
+  std::map<int, int> snifferNumber;  // graph index to 1, 2, ...
+  for (int block : sniffers_) snifferNumber.emplace(block, snifferNumber.size() + 1);
+  std::vector<WebPort> ports;
+  ports.reserve(rows.size());
+  for (const PortRow& row : rows) {
+    const JFeedPortStatus& s = row.stats;
+    const auto number = snifferNumber.find(row.block);
+    kw_out::PortCounters port;  // the port as the outputs name it: fleet and name
+    port.fleet = row.fleet;
+    port.port = s.name;
+    ports.push_back(WebPort{number != snifferNumber.end() ? number->second : row.block + 1,
+                            kw_out::portLabel(port), s.group, s.port, s.takenIn, s.droppedFull,
+                            s.rejected, s.unknownNode, s.older, s.setupError,
+                            report.tracker.portSilent(port)});
+  }
+  const int64_t wallMs = report.utcSec * 1000 + report.utcMs;
+  for (const kw_out::Event& event : report.events) addEvent(wallMs, event);
+  if (ports != *ports_) {
+    ports_ = std::make_shared<const std::vector<WebPort>>(std::move(ports));
+    portsChanged_ = true;
   }
 }
 
-Json WebState::graphJson() const {
+std::string WebState::graphJson() const {
   int width = 1, height = 1;
   for (int b = 0; b < graph_.blockCount(); ++b) {
     const JRect r = graph_.block(b)->getIExtent(0, 0, 1.0);
@@ -47,145 +296,14 @@ Json WebState::graphJson() const {
   Json links = Json::array();
   for (int i = 0; i < graph_.linkCount(); ++i) {
     JLinkObj* link = graph_.linkAt(i);
-    JModuleObj* source = link->source();
-    JModuleObj* target = link->target();
     // Port points are in model units, where the faces are painted at scale 1.
-    const JFPoint from = source->outputPoint(link->output(), *link);
-    const JFPoint to = target->inputPoint(link->input(), *link);
+    const JFPoint from = link->source()->outputPoint(link->output(), *link);
+    const JFPoint to = link->target()->inputPoint(link->input(), *link);
     links.push_back({from.getX(), from.getY(), to.getX(), to.getY()});
   }
-  return Json{{"width", width}, {"height", height}, {"svg", canvas.toSvg()}, {"links", links}};
-}
-
-const WebState::MapInfo& WebState::mapInfo(int block) {
-  auto found = maps_.find(block);
-  if (found != maps_.end()) return found->second;
-  JModuleObj* map = graph_.block(block);
-  JOutputStream stream;
-  map->writeContent(stream);
-  MapInfo info;
-  for (const JEntry& e : stream.entries()) {
-    if (e.kind == JEntry::Kind::Text) {
-      const char* text = static_cast<char*>(e.text);
-      if (e.key == "ul_latitude")
-        info.ul[0] = text;
-      else if (e.key == "ul_longitude")
-        info.ul[1] = text;
-      else if (e.key == "lr_latitude")
-        info.lr[0] = text;
-      else if (e.key == "lr_longitude")
-        info.lr[1] = text;
-      else if (e.key == "map_name")
-        info.name = text;
-    } else if (e.kind == JEntry::Kind::Integer) {
-      if (e.key == "pixel_width")
-        info.width = e.integer;
-      else if (e.key == "pixel_height")
-        info.height = e.integer;
-    }
-  }
-  info.key = info.ul[0] + "|" + info.ul[1] + "|" + info.lr[0] + "|" + info.lr[1] + "|" +
-             std::to_string(info.width) + "x" + std::to_string(info.height) + "|" + info.name;
-  return maps_.emplace(block, std::move(info)).first->second;
-}
-
-std::string WebState::take(const std::vector<NodeRow>& rows, const std::vector<PortRow>& ports,
-                           double seconds, long long ticks) {
-  if (graphText_.empty() || seconds - graphPaintedAt_ >= kGraphRepaint ||
-      seconds < graphPaintedAt_) {
-    graphText_ = graphJson().dump(-1, ' ', false, Json::error_handler_t::replace);
-    graphPaintedAt_ = seconds;
-  }
-  Json state;
-  state["t"] = seconds;
-  state["ticks"] = ticks;
-  Json rowList = Json::array();
-  Json maps = Json::array();
-  std::map<std::string, size_t> mapIndex;  // by corners, size and name
-  tracks_.resize(rows.size());
-  for (size_t i = 0; i < rows.size(); ++i) {
-    rowList.push_back(rowJson(rows[i]));
-    if (!rows[i].mapped || rows[i].mapBlock < 0) continue;
-    const MapInfo& info = mapInfo(rows[i].mapBlock);
-    auto found = mapIndex.find(info.key);
-    if (found == mapIndex.end()) {
-      found = mapIndex.emplace(info.key, maps.size()).first;
-      maps.push_back(mapJson(info));
-    }
-    maps[found->second]["nodes"].push_back(mapNodeJson(rows[i], &tracks_[i]));
-  }
-  state["maps"] = maps;
-  state["rows"] = rowList;
-  state["ports"] = portsJson(ports);
-  // A name or list line that is not UTF-8 must not end the run: such bytes
-  // are shown as U+FFFD. The keys come out sorted, "graph" first: the
-  // painted graph's text goes in front of the rest as it is, not parsed and
-  // written again.
-  const std::string text = state.dump(-1, ' ', false, Json::error_handler_t::replace);
-  return "{\"graph\":" + graphText_ + "," + text.substr(1);
-}
-
-Json WebState::rowJson(const NodeRow& row) {
-  Json json = {{"name", row.label()},
-               {"node", optional(row.nodeId)},
-               {"feed", row.feed},
-               {"lat", optional(row.latitude)},
-               {"lon", optional(row.longitude)},
-               {"utc", optional(row.utc)},
-               {"health", optional(row.health)},
-               {"idle", optional(row.idle)},
-               {"inMap", optional(row.inMap)},
-               {"x", optional(row.pixelX)},
-               {"y", optional(row.pixelY)}};
-  if (!row.fleet.empty()) json["fleet"] = row.fleet;
-  return json;
-}
-
-Json WebState::mapJson(const MapInfo& info) {
-  return {{"name", info.name},
-          {"ul", {info.ul[0], info.ul[1]}},
-          {"lr", {info.lr[0], info.lr[1]}},
-          {"width", std::max(1LL, info.width)},
-          {"height", std::max(1LL, info.height)},
-          {"nodes", Json::array()}};
-}
-
-// A node on its map, with its recent track (kept in *track).
-Json WebState::mapNodeJson(const NodeRow& row, Track* track) {
-  const bool onMap = row.inMap.value_or(0) != 0 && row.pixelX && row.pixelY;
-  if (onMap) {
-    const std::pair<int, int> point{*row.pixelX, *row.pixelY};
-    if (track->points.empty() || track->points.back() != point) track->points.push_back(point);
-    while (track->points.size() > kTrackPoints) track->points.pop_front();
-  }
-  Json points = Json::array();
-  for (const auto& [x, y] : track->points) points.push_back({x, y});
-  return {{"name", row.label()},
-          {"x", onMap ? Json(*row.pixelX) : Json(nullptr)},
-          {"y", onMap ? Json(*row.pixelY) : Json(nullptr)},
-          {"health", optional(row.health)},
-          {"track", points}};
-}
-
-Json WebState::portsJson(const std::vector<PortRow>& ports) const {
-  std::map<int, int> snifferNumber;  // graph index to 1, 2, ...
-  for (int block : sniffers_) snifferNumber.emplace(block, snifferNumber.size() + 1);
-  Json portList = Json::array();
-  for (const PortRow& port : ports) {
-    const JFeedPortStatus& s = port.stats;
-    const auto number = snifferNumber.find(port.block);
-    portList.push_back({{"block", number != snifferNumber.end() ? number->second : port.block + 1},
-                        {"name", kw_out::unitLabel(port.fleet, s.name)},
-                        {"group", s.group},
-                        {"port", s.port},
-                        {"taken", s.takenIn},
-                        {"dropped", s.droppedFull},
-                        {"rejected", s.rejected},
-                        {"unknown", s.unknownNode},
-                        {"older", s.older},
-                        {"problem", s.setupError}});
-  }
-  return portList;
+  // A name that is not UTF-8 must not end the run: such bytes become U+FFFD.
+  return Json{{"width", width}, {"height", height}, {"svg", canvas.toSvg()}, {"links", links}}.dump(
+      -1, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace flowhost

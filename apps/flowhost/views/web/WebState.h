@@ -1,40 +1,42 @@
-// WebState: the state the web view shows, taken on the runner's thread
-// after each clock edge and given as one JSON text:
+// WebState: what the web view shows, kept on the runner's thread. Each tick
+// it takes every unit's update (the same NodeUpdate every output form
+// gets, keyed and named through outputs/ so that fleets reach the page
+// unchanged), the tick's events and the outputs' state changes, and makes
+// the tick's snapshot (WebSnapshot) and the delta a browser needs to go
+// from the previous snapshot to this one:
 //
-//   {"t": seconds, "ticks": n,
-//    "graph": {"width", "height", "svg": every block's face painted at its
-//              stored position, "links": [[x1, y1, x2, y2], ...]},
-//    "maps":  [{"name", "ul": [lat text, lon text], "lr": [...], "width",
-//               "height", "nodes": [{"name", "x", "y", "health",
-//               "track": [[x, y], ...]}]}],
-//    "rows":  [{"name", "node", "feed", "lat", "lon", "utc", "health",
-//               "idle", "inMap", "x", "y"}],
-//    "ports": [{"block", "name", "group", "port", "taken", "dropped",
-//               "rejected", "unknown", "older", "problem"}]}
+//   {"seq","t","ticks","wall",
+//    "p":[[i,lat,lon],...]         units with a new fix (heard at "t"),
+//    "h":[[i,health],...]          health grades that changed,
+//    "m":[[i,map],...]             map flags that changed (1, 0, null),
+//    "f":[[i,key,name,node,feed]]  identities that changed,
+//    "units":[[key,name,node,feed],...]  all of them, when their number changed,
+//    "ports":[...], "outputs":[...]      when they changed,
+//    "ev":[[wall ms,kind,text],...]      the events since the last tick}
 //
-// "block" counts sniffer blocks in graph order from 1; "problem" is why the
-// port's socket could not be set up, "" when it was.
+// Each part is there only when it has something; a tick where nothing
+// changed has no delta at all. At a thousand moving units a delta is about
+// 30 KB, four a second.
 //
-// Maps with the same corners, size and name are shown once. Node names
-// are the ones the sniffers read from their node lists. Each node keeps its last kTrackPoints
-// positions on its map. The graph is painted again when kGraphRepaint
-// seconds have passed since its last painting and is sent as painted then
-// in between: a thousand units make a graph of four thousand blocks, whose
-// picture is megabytes; the maps and the table follow every tick. A map
-// block's corners, size and name are read once (nothing edits them during
-// a run).
-// Owns the tracks. Thread safety: runner's thread only (it
-// paints the blocks).
+// The map blocks' rectangles (their corners are the geofences) and the
+// graph's painting come from the graph: the rectangles are read once (no
+// one edits them during a run); the graph is painted only when asked for
+// (graphJson), since a thousand units make a graph of four thousand
+// blocks, whose picture is megabytes.
+//
+// Owns the latest snapshot and the event list. Thread safety: the runner's
+// thread only (it paints the blocks).
 #pragma once
 
+#include <cstdint>
 #include <deque>
-#include <nlohmann/json.hpp>
+#include <memory>
 #include <string>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "apps/flowhost/run/NodeTable.h"
+#include "apps/flowhost/views/web/WebSnapshot.h"
+#include "outputs/OutputForm.h"
 
 class JGraph;
 
@@ -42,42 +44,35 @@ namespace flowhost {
 
 class WebState {
  public:
-  static constexpr size_t kTrackPoints = 120;
-  static constexpr double kGraphRepaint = 1.0;  // seconds
+  static constexpr size_t kEvents = 200;  // kept for a browser that starts
 
-  explicit WebState(const JGraph& graph);
-  std::string take(const std::vector<NodeRow>& rows, const std::vector<PortRow>& ports,
-                   double seconds, long long ticks);
+  WebState(const JGraph& graph, std::string siteJson);
+
+  // The tick's snapshot; *delta receives the delta's JSON ("" when nothing
+  // changed).
+  std::shared_ptr<const WebSnapshot> tick(const kw_out::OutputTick& tick, double seconds,
+                                          long long ticks, std::string* delta);
+  // The ports' lines and events, once a second (shown from the next tick).
+  void ports(const std::vector<PortRow>& rows, const kw_out::OutputPorts& report);
+  // Every block's face at its stored position, and the links:
+  // {"width","height","svg","links":[[x1,y1,x2,y2],...]}.
+  std::string graphJson() const;
+
+  // The map blocks' rectangles (one per distinct name and corners).
+  static std::vector<WebArea> areasOf(const JGraph& graph);
 
  private:
-  struct Track {
-    int key = -1;  // row index
-    std::deque<std::pair<int, int>> points;
-  };
-  // A map block's stored corners, size and name, and the key of the maps
-  // drawn once.
-  struct MapInfo {
-    std::string ul[2];
-    std::string lr[2];
-    long long width = 0;
-    long long height = 0;
-    std::string name;
-    std::string key;
-  };
-  nlohmann::json graphJson() const;
-  const MapInfo& mapInfo(int block);
-  // Parts of the state.
-  static nlohmann::json rowJson(const NodeRow& row);
-  static nlohmann::json mapJson(const MapInfo& info);
-  static nlohmann::json mapNodeJson(const NodeRow& row, Track* track);
-  nlohmann::json portsJson(const std::vector<PortRow>& ports) const;
+  void takeUnits(const kw_out::OutputTick& tick, WebSnapshot* next, std::string* delta);
+  void takeOutputs(const kw_out::OutputTick& tick, WebSnapshot* next, std::string* delta);
+  void takeEvents(WebSnapshot* next, std::string* delta);
+  void addEvent(int64_t wallMs, const kw_out::Event& event);
 
   const JGraph& graph_;
-  std::string graphText_;                  // the graph as last painted, as JSON text
-  double graphPaintedAt_ = 0.0;            // the run time of that painting
-  std::unordered_map<int, MapInfo> maps_;  // by map block
-  std::vector<int> sniffers_;              // the sniffer blocks, in graph order
-  std::vector<Track> tracks_;
+  std::vector<int> sniffers_;  // the sniffer blocks, in graph order
+  std::shared_ptr<const WebSnapshot> last_;
+  std::vector<WebEvent> newEvents_;  // since the last tick
+  std::shared_ptr<const std::vector<WebPort>> ports_;
+  bool portsChanged_ = false;
 };
 
 }  // namespace flowhost
