@@ -625,6 +625,23 @@ TEST_F(Nodes, APortListedByTwoSniffersIsOneRowWithTheirCountsSummed) {
   EXPECT_EQ(ports[1].stats.setupError, "group 239.255.42: not an IPv4 address");
 }
 
+// Sniffers of two fleets that list the same ports keep a row each: a
+// fleet's port is its own, with its own share of the counts.
+TEST_F(Nodes, APortListedByTwoFleetsIsARowInEach) {
+  JModuleObj* south = graph_.add(new FakeSniffer());
+  south->setLabel(JString("fleet south"));
+  graph_.startup();
+  const NodeTable table(graph_);
+  const std::vector<PortRow> ports = table.ports();
+  ASSERT_EQ(ports.size(), 4u);
+  EXPECT_EQ(ports[0].fleet, "");
+  EXPECT_EQ(ports[0].stats.takenIn, 40u);
+  EXPECT_EQ(ports[2].fleet, "south");
+  EXPECT_EQ(ports[2].block, graph_.indexOf(south));
+  EXPECT_EQ(ports[2].stats.name, "com1");
+  EXPECT_EQ(ports[2].stats.takenIn, 40u);
+}
+
 // Each port that could not be set up is told once, naming the list's file
 // and line; every port has a counters line.
 TEST(PortReports, FailuresAreToldOnceWithTheirListLine) {
