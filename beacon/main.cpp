@@ -34,17 +34,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// The current moment: local broken-down time, milliseconds and the local
-// standard-time offset in minutes west of UTC.
-kw_beacon::ClockReading readClock() {
-  const kw::ClockReading reading = kw::now();
-  kw_beacon::ClockReading clock{};
-  kw::localCalendarOf(static_cast<std::time_t>(reading.seconds), &clock.local);
-  clock.millis = reading.millis;
-  clock.zoneMinutesWest = kw::standardZoneMinutesWest();
-  return clock;
-}
-
 // Reads the whole recording once, so that a bad line is found before
 // anything is sent. The problem as one line, or "" when every line is good.
 std::string checkRecording(const char* path) {
@@ -70,7 +59,7 @@ void sendUnits(const kw_beacon::CommandLine& line, const kw::Socket& socket) {
   while (!kw::StopSignal::requested()) {
     index = kw_beacon::nextNode(index, line.nodes);
     const double phase = line.spread ? kw_beacon::unitPhase(index, line.nodes) : 0.0;
-    kw_beacon::buildPacket(readClock(), line.first + index, &packet, phase);
+    kw_beacon::buildPacket(kw_beacon::readClock(), line.first + index, &packet, phase);
     // A signal cuts the pause short; the packet in hand is still sent.
     kw::StopSignal::sleepUntil(SteadyClock::now() + std::chrono::milliseconds(line.intervalMs));
     std::printf("%s\n", packet.text);

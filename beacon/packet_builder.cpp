@@ -4,8 +4,21 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <ctime>
+
+#include "platform/calendar.h"
+#include "platform/clock.h"
 
 namespace kw_beacon {
+
+ClockReading readClock() {
+  const kw::ClockReading reading = kw::now();
+  ClockReading clock{};
+  kw::localCalendarOf(static_cast<std::time_t>(reading.seconds), &clock.local);
+  clock.millis = reading.millis;
+  clock.zoneMinutesWest = kw::standardZoneMinutesWest();
+  return clock;
+}
 
 namespace {
 

@@ -9,8 +9,9 @@
 // minutes west of UTC:
 //   001,com1,com2,$GPZDA,123456.78,07,12,2026,08,00*64,$GPGLL,...,W,123456.78,A,A*..
 //
-// Everything here is a pure function of its arguments: no clock, no socket,
-// no global state. The caller reads the clock and sends the result.
+// Everything here but readClock is a pure function of its arguments: no
+// clock, no socket, no global state. readClock takes the one reading of
+// the platform's clock a packet needs; the caller sends the result.
 //
 // Owns: nothing beyond the fixed text buffers inside BeaconPacket.
 // Thread safety: every function may be called from any thread; a
@@ -43,6 +44,10 @@ struct ClockReading {
   int millis;           // milliseconds, 0 to 999
   int zoneMinutesWest;  // standard-time offset in minutes west of UTC (no daylight saving)
 };
+
+// The current moment from the platform's clock: local broken-down time,
+// milliseconds and the local standard-time offset in minutes west of UTC.
+ClockReading readClock();
 
 // The five texts of one packet and the position it carries.
 struct BeaconPacket {

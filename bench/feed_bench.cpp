@@ -22,6 +22,8 @@
 #include "feed/kw_multicast_recv.h"
 #include "feed/kw_qnv_handlerList.h"
 #include "feed/kw_qnv_portHandler.h"
+#include "platform/clock.h"
+#include "platform/local_time.h"
 #include "testing/reference_parser.h"
 
 namespace {
@@ -152,6 +154,23 @@ void BM_ServicePerPacket(benchmark::State& state) {
   std::filesystem::remove(logFile);
 }
 BENCHMARK(BM_ServicePerPacket)->Arg(0)->Arg(1)->ArgName("log_open");
+
+// The clock reading a node takes for every packet it accepts: _ftime
+// itself (which reads the zone, a stat of /etc/localtime with TZ unset)
+// against the platform's cached record, which markPacket uses.
+void BM_PacketClockMark(benchmark::State& state) {
+  const bool cached = state.range(0) != 0;
+  kw::_timeb record{};
+  for (auto _ : state) {
+    if (cached) {
+      kw::clockRecord(&record);
+    } else {
+      kw::_ftime(&record);
+    }
+    benchmark::DoNotOptimize(record);
+  }
+}
+BENCHMARK(BM_PacketClockMark)->Arg(0)->Arg(1)->ArgName("cached");
 
 // A typical trace line of the feed.
 const char* const kTraceFormat = "service nodeId is %d sent %s\n";

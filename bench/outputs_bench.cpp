@@ -64,7 +64,7 @@ void BM_MqttPayload(benchmark::State& state) {
   const kw_out::NodeUpdate u = sample(7, 1700000000);
   std::string topic, payload;
   for (auto _ : state) {
-    topic = "flowhost/" + kw_out::MqttPublisher::topicLevel(kw_out::displayName(u));
+    topic = "flowhost/" + kw_out::unitTopic(u);
     payload.clear();
     kw_out::MqttPublisher::appendLocation(&payload, u);
     benchmark::DoNotOptimize(payload.data());

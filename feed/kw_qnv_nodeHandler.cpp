@@ -4,6 +4,7 @@
 
 #include "feed/KW_OLog.h"
 #include "feed/text_copy.h"
+#include "platform/local_time.h"
 
 kw_qnv_nodeHandler::kw_qnv_nodeHandler(const char* name, int nodeId)
     : name_(kw::copyText(name)), nodeId_(nodeId) {
@@ -43,7 +44,9 @@ bool kw_qnv_nodeHandler::set(double latitude, double longitude, const tm& utcTm,
 
 void kw_qnv_nodeHandler::markPacket() {
   olog->printf("kw_qnv_nodeHandler::markPacket() %p\n", static_cast<void*>(this));
-  kw::_ftime(&lastMark_);
+  // _ftime's record from the platform's per-thread cache: the same fields,
+  // without reading the zone (a stat of /etc/localtime) for every packet.
+  kw::clockRecord(&lastMark_);
 }
 
 namespace {

@@ -240,21 +240,27 @@ bool JGraph::checkEvaluation(std::string* error) const {
     fail(error, "the links would close a cycle");
     return false;
   }
+  const long long bound = announcementBound();
   std::vector<long long> runs(blocks_.size(), 0);
   for (size_t k = order.size(); k-- > 0;) {
     const size_t i = order[k];
     long long total = 0;
     for (const JLinkObj* link : blocks_[i].block->outputLinks_) {
       total += 1 + runs[position.at(link->target())];
-      if (total > kMaxAnnouncementLinks) {
+      if (total > bound) {
         fail(error, "the links would let one announcement run through more than " +
-                        std::to_string(kMaxAnnouncementLinks) + " links");
+                        std::to_string(bound) + " links");
         return false;
       }
     }
     runs[i] = total;
   }
   return true;
+}
+
+long long JGraph::announcementBound() const {
+  return std::max(kMaxAnnouncementLinks,
+                  kAnnouncementsPerLink * static_cast<long long>(links_.size()));
 }
 
 JLinkObj* JGraph::makeLink(JModuleObj* source, int output, JModuleObj* target, int input) {

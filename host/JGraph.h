@@ -11,7 +11,8 @@
 // synchronously through broadcast and engine, so a cycle would never end), or
 // it would make a chain of links through more than kMaxChainBlocks blocks
 // (each block of a chain nests one more engine call on the stack), or let
-// one announcement run through more than kMaxAnnouncementLinks links. The
+// one announcement run through more than kMaxAnnouncementLinks links (or
+// kAnnouncementsPerLink times the graph's links, when that is more). The
 // last two are checked over the whole graph, in time linear in its size.
 //
 // Owns every block added and every link made. Removing a block removes its
@@ -51,8 +52,14 @@ class J_EXPORT JGraph {
   static constexpr int kMaxChainBlocks = 1000;
   // The most links one announcement may run through, counting every path:
   // links that fan out and meet again multiply the engine calls of one
-  // broadcast, and this keeps them from growing without end.
+  // broadcast, and this keeps them from growing without end. A larger
+  // graph may run through kAnnouncementsPerLink times as many links as it
+  // has: a clock that drives ten thousand units' blocks passes most links
+  // once (a map block's outputs once for each of its two inputs), so its
+  // cost grows with the graph, while paths that multiply grow past any
+  // such share within a few layers.
   static constexpr long long kMaxAnnouncementLinks = 100000;
+  static constexpr long long kAnnouncementsPerLink = 4;
 
   // Makes a link; null with a reason when it is refused (see above).
   JLinkObj* link(JModuleObj* source, int output, JModuleObj* target, int input,
@@ -122,6 +129,9 @@ class J_EXPORT JGraph {
   // kMaxChainBlocks and an announcement running through more than
   // kMaxAnnouncementLinks links; false with a reason.
   bool checkEvaluation(std::string* error) const;
+  // kMaxAnnouncementLinks, or kAnnouncementsPerLink times the number of
+  // links when that is more.
+  long long announcementBound() const;
   JLinkObj* makeLink(JModuleObj* source, int output, JModuleObj* target, int input);
   // Removes the links made last, from index `first` on.
   void takeBackLinks(size_t first);

@@ -123,38 +123,45 @@ void JModuleObj::engine(int, JLinkObj&) {}
 void JModuleObj::addButton(JComponent* component) { addModuleButton(component, this); }
 
 void JModuleObj::indexOutputs() {
-  outputsByIndex_.clear();
+  int outputs = 0;
+  for (const JLinkObj* link : outputLinks_) outputs = std::max(outputs, link->output() + 1);
+  // Counting sort by output: the starts first, then each link in order.
+  outputStarts_.assign(static_cast<size_t>(outputs) + 1, 0);
+  for (const JLinkObj* link : outputLinks_) {
+    if (link->output() >= 0) ++outputStarts_[static_cast<size_t>(link->output()) + 1];
+  }
+  for (size_t n = 1; n < outputStarts_.size(); ++n) outputStarts_[n] += outputStarts_[n - 1];
+  outputIndex_.assign(outputStarts_.back(), OutputLink{nullptr, 0, nullptr});
+  std::vector<size_t> next(outputStarts_.begin(), outputStarts_.end() - 1);
   for (JLinkObj* link : outputLinks_) {
-    const int n = link->output();
-    if (n < 0) continue;
-    if (static_cast<size_t>(n) >= outputsByIndex_.size())
-      outputsByIndex_.resize(static_cast<size_t>(n) + 1);
-    outputsByIndex_[static_cast<size_t>(n)].push_back(link);
+    if (link->output() < 0) continue;
+    outputIndex_[next[static_cast<size_t>(link->output())]++] =
+        OutputLink{link->target(), link->input(), link};
   }
   outputsStale_ = false;
 }
 
 void JModuleObj::broadcast(int n) {
   if (outputsStale_) indexOutputs();
-  if (n < 0 || static_cast<size_t>(n) >= outputsByIndex_.size()) return;
+  if (n < 0 || static_cast<size_t>(n) + 1 >= outputStarts_.size()) return;
   // A snapshot: a target's engine must not disturb this walk (links may not
   // be removed during evaluation at all, and one made meanwhile rebuilds the
   // index). Most outputs have a link or two, kept without allocating.
-  const std::vector<JLinkObj*>& current = outputsByIndex_[static_cast<size_t>(n)];
+  const size_t first = outputStarts_[static_cast<size_t>(n)];
+  const size_t count = outputStarts_[static_cast<size_t>(n) + 1] - first;
   constexpr size_t kFew = 4;
-  JLinkObj* few[kFew];
-  std::vector<JLinkObj*> many;
-  JLinkObj* const* links = few;
-  const size_t count = current.size();
+  OutputLink few[kFew];
+  std::vector<OutputLink> many;
+  const OutputLink* links = few;
+  const auto begin = outputIndex_.begin() + static_cast<std::ptrdiff_t>(first);
   if (count <= kFew) {
-    std::copy(current.begin(), current.end(), few);
+    std::copy(begin, begin + static_cast<std::ptrdiff_t>(count), few);
   } else {
-    many = current;
+    many.assign(begin, begin + static_cast<std::ptrdiff_t>(count));
     links = many.data();
   }
   for (size_t i = 0; i < count; ++i) {
-    JLinkObj* link = links[i];
-    if (link->target() != nullptr) link->target()->engine(link->input(), *link);
+    if (links[i].target != nullptr) links[i].target->engine(links[i].input, *links[i].link);
   }
 }
 

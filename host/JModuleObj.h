@@ -150,13 +150,23 @@ class J_EXPORT JModuleObj : public JViewObj {
   JString label_;
   int repaintRequests_ = 0;
   JGraph* graph_ = nullptr;
-  // Rebuilds outputsByIndex_ from outputLinks_ after the graph changed it.
+  // Rebuilds the output index from outputLinks_ after the graph changed it.
   void indexOutputs();
 
   std::vector<JLinkObj*> inputLinks_;   // in the order made
   std::vector<JLinkObj*> outputLinks_;  // in the order made
-  // The links of each output, in the order made, so that broadcast finds
-  // them without walking every link of the block; rebuilt when stale.
-  std::vector<std::vector<JLinkObj*>> outputsByIndex_;
+  // The links of every output in one array, grouped by output and in the
+  // order made within each, with what broadcast needs of a link (a link's
+  // target and input never change): output n's are
+  // [outputStarts_[n], outputStarts_[n + 1]). A tick of a large graph is
+  // mostly broadcasts, and one array keeps them from chasing a pointer per
+  // output and per link. Rebuilt when stale.
+  struct OutputLink {
+    JModuleObj* target;
+    int input;
+    JLinkObj* link;
+  };
+  std::vector<OutputLink> outputIndex_;
+  std::vector<size_t> outputStarts_;
   bool outputsStale_ = true;
 };

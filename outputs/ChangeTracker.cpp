@@ -13,6 +13,24 @@ const char* eventWord(Event::Kind kind) {
   return "unknown";
 }
 
+namespace {
+
+// The unit an event is about, at row `row` of the snapshot.
+void unitOf(const NodeUpdate& u, size_t row, Event* e) {
+  e->fleet = u.fleet;
+  e->node = u.node;
+  e->row = row;
+  e->name = displayName(u);
+  e->feed = u.feed;
+}
+
+void portOf(const PortCounters& c, Event* e) {
+  e->fleet = c.fleet;
+  e->name = c.port;
+}
+
+}  // namespace
+
 ChangeTracker::ChangeTracker(std::chrono::milliseconds silentAfter) : silentAfter_(silentAfter) {}
 
 void ChangeTracker::nodes(const std::vector<NodeUpdate>& snapshot, std::vector<size_t>* fresh,
@@ -20,20 +38,17 @@ void ChangeTracker::nodes(const std::vector<NodeUpdate>& snapshot, std::vector<s
   for (size_t i = 0; i < snapshot.size(); ++i) {
     const NodeUpdate& u = snapshot[i];
     if (!hasFix(u)) continue;
-    auto [it, first] = nodes_.try_emplace(u.node);
+    auto [it, first] = nodes_.try_emplace(unitId(u));
     NodeState& s = it->second;
     if (first || u.utcSec != s.utcSec || u.utcMs != s.utcMs) fresh->push_back(i);
     if (!first) {
       if (u.health != s.health) {
         Event e;
         e.kind = Event::Kind::Health;
-        e.node = u.node;
-        e.row = i;
-        e.name = displayName(u);
-        e.feed = u.feed;
+        unitOf(u, i, &e);
         e.fromHealth = s.health;
         e.toHealth = u.health;
-        e.message = "node " + e.name + " went " + healthWord(u.health);
+        e.message = "node " + unitLabel(u) + " went " + healthWord(u.health);
         events->push_back(std::move(e));
       }
       // Only a change seen while a map block stays linked is an entry or a
@@ -41,12 +56,9 @@ void ChangeTracker::nodes(const std::vector<NodeUpdate>& snapshot, std::vector<s
       if (u.hasMap && s.hasMap && u.inMap != s.inMap) {
         Event e;
         e.kind = u.inMap ? Event::Kind::EnterMap : Event::Kind::LeaveMap;
-        e.node = u.node;
-        e.row = i;
-        e.name = displayName(u);
-        e.feed = u.feed;
+        unitOf(u, i, &e);
         e.fromHealth = e.toHealth = u.health;
-        e.message = "node " + e.name + (u.inMap ? " entered the map" : " left the map");
+        e.message = "node " + unitLabel(u) + (u.inMap ? " entered the map" : " left the map");
         events->push_back(std::move(e));
       }
     }
@@ -61,7 +73,7 @@ void ChangeTracker::nodes(const std::vector<NodeUpdate>& snapshot, std::vector<s
 void ChangeTracker::ports(const std::vector<PortCounters>& counters,
                           std::chrono::steady_clock::time_point now, std::vector<Event>* events) {
   for (const PortCounters& c : counters) {
-    auto [it, first] = ports_.try_emplace(c.port);
+    auto [it, first] = ports_.try_emplace(std::make_pair(c.fleet, c.port));
     PortState& s = it->second;
     if (first) {
       s.taken = c.taken;
@@ -75,23 +87,23 @@ void ChangeTracker::ports(const std::vector<PortCounters>& counters,
         s.silent = false;
         Event e;
         e.kind = Event::Kind::PortBack;
-        e.name = c.port;
-        e.message = "port " + c.port + " came back";
+        portOf(c, &e);
+        e.message = "port " + portLabel(c) + " came back";
         events->push_back(std::move(e));
       }
     } else if (!s.silent && s.taken > 0 && now - s.lastChange >= silentAfter_) {
       s.silent = true;
       Event e;
       e.kind = Event::Kind::PortSilent;
-      e.name = c.port;
-      e.message = "port " + c.port + " went silent";
+      portOf(c, &e);
+      e.message = "port " + portLabel(c) + " went silent";
       events->push_back(std::move(e));
     }
   }
 }
 
-bool ChangeTracker::portSilent(const std::string& port) const {
-  const auto it = ports_.find(port);
+bool ChangeTracker::portSilent(const PortCounters& port) const {
+  const auto it = ports_.find(std::make_pair(port.fleet, port.port));
   return it != ports_.end() && it->second.silent;
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "outputs/NodeUpdate.h"
@@ -20,13 +21,14 @@ namespace kw_out {
 struct Event {
   enum class Kind { Health, EnterMap, LeaveMap, PortSilent, PortBack };
   Kind kind = Kind::Health;
+  std::string fleet;   // the unit's or the port's fleet; empty without fleets
   int node = 0;        // node events: the node's number
   size_t row = 0;      // node events: its place in the snapshot
-  std::string name;    // node events: display name; port events: port name
+  std::string name;    // node events: name from the list (or number); port events: port name
   std::string feed;    // node events: the port of its last packet
   int fromHealth = 0;  // health events
   int toHealth = 0;
-  std::string message;  // e.g. "node truck7 went bad"
+  std::string message;  // e.g. "node truck7 went bad", "node north/truck7 went bad"
 };
 
 // "health", "enter_map", "leave_map", "port_silent", "port_back".
@@ -49,8 +51,8 @@ class ChangeTracker {
   void ports(const std::vector<PortCounters>& counters, std::chrono::steady_clock::time_point now,
              std::vector<Event>* events);
 
-  // True when the port with this name is silent now.
-  bool portSilent(const std::string& port) const;
+  // True when this port (its fleet and name) is silent now.
+  bool portSilent(const PortCounters& port) const;
 
  private:
   struct NodeState {
@@ -67,8 +69,8 @@ class ChangeTracker {
   };
 
   std::chrono::milliseconds silentAfter_;
-  std::map<int, NodeState> nodes_;
-  std::map<std::string, PortState> ports_;
+  std::map<UnitId, NodeState> nodes_;
+  std::map<std::pair<std::string, std::string>, PortState> ports_;  // by fleet and name
 };
 
 }  // namespace kw_out

@@ -24,7 +24,7 @@ void appendVersion(std::string* out) {
 
 void appendTpv(std::string* out, const NodeUpdate& u) {
   out->append("{\"class\":\"TPV\",\"device\":");
-  appendJsonString(out, gpsdDevice(u));
+  appendJsonString(out, unitDevice(unitId(u)));
   out->append(",\"mode\":2,\"time\":\"");
   appendIsoTime(out, u.utcSec, u.utcMs);
   out->append("\",\"lat\":");

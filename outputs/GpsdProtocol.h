@@ -1,7 +1,7 @@
 // The gpsd JSON protocol objects the position server speaks (protocol 3.14,
 // as gpsd 3.22 and its clients gpspipe, cgps and libgps understand it): the
-// VERSION banner, TPV reports with one device per unit ("node:7", from
-// unitKey), the DEVICES list, the WATCH echo, the POLL answer and ERROR
+// VERSION banner, TPV reports with one device per unit ("node:7",
+// "node:north/7": unitDevice), the DEVICES list, the WATCH echo, the POLL answer and ERROR
 // replies; NMEA 0183 sentences built from a fix, for clients that watch
 // with "nmea" (gpspipe -r); and the splitting of a client's input into
 // commands.

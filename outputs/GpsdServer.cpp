@@ -165,7 +165,7 @@ void GpsdServer::drainInbox() {
 }
 
 GpsdServer::Unit& GpsdServer::unitOf(const NodeUpdate& fix) {
-  std::string key = gpsdDevice(fix);
+  std::string key = unitDevice(unitId(fix));
   const auto [found, added] = unitIndex_.try_emplace(key, units_.size());
   if (!added) return units_[found->second];
   Unit& unit = units_.emplace_back();

@@ -2,7 +2,7 @@
 // clients (gpspipe, cgps, xgps, anything built on libgps, python3-gps) can
 // watch the units. A client gets the VERSION banner on connect;
 // ?WATCH={"enable":true,"json":true} starts one TPV report per new fix,
-// the device ("node:7", unitKey) telling the units apart; with "nmea":true
+// the device ("node:7", "node:north/7": unitDevice) telling the units apart; with "nmea":true
 // (gpspipe -r) each fix comes as NMEA 0183 sentences instead or as well;
 // ?POLL answers the latest fix of each unit.
 //
@@ -105,7 +105,7 @@ class GpsdServer {
   struct Client;
   // A unit heard so far, in the order first heard.
   struct Unit {
-    std::string key;  // unitKey: its device
+    std::string key;  // unitDevice: its device path
     std::string tpv;  // its latest TPV object, without the line end
     gpsd::Device device;
   };

@@ -19,8 +19,13 @@ void appendStateFields(std::string* out, const NodeUpdate& u) {
   }
 }
 
-void appendNodeLine(std::string* out, const NodeUpdate& u) {
-  out->append("{\"class\":\"NODE\",\"node\":");
+void appendUnitFields(std::string* out, const NodeUpdate& u) {
+  if (!u.fleet.empty()) {
+    out->append("\"fleet\":");
+    appendJsonString(out, u.fleet);
+    out->push_back(',');
+  }
+  out->append("\"node\":");
   appendInt(out, u.node);
   out->append(",\"name\":");
   if (u.name.empty()) {
@@ -30,6 +35,11 @@ void appendNodeLine(std::string* out, const NodeUpdate& u) {
   } else {
     appendJsonString(out, u.name);
   }
+}
+
+void appendNodeLine(std::string* out, const NodeUpdate& u) {
+  out->append("{\"class\":\"NODE\",");
+  appendUnitFields(out, u);
   out->append(",\"feed\":");
   appendJsonString(out, u.feed);
   out->append(",\"time\":\"");
@@ -49,6 +59,10 @@ void appendEventLine(std::string* out, const Event& e, int64_t utcSec, int utcMs
   out->append("\",\"time\":\"");
   appendIsoTime(out, utcSec, utcMs);
   out->push_back('"');
+  if (!e.fleet.empty()) {
+    out->append(",\"fleet\":");
+    appendJsonString(out, e.fleet);
+  }
   if (e.kind == Event::Kind::PortSilent || e.kind == Event::Kind::PortBack) {
     out->append(",\"port\":");
     appendJsonString(out, e.name);
@@ -90,7 +104,13 @@ void appendOutputLine(std::string* out, const OutputStateChange& c, int64_t utcS
 
 void appendPortLine(std::string* out, const PortCounters& c, bool silent, int64_t utcSec,
                     int utcMs) {
-  out->append("{\"class\":\"PORT\",\"port\":");
+  out->append("{\"class\":\"PORT\",");
+  if (!c.fleet.empty()) {
+    out->append("\"fleet\":");
+    appendJsonString(out, c.fleet);
+    out->push_back(',');
+  }
+  out->append("\"port\":");
   appendJsonString(out, c.port);
   out->append(",\"time\":\"");
   appendIsoTime(out, utcSec, utcMs);

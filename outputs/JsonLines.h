@@ -17,6 +17,11 @@ namespace kw_out {
 
 void appendNodeLine(std::string* out, const NodeUpdate& update);
 
+// The unit's identity as JSON members, shared by every record that names a
+// unit: "fleet" (only when the unit has one), "node" and "name" (the name
+// from the node list, or the number as text); no leading or trailing comma.
+void appendUnitFields(std::string* out, const NodeUpdate& update);
+
 // The unit's state as JSON members, shared by the JSON lines and the MQTT
 // payloads: "health", "health_text", "idle" and, with a map, "in_map", "x"
 // and "y" (no leading or trailing comma).

@@ -40,7 +40,7 @@ class JsonLinesForm final : public OutputForm {
     text_.clear();
     for (const Event& e : report.events) appendEventLine(&text_, e, report.utcSec, report.utcMs);
     for (const PortCounters& p : report.ports) {
-      appendPortLine(&text_, p, report.tracker.portSilent(p.port), report.utcSec, report.utcMs);
+      appendPortLine(&text_, p, report.tracker.portSilent(p), report.utcSec, report.utcMs);
     }
     stream_.write(text_);
   }

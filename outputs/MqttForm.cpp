@@ -63,7 +63,7 @@ class MqttForm final : public OutputForm {
     for (size_t i = 0; i < tick.nodes.size(); ++i) {
       const bool fresh = k < tick.fresh.size() && tick.fresh[k] == i;
       if (fresh) ++k;
-      if (fresh || changedWithoutFix(tick.events, tick.nodes[i].node)) {
+      if (fresh || changedWithoutFix(tick.events, i)) {
         publisher_.publishNode(tick.nodes[i]);
       }
     }
@@ -75,7 +75,7 @@ class MqttForm final : public OutputForm {
 
   void ports(const OutputPorts& report) override {
     for (const PortCounters& p : report.ports) {
-      publisher_.publishPort(p, report.tracker.portSilent(p.port));
+      publisher_.publishPort(p, report.tracker.portSilent(p));
     }
     for (const Event& e : report.events) {
       publisher_.publishEvent(e, nullptr, report.utcSec, report.utcMs);
@@ -104,9 +104,10 @@ class MqttForm final : public OutputForm {
   }
 
  private:
-  static bool changedWithoutFix(const std::vector<Event>& events, int node) {
+  // True when an event of this tick is about the unit at `row`.
+  static bool changedWithoutFix(const std::vector<Event>& events, size_t row) {
     for (const Event& e : events) {
-      if (e.node == node && e.kind != Event::Kind::PortSilent && e.kind != Event::Kind::PortBack) {
+      if (e.row == row && e.kind != Event::Kind::PortSilent && e.kind != Event::Kind::PortBack) {
         return true;
       }
     }

@@ -56,16 +56,6 @@ MqttPublisher::MqttPublisher(size_t maxInFlight)
 
 MqttPublisher::~MqttPublisher() { stop(); }
 
-std::string MqttPublisher::topicLevel(const std::string& name) {
-  std::string level;
-  level.reserve(name.size());
-  for (const char ch : name) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    level.push_back(c < 0x20 || c >= 0x7F || c == '/' || c == '+' || c == '#' ? '_' : ch);
-  }
-  return level.empty() ? "_" : level;
-}
-
 void MqttPublisher::appendLocation(std::string* out, const NodeUpdate& u) {
   const std::string name = displayName(u);
   const std::string level = topicLevel(name);
@@ -78,10 +68,8 @@ void MqttPublisher::appendLocation(std::string* out, const NodeUpdate& u) {
   out->append(",\"tid\":");
   appendJsonString(out,
                    level.size() > 2 ? std::string_view(level).substr(level.size() - 2) : level);
-  out->append(",\"node\":");
-  appendInt(out, u.node);
-  out->append(",\"name\":");
-  appendJsonString(out, name);
+  out->push_back(',');
+  appendUnitFields(out, u);
   out->append(",\"feed\":");
   appendJsonString(out, u.feed);
   out->append(",\"time\":\"");
@@ -89,10 +77,6 @@ void MqttPublisher::appendLocation(std::string* out, const NodeUpdate& u) {
   out->append("\",");
   appendStateFields(out, u);
   out->push_back('}');
-}
-
-std::string MqttPublisher::unitTopic(const std::string& prefix, const NodeUpdate& update) {
-  return prefix + "/" + topicLevel(displayName(update));
 }
 
 void MqttPublisher::appendStatus(std::string* out, const std::string& site, const char* state,
@@ -422,7 +406,7 @@ void MqttPublisher::remember(const std::string& topic, const std::string& payloa
 
 void MqttPublisher::publishNode(const NodeUpdate& update) {
   if (client_ == nullptr || !hasFix(update)) return;
-  const std::string topic = unitTopic(settings_.prefix, update);
+  const std::string topic = settings_.prefix + "/" + unitTopic(update);
   std::string payload;
   appendLocation(&payload, update);
   remember(topic, payload);
@@ -431,7 +415,7 @@ void MqttPublisher::publishNode(const NodeUpdate& update) {
 
 void MqttPublisher::publishPort(const PortCounters& counters, bool silent) {
   if (client_ == nullptr) return;
-  const std::string topic = settings_.prefix + "/feeds/" + topicLevel(counters.port);
+  const std::string topic = settings_.prefix + "/" + portTopic(counters);
   std::string payload;
   const auto [sec, ms] = wallNow();
   appendPortLine(&payload, counters, silent, sec, ms);
@@ -445,8 +429,8 @@ void MqttPublisher::publishEvent(const Event& event, const NodeUpdate* unit, int
                                  int utcMs) {
   if (client_ == nullptr) return;
   const std::string events = settings_.prefix + "/events";
-  const std::string topic =
-      unit != nullptr ? unitTopic(events, *unit) : events + "/feeds/" + topicLevel(event.name);
+  const std::string topic = unit != nullptr ? events + "/" + unitTopic(*unit)
+                                            : events + "/feeds/" + topicLevel(event.name);
   std::string payload;
   appendEventLine(&payload, event, utcSec, utcMs);
   payload.pop_back();

@@ -108,11 +108,6 @@ class MqttPublisher {
   // Moves the state changes seen since the last call to the end of *changes.
   void takeStateChanges(std::vector<OutputStateChange>* changes) KW_EXCLUDES(stateMutex_);
 
-  // The topic level that stands for `name`: characters MQTT reserves ('/',
-  // '+', '#') and anything but printable ASCII become '_'.
-  static std::string topicLevel(const std::string& name);
-  // The topic of a unit's location: "<prefix>/<its name or number>".
-  static std::string unitTopic(const std::string& prefix, const NodeUpdate& update);
   // Appends the location object of `update` (no line feed).
   static void appendLocation(std::string* out, const NodeUpdate& update);
   // Appends the status object of `site`: `state` "online" or "offline",

@@ -17,13 +17,71 @@ std::string displayName(const NodeUpdate& update) {
   return update.name.empty() ? std::to_string(update.node) : update.name;
 }
 
-std::string unitKey(const NodeUpdate& update) { return std::to_string(update.node); }
-
-std::string gpsdDevice(const NodeUpdate& update) { return "node:" + unitKey(update); }
-
 bool hasFix(const NodeUpdate& update) {
   return !update.neverHeard && std::isfinite(update.lat) && std::isfinite(update.lon) &&
          std::fabs(update.lat) <= 90.0 && std::fabs(update.lon) <= 180.0;
+}
+
+UnitId unitId(const NodeUpdate& update) { return UnitId{update.fleet, update.node}; }
+
+std::string unitKey(const UnitId& unit) { return unitLabel(unit.fleet, std::to_string(unit.node)); }
+
+std::string unitKey(const NodeUpdate& update) { return unitKey(unitId(update)); }
+
+std::string unitLabel(std::string_view fleet, std::string_view name) {
+  std::string label;
+  label.reserve(fleet.size() + 1 + name.size());
+  if (!fleet.empty()) label.append(fleet).push_back('/');
+  label.append(name);
+  return label;
+}
+
+std::string unitLabel(const NodeUpdate& update) {
+  return unitLabel(update.fleet, displayName(update));
+}
+
+std::string unitDevice(const UnitId& unit) { return "node:" + unitKey(unit); }
+
+std::string topicLevel(std::string_view text) {
+  std::string level;
+  level.reserve(text.size());
+  for (const char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    level.push_back(c < 0x20 || c >= 0x7F || c == '/' || c == '+' || c == '#' ? '_' : ch);
+  }
+  return level.empty() ? "_" : level;
+}
+
+std::string unitTopic(const NodeUpdate& update) {
+  // A valid fleet name is a safe level already; the name may be anything.
+  return unitLabel(update.fleet, topicLevel(displayName(update)));
+}
+
+std::string portLabel(const PortCounters& counters) {
+  return unitLabel(counters.fleet, counters.port);
+}
+
+std::string portTopic(const PortCounters& counters) {
+  return "feeds/" + unitLabel(counters.fleet, topicLevel(counters.port));
+}
+
+bool validFleetName(std::string_view name, std::string* why) {
+  const auto refuse = [&](const std::string& reason) {
+    if (why != nullptr) *why = "fleet name '" + std::string(name) + "' " + reason;
+    return false;
+  };
+  if (name.empty()) return refuse("is empty");
+  if (name.size() > kMaxFleetName) {
+    return refuse("is longer than " + std::to_string(kMaxFleetName) + " characters");
+  }
+  for (const char c : name) {
+    const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '_' || c == '-';
+    if (!word) return refuse("may hold only letters, digits, '_' and '-'");
+  }
+  if (name.front() == '-') return refuse("may not start with '-'");
+  if (name == "feeds") return refuse("is the topic level of the ports' counters");
+  return true;
 }
 
 }  // namespace kw_out

@@ -1,11 +1,21 @@
 // The data the runner hands the output forms once per tick: one NodeUpdate
-// per listed node and, once a second, one PortCounters per port.
+// per listed node and, once a second, one PortCounters per port; and the
+// one place that says how a unit is named in every output.
 //
-// Plain values, copied freely; no thread rules of their own.
+// A unit is a fleet and a node number: each fleet numbers its own units,
+// so the same number in two fleets is two units. A run with one unnamed
+// fleet (a plain document, or --nodes/--ports) has the empty fleet, and
+// then every name below is the node's own ("3", "unit3", "node:3").
+// Every output forms a unit's key, label, device and topic with the
+// functions here, never from the node number alone.
+//
+// Plain values and pure functions; any thread.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kw_out {
 
@@ -16,6 +26,7 @@ enum : int { kHealthGood = 0, kHealthMedium = 1, kHealthBad = 2 };
 const char* healthWord(int health);
 
 struct NodeUpdate {
+  std::string fleet;        // the unit's fleet; empty when the run has one unnamed fleet
   int node = 0;             // node number from the node list
   std::string name;         // name from the node list; empty: the number stands in
   std::string feed;         // name of the port the last packet came in on
@@ -32,20 +43,41 @@ struct NodeUpdate {
   int pixelY = 0;
 };
 
-// A unit's identity as every output forms it. Outputs never format the
-// node number themselves: they take these, so that what tells units apart
-// lives in one place.
-//
-// The text that names a unit to users: its name, or its number when the
-// name is empty (MQTT's topic level, track names, event messages).
+// The node's name from the node list, or its number when the name is
+// empty (without the fleet; see unitLabel).
 std::string displayName(const NodeUpdate& update);
 
-// The text that tells a unit from every other unit of the run, for keys
-// and identifiers (the web view's units): its number ("3"). Outputs form a
-// unit's key here, never from the number themselves.
+// A unit's identity: equal exactly for updates of the same unit. Ordered by
+// fleet, then number, so that a run without fleets lists units by number.
+struct UnitId {
+  std::string fleet;
+  int node = 0;
+  auto operator<=>(const UnitId&) const = default;
+};
+UnitId unitId(const NodeUpdate& update);
+
+// The unit as one text, for keys: "3", or "north/3" in fleet north.
+std::string unitKey(const UnitId& unit);
 std::string unitKey(const NodeUpdate& update);
-// The unit's device path in the gpsd protocol: "node:" and its key.
-std::string gpsdDevice(const NodeUpdate& update);
+// What names the unit to people: "unit3" (its name, else its number), or
+// "north/unit3" in fleet north. `name` is what stands for the node.
+std::string unitLabel(std::string_view fleet, std::string_view name);
+std::string unitLabel(const NodeUpdate& update);
+// The unit's gpsd device path: "node:3", or "node:north/3".
+std::string unitDevice(const UnitId& unit);
+// The unit's topic levels below a prefix: its label, each level made safe
+// for MQTT ('/', '+', '#' and control bytes become '_'): "unit3",
+// "north/unit3".
+std::string unitTopic(const NodeUpdate& update);
+// One MQTT topic level made of `text` as above ("_" for an empty text).
+std::string topicLevel(std::string_view text);
+
+// Fleet names: 1 to kMaxFleetName characters of A-Z, a-z, 0-9, '_' and
+// '-', not starting with '-' (so they are safe in topics, paths, device
+// names and command lines), and not a topic level the outputs use for
+// themselves ("feeds"). False with the reason otherwise.
+inline constexpr size_t kMaxFleetName = 32;
+bool validFleetName(std::string_view name, std::string* why);
 
 // True when the update carries a position that may be published: heard at
 // least once, finite coordinates within -90..90 and -180..180.
@@ -59,6 +91,13 @@ struct PortCounters {
   uint64_t unknownNode = 0;  // for node numbers not listed, or negative
   uint64_t older = 0;        // older than the node's last accepted packet
   std::string failure;       // why the port could not be set up; empty if it was
+  std::string fleet;         // the fleet whose port list names it; empty as for units
 };
+
+// A port as one text: "beacon", or "north/beacon" for a port of fleet
+// north's port list.
+std::string portLabel(const PortCounters& counters);
+// Its topic levels below a prefix: "feeds/beacon", "feeds/north/beacon".
+std::string portTopic(const PortCounters& counters);
 
 }  // namespace kw_out

@@ -77,7 +77,7 @@ struct OutputTick {
 struct OutputPorts {
   const std::vector<PortCounters>& ports;  // totals since start
   const std::vector<Event>& events;        // ports gone silent or back
-  const ChangeTracker& tracker;            // portSilent(name)
+  const ChangeTracker& tracker;            // portSilent(port)
   std::chrono::steady_clock::time_point now;
   int64_t utcSec;
   int utcMs;

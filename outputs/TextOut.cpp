@@ -99,6 +99,39 @@ void appendDigits(std::string* out, unsigned value, int width) {
   out->append(buf, static_cast<size_t>(width));
 }
 
+// The powers of ten up to 10^9, exactly.
+constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+
+// `value` with `decimals` fraction digits, as to_chars(fixed) writes it, for
+// the values positions and times take (|value| * 10^decimals below 2^53):
+// the scaled value is rounded to the nearest integer, which is the correctly
+// rounded result unless it lies within a hair of a half, where the product's
+// own rounding could decide; false then (and for other values), and the
+// caller takes the exact way.
+bool appendFixedFast(std::string* out, double value, int decimals) {
+  if (decimals < 0 || decimals > 9) return false;
+  const double scaled = std::fabs(value) * kPowers[decimals];
+  if (!(scaled < 9007199254740992.0)) return false;
+  const double floor = std::floor(scaled);
+  const double fraction = scaled - floor;
+  if (std::fabs(fraction - 0.5) < 1e-6) return false;
+  auto units = static_cast<uint64_t>(floor) + (fraction > 0.5 ? 1 : 0);
+  char buf[32];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  for (int digit = 0; digit < decimals; ++digit, units /= 10) {
+    *--p = static_cast<char>('0' + units % 10);
+  }
+  if (decimals > 0) *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + units % 10);
+    units /= 10;
+  } while (units > 0);
+  if (std::signbit(value)) *--p = '-';
+  out->append(p, end);
+  return true;
+}
+
 }  // namespace
 
 UtcFields utcFields(int64_t utcSec) {
@@ -143,6 +176,7 @@ void appendFixed(std::string* out, double value, int decimals) {
     out->append("null");
     return;
   }
+  if (appendFixedFast(out, value, decimals)) return;
   char buf[64];
   const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
   if (r.ec != std::errc()) {

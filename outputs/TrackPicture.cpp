@@ -76,11 +76,14 @@ std::string TrackPicture::toSvg() const {
       << escaped(name_.empty() ? "map" : name_) << " (" << width_ << " x " << height_
       << " pixels)</text>\n";
   writeLegend(svg, ox);
-  for (const auto& [node, track] : tracks_.tracks()) {
+  for (const auto& [unit, track] : tracks_.tracks()) {
     const std::vector<Dot> dots = dotsOf(track);
     const std::string& name = track.last.name;
-    if (!dots.empty())
-      writeTrack(svg, node, name.empty() ? "node " + std::to_string(node) : name, dots, ox, oy);
+    if (!dots.empty()) {
+      writeTrack(svg, unit,
+                 unitLabel(unit.fleet, name.empty() ? "node " + std::to_string(unit.node) : name),
+                 dots, ox, oy);
+    }
   }
   svg << "</svg>\n";
   return svg.str();
@@ -100,9 +103,11 @@ void TrackPicture::writeLegend(std::ostream& svg, int ox) {
 
 // One node's track: its path, a dot per point and its label at the last one;
 // map pixel (0, 0) lies at (`ox`, `oy`).
-void TrackPicture::writeTrack(std::ostream& svg, int node, const std::string& label,
+void TrackPicture::writeTrack(std::ostream& svg, const UnitId& unit, const std::string& label,
                               const std::vector<Dot>& dots, int ox, int oy) {
-  svg << "  <g class=\"node\" id=\"track-" << node << "\">\n";
+  // A fleet name holds no character an id may not (NodeUpdate.h).
+  svg << "  <g class=\"node\" id=\"track-" << (unit.fleet.empty() ? "" : unit.fleet + "-")
+      << unit.node << "\">\n";
   svg << "    <polyline class=\"track\" fill=\"none\" stroke=\"rgb(150,150,150)\" points=\"";
   for (std::size_t i = 0; i < dots.size(); ++i) {
     svg << (i == 0 ? "" : " ") << ox + dots[i].x << ',' << oy + dots[i].y;

@@ -5,7 +5,8 @@
 // order they came and marked by dots coloured by the node's health at that
 // moment (0 green, 1 orange, 2 red, anything else grey). Pixel (0, 0) is the
 // map's upper-left corner, as the map block counts. A node is labelled with
-// its name from the node list, "node <number>" when it has none.
+// its name from the node list, "node <number>" when it has none, after
+// "<fleet>/" for a unit of a fleet.
 //
 // A point equal to the node's previous one is not drawn, so a node standing
 // still between packets adds nothing; the store keeps each node's newest
@@ -58,7 +59,7 @@ class TrackPicture {
   static std::vector<Dot> dotsOf(const TrackStore::Track& track);
   // Parts of toSvg().
   static void writeLegend(std::ostream& svg, int ox);
-  static void writeTrack(std::ostream& svg, int node, const std::string& label,
+  static void writeTrack(std::ostream& svg, const UnitId& unit, const std::string& label,
                          const std::vector<Dot>& dots, int ox, int oy);
 
   const TrackStore& tracks_;

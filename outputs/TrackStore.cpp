@@ -12,13 +12,13 @@ TrackStore::TrackStore(size_t maxPointsPerNode)
 
 void TrackStore::add(const NodeUpdate& update) {
   if (!hasFix(update)) return;
-  Track& t = tracks_[update.node];
+  Track& t = tracks_[unitId(update)];
   t.last = update;
   keep(&t, update, true);
 }
 
 void TrackStore::addState(const NodeUpdate& update) {
-  const auto found = tracks_.find(update.node);
+  const auto found = tracks_.find(unitId(update));
   if (found == tracks_.end() || !hasFix(update)) return;
   keep(&found->second, update, false);
 }
@@ -34,8 +34,8 @@ void TrackStore::keep(Track* track, const NodeUpdate& u, bool fix) {
   changed_ = true;
 }
 
-size_t TrackStore::pointCount(int node) const {
-  const auto it = tracks_.find(node);
+size_t TrackStore::pointCount(const UnitId& unit) const {
+  const auto it = tracks_.find(unit);
   return it == tracks_.end() ? 0 : it->second.points.size();
 }
 
@@ -44,13 +44,13 @@ void TrackStore::appendGpx(std::string* out) const {
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<gpx version=\"1.1\" creator=\"flowhost\" xmlns=\"http://www.topografix.com/GPX/1/1\" "
       "xmlns:kw=\"urn:flowhost:gps-feed:1\">\n");
-  for (const auto& [node, t] : tracks_) {
+  for (const auto& [unit, t] : tracks_) {
     out->append(" <trk>\n  <name>");
-    appendXmlText(out, displayName(t.last));
+    appendXmlText(out, unitLabel(t.last));
     out->append("</name>\n  <src>");
     appendXmlText(out, t.last.feed);
     out->append("</src>\n  <number>");
-    appendInt(out, node);
+    appendInt(out, unit.node);
     out->append("</number>\n  <trkseg>\n");
     for (const Point& p : t.points) {
       if (!p.fix) continue;
@@ -72,13 +72,11 @@ void TrackStore::appendGpx(std::string* out) const {
 void TrackStore::appendGeoJson(std::string* out) const {
   out->append("{\"type\":\"FeatureCollection\",\"features\":[");
   bool first = true;
-  const auto properties = [&](const Track& t, int node, const char* kind) {
+  const auto properties = [&](const Track& t, const char* kind) {
     out->append(",\"properties\":{\"kind\":\"");
     out->append(kind);
-    out->append("\",\"node\":");
-    appendInt(out, node);
-    out->append(",\"name\":");
-    appendJsonString(out, displayName(t.last));
+    out->append("\",");
+    appendUnitFields(out, t.last);
     out->append(",\"feed\":");
     appendJsonString(out, t.last.feed);
     out->append(",\"time\":\"");
@@ -94,13 +92,13 @@ void TrackStore::appendGeoJson(std::string* out) const {
     appendFixed(out, lat, 7);
     out->push_back(']');
   };
-  for (const auto& [node, t] : tracks_) {
+  for (const auto& [unit, t] : tracks_) {
     if (!first) out->push_back(',');
     first = false;
     out->append("\n{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":");
     position(t.last.lon, t.last.lat);
     out->push_back('}');
-    properties(t, node, "position");
+    properties(t, "position");
     // A LineString needs two or more positions.
     const auto fixes =
         std::count_if(t.points.begin(), t.points.end(), [](const Point& p) { return p.fix; });
@@ -115,7 +113,7 @@ void TrackStore::appendGeoJson(std::string* out) const {
         position(p.lon, p.lat);
       }
       out->append("]}");
-      properties(t, node, "track");
+      properties(t, "track");
     }
   }
   out->append("\n]}\n");

@@ -7,6 +7,8 @@
 // map block's pixel grid when the node had one. Renders the fixes as GPX
 // 1.1 (one track per node) and as an RFC 7946 GeoJSON FeatureCollection
 // (per node a Point at its last position and a LineString of its track).
+// A unit is its fleet and number (NodeUpdate.h): a track is named with the
+// unit's label, and the GeoJSON features carry its "fleet".
 //
 // Owns: the points it keeps.
 // Thread safety: one thread (the runner's) only.
@@ -36,8 +38,8 @@ class TrackStore {
   void addState(const NodeUpdate& update);
 
   size_t nodeCount() const { return tracks_.size(); }
-  // Points kept for `node` (0 when none).
-  size_t pointCount(int node) const;
+  // Points kept for `unit` (0 when none).
+  size_t pointCount(const UnitId& unit) const;
   // Points pushed out by newer ones since the start.
   size_t droppedPoints() const { return dropped_; }
   bool changed() const { return changed_; }
@@ -63,14 +65,14 @@ class TrackStore {
     NodeUpdate last;  // the last fix
     std::deque<Point> points;
   };
-  // By node number.
-  const std::map<int, Track>& tracks() const { return tracks_; }
+  // By unit: fleet, then node number.
+  const std::map<UnitId, Track>& tracks() const { return tracks_; }
 
  private:
   void keep(Track* track, const NodeUpdate& update, bool fix);
 
   size_t maxPoints_;
-  std::map<int, Track> tracks_;
+  std::map<UnitId, Track> tracks_;
   size_t dropped_ = 0;
   bool changed_ = false;
 };

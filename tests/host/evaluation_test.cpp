@@ -42,6 +42,33 @@ TEST(BroadcastTest, CallsEngineOnEveryLinkOfThatOutputInLinkOrder) {
   EXPECT_TRUE(log.empty());
 }
 
+// An output with more links than broadcast keeps on its stack, next to
+// other outputs, as links are made and removed between broadcasts.
+TEST(BroadcastTest, ManyLinksOfOneOutputFollowLinksMadeAndRemoved) {
+  std::vector<std::string> log;
+  JGraph graph;
+  auto* source = graph.add(new RecorderObj("src", 0, 3, nullptr, nullptr, 5));
+  std::vector<JModuleObj*> targets;
+  for (const char* name : {"a", "b", "c", "d", "e", "f"}) {
+    targets.push_back(graph.add(new RecorderObj(name, 1, 0, &log)));
+    ASSERT_NE(graph.link(source, 2, targets.back(), 0), nullptr);
+  }
+  auto* other = graph.add(new RecorderObj("o", 1, 0, &log));
+  ASSERT_NE(graph.link(source, 0, other, 0), nullptr);
+  source->broadcast(2);
+  EXPECT_EQ(log, (std::vector<std::string>{"a:0=7", "b:0=7", "c:0=7", "d:0=7", "e:0=7", "f:0=7"}));
+  log.clear();
+  ASSERT_TRUE(graph.remove(targets[1]));
+  auto* late = graph.add(new RecorderObj("g", 1, 0, &log));
+  ASSERT_NE(graph.link(source, 2, late, 0), nullptr);
+  source->broadcast(2);
+  EXPECT_EQ(log, (std::vector<std::string>{"a:0=7", "c:0=7", "d:0=7", "e:0=7", "f:0=7", "g:0=7"}));
+  log.clear();
+  source->broadcast(0);
+  source->broadcast(1);  // a port without links
+  EXPECT_EQ(log, (std::vector<std::string>{"o:0=5"}));
+}
+
 TEST(BroadcastTest, PropagatesThroughAChain) {
   std::vector<std::string> log;
   JGraph graph;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "host/JAddObj.h"
 #include "host/JDictionary.h"
@@ -247,6 +248,34 @@ TEST_F(HostileDocumentTest, AnnouncementsThatMultiplyAreRefused) {
   EXPECT_EQ(graph->link(source, 0, graph->block(1), 0, &error), nullptr);
   EXPECT_EQ(error, "the links would let one announcement run through more than 100000 links");
   EXPECT_EQ(graph->linkCount(), 4 * 15 + 1);
+}
+
+// A graph with more links than the bound may still announce through each
+// of them a few times (a clock driving ten thousand units' blocks does),
+// but not through paths that multiply.
+TEST_F(HostileDocumentTest, LargeGraphsAnnounceThroughEachLinkAFewTimes) {
+  constexpr int kLeaves = 110000;
+  JGraph graph;
+  auto* hub = graph.add(new RelayObj());
+  std::vector<JGraph::LinkRequest> links;
+  for (int i = 0; i < kLeaves; ++i) links.push_back({hub, 0, graph.add(new RelayObj()), 0});
+  std::string error;
+  ASSERT_TRUE(graph.linkAll(links, &error)) << error;
+  // A front block reaching the hub by four ways: four times its links.
+  auto* front = graph.add(new RelayObj());
+  std::vector<JModuleObj*> ways;
+  for (int i = 0; i < 5; ++i) {
+    ways.push_back(graph.add(new RelayObj()));
+    ASSERT_TRUE(graph.linkAll({{ways.back(), 0, hub, 0}}, &error)) << error;
+  }
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(graph.linkAll({{front, 0, ways[static_cast<size_t>(i)], 0}}, &error)) << error;
+  }
+  // The fifth way: five times the hub's links, more than four times the
+  // graph's (the refused link counted).
+  EXPECT_FALSE(graph.linkAll({{front, 0, ways[4], 0}}, &error));
+  EXPECT_EQ(error, "the links would let one announcement run through more than 440040 links");
+  EXPECT_EQ(graph.linkCount(), kLeaves + 9);
 }
 
 TEST_F(HostileDocumentTest, CyclesAndRefusedLinksLeaveNoLinkBehind) {

@@ -3,9 +3,11 @@
 // changes found between snapshots.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <random>
 
 #include "outputs/ChangeTracker.h"
 #include "outputs/GpsdProtocol.h"
@@ -58,6 +60,27 @@ TEST(TextOut, IsoTimesAcrossCalendarEdges) {
   EXPECT_EQ(iso(0, -3), "1970-01-01T00:00:00.000Z");
   EXPECT_EQ(iso(std::numeric_limits<int64_t>::max(), 0), "9999-12-31T23:59:59.000Z");
   EXPECT_EQ(iso(std::numeric_limits<int64_t>::min(), 0), "0000-01-01T00:00:00.000Z");
+}
+
+// Fixed-point numbers as std::to_chars writes them, also where a value
+// lies next to a rounding half or is too large for the quick way.
+TEST(TextOut, FixedNumbersMatchToChars) {
+  std::mt19937_64 random(22);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::vector<double> values = {0.0,        -0.0,         0.5,   1.5,  2.5,   -0.00000005,
+                                0.00000015, 179.99999995, -90.0, 1e17, -3e20, 123456789.123456789,
+                                0.125,      4.9e-324};
+  for (int i = 0; i < 20000; ++i) values.push_back(unit(random) * std::pow(10.0, i % 12 - 4));
+  for (int i = 0; i < 2000; ++i) values.push_back(std::round(unit(random) * 1e6) / 1e6 + 5e-8);
+  for (const double v : values) {
+    for (int decimals = 0; decimals <= 9; ++decimals) {
+      std::string ours;
+      appendFixed(&ours, v, decimals);
+      char buf[400];
+      const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+      ASSERT_EQ(ours, std::string(buf, r.ptr)) << v << " with " << decimals << " decimals";
+    }
+  }
 }
 
 TEST(TextOut, HostileNamesStayValidJsonXmlAndTerminalText) {
@@ -148,7 +171,7 @@ TEST(JsonLines, EventAndPortLines) {
   EXPECT_EQ(j["port"], "com2");
   EXPECT_FALSE(j.contains("node"));
 
-  PortCounters c{"com1", 10, 2, 3, 4, 5, "cannot join 239.1.1.1: No such device"};
+  PortCounters c{"com1", 10, 2, 3, 4, 5, "cannot join 239.1.1.1: No such device", ""};
   line.clear();
   appendPortLine(&line, c, true, 0, 0);
   j = parseLine(line);
@@ -212,7 +235,7 @@ TEST(ChangeTracker, PortGoesSilentAndComesBack) {
   ChangeTracker t(5s);
   const auto t0 = std::chrono::steady_clock::time_point{} + 100s;
   std::vector<Event> events;
-  std::vector<PortCounters> ports{{"com1", 0, 0, 0, 0, 0, ""}, {"com2", 3, 0, 0, 0, 0, ""}};
+  std::vector<PortCounters> ports{{"com1", 0, 0, 0, 0, 0, "", ""}, {"com2", 3, 0, 0, 0, 0, "", ""}};
   t.ports(ports, t0, &events);
   ports[1].taken = 4;
   t.ports(ports, t0 + 1s, &events);
@@ -222,14 +245,14 @@ TEST(ChangeTracker, PortGoesSilentAndComesBack) {
   ASSERT_EQ(events.size(), 1u) << "com1 never took anything in: it is not 'silent'";
   EXPECT_EQ(events[0].kind, Event::Kind::PortSilent);
   EXPECT_EQ(events[0].message, "port com2 went silent");
-  EXPECT_TRUE(t.portSilent("com2"));
+  EXPECT_TRUE(t.portSilent(ports[1]));
   t.ports(ports, t0 + 9s, &events);
   EXPECT_EQ(events.size(), 1u) << "reported once";
   ports[1].taken = 5;
   t.ports(ports, t0 + 10s, &events);
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[1].message, "port com2 came back");
-  EXPECT_FALSE(t.portSilent("com2"));
+  EXPECT_FALSE(t.portSilent(ports[1]));
 }
 
 TEST(GpsdProtocol, ObjectsAsLibgpsExpectsThem) {
@@ -303,8 +326,88 @@ TEST(MqttPayload, OwnTracksLocationAndTopicLevels) {
   EXPECT_EQ(j["health_text"], "bad");
   EXPECT_DOUBLE_EQ(j["idle"].get<double>(), 30.0);
 
-  EXPECT_EQ(MqttPublisher::topicLevel("a/b+c#d e\x01\xc3"), "a_b_c_d e__");
-  EXPECT_EQ(MqttPublisher::topicLevel(""), "_");
+  EXPECT_EQ(topicLevel("a/b+c#d e\x01\xc3"), "a_b_c_d e__");
+  EXPECT_EQ(topicLevel(""), "_");
+}
+
+// A unit is fleet and node: without a fleet every name is the node's own,
+// with one the fleet leads it; fleet names that would break a topic, a
+// path or a device name are refused.
+TEST(UnitIdentity, NamesWithAndWithoutAFleet) {
+  NodeUpdate plain = fix(3, "unit3", 1, 0, 0);
+  EXPECT_EQ(unitKey(plain), "3");
+  EXPECT_EQ(unitLabel(plain), "unit3");
+  EXPECT_EQ(unitDevice(unitId(plain)), "node:3");
+  EXPECT_EQ(unitTopic(plain), "unit3");
+  NodeUpdate north = plain;
+  north.fleet = "north";
+  north.name = "a/b#";
+  EXPECT_EQ(unitKey(north), "north/3");
+  EXPECT_EQ(unitLabel(north), "north/a/b#");
+  EXPECT_EQ(unitDevice(unitId(north)), "node:north/3");
+  EXPECT_EQ(unitTopic(north), "north/a_b_") << "the name stays one topic level";
+  EXPECT_LT(unitId(plain), unitId(north));
+  EXPECT_LT((UnitId{"", 2}), (UnitId{"", 10})) << "numbers in number order";
+  PortCounters port{"com1", 0, 0, 0, 0, 0, "", ""};
+  EXPECT_EQ(portTopic(port), "feeds/com1");
+  port.fleet = "north";
+  EXPECT_EQ(portTopic(port), "feeds/north/com1");
+
+  for (const char* good : {"north", "N-2_a", "0", "abcdefghijklmnopqrstuvwxyz012345"}) {
+    EXPECT_TRUE(validFleetName(good, nullptr)) << good;
+  }
+  for (const char* bad : {"", "a/b", "a b", "a+", "#", "-x", "feeds", "\xc3\xa9",
+                          "abcdefghijklmnopqrstuvwxyz0123456"}) {
+    std::string why;
+    EXPECT_FALSE(validFleetName(bad, &why)) << bad;
+    EXPECT_NE(why.find("fleet name"), std::string::npos) << why;
+  }
+}
+
+// The same node number in two fleets is two units in every form: its own
+// fix and events, JSON fields, gpsd device, topic and track.
+TEST(UnitIdentity, SameNumberInTwoFleetsNeverCollides) {
+  std::vector<NodeUpdate> snap{fix(3, "unit3", 100, 10, 20), fix(3, "unit3", 100, -10, -20)};
+  snap[0].fleet = "north";
+  snap[1].fleet = "south";
+  ChangeTracker tracker;
+  std::vector<size_t> fresh;
+  std::vector<Event> events;
+  tracker.nodes(snap, &fresh, &events);
+  EXPECT_EQ(fresh, (std::vector<size_t>{0, 1})) << "each its own first fix";
+  fresh.clear();
+  snap[1].health = kHealthBad;
+  tracker.nodes(snap, &fresh, &events);
+  EXPECT_TRUE(fresh.empty()) << "north's time is not south's";
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].row, 1u);
+  EXPECT_EQ(events[0].message, "node south/unit3 went bad");
+  std::string line;
+  appendEventLine(&line, events[0], 0, 0);
+  EXPECT_EQ(parseLine(line)["fleet"], "south");
+
+  std::string north, south;
+  appendNodeLine(&north, snap[0]);
+  appendNodeLine(&south, snap[1]);
+  EXPECT_EQ(parseLine(north)["fleet"], "north");
+  EXPECT_EQ(parseLine(south)["fleet"], "south");
+  std::string tpv;
+  gpsd::appendTpv(&tpv, snap[1]);
+  EXPECT_EQ(parseLine(tpv)["device"], "node:south/3");
+  EXPECT_NE(unitTopic(snap[0]), unitTopic(snap[1]));
+
+  TrackStore store;
+  for (const NodeUpdate& u : snap) store.add(u);
+  EXPECT_EQ(store.nodeCount(), 2u);
+  std::string gpx, geo;
+  store.appendGpx(&gpx);
+  EXPECT_NE(gpx.find("<name>north/unit3</name>"), std::string::npos) << gpx;
+  EXPECT_NE(gpx.find("<name>south/unit3</name>"), std::string::npos) << gpx;
+  store.appendGeoJson(&geo);
+  const json features = json::parse(geo)["features"];
+  ASSERT_EQ(features.size(), 2u);
+  EXPECT_EQ(features[0]["properties"]["fleet"], "north");
+  EXPECT_EQ(features[1]["properties"]["fleet"], "south");
 }
 
 TEST(TrackStore, KeepsTheNewestPointsAndWritesRfc7946) {
@@ -316,7 +419,7 @@ TEST(TrackStore, KeepsTheNewestPointsAndWritesRfc7946) {
   store.add(never);
   NodeUpdate wild = fix(4, "wild", 1, std::nan(""), 200);
   store.add(wild);
-  EXPECT_EQ(store.pointCount(1), 3u);
+  EXPECT_EQ(store.pointCount({"", 1}), 3u);
   EXPECT_EQ(store.nodeCount(), 2u) << "no track for a node without a fix";
 
   std::string text;

@@ -167,6 +167,14 @@ TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
       {{"--nodes", "n", "--ports", "p", "--save"}, "use --write-document FILE"},
       {{"--nodes", "n", "--ports", "p", "--map", "1 2 3"}, "is not \"UL_LAT"},
       {{"--map", "36 -116 35 -115 9x9", "d"}, "belongs to the quick start"},
+      {{"--fleet", "north"}, "is not NAME=NODES,PORTS"},
+      {{"--fleet", "north=n.nod"}, "is not NAME=NODES,PORTS"},
+      {{"--fleet", "north=,p.mcp"}, "is not NAME=NODES,PORTS"},
+      {{"--fleet", "a/b=n,p"}, "fleet name 'a/b' may hold only"},
+      {{"--fleet", "=n,p"}, "fleet name '' is empty"},
+      {{"--fleet", "x=n,p", "--fleet", "x=m,q"}, "fleet 'x' is given twice"},
+      {{"--fleet", "x=n,p", "--nodes", "n", "--ports", "p"}, "name every fleet"},
+      {{"--fleet", "x=n,p", "d.json"}, "cannot be used together"},
       {{"--tiles", "area.mbtiles", "d"}, "--tiles shows on the web view: add --http"},
   };
   for (const auto& c : cases) {
@@ -177,6 +185,22 @@ TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
     EXPECT_FALSE(parse(c.args, &o, &error)) << joined;
     EXPECT_NE(error.find(c.reason), std::string::npos) << joined << "-> " << error;
   }
+}
+
+// Each --fleet is a named fleet with its own lists; a comma in the node
+// list's name stays in it.
+TEST(RunOptionsParse, FleetsAreNamedQuickStarts) {
+  RunOptions o;
+  std::string error;
+  ASSERT_TRUE(parse({"--fleet", "north=a,b.nod,n.mcp", "--fleet=s-2=s.nod,s.mcp"}, &o, &error))
+      << error;
+  EXPECT_TRUE(o.quickStart());
+  ASSERT_EQ(o.fleets.size(), 2u);
+  EXPECT_EQ(o.fleets[0].name, "north");
+  EXPECT_EQ(o.fleets[0].nodeFile, "a,b.nod");
+  EXPECT_EQ(o.fleets[0].portFile, "n.mcp");
+  EXPECT_EQ(o.fleets[1].name, "s-2");
+  EXPECT_EQ(o.fleets[1].nodeFile, "s.nod");
 }
 
 TEST(RunOptionsParse, OptionalAddressesFollowAnEqualsSignAndSwallowNothing) {
@@ -621,6 +645,23 @@ TEST_F(Nodes, APortListedByTwoSniffersIsOneRowWithTheirCountsSummed) {
   EXPECT_EQ(ports[1].stats.setupError, "group 239.255.42: not an IPv4 address");
 }
 
+// Sniffers of two fleets that list the same ports keep a row each: a
+// fleet's port is its own, with its own share of the counts.
+TEST_F(Nodes, APortListedByTwoFleetsIsARowInEach) {
+  JModuleObj* south = graph_.add(new FakeSniffer());
+  south->setLabel(JString("fleet south"));
+  graph_.startup();
+  const NodeTable table(graph_);
+  const std::vector<PortRow> ports = table.ports();
+  ASSERT_EQ(ports.size(), 4u);
+  EXPECT_EQ(ports[0].fleet, "");
+  EXPECT_EQ(ports[0].stats.takenIn, 40u);
+  EXPECT_EQ(ports[2].fleet, "south");
+  EXPECT_EQ(ports[2].block, graph_.indexOf(south));
+  EXPECT_EQ(ports[2].stats.name, "com1");
+  EXPECT_EQ(ports[2].stats.takenIn, 40u);
+}
+
 // Each port that could not be set up is told once, naming the list's file
 // and line; every port has a counters line.
 TEST(PortReports, FailuresAreToldOnceWithTheirListLine) {
@@ -643,10 +684,10 @@ TEST(PortReports, FailuresAreToldOnceWithTheirListLine) {
   PortRow other = bad;
   other.block = 7;  // the same line read by a second sniffer block
   EXPECT_EQ(report.newFailures({other}).size(), 1u);
-  EXPECT_EQ(PortReport::countersLine(good.stats),
+  EXPECT_EQ(PortReport::countersLine(good),
             "port beacon 239.255.42.1:47001: taken 120, dropped (full) 0, rejected 0, "
             "unknown node 0, older 3");
-  EXPECT_NE(PortReport::countersLine(bad.stats).find(", not set up"), std::string::npos);
+  EXPECT_NE(PortReport::countersLine(bad).find(", not set up"), std::string::npos);
 }
 
 std::vector<std::string> words(const std::string& line) {

@@ -12,6 +12,7 @@
 #include "apps/flowhost/document/DocumentFile.h"
 #include "apps/flowhost/document/DocumentHints.h"
 #include "apps/flowhost/document/NodeListFile.h"
+#include "apps/flowhost/run/NodeTable.h"
 #include "apps/flowhost/run/PluginSet.h"
 #include "host/JGraph.h"
 #include "host/JModuleObj.h"
@@ -181,6 +182,61 @@ TEST_F(QuickStartGraph, TheWrittenDocumentLoadsAgainWithTheSameGraphAndRelativeL
   std::string text;
   ASSERT_TRUE(again.currentText(&text, &error)) << error;
   EXPECT_EQ(Json::parse(text), written);
+}
+
+// Two fleets with the same node numbers: each has its own sniffers on its
+// own ports, labelled with the fleet, so that the node table (and through
+// it every output) tells their units apart, in the running graph and in the
+// document it writes.
+TEST_F(QuickStartGraph, EachFleetHasItsOwnSniffersAndItsUnitsKeepTheirFleet) {
+  std::string nodes;
+  for (int i = 0; i < 130; ++i) nodes += std::to_string(i) + " u" + std::to_string(i) + "\n";
+  QuickStart::Settings settings;
+  settings.fleets = {
+      {"north", dir_.write("north.nod", nodes), dir_.write("north.mcp", "a 239.1.1.1 5000\n")},
+      {"south", dir_.write("south.nod", "7 u7\n"), dir_.write("south.mcp", "a 239.1.1.2 5000\n")}};
+  settings.partFolder = dir_.path().string();
+  QuickStart quick;
+  std::string error;
+  ASSERT_TRUE(quick.build(settings, &error)) << error;
+  EXPECT_EQ(quick.snifferCount(), 3);
+  ASSERT_EQ(quick.partLists().size(), 2u);
+  EXPECT_EQ(quick.partLists()[1].path, dir_.file("nodes-north-2.nod"));
+  for (const QuickStart::PartList& part : quick.partLists()) {
+    ASSERT_TRUE(DocumentFile::writeFile(part.path, part.text, &error)) << error;
+  }
+  quick.graph()->startup();
+
+  const auto fleetsOf = [](const JGraph& graph) {
+    std::vector<std::string> labels;
+    for (const flowhost::NodeRow& row : flowhost::NodeTable(graph).read()) {
+      labels.push_back(row.label());
+    }
+    return labels;
+  };
+  const std::vector<std::string> labels = fleetsOf(*quick.graph());
+  ASSERT_EQ(labels.size(), 131u);
+  EXPECT_EQ(labels[0], "north/u0");
+  EXPECT_EQ(labels[129], "north/u129");
+  EXPECT_EQ(labels[130], "south/u7");
+  std::vector<std::string> ports;
+  for (int b = 0; b < quick.graph()->blockCount(); ++b) {
+    JModuleObj* block = quick.graph()->block(b);
+    if (std::string(block->className()) != "JQNV_packet_sniffer") continue;
+    ports.push_back(std::string(block->getLabel()) + " " + stored(block, "port file name"));
+  }
+  EXPECT_EQ(ports, (std::vector<std::string>{"fleet north sniffer 1 " + dir_.file("north.mcp"),
+                                             "fleet north sniffer 2 " + dir_.file("north.mcp"),
+                                             "fleet south " + dir_.file("south.mcp")}));
+  JModuleObj* display = quick.graph()->block(quick.graph()->blockCount() - 1);
+  EXPECT_EQ(std::string(display->getLabel()), "south/u7");
+
+  const std::string path = dir_.file("fleets.json");
+  ASSERT_TRUE(DocumentFile::writeFile(path, quick.documentText(path), &error)) << error;
+  DocumentFile again;
+  ASSERT_TRUE(again.load(path, &error)) << error;
+  again.graph()->startup();
+  EXPECT_EQ(fleetsOf(*again.graph()), labels);
 }
 
 TEST_F(QuickStartGraph, ListsThatGiveNothingAreRefusedWithTheirReason) {

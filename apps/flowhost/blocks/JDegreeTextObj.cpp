@@ -43,10 +43,21 @@ std::optional<std::string> JDegreeTextObj::format(double degrees, Axis axis) {
   const long long units = std::llround(degrees * kUnitsPerDegree);
   const long long magnitude = units < 0 ? -units : units;
   const char letter = axis == Axis::Latitude ? (units < 0 ? 'S' : 'N') : (units < 0 ? 'W' : 'E');
-  char text[48];
-  std::snprintf(text, sizeof text, "%lld.%05lld %c", magnitude / 100000, magnitude % 100000,
-                letter);
-  return std::string(text);
+  // "%lld.%05lld %c" of the whole degrees, the five fraction digits and the
+  // letter, written by hand: every map block's input passes here each tick.
+  char text[16];
+  char* end = text + sizeof text;
+  char* p = end;
+  *--p = letter;
+  *--p = ' ';
+  long long rest = magnitude;
+  for (int digit = 0; digit < 5; ++digit, rest /= 10) *--p = static_cast<char>('0' + rest % 10);
+  *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+  } while (rest > 0);
+  return std::string(p, end);
 }
 
 void JDegreeTextObj::writeContent(JOutputStream& stream) {

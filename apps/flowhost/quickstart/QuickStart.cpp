@@ -11,6 +11,7 @@
 
 #include "apps/flowhost/blocks/JClockObj.h"
 #include "apps/flowhost/document/DocumentFile.h"
+#include "apps/flowhost/document/SnifferFleet.h"
 #include "feed/list_file.h"
 #include "geogrid/JGeoGridObj.h"
 #include "host/JDictionary.h"
@@ -18,6 +19,7 @@
 #include "host/JEntry.h"
 #include "host/JGraph.h"
 #include "host/JModuleObj.h"
+#include "outputs/NodeUpdate.h"
 #include "platform/terminal_text.h"
 #include "sniffer/JQNV_packet_sniffer_layout.h"
 
@@ -158,54 +160,91 @@ class QuickStart::Assembly {
   std::string reason_;
 };
 
-bool QuickStart::readLists(const Settings& settings, std::string* error) {
+std::vector<QuickStart::Fleet> QuickStart::fleetsOf(const Settings& settings) {
+  if (!settings.fleets.empty()) return settings.fleets;
+  return {Fleet{"", settings.nodeFile, settings.portFile}};
+}
+
+bool QuickStart::needsPartLists(const Settings& settings) {
+  for (const Fleet& fleet : fleetsOf(settings)) {
+    NodeListFile list;
+    if (list.read(fleet.nodeFile, nullptr) &&
+        list.nodes().size() > static_cast<size_t>(kNodesPerSniffer)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int QuickStart::nodeCount() const {
+  size_t count = 0;
+  for (const Built& fleet : fleets_) count += fleet.nodes.nodes().size();
+  return static_cast<int>(count);
+}
+
+bool QuickStart::readLists(Built* fleet, std::string* error) {
   std::string reason;
-  if (!nodes_.read(settings.nodeFile, &reason)) return refuse(error, reason);
-  if (nodes_.nodes().empty()) {
-    return refuse(error, "the node list '" + kw::terminalText(settings.nodeFile) +
+  const std::string& nodeFile = fleet->fleet.nodeFile;
+  const std::string& portFile = fleet->fleet.portFile;
+  if (!fleet->nodes.read(nodeFile, &reason)) return refuse(error, reason);
+  if (fleet->nodes.nodes().empty()) {
+    return refuse(error, "the node list '" + kw::terminalText(nodeFile) +
                              "' names no node (lines \"<number> [name]\", number 0 to 1000)");
   }
-  const kw::PortList ports = kw::readPortList(settings.portFile.c_str());
+  const kw::PortList ports = kw::readPortList(portFile.c_str());
   if (ports.refused) {
-    return refuse(error, kw::listRefusalText("port list", settings.portFile, ports.notes.front()));
+    return refuse(error, kw::listRefusalText("port list", portFile, ports.notes.front()));
   }
   if (ports.entries.empty()) {
-    return refuse(error, "the port list '" + kw::terminalText(settings.portFile) +
+    return refuse(error, "the port list '" + kw::terminalText(portFile) +
                              "' names no port (lines \"<name> <group> <port>\")");
   }
   return true;
 }
 
-void QuickStart::splitNodeList(const Settings& settings) {
-  const int total = static_cast<int>(nodes_.nodes().size());
-  sniffers_ = (total + kNodesPerSniffer - 1) / kNodesPerSniffer;
-  if (sniffers_ <= 1) return;
+void QuickStart::splitNodeList(const Settings& settings, Built* fleet) {
+  const int total = static_cast<int>(fleet->nodes.nodes().size());
+  fleet->sniffers = (total + kNodesPerSniffer - 1) / kNodesPerSniffer;
+  if (fleet->sniffers <= 1) return;
+  fleet->firstPart = static_cast<int>(parts_.size());
+  const std::string stem =
+      settings.partStem + (fleet->fleet.name.empty() ? "" : "-" + fleet->fleet.name);
   std::error_code ec;
-  for (int k = 0; k < sniffers_; ++k) {
+  for (int k = 0; k < fleet->sniffers; ++k) {
     const size_t first = static_cast<size_t>(k) * kNodesPerSniffer;
     const size_t count = std::min<size_t>(kNodesPerSniffer, total - first);
     const fs::path path = fs::absolute(
-        fs::path(settings.partFolder) / (settings.partStem + "-" + std::to_string(k + 1) + ".nod"),
-        ec);
-    parts_.push_back(
-        PartList{path.lexically_normal().string(),
-                 nodes_.partText(first, count,
-                                 "Nodes " + std::to_string(first + 1) + " to " +
-                                     std::to_string(first + count) + " of " + settings.nodeFile +
-                                     ", for sniffer " + std::to_string(k + 1))});
+        fs::path(settings.partFolder) / (stem + "-" + std::to_string(k + 1) + ".nod"), ec);
+    parts_.push_back(PartList{
+        path.lexically_normal().string(),
+        fleet->nodes.partText(first, count,
+                              "Nodes " + std::to_string(first + 1) + " to " +
+                                  std::to_string(first + count) + " of " + fleet->fleet.nodeFile +
+                                  ", for sniffer " + std::to_string(k + 1))});
   }
 }
 
 bool QuickStart::build(const Settings& settings, std::string* error) {
   graph_.reset();
   parts_.clear();
+  fleets_.clear();
   sniffers_ = 0;
-  if (!readLists(settings, error)) return false;
-  splitNodeList(settings);
-  std::error_code ec;
-  const std::string nodeFile = fs::absolute(settings.nodeFile, ec).lexically_normal().string();
-  const std::string portFile = fs::absolute(settings.portFile, ec).lexically_normal().string();
-  const int total = static_cast<int>(nodes_.nodes().size());
+  int rows = 0;
+  for (const Fleet& fleet : fleetsOf(settings)) {
+    Built built;
+    built.fleet = fleet;
+    if (!readLists(&built, error)) {
+      fleets_.clear();
+      parts_.clear();
+      return false;
+    }
+    splitNodeList(settings, &built);
+    built.firstSniffer = sniffers_;
+    built.firstRow = rows;
+    sniffers_ += built.sniffers;
+    rows += static_cast<int>(built.nodes.nodes().size());
+    fleets_.push_back(std::move(built));
+  }
 
   Assembly assembly;
   Entries clockEntries;
@@ -215,28 +254,9 @@ bool QuickStart::build(const Settings& settings, std::string* error) {
   onOffEntries.box(20, kTop + 70, 80, 40, "on off").integer("value", 1);
   JModuleObj* onOff = clock != nullptr ? assembly.make("JConstantObj", onOffEntries) : nullptr;
   if (onOff == nullptr) return refuse(error, assembly.failure());
-
-  for (int k = 0; k < sniffers_; ++k) {
-    const int first = k * kNodesPerSniffer;
-    const int count = std::min(kNodesPerSniffer, total - first);
-    Entries e;
-    e.box(130, kTop + kRowHeight * first, 120, kRowHeight * count - 10,
-          sniffers_ > 1 ? "sniffer " + std::to_string(k + 1) : "sniffer")
-        .text("node file name", sniffers_ > 1 ? parts_[k].path : nodeFile)
-        .text("port file name", portFile)
-        .integer("number of nodes", count)
-        .integer("MAX packet size", 250)
-        .integer("packet buffer size", packetBufferSize(total, settings.rate))
-        .real("medium threshold", settings.medium)
-        .real("bad threshold", settings.bad);
-    JModuleObj* sniffer = assembly.make(Layout::kClassName, e);
-    if (sniffer == nullptr) return refuse(error, assembly.failure());
-    assembly.link(clock, 0, sniffer, 0);
-    assembly.link(onOff, 0, sniffer, 1);
-    for (int j = 0; j < count; ++j) {
-      if (!addNodeRow(assembly, settings.map, sniffer, j, first + j)) {
-        return refuse(error, assembly.failure());
-      }
+  for (const Built& fleet : fleets_) {
+    if (!addSniffers(assembly, settings, fleet, clock, onOff)) {
+      return refuse(error, assembly.failure());
     }
   }
   if (!assembly.linkAll()) return refuse(error, assembly.failure());
@@ -244,13 +264,51 @@ bool QuickStart::build(const Settings& settings, std::string* error) {
   return true;
 }
 
+// The fleet's sniffers, each fed by the clock and the constant, with their
+// nodes' rows.
+bool QuickStart::addSniffers(Assembly& assembly, const Settings& settings, const Built& fleet,
+                             JModuleObj* clock, JModuleObj* onOff) {
+  std::error_code ec;
+  const std::string nodeFile = fs::absolute(fleet.fleet.nodeFile, ec).lexically_normal().string();
+  const std::string portFile = fs::absolute(fleet.fleet.portFile, ec).lexically_normal().string();
+  const int total = static_cast<int>(fleet.nodes.nodes().size());
+  for (int k = 0; k < fleet.sniffers; ++k) {
+    const int first = k * kNodesPerSniffer;
+    const int count = std::min(kNodesPerSniffer, total - first);
+    const int row = fleet.firstRow + first;
+    std::string label = fleet.sniffers > 1 ? "sniffer " + std::to_string(k + 1) : "sniffer";
+    if (!fleet.fleet.name.empty()) label = fleetLabel(fleet.fleet.name, k + 1, fleet.sniffers);
+    Entries e;
+    e.box(130, kTop + kRowHeight * row, 120, kRowHeight * count - 10, label)
+        .text("node file name",
+              fleet.sniffers > 1 ? parts_[static_cast<size_t>(fleet.firstPart + k)].path : nodeFile)
+        .text("port file name", portFile)
+        .integer("number of nodes", count)
+        .integer("MAX packet size", 250)
+        .integer("packet buffer size", packetBufferSize(total, settings.rate))
+        .real("medium threshold", settings.medium)
+        .real("bad threshold", settings.bad);
+    JModuleObj* sniffer = assembly.make(Layout::kClassName, e);
+    if (sniffer == nullptr) return false;
+    assembly.link(clock, 0, sniffer, 0);
+    assembly.link(onOff, 0, sniffer, 1);
+    for (int j = 0; j < count; ++j) {
+      if (!addNodeRow(assembly, settings.map, fleet, sniffer, j, first + j)) return false;
+    }
+  }
+  return true;
+}
+
 // One node's row: its latitude and longitude converters, its map block and
-// its display, fed by output group `slot` of `sniffer`.
-bool QuickStart::addNodeRow(Assembly& assembly, const Map& map, JModuleObj* sniffer, int slot,
-                            int row) {
+// its display, fed by output group `slot` of `sniffer`; `index` is the
+// node's place in its fleet's list.
+bool QuickStart::addNodeRow(Assembly& assembly, const Map& map, const Built& fleet,
+                            JModuleObj* sniffer, int slot, int index) {
+  const int row = fleet.firstRow + index;
   const double y = kTop + kRowHeight * row;
-  const NodeListFile::Node& node = nodes_.nodes()[row];
-  const std::string name = node.name.empty() ? "node " + std::to_string(node.number) : node.name;
+  const NodeListFile::Node& node = fleet.nodes.nodes()[static_cast<size_t>(index)];
+  const std::string name = kw_out::unitLabel(
+      fleet.fleet.name, node.name.empty() ? "node " + std::to_string(node.number) : node.name);
   Entries lat, lon, grid, display;
   lat.box(280, y, 100, 36, "latitude " + std::to_string(row)).text("axis", "latitude");
   lon.box(280, y + 42, 100, 36, "longitude " + std::to_string(row)).text("axis", "longitude");

@@ -19,7 +19,6 @@
 #include "apps/flowhost/document/DocumentFile.h"
 #include "apps/flowhost/document/DocumentHints.h"
 #include "apps/flowhost/document/ListCheck.h"
-#include "apps/flowhost/document/NodeListFile.h"
 #include "apps/flowhost/quickstart/QuickStart.h"
 #include "apps/flowhost/run/ClockSchedule.h"
 #include "apps/flowhost/run/FeedOutputs.h"
@@ -103,8 +102,18 @@ double secondsBetween(Clock::time_point from, Clock::time_point to) {
 }
 
 // What the quick start's two lists are read as, every note said.
+// The quick start's lists: --nodes/--ports, or each fleet's two.
 ListCheck::Said quickStartLines(const RunOptions& options) {
-  return ListCheck::say(ListCheck::quickStartLists(options.nodeFile, options.portFile), true);
+  if (options.fleets.empty()) {
+    return ListCheck::say(ListCheck::quickStartLists(options.nodeFile, options.portFile), true);
+  }
+  std::vector<ListCheck::ListFile> lists;
+  for (const RunOptions::Fleet& fleet : options.fleets) {
+    for (ListCheck::ListFile& list : ListCheck::quickStartLists(fleet.nodeFile, fleet.portFile)) {
+      lists.push_back(std::move(list));
+    }
+  }
+  return ListCheck::say(lists, true);
 }
 
 }  // namespace
@@ -320,6 +329,9 @@ bool FlowRunner::buildQuickStart(Run& run) {
   QuickStart::Settings settings;
   settings.nodeFile = options.nodeFile;
   settings.portFile = options.portFile;
+  for (const RunOptions::Fleet& fleet : options.fleets) {
+    settings.fleets.push_back({fleet.name, fleet.nodeFile, fleet.portFile});
+  }
   settings.rate = options.rate.value_or(JClockObj::kDefaultRate);
   settings.medium = options.medium.value_or(QuickStart::kMediumThreshold);
   settings.bad = options.bad.value_or(QuickStart::kBadThreshold);
@@ -334,15 +346,11 @@ bool FlowRunner::buildQuickStart(Run& run) {
     if (!folderExists(options.writeDocument)) {
       return refuse("cannot write the document '" + options.writeDocument + "': no such folder");
     }
-  } else {
-    NodeListFile list;
-    if (list.read(options.nodeFile, nullptr) &&
-        list.nodes().size() > static_cast<size_t>(QuickStart::kNodesPerSniffer)) {
-      run.loaded.partFolder = makePartFolder();
-      if (run.loaded.partFolder.empty())
-        return refuse("cannot make a folder for the part node lists");
-      settings.partFolder = run.loaded.partFolder;
-    }
+  } else if (QuickStart::needsPartLists(settings)) {
+    run.loaded.partFolder = makePartFolder();
+    if (run.loaded.partFolder.empty())
+      return refuse("cannot make a folder for the part node lists");
+    settings.partFolder = run.loaded.partFolder;
   }
   run.loaded.quick.emplace();
   if (!run.loaded.quick->build(settings, &reason)) return refuse(reason);
@@ -351,11 +359,14 @@ bool FlowRunner::buildQuickStart(Run& run) {
       if (!DocumentFile::writeFile(part.path, part.text, &reason)) return refuse(reason);
     }
   }
-  const int nodes = static_cast<int>(run.loaded.quick->nodes().nodes().size());
-  out_ << "flowhost: quick start: " << nodes << (nodes == 1 ? " node" : " nodes") << " of "
-       << kw::terminalText(options.nodeFile) << " on the ports of "
-       << kw::terminalText(options.portFile) << ", " << run.loaded.quick->snifferCount()
-       << (run.loaded.quick->snifferCount() == 1 ? " sniffer" : " sniffers") << '\n';
+  for (const QuickStart::Built& fleet : run.loaded.quick->fleets()) {
+    const size_t nodes = fleet.nodes.nodes().size();
+    out_ << "flowhost: quick start: "
+         << (fleet.fleet.name.empty() ? "" : "fleet " + fleet.fleet.name + ": ") << nodes
+         << (nodes == 1 ? " node" : " nodes") << " of " << kw::terminalText(fleet.fleet.nodeFile)
+         << " on the ports of " << kw::terminalText(fleet.fleet.portFile) << ", " << fleet.sniffers
+         << (fleet.sniffers == 1 ? " sniffer" : " sniffers") << '\n';
+  }
   run.loaded.graph = run.loaded.quick->graph();
   run.loaded.table.emplace(*run.loaded.graph);
   run.loaded.lists = quickStartLines(options);
@@ -566,7 +577,7 @@ void FlowRunner::reportPorts(Run& run, Clock::time_point now, bool force) {
     return;
   }
   run.ports.lastShown = elapsed;
-  for (const PortRow& port : ports) out_ << PortReport::countersLine(port.stats) << '\n';
+  for (const PortRow& port : ports) out_ << PortReport::countersLine(port) << '\n';
   out_.flush();
 }
 

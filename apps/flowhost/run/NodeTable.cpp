@@ -5,6 +5,7 @@
 #include <map>
 #include <tuple>
 
+#include "apps/flowhost/document/SnifferFleet.h"
 #include "geogrid/JGeoGridObj.h"
 #include "host/JGraph.h"
 #include "host/JIntegerData.h"
@@ -12,13 +13,14 @@
 #include "host/JModuleObj.h"
 #include "host/JRealData.h"
 #include "host/JStringData.h"
+#include "outputs/NodeUpdate.h"
 #include "sniffer/JQNV_packet_sniffer_layout.h"
 
 namespace flowhost {
 
 std::string NodeRow::label() const {
-  if (!name.empty()) return name;
-  return nodeId ? "node " + std::to_string(*nodeId) : "node ?";
+  if (!name.empty()) return kw_out::unitLabel(fleet, name);
+  return kw_out::unitLabel(fleet, nodeId ? "node " + std::to_string(*nodeId) : "node ?");
 }
 
 namespace {
@@ -73,8 +75,15 @@ bool NodeTable::feedingOutput(JModuleObj* block, int input, JModuleObj** sniffer
 
 NodeTable::NodeTable(const JGraph& graph) {
   for (int b = 0; b < graph.blockCount(); ++b) {
+    const JModuleObj* block = graph.block(b);
+    if (isClass(block, Sniffer::kClassName)) {
+      fleets_.push_back(fleetOfLabel(static_cast<char*>(block->getLabel())));
+    }
+  }
+  for (int b = 0; b < graph.blockCount(); ++b) {
     JModuleObj* block = graph.block(b);
     if (!isClass(block, Sniffer::kClassName)) continue;
+    const std::string* fleet = &fleets_[static_cast<size_t>(sniffers_)];
     ++sniffers_;
     snifferBlocks_.emplace_back(b, block);
     // A document may store a larger count than the sniffer keeps nodes; the
@@ -82,7 +91,7 @@ NodeTable::NodeTable(const JGraph& graph) {
     const int groups =
         std::clamp(Sniffer::nodeOf(block->ogm), 0, static_cast<int>(Sniffer::kMaxNodes));
     const JFeedStatus* status = JFeedStatus::of(block);
-    for (int i = 0; i < groups; ++i) nodes_.push_back(Node{block, status, b, i});
+    for (int i = 0; i < groups; ++i) nodes_.push_back(Node{block, status, fleet, b, i});
   }
   for (int b = 0; b < graph.blockCount(); ++b) {
     JModuleObj* block = graph.block(b);
@@ -119,6 +128,7 @@ std::vector<NodeRow> NodeTable::read() const {
     NodeRow row;
     row.block = node.block;
     row.node = node.index;
+    row.fleet = *node.fleet;
     if (node.status != nullptr) {
       const char* name = node.status->feedNodeName(node.index);
       row.name = name != nullptr ? name : "";
@@ -157,17 +167,21 @@ std::vector<NodeRow> NodeTable::read() const {
 // first sniffer's, with the counts summed, so each datagram counts once.
 std::vector<PortRow> NodeTable::ports() const {
   std::vector<PortRow> rows;
-  using Key = std::tuple<std::string, std::string, int, std::string>;
+  // A fleet's rows stay its own: two fleets that list one port each show
+  // their share of it.
+  using Key = std::tuple<std::string, std::string, std::string, int, std::string>;
   std::map<Key, std::pair<size_t, int>> seen;  // row, the last block merged into it
-  for (const auto& [index, block] : snifferBlocks_) {
+  for (size_t b = 0; b < snifferBlocks_.size(); ++b) {
+    const auto& [index, block] = snifferBlocks_[b];
     const JFeedStatus* status = JFeedStatus::of(block);
     const int count = status != nullptr ? status->feedPortCount() : 0;
     for (int p = 0; p < count; ++p) {
       PortRow row;
       row.block = index;
+      row.fleet = fleets_[b];
       if (!status->feedPortStatus(p, &row.stats)) continue;
       const JFeedPortStatus& s = row.stats;
-      const Key key{s.name, s.group, s.port, s.interface};
+      const Key key{row.fleet, s.name, s.group, s.port, s.interface};
       const auto [at, fresh] = seen.try_emplace(key, rows.size(), index);
       if (fresh || at->second.second == index) {
         rows.push_back(std::move(row));

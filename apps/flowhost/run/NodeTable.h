@@ -9,9 +9,10 @@
 // A node the sniffer has not heard from yet has no position, time or map
 // values in its row (its outputs hold zeros that are no fix). ports() gives
 // the sniffers' ports with their origin, set-up failure and counters, a port
-// that several sniffers list once with their counts summed. Names, heard
-// flags and ports come from each sniffer block's feed status (JFeedStatus,
-// which the host exports and the plug-in implements).
+// that several sniffers of one fleet list once with their counts summed.
+// Names, heard flags and ports come from each sniffer block's feed status
+// (JFeedStatus, which the host exports and the plug-in implements); a
+// sniffer's fleet from its label (SnifferFleet.h).
 //
 // Owns nothing: the blocks belong to the graph, which must outlive the
 // table and keep its blocks and links while the table is in use.
@@ -35,6 +36,7 @@ namespace flowhost {
 struct NodeRow {
   int block = 0;       // index of the sniffer block in the graph
   int node = 0;        // node index within the sniffer (its output group)
+  std::string fleet;   // the sniffer's fleet; "" in a run without fleets
   std::string name;    // name from the node list, "" when the line has none
   std::string feed;    // name of the port its last packet came on; before any, the sniffer's port
                        // names joined by ","
@@ -54,13 +56,15 @@ struct NodeRow {
   std::optional<int> pixelY;
 
   // What the node is called on screen: its name from the node list, or
-  // "node N" ("node ?" before its number is known) when the list gives none.
+  // "node N" ("node ?" before its number is known) when the list gives none,
+  // after "<fleet>/" in a fleet (kw_out::unitLabel).
   std::string label() const;
 };
 
 // One port of a sniffer block, as the feed reports it.
 struct PortRow {
-  int block = 0;  // index of the sniffer block in the graph
+  int block = 0;      // index of the sniffer block in the graph
+  std::string fleet;  // the sniffer's fleet
   JFeedPortStatus stats;
 };
 
@@ -84,6 +88,7 @@ class NodeTable {
   struct Node {
     JModuleObj* sniffer;
     const JFeedStatus* status;  // the sniffer's; null when it has none
+    const std::string* fleet;   // the sniffer's, in fleets_
     int block;
     int index;
     JModuleObj* map = nullptr;
@@ -97,6 +102,7 @@ class NodeTable {
 
   std::vector<Node> nodes_;
   std::vector<std::pair<int, JModuleObj*>> snifferBlocks_;  // graph index, block
+  std::vector<std::string> fleets_;                         // of each, in the same order
   int sniffers_ = 0;
 };
 

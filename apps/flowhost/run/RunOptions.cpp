@@ -53,6 +53,7 @@ enum LongOnly : int {
   kMqttPrefix,
   kNodes,
   kPorts,
+  kFleet,
   kMap,
   kWriteDocument,
   kHttp,
@@ -100,6 +101,7 @@ const std::vector<Option> kOptions = {
     {"bad", '\0', Value::Required, kBad},
     {"nodes", '\0', Value::Required, kNodes},
     {"ports", '\0', Value::Required, kPorts},
+    {"fleet", '\0', Value::Required, kFleet},
     {"map", '\0', Value::Required, kMap},
     {"write-document", '\0', Value::Required, kWriteDocument},
     {"http", '\0', Value::Optional, kHttp},
@@ -117,16 +119,22 @@ const std::vector<Option> kOptions = {
 constexpr const char kUsageOptions[] =
     "usage: flowhost [options] <document>\n"
     "       flowhost [options] --nodes FILE.nod --ports FILE.mcp [--map MAP]\n"
+    "       flowhost [options] --fleet NAME=NODES,PORTS [--fleet ...] [--map MAP]\n"
     "       flowhost --check <document> | --check --nodes FILE.nod --ports FILE.mcp\n"
+    "       flowhost --check --fleet NAME=NODES,PORTS [--fleet ...]\n"
     "Runs a dataflow document headlessly: loads the plug-ins, makes and restores\n"
     "the blocks, links them, starts them, drives the clock blocks, shows the node\n"
     "table and closes every block at the end (also on Ctrl-C or SIGTERM).\n"
-    "The second form tracks the units of a node list without a document: it\n"
-    "builds the standard graph (clock, on off, one sniffer per 128 nodes, and per\n"
-    "node two converters, a map block and a display) and runs it.\n"
+    "The other forms track the units of node lists without a document: they\n"
+    "build the standard graph (clock, on off, one sniffer per 128 nodes, and per\n"
+    "node two converters, a map block and a display) and run it.\n"
     "\n"
     "      --nodes FILE     quick start: the node list (\"<number> [name]\" lines)\n"
     "      --ports FILE     quick start: the port list (\"<name> <group> <port>\")\n"
+    "      --fleet NAME=NODES,PORTS\n"
+    "                       quick start: a fleet with its own node list and port\n"
+    "                       list (may be repeated); each fleet numbers its own\n"
+    "                       units, which every output names NAME/<unit>\n"
     "      --map \"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"\n"
     "                       quick start: the map's corners in signed degrees and\n"
     "                       its size in pixels (default: the whole world, 720x360)\n"
@@ -286,6 +294,7 @@ const char* valueNeeded(int code) {
     case kTable: return "live, plain or off";
     case kNodes: return "a node list file";
     case kPorts: return "a port list file";
+    case kFleet: return "NAME=NODES,PORTS";
     case kMap: return "\"UL_LAT UL_LON LR_LAT LR_LON WIDTHxHEIGHT\"";
     case kWriteDocument: return "a file";
     case kTiles: return "a tile URL template or an MBTiles file";
@@ -349,6 +358,35 @@ Taken takePrefix(const std::string& text, std::string* field, std::string* error
     return Taken::kBad;
   }
   *field = text;
+  return Taken::kOk;
+}
+
+// --fleet NAME=NODES,PORTS: a fleet name (kw_out::validFleetName) not
+// given before, and two list files; the port list's name is what follows
+// the last comma.
+Taken takeFleet(const std::string& text, RunOptions* options, std::string* error) {
+  if (text.empty()) return Taken::kMissing;
+  const size_t equals = text.find('=');
+  const size_t comma = text.rfind(',');
+  if (equals == std::string::npos || comma == std::string::npos || comma < equals ||
+      comma == equals + 1 || comma + 1 == text.size()) {
+    refuse(error, "--fleet '" + text + "' is not NAME=NODES,PORTS");
+    return Taken::kBad;
+  }
+  RunOptions::Fleet fleet{text.substr(0, equals), text.substr(equals + 1, comma - equals - 1),
+                          text.substr(comma + 1)};
+  std::string why;
+  if (!kw_out::validFleetName(fleet.name, &why)) {
+    refuse(error, "--fleet: " + why);
+    return Taken::kBad;
+  }
+  for (const RunOptions::Fleet& given : options->fleets) {
+    if (given.name == fleet.name) {
+      refuse(error, "--fleet: fleet '" + fleet.name + "' is given twice");
+      return Taken::kBad;
+    }
+  }
+  options->fleets.push_back(std::move(fleet));
   return Taken::kOk;
 }
 
@@ -417,6 +455,7 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
     case kMqttPrefix: return takePrefix(value, &options->outputs.mqttPrefix, error);
     case kNodes: return takeName(value, &options->nodeFile);
     case kPorts: return takeName(value, &options->portFile);
+    case kFleet: return takeFleet(value, options, error);
     case kMap: return takeName(value, &options->map);
     case kWriteDocument: return takeName(value, &options->writeDocument);
     default: return takeFlag(code, options);
@@ -427,10 +466,21 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
 bool checkQuickStart(const RunOptions& options, std::string* error) {
   if (!options.document.empty()) {
     return refuse(error, "a document ('" + options.document +
-                             "') and --nodes/--ports cannot be used together");
+                             "') and the quick start (--nodes/--ports, --fleet) cannot be "
+                             "used together");
   }
-  if (options.nodeFile.empty()) return refuse(error, "--ports needs --nodes FILE as well");
-  if (options.portFile.empty()) return refuse(error, "--nodes needs --ports FILE as well");
+  if (!options.fleets.empty()) {
+    if (!options.nodeFile.empty() || !options.portFile.empty()) {
+      return refuse(error,
+                    "--nodes/--ports make one unnamed fleet; with --fleet, name every fleet "
+                    "(--fleet NAME=NODES,PORTS)");
+    }
+  } else if (options.nodeFile.empty()) {
+    return refuse(error, "--ports needs --nodes FILE as well");
+  }
+  if (options.fleets.empty() && options.portFile.empty()) {
+    return refuse(error, "--nodes needs --ports FILE as well");
+  }
   if (options.save || !options.saveAs.empty()) {
     return refuse(error, "the quick start has no document to save; use --write-document FILE");
   }

@@ -2,10 +2,14 @@
 //
 //   flowhost [options] <document>
 //   flowhost [options] --nodes FILE.nod --ports FILE.mcp [--map MAP]
+//   flowhost [options] --fleet NAME=NODES,PORTS [--fleet ...] [--map MAP]
 //   flowhost --check <document> | --check --nodes FILE.nod --ports FILE.mcp
+//   flowhost --check --fleet NAME=NODES,PORTS [--fleet ...]
 //
-// The second form is the quick start: the standard graph for the two list
-// files is built in memory (QuickStart) instead of read from a document.
+// The second and third forms are the quick start: the standard graph for
+// the list files is built in memory (QuickStart) instead of read from a
+// document; --nodes/--ports make one unnamed fleet, each --fleet a named
+// one with lists of its own.
 //
 // Options are read by the programs' one option parser (cli/option_parser.h):
 // long options take their value as "--name value" or "--name=value", those
@@ -28,9 +32,17 @@ namespace flowhost {
 struct RunOptions {
   enum class Table { Auto, Live, Plain, Off };
 
+  // One --fleet NAME=NODES,PORTS.
+  struct Fleet {
+    std::string name;
+    std::string nodeFile;
+    std::string portFile;
+  };
+
   std::string document;
   std::string nodeFile;                 // quick start: the node list
   std::string portFile;                 // quick start: the port list
+  std::vector<Fleet> fleets;            // quick start: named fleets, instead of the two above
   std::string map;                      // quick start: "UL_LAT UL_LON LR_LAT LR_LON WxH"
   std::string writeDocument;            // quick start: write the graph here and stop
   std::optional<double> medium;         // quick start: the health thresholds in seconds;
@@ -59,7 +71,7 @@ struct RunOptions {
   bool help = false;
   bool version = false;
 
-  bool quickStart() const { return !nodeFile.empty() || !portFile.empty(); }
+  bool quickStart() const { return !nodeFile.empty() || !portFile.empty() || !fleets.empty(); }
 
   static constexpr double kMaxSeconds = 1e7;
   static constexpr double kMaxEvery = 3600.0;

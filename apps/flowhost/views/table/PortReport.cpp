@@ -1,5 +1,6 @@
 #include "apps/flowhost/views/table/PortReport.h"
 
+#include "outputs/NodeUpdate.h"
 #include "platform/terminal_text.h"
 
 namespace flowhost {
@@ -10,11 +11,13 @@ std::string PortReport::failureText(const JFeedPortStatus& port) {
   return where + ": " + kw::terminalText(port.setupError);
 }
 
-std::string PortReport::countersLine(const JFeedPortStatus& port) {
+std::string PortReport::countersLine(const PortRow& row) {
+  const JFeedPortStatus& port = row.stats;
   // The name and the group come from the port list as written.
-  std::string line = "port " + kw::terminalText(port.name) + " " + kw::terminalText(port.group) +
-                     ":" + std::to_string(port.port) + ": taken " + std::to_string(port.takenIn) +
-                     ", dropped (full) " + std::to_string(port.droppedFull) + ", rejected " +
+  std::string line = "port " + kw::terminalText(kw_out::unitLabel(row.fleet, port.name)) + " " +
+                     kw::terminalText(port.group) + ":" + std::to_string(port.port) + ": taken " +
+                     std::to_string(port.takenIn) + ", dropped (full) " +
+                     std::to_string(port.droppedFull) + ", rejected " +
                      std::to_string(port.rejected) + ", unknown node " +
                      std::to_string(port.unknownNode) + ", older " + std::to_string(port.older);
   if (!port.setupError.empty()) line += ", not set up";

@@ -24,8 +24,9 @@ class PortReport {
   static std::string failureText(const JFeedPortStatus& port);
   // "port beacon 239.255.42.1:47001: taken 120, dropped (full) 0,
   // rejected 0, unknown node 0, older 0", plus ", not set up" for a port
-  // whose socket could not be set up.
-  static std::string countersLine(const JFeedPortStatus& port);
+  // whose socket could not be set up; "port north/beacon ..." for a port of
+  // fleet north.
+  static std::string countersLine(const PortRow& port);
 
   // The failure texts of the ports in `ports` that failed and were not
   // reported before.

@@ -5,6 +5,7 @@
 #include <functional>
 #include <set>
 
+#include "outputs/NodeUpdate.h"
 #include "outputs/TextOut.h"
 
 namespace flowhost {
@@ -43,16 +44,20 @@ std::string printable(const std::optional<std::string>& text) {
   return out.empty() ? "-" : out;
 }
 
-std::string row(bool withBlock, const std::string& block, const std::string& node,
-                const std::string& latitude, const std::string& longitude, const std::string& utc,
-                const std::string& health, const std::string& idle, const std::string& inMap,
-                const std::string& x, const std::string& y) {
+std::string row(const std::string& lead, const std::string& node, const std::string& latitude,
+                const std::string& longitude, const std::string& utc, const std::string& health,
+                const std::string& idle, const std::string& inMap, const std::string& x,
+                const std::string& y) {
   char buffer[512];
-  std::snprintf(buffer, sizeof buffer, "%s%5s %11s %12s  %-23s %6s %9s %7s %7s %7s",
-                withBlock ? (block + " ").c_str() : "", node.c_str(), latitude.c_str(),
-                longitude.c_str(), utc.c_str(), health.c_str(), idle.c_str(), inMap.c_str(),
-                x.c_str(), y.c_str());
+  std::snprintf(buffer, sizeof buffer, "%s%5s %11s %12s  %-23s %6s %9s %7s %7s %7s", lead.c_str(),
+                node.c_str(), latitude.c_str(), longitude.c_str(), utc.c_str(), health.c_str(),
+                idle.c_str(), inMap.c_str(), x.c_str(), y.c_str());
   return buffer;
+}
+
+// True when a row belongs to a fleet: the table then shows the fleet.
+bool withFleets(const std::vector<NodeRow>& rows) {
+  return std::any_of(rows.begin(), rows.end(), [](const NodeRow& r) { return !r.fleet.empty(); });
 }
 
 // ---- live drawing ---------------------------------------------------------
@@ -153,7 +158,7 @@ struct Column {
   std::function<std::string(const NodeRow&)> text;
 };
 
-std::vector<Column> liveColumns(bool withBlock) {
+std::vector<Column> liveColumns(bool withBlock, bool withFleet) {
   const auto mapped = [](const std::optional<int>& value, const NodeRow& r) {
     return r.mapped ? integerText(value) : "-";
   };
@@ -161,6 +166,10 @@ std::vector<Column> liveColumns(bool withBlock) {
   if (withBlock) {
     columns.push_back(
         {"block", 5, 0, false, 9, [](const NodeRow& r) { return std::to_string(r.block + 1); }});
+  }
+  if (withFleet) {
+    columns.push_back({"fleet", 0, static_cast<int>(kw_out::kMaxFleetName), true, 1,
+                       [](const NodeRow& r) { return r.fleet.empty() ? "-" : r.fleet; }});
   }
   columns.push_back(
       {"node", 5, 0, false, 1, [](const NodeRow& r) { return integerText(r.nodeId); }});
@@ -204,8 +213,9 @@ std::vector<std::string> footer(const std::vector<PortRow>& ports, int most) {
       ports.size() <= static_cast<size_t>(most) ? ports.size() : static_cast<size_t>(most - 1);
   for (size_t i = 0; i < shown; ++i) {
     const JFeedPortStatus& s = ports[i].stats;
-    std::string line = countersText("port " + printable(std::optional<std::string>(s.name)),
-                                    s.takenIn, s.droppedFull, s.rejected, s.unknownNode, s.older);
+    std::string line = countersText(
+        "port " + printable(std::optional<std::string>(kw_out::unitLabel(ports[i].fleet, s.name))),
+        s.takenIn, s.droppedFull, s.rejected, s.unknownNode, s.older);
     if (!s.setupError.empty()) line += ", not set up";
     out.push_back(line);
   }
@@ -248,7 +258,7 @@ namespace {
 std::vector<Column> columnsFor(const std::vector<NodeRow>& rows, int width) {
   std::set<int> blocks;
   for (const NodeRow& r : rows) blocks.insert(r.block);
-  std::vector<Column> columns = liveColumns(blocks.size() > 1);
+  std::vector<Column> columns = liveColumns(blocks.size() > 1, withFleets(rows));
   for (Column& c : columns) {
     if (c.width > 0) continue;
     int widest = TableView::visibleWidth(c.title);
@@ -338,19 +348,33 @@ TableView::TableView(std::ostream& out, Mode mode, double everySeconds)
 std::vector<std::string> TableView::lines(const std::vector<NodeRow>& rows, double elapsed,
                                           long long ticks) {
   std::set<int> blocks;
-  for (const NodeRow& r : rows) blocks.insert(r.block);
+  size_t fleetWidth = 0;
+  for (const NodeRow& r : rows) {
+    blocks.insert(r.block);
+    fleetWidth = std::max(fleetWidth, r.fleet.size());
+  }
   const bool withBlock = blocks.size() > 1;
+  if (fleetWidth > 0) fleetWidth = std::max<size_t>(fleetWidth, 5);
+  // Block and fleet, when shown, lead each line.
+  const auto lead = [&](const std::string& block, const std::string& fleet) {
+    std::string text = withBlock ? block + " " : "";
+    if (fleetWidth > 0) {
+      const std::string shown = fleet.empty() ? "-" : fleet;
+      text += shown + std::string(fleetWidth + 1 - shown.size(), ' ');
+    }
+    return text;
+  };
 
   std::vector<std::string> out;
   char status[128];
   std::snprintf(status, sizeof status, "t=%.1f s  ticks=%lld  nodes=%zu", elapsed, ticks,
                 rows.size());
   out.emplace_back(status);
-  out.push_back(row(withBlock, "block", "node", "latitude", "longitude", "utc string", "health",
+  out.push_back(row(lead("block", "fleet"), "node", "latitude", "longitude", "utc string", "health",
                     "idle s", "in_map", "pixel_x", "pixel_y"));
   for (const NodeRow& r : rows) {
     const bool mapped = r.mapped;
-    out.push_back(row(withBlock, std::to_string(r.block + 1), integerText(r.nodeId),
+    out.push_back(row(lead(std::to_string(r.block + 1), r.fleet), integerText(r.nodeId),
                       realText(r.latitude, 6), realText(r.longitude, 6), printable(r.utc),
                       integerText(r.health), idleText(r.idle), mapped ? integerText(r.inMap) : "-",
                       mapped ? integerText(r.pixelX) : "-", mapped ? integerText(r.pixelY) : "-"));

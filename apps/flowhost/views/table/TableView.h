@@ -13,16 +13,18 @@
 //    unknown node, older); when the ports take more than a quarter of the
 //    lines, the last footer line sums up the ports left out.
 // Columns that do not fit are dropped, the lowest priority first. Priority
-// from high to low: node number, name (from the node list), health,
+// from high to low: fleet (only shown when a node belongs to one) and node
+// number, name (from the node list), health,
 // latitude, longitude, idle time, utc time, feed (port names), sniffer
 // block (only shown with several sniffers), in_map, pixel_x, pixel_y.
-// On screen they stay in reading order (block, node, name, latitude,
+// On screen they stay in reading order (block, fleet, node, name, latitude,
 // longitude, utc time, health, idle, feed, in_map, pixel_x, pixel_y).
 // Health reads "good", "medium" or "bad", coloured green, yellow or red
 // when the view is told it draws on a terminal (setColour), never else.
 //
 // Plain mode (a pipe or a file): no escape codes; a block of plain lines
-// (status line, column heading, one line per node) at most once per
+// (status line, column heading, one line per node, led by the block and
+// the fleet when those are shown) at most once per
 // `every` seconds, plus a last one at the end of the run. Off: nothing.
 //
 // Owns the last ports given; writes to the stream given, which must

@@ -137,7 +137,7 @@ void WebState::takeUnits(const kw_out::OutputTick& tick, WebSnapshot* next, std:
   bool identityChanged = nodes.size() != before.size();
   std::vector<size_t> renamed;
   for (size_t i = 0; i < nodes.size(); ++i) {
-    units[i] = WebUnit{kw_out::unitKey(nodes[i]), kw_out::displayName(nodes[i]), nodes[i].node,
+    units[i] = WebUnit{kw_out::unitKey(nodes[i]), kw_out::unitLabel(nodes[i]), nodes[i].node,
                        nodes[i].feed};
     if (i < before.size() && !(units[i] == before[i])) renamed.push_back(i);
   }
@@ -266,9 +266,13 @@ void WebState::ports(const std::vector<PortRow>& rows, const kw_out::OutputPorts
   for (const PortRow& row : rows) {
     const JFeedPortStatus& s = row.stats;
     const auto number = snifferNumber.find(row.block);
-    ports.push_back(WebPort{number != snifferNumber.end() ? number->second : row.block + 1, s.name,
-                            s.group, s.port, s.takenIn, s.droppedFull, s.rejected, s.unknownNode,
-                            s.older, s.setupError, report.tracker.portSilent(s.name)});
+    kw_out::PortCounters port;  // the port as the outputs name it: fleet and name
+    port.fleet = row.fleet;
+    port.port = s.name;
+    ports.push_back(WebPort{number != snifferNumber.end() ? number->second : row.block + 1,
+                            kw_out::portLabel(port), s.group, s.port, s.takenIn, s.droppedFull,
+                            s.rejected, s.unknownNode, s.older, s.setupError,
+                            report.tracker.portSilent(port)});
   }
   const int64_t wallMs = report.utcSec * 1000 + report.utcMs;
   for (const kw_out::Event& event : report.events) addEvent(wallMs, event);
