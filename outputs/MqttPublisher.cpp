@@ -368,9 +368,12 @@ void MqttPublisher::note(State state, const std::string& reason) {
   kw::MutexLock lock(&stateMutex_);
   if (!reason.empty()) lastError_ = reason;
   if (stateKnown_ && state_ == State::Lost && state == State::Refused) return;
-  if (stateKnown_ && state == state_) return;
+  // A refusal for another reason (the broker now listens, but refuses the
+  // login) is news; the same refusal again is not.
+  if (stateKnown_ && state == state_ && (state != State::Refused || reason == stateReason_)) return;
   stateKnown_ = true;
   state_ = state;
+  stateReason_ = reason;
   changes_.push_back(OutputStateChange{"mqtt", state, reason, where()});
 }
 

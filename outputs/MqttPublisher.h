@@ -159,6 +159,7 @@ class MqttPublisher {
   std::map<std::string, std::string> latest_ KW_GUARDED_BY(stateMutex_);  // topic -> payload
   std::string lastError_ KW_GUARDED_BY(stateMutex_);
   bool stateKnown_ KW_GUARDED_BY(stateMutex_) = false;
+  std::string stateReason_ KW_GUARDED_BY(stateMutex_);  // the reason of the last change told
   OutputStateChange::State state_ KW_GUARDED_BY(stateMutex_) = OutputStateChange::State::Lost;
   std::vector<OutputStateChange> changes_ KW_GUARDED_BY(stateMutex_);
 
