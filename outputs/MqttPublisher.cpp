@@ -432,8 +432,10 @@ void MqttPublisher::publishEvent(const Event& event, const NodeUpdate* unit, int
                                  int utcMs) {
   if (client_ == nullptr) return;
   const std::string events = settings_.prefix + "/events";
-  const std::string topic = unit != nullptr ? events + "/" + unitTopic(*unit)
-                                            : events + "/feeds/" + topicLevel(event.name);
+  PortCounters port;  // a port event names its port as the counters do
+  port.port = event.name;
+  port.fleet = event.fleet;
+  const std::string topic = events + "/" + (unit != nullptr ? unitTopic(*unit) : portTopic(port));
   std::string payload;
   appendEventLine(&payload, event, utcSec, utcMs);
   payload.pop_back();

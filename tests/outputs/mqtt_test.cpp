@@ -7,9 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 #include "outputs/MqttPublisher.h"
@@ -279,6 +281,37 @@ TEST_F(MqttTest, HealthChangeWithoutAFixUpdatesTheRetainedState) {
                got.count("site/feeds/com1");
       },
       10s));
+}
+
+// Two fleets may name a port alike: its events go to a topic of each
+// fleet, as its counters do, not to one shared topic.
+TEST_F(MqttTest, PortEventsOfTwoFleetsKeepTheirOwnTopics) {
+  ASSERT_TRUE(broker_->start());
+  MqttPublisher mqtt;
+  ASSERT_TRUE(mqtt.start("127.0.0.1", port_, "site")) << mqtt.error();
+  ASSERT_TRUE(until([&] { return mqtt.stats().connected; }, 10s)) << mqtt.stats().lastError;
+  kw_test::ChildProcess sub;
+  ASSERT_TRUE(sub.start(kSub, {"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port_),
+                               "-t", "site/events/#", "-v", "-C", "2", "-W", "10"}));
+  // Events are not retained: sent in pairs until the subscriber has two.
+  std::set<std::string> topics;
+  for (int i = 0; i < 50 && topics.size() < 2; ++i) {
+    for (const char* fleet : {"north", "south"}) {
+      Event e;
+      e.kind = Event::Kind::PortSilent;
+      e.fleet = fleet;
+      e.name = "com1";
+      mqtt.publishEvent(e, nullptr, 1700000000, 0);
+    }
+    sub.readOutUntil(
+        [](const std::string& out) { return std::count(out.begin(), out.end(), '\n') >= 2; },
+        200ms);
+    topics.clear();
+    for (const std::string& line : kw_test::completeLines(sub.out()))
+      topics.insert(line.substr(0, line.find(' ')));
+  }
+  EXPECT_EQ(topics, (std::set<std::string>{"site/events/feeds/north/com1",
+                                           "site/events/feeds/south/com1"}));
 }
 
 // "--mqtt HOST", as the README writes it, publishes to the broker on
