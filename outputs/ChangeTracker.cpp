@@ -17,6 +17,7 @@ namespace {
 
 // The unit an event is about, at row `row` of the snapshot.
 void unitOf(const NodeUpdate& u, size_t row, Event* e) {
+  e->site = u.site;
   e->fleet = u.fleet;
   e->node = u.node;
   e->row = row;
@@ -25,6 +26,7 @@ void unitOf(const NodeUpdate& u, size_t row, Event* e) {
 }
 
 void portOf(const PortCounters& c, Event* e) {
+  e->site = c.site;
   e->fleet = c.fleet;
   e->name = c.port;
 }
@@ -73,7 +75,7 @@ void ChangeTracker::nodes(const std::vector<NodeUpdate>& snapshot, std::vector<s
 void ChangeTracker::ports(const std::vector<PortCounters>& counters,
                           std::chrono::steady_clock::time_point now, std::vector<Event>* events) {
   for (const PortCounters& c : counters) {
-    auto [it, first] = ports_.try_emplace(std::make_pair(c.fleet, c.port));
+    auto [it, first] = ports_.try_emplace(portLabel(c));
     PortState& s = it->second;
     if (first) {
       s.taken = c.taken;
@@ -103,7 +105,7 @@ void ChangeTracker::ports(const std::vector<PortCounters>& counters,
 }
 
 bool ChangeTracker::portSilent(const PortCounters& port) const {
-  const auto it = ports_.find(std::make_pair(port.fleet, port.port));
+  const auto it = ports_.find(portLabel(port));
   return it != ports_.end() && it->second.silent;
 }
 

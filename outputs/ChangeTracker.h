@@ -21,6 +21,7 @@ namespace kw_out {
 struct Event {
   enum class Kind { Health, EnterMap, LeaveMap, PortSilent, PortBack };
   Kind kind = Kind::Health;
+  std::string site;    // the unit's or the port's site, at a centre; empty elsewhere
   std::string fleet;   // the unit's or the port's fleet; empty without fleets
   int node = 0;        // node events: the node's number
   size_t row = 0;      // node events: its place in the snapshot
@@ -70,7 +71,7 @@ class ChangeTracker {
 
   std::chrono::milliseconds silentAfter_;
   std::map<UnitId, NodeState> nodes_;
-  std::map<std::pair<std::string, std::string>, PortState> ports_;  // by fleet and name
+  std::map<std::string, PortState> ports_;  // by portLabel: site, fleet and name
 };
 
 }  // namespace kw_out

@@ -20,6 +20,11 @@ void appendStateFields(std::string* out, const NodeUpdate& u) {
 }
 
 void appendUnitFields(std::string* out, const NodeUpdate& u) {
+  if (!u.site.empty()) {
+    out->append("\"site\":");
+    appendJsonString(out, u.site);
+    out->push_back(',');
+  }
   if (!u.fleet.empty()) {
     out->append("\"fleet\":");
     appendJsonString(out, u.fleet);
@@ -59,6 +64,10 @@ void appendEventLine(std::string* out, const Event& e, int64_t utcSec, int utcMs
   out->append("\",\"time\":\"");
   appendIsoTime(out, utcSec, utcMs);
   out->push_back('"');
+  if (!e.site.empty()) {
+    out->append(",\"site\":");
+    appendJsonString(out, e.site);
+  }
   if (!e.fleet.empty()) {
     out->append(",\"fleet\":");
     appendJsonString(out, e.fleet);
@@ -105,6 +114,11 @@ void appendOutputLine(std::string* out, const OutputStateChange& c, int64_t utcS
 void appendPortLine(std::string* out, const PortCounters& c, bool silent, int64_t utcSec,
                     int utcMs) {
   out->append("{\"class\":\"PORT\",");
+  if (!c.site.empty()) {
+    out->append("\"site\":");
+    appendJsonString(out, c.site);
+    out->push_back(',');
+  }
   if (!c.fleet.empty()) {
     out->append("\"fleet\":");
     appendJsonString(out, c.fleet);

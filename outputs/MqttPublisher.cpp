@@ -115,6 +115,13 @@ bool MqttPublisher::start(const Settings& settings) {
     error_ = "MQTT port out of range: " + std::to_string(settings.port);
     return false;
   }
+  for (const Subscription& s : settings.subscriptions) {
+    if (mosquitto_sub_topic_check(s.filter.c_str()) != MOSQ_ERR_SUCCESS || s.qos < 0 ||
+        s.qos > 2) {
+      error_ = "not a usable MQTT topic filter: '" + s.filter + "'";
+      return false;
+    }
+  }
   const std::string& prefix = settings.prefix;
   if (prefix.empty() || mosquitto_pub_topic_check(prefix.c_str()) != MOSQ_ERR_SUCCESS ||
       prefix.back() == '/') {
@@ -158,6 +165,7 @@ bool MqttPublisher::setUpClient() {
   mosquitto_connect_callback_set(client_, &MqttPublisher::connectCallback);
   mosquitto_disconnect_callback_set(client_, &MqttPublisher::disconnectCallback);
   mosquitto_publish_callback_set(client_, &MqttPublisher::publishCallback);
+  mosquitto_message_callback_set(client_, &MqttPublisher::messageCallback);
   mosquitto_log_callback_set(client_, &MqttPublisher::logCallback);
   const char* user = settings_.user.empty() ? nullptr : settings_.user.c_str();
   const char* password = user != nullptr ? settings_.password.c_str() : nullptr;
@@ -325,6 +333,15 @@ void MqttPublisher::onLog(int level, const char* text) {
   if ((level & MOSQ_LOG_ERR) != 0 && text != nullptr) libraryError_ = text;
 }
 
+void MqttPublisher::messageCallback(mosquitto*, void* self, const mosquitto_message* message) {
+  auto* p = static_cast<MqttPublisher*>(self);
+  ++p->received_;
+  if (!p->settings_.sink || message == nullptr || message->topic == nullptr) return;
+  const std::string_view payload(static_cast<const char*>(message->payload),
+                                 message->payload != nullptr ? message->payloadlen : 0);
+  p->settings_.sink(message->topic, payload, message->retain);
+}
+
 void MqttPublisher::publishCallback(mosquitto*, void* self, int) {
   auto* p = static_cast<MqttPublisher*>(self);
   if (p->inFlight_.fetch_sub(1) <= 0) p->inFlight_ = 0;
@@ -343,6 +360,13 @@ void MqttPublisher::onConnect(int rc) {
   connected_ = true;
   retryPause_ = kFirstRetryPause;
   note(connections_++ == 0 ? State::Connected : State::Back, "");
+  for (const Subscription& s : settings_.subscriptions) {
+    const int sub = mosquitto_subscribe(client_, nullptr, s.filter.c_str(), s.qos);
+    if (sub != MOSQ_ERR_SUCCESS) {
+      note(State::Lost, "cannot subscribe to '" + s.filter + "' at " + where() + ": " +
+                            reasonOf(sub));
+    }
+  }
   if (!statusTopic_.empty()) {
     std::string online;
     const auto [sec, ms] = wallNow();
@@ -374,7 +398,7 @@ void MqttPublisher::note(State state, const std::string& reason) {
   stateKnown_ = true;
   state_ = state;
   stateReason_ = reason;
-  changes_.push_back(OutputStateChange{"mqtt", state, reason, where()});
+  changes_.push_back(OutputStateChange{settings_.name, state, reason, where()});
 }
 
 void MqttPublisher::takeStateChanges(std::vector<OutputStateChange>* changes) {
@@ -448,6 +472,7 @@ MqttPublisher::Stats MqttPublisher::stats() const {
   s.connections = connections_;
   s.published = published_;
   s.dropped = dropped_;
+  s.received = received_;
   kw::MutexLock lock(&stateMutex_);
   s.lastError = lastError_;
   return s;

@@ -28,6 +28,11 @@
 // messages wait to be written, the message is dropped and counted; a
 // retained topic's latest content is still sent on the next connection.
 //
+// The same client also serves a centre that reads other flowhosts back:
+// with subscriptions in its settings it subscribes to them on every
+// connection (each at its own QoS) and hands each message that arrives to
+// the sink, on the worker.
+//
 // Each change of the connection's state (connected; refused or lost, with
 // the reason; back) is kept once, for takeStateChanges(). A broker that
 // refuses the login says why ("not authorised"); a TLS failure carries the
@@ -42,6 +47,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -54,6 +60,7 @@
 #include "platform/worker.h"
 
 struct mosquitto;
+struct mosquitto_message;
 
 namespace kw_out {
 
@@ -64,6 +71,16 @@ class MqttPublisher {
   static constexpr int kDefaultPort = 1883;
   static constexpr int kDefaultTlsPort = 8883;
 
+  // One topic filter to subscribe to, and the largest QoS to take it at.
+  struct Subscription {
+    std::string filter;
+    int qos = 0;
+  };
+  // A message that arrived: its topic, payload and whether the broker kept
+  // it from before (retained) rather than passing it on as it came. Called
+  // on the worker; it must not wait.
+  using Sink = std::function<void(std::string_view topic, std::string_view payload, bool retained)>;
+
   struct Settings {
     std::string host;
     int port = kDefaultPort;
@@ -72,6 +89,9 @@ class MqttPublisher {
     std::string user;      // "" logs in without a name
     std::string password;  // with `user`
     std::string caFile;    // "" plain TCP; else TLS, the broker checked against these CAs
+    std::string name = "mqtt";                // the output's name in its state changes
+    std::vector<Subscription> subscriptions;  // subscribed to on every connection
+    Sink sink;                                // takes what they bring
   };
 
   struct Stats {
@@ -79,6 +99,7 @@ class MqttPublisher {
     uint64_t connections = 0;  // successful connections (the first and every reconnection)
     uint64_t published = 0;    // messages handed to the library
     uint64_t dropped = 0;      // messages not handed over: broker away or backlog full
+    uint64_t received = 0;     // messages that arrived on the subscriptions
     std::string lastError;     // the last connection failure with its reason
   };
 
@@ -136,6 +157,7 @@ class MqttPublisher {
   static void connectCallback(mosquitto*, void* self, int rc);
   static void disconnectCallback(mosquitto*, void* self, int rc);
   static void publishCallback(mosquitto*, void* self, int mid);
+  static void messageCallback(mosquitto*, void* self, const mosquitto_message* message);
   static void logCallback(mosquitto*, void* self, int level, const char* text);
 
   // Constant while the worker runs.
@@ -166,7 +188,7 @@ class MqttPublisher {
   std::atomic<bool> armed_{false};  // the worker may sleep: a new message must wake it
   std::atomic<bool> connected_{false};
   std::atomic<int64_t> inFlight_{0};
-  std::atomic<uint64_t> connections_{0}, published_{0}, dropped_{0};
+  std::atomic<uint64_t> connections_{0}, published_{0}, dropped_{0}, received_{0};
 };
 
 }  // namespace kw_out

@@ -22,9 +22,21 @@ bool hasFix(const NodeUpdate& update) {
          std::fabs(update.lat) <= 90.0 && std::fabs(update.lon) <= 180.0;
 }
 
-UnitId unitId(const NodeUpdate& update) { return UnitId{update.fleet, update.node}; }
+UnitId unitId(const NodeUpdate& update) { return UnitId{update.site, update.fleet, update.node}; }
 
-std::string unitKey(const UnitId& unit) { return unitLabel(unit.fleet, std::to_string(unit.node)); }
+std::string unitScope(std::string_view site, std::string_view fleet) {
+  if (site.empty()) return std::string(fleet);
+  if (fleet.empty()) return std::string(site);
+  std::string scope;
+  scope.reserve(site.size() + 1 + fleet.size());
+  scope.append(site).push_back('/');
+  scope.append(fleet);
+  return scope;
+}
+
+std::string unitKey(const UnitId& unit) {
+  return unitLabel(unit.site, unit.fleet, std::to_string(unit.node));
+}
 
 std::string unitKey(const NodeUpdate& update) { return unitKey(unitId(update)); }
 
@@ -36,8 +48,12 @@ std::string unitLabel(std::string_view fleet, std::string_view name) {
   return label;
 }
 
+std::string unitLabel(std::string_view site, std::string_view fleet, std::string_view name) {
+  return site.empty() ? unitLabel(fleet, name) : unitLabel(unitScope(site, fleet), name);
+}
+
 std::string unitLabel(const NodeUpdate& update) {
-  return unitLabel(update.fleet, displayName(update));
+  return unitLabel(update.site, update.fleet, displayName(update));
 }
 
 std::string unitDevice(const UnitId& unit) { return "node:" + unitKey(unit); }
@@ -53,16 +69,17 @@ std::string topicLevel(std::string_view text) {
 }
 
 std::string unitTopic(const NodeUpdate& update) {
-  // A valid fleet name is a safe level already; the name may be anything.
-  return unitLabel(update.fleet, topicLevel(displayName(update)));
+  // Valid site and fleet names are safe levels already; the name may be
+  // anything.
+  return unitLabel(update.site, update.fleet, topicLevel(displayName(update)));
 }
 
 std::string portLabel(const PortCounters& counters) {
-  return unitLabel(counters.fleet, counters.port);
+  return unitLabel(counters.site, counters.fleet, counters.port);
 }
 
 std::string portTopic(const PortCounters& counters) {
-  return "feeds/" + unitLabel(counters.fleet, topicLevel(counters.port));
+  return "feeds/" + unitLabel(counters.site, counters.fleet, topicLevel(counters.port));
 }
 
 bool validFleetName(std::string_view name, std::string* why) {
@@ -81,6 +98,27 @@ bool validFleetName(std::string_view name, std::string* why) {
   }
   if (name.front() == '-') return refuse("may not start with '-'");
   if (name == "feeds") return refuse("is the topic level of the ports' counters");
+  return true;
+}
+
+bool validSiteName(std::string_view name, std::string* why) {
+  const auto refuse = [&](const std::string& reason) {
+    if (why != nullptr) *why = "site name '" + std::string(name) + "' " + reason;
+    return false;
+  };
+  if (name.empty()) return refuse("is empty");
+  if (name.size() > kMaxSiteName) {
+    return refuse("is longer than " + std::to_string(kMaxSiteName) + " characters");
+  }
+  for (const char c : name) {
+    const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '_' || c == '-' || c == '.';
+    if (!word) return refuse("may hold only letters, digits, '_', '-' and '.'");
+  }
+  if (name.front() == '-' || name.front() == '.') return refuse("may not start with '-' or '.'");
+  if (name == "status" || name == "events") {
+    return refuse("is a topic level the MQTT output uses for itself");
+  }
   return true;
 }
 

@@ -6,6 +6,9 @@
 // so the same number in two fleets is two units. A run with one unnamed
 // fleet (a plain document, or --nodes/--ports) has the empty fleet, and
 // then every name below is the node's own ("3", "unit3", "node:3").
+// A centre that shows the units of many sites (--mqtt-in) adds the site
+// the unit was published from in front: site + fleet + node is then the
+// identity ("yard/north/3"); elsewhere the site is empty.
 // Every output forms a unit's key, label, device and topic with the
 // functions here, never from the node number alone.
 //
@@ -26,6 +29,7 @@ enum : int { kHealthGood = 0, kHealthMedium = 1, kHealthBad = 2 };
 const char* healthWord(int health);
 
 struct NodeUpdate {
+  std::string site;         // the publishing site, at a centre; empty elsewhere
   std::string fleet;        // the unit's fleet; empty when the run has one unnamed fleet
   int node = 0;             // node number from the node list
   std::string name;         // name from the node list; empty: the number stands in
@@ -50,11 +54,16 @@ std::string displayName(const NodeUpdate& update);
 // A unit's identity: equal exactly for updates of the same unit. Ordered by
 // fleet, then number, so that a run without fleets lists units by number.
 struct UnitId {
+  std::string site;
   std::string fleet;
   int node = 0;
   auto operator<=>(const UnitId&) const = default;
 };
 UnitId unitId(const NodeUpdate& update);
+
+// Site and fleet as the levels in front of a unit's or a port's name:
+// "", "north", "yard", "yard/north".
+std::string unitScope(std::string_view site, std::string_view fleet);
 
 // The unit as one text, for keys: "3", or "north/3" in fleet north.
 std::string unitKey(const UnitId& unit);
@@ -62,6 +71,7 @@ std::string unitKey(const NodeUpdate& update);
 // What names the unit to people: "unit3" (its name, else its number), or
 // "north/unit3" in fleet north. `name` is what stands for the node.
 std::string unitLabel(std::string_view fleet, std::string_view name);
+std::string unitLabel(std::string_view site, std::string_view fleet, std::string_view name);
 std::string unitLabel(const NodeUpdate& update);
 // The unit's gpsd device path: "node:3", or "node:north/3".
 std::string unitDevice(const UnitId& unit);
@@ -79,6 +89,13 @@ std::string topicLevel(std::string_view text);
 inline constexpr size_t kMaxFleetName = 32;
 bool validFleetName(std::string_view name, std::string* why);
 
+// Site names: 1 to kMaxSiteName characters of A-Z, a-z, 0-9, '_', '-' and
+// '.' (a host name is one), not starting with '-' or '.', and not a topic
+// level the MQTT output uses for itself ("status", "events"). False with
+// the reason otherwise.
+inline constexpr size_t kMaxSiteName = 64;
+bool validSiteName(std::string_view name, std::string* why);
+
 // True when the update carries a position that may be published: heard at
 // least once, finite coordinates within -90..90 and -180..180.
 bool hasFix(const NodeUpdate& update);
@@ -92,6 +109,7 @@ struct PortCounters {
   uint64_t older = 0;        // older than the node's last accepted packet
   std::string failure;       // why the port could not be set up; empty if it was
   std::string fleet;         // the fleet whose port list names it; empty as for units
+  std::string site;          // the publishing site, at a centre; empty elsewhere
 };
 
 // A port as one text: "beacon", or "north/beacon" for a port of fleet

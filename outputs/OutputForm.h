@@ -52,6 +52,11 @@ struct OutputOptions {
   // This flowhost's name in its MQTT status topic and payload; empty: the
   // machine's host name.
   std::string site;
+  // --mqtt-rate: each unit's position at most this often a second (its
+  // health changes and events at once).
+  double mqttRate = 1.0;
+  static constexpr double kMinMqttRate = 0.001;
+  static constexpr double kMaxMqttRate = 1000.0;
   std::chrono::milliseconds fileInterval = std::chrono::seconds(5);  // track file rewrites
   size_t trackPoints = 2000;                                         // newest points kept per node
   std::chrono::milliseconds portSilentAfter = std::chrono::seconds(5);

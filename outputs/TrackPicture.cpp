@@ -81,7 +81,7 @@ std::string TrackPicture::toSvg() const {
     const std::string& name = track.last.name;
     if (!dots.empty()) {
       writeTrack(svg, unit,
-                 unitLabel(unit.fleet, name.empty() ? "node " + std::to_string(unit.node) : name),
+                 unitLabel(unit.site, unit.fleet, name.empty() ? "node " + std::to_string(unit.node) : name),
                  dots, ox, oy);
     }
   }
@@ -105,8 +105,9 @@ void TrackPicture::writeLegend(std::ostream& svg, int ox) {
 // map pixel (0, 0) lies at (`ox`, `oy`).
 void TrackPicture::writeTrack(std::ostream& svg, const UnitId& unit, const std::string& label,
                               const std::vector<Dot>& dots, int ox, int oy) {
-  // A fleet name holds no character an id may not (NodeUpdate.h).
-  svg << "  <g class=\"node\" id=\"track-" << (unit.fleet.empty() ? "" : unit.fleet + "-")
+  // Site and fleet names hold no character an id may not (NodeUpdate.h).
+  svg << "  <g class=\"node\" id=\"track-" << (unit.site.empty() ? "" : unit.site + "-")
+      << (unit.fleet.empty() ? "" : unit.fleet + "-")
       << unit.node << "\">\n";
   svg << "    <polyline class=\"track\" fill=\"none\" stroke=\"rgb(150,150,150)\" points=\"";
   for (std::size_t i = 0; i < dots.size(); ++i) {

@@ -23,6 +23,7 @@ bool FeedOutputs::open(const kw_out::OutputOptions& options, const Web& web, con
 
 kw_out::NodeUpdate FeedOutputs::update(const NodeRow& row) {
   kw_out::NodeUpdate u;
+  u.site = row.site;
   u.fleet = row.fleet;
   u.node = row.nodeId.value_or(row.node);
   u.name = row.name;
@@ -55,6 +56,7 @@ kw_out::PortCounters FeedOutputs::counters(const PortRow& port) {
   c.unknownNode = s.unknownNode;
   c.older = s.older;
   c.failure = s.setupError;
+  c.site = port.site;
   c.fleet = port.fleet;
   return c;
 }

@@ -19,8 +19,8 @@
 namespace flowhost {
 
 std::string NodeRow::label() const {
-  if (!name.empty()) return kw_out::unitLabel(fleet, name);
-  return kw_out::unitLabel(fleet, nodeId ? "node " + std::to_string(*nodeId) : "node ?");
+  if (!name.empty()) return kw_out::unitLabel(site, fleet, name);
+  return kw_out::unitLabel(site, fleet, nodeId ? "node " + std::to_string(*nodeId) : "node ?");
 }
 
 namespace {

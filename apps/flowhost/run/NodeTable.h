@@ -36,6 +36,7 @@ namespace flowhost {
 struct NodeRow {
   int block = 0;       // index of the sniffer block in the graph
   int node = 0;        // node index within the sniffer (its output group)
+  std::string site;    // at a centre, the site that published the unit; "" elsewhere
   std::string fleet;   // the sniffer's fleet; "" in a run without fleets
   std::string name;    // name from the node list, "" when the line has none
   std::string feed;    // name of the port its last packet came on; before any, the sniffer's port
@@ -64,6 +65,7 @@ struct NodeRow {
 // One port of a sniffer block, as the feed reports it.
 struct PortRow {
   int block = 0;      // index of the sniffer block in the graph
+  std::string site;   // at a centre, the site that published the port; "" elsewhere
   std::string fleet;  // the sniffer's fleet
   JFeedPortStatus stats;
 };

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <map>
+#include <string_view>
 
 #include "apps/flowhost/blocks/JClockObj.h"
 #include "apps/flowhost/document/DocumentFile.h"
@@ -68,6 +70,10 @@ enum LongOnly : int {
   kMedium,
   kBad,
   kCheck,
+  kSite,
+  kMqttRate,
+  kMqttIn,
+  kMqttInTopic,
 };
 
 using kw_cli::Option;
@@ -97,6 +103,10 @@ const std::vector<Option> kOptions = {
     {"mqtt-user", '\0', Value::Required, kMqttUser},
     {"mqtt-password-file", '\0', Value::Required, kMqttPasswordFile},
     {"mqtt-tls", '\0', Value::Required, kMqttTls},
+    {"mqtt-rate", '\0', Value::Required, kMqttRate},
+    {"site", '\0', Value::Required, kSite},
+    {"mqtt-in", '\0', Value::Required, kMqttIn},
+    {"mqtt-in-topic", '\0', Value::Required, kMqttInTopic},
     {"medium", '\0', Value::Required, kMedium},
     {"bad", '\0', Value::Required, kBad},
     {"nodes", '\0', Value::Required, kNodes},
@@ -122,12 +132,16 @@ constexpr const char kUsageOptions[] =
     "       flowhost [options] --fleet NAME=NODES,PORTS [--fleet ...] [--map MAP]\n"
     "       flowhost --check <document> | --check --nodes FILE.nod --ports FILE.mcp\n"
     "       flowhost --check --fleet NAME=NODES,PORTS [--fleet ...]\n"
+    "       flowhost [options] --mqtt-in HOST[:PORT] [--mqtt-in-topic FILTER]\n"
     "Runs a dataflow document headlessly: loads the plug-ins, makes and restores\n"
     "the blocks, links them, starts them, drives the clock blocks, shows the node\n"
     "table and closes every block at the end (also on Ctrl-C or SIGTERM).\n"
     "The other forms track the units of node lists without a document: they\n"
     "build the standard graph (clock, on off, one sniffer per 128 nodes, and per\n"
     "node two converters, a map block and a display) and run it.\n"
+    "With --mqtt-in, flowhost is a centre: it shows the units that other\n"
+    "flowhosts publish with --mqtt (every site's, or those of FILTER), their\n"
+    "health judged here by --medium and --bad, each site online or offline.\n"
     "\n"
     "      --nodes FILE     quick start: the node list (\"<number> [name]\" lines)\n"
     "      --ports FILE     quick start: the port list (\"<name> <group> <port>\")\n"
@@ -207,9 +221,25 @@ constexpr const char kUsageOutputs[] =
     "      --mqtt-tls CAFILE\n"
     "                       talk to the broker over TLS, checking its certificate\n"
     "                       against the CA certificate(s) in CAFILE\n"
+    "      --site NAME      this flowhost's name in its topics and messages\n"
+    "                       (default: the host name)\n"
+    "      --mqtt-rate N    publish each unit at most N times a second (default 1;\n"
+    "                       health changes and events go out at once)\n"
     "      --mqtt-prefix P  first topic level(s) (default ";
 constexpr const char kUsageEnd[] =
     ")\n"
+    "\n"
+    "Units in (a centre; --mqtt-user, --mqtt-password-file, --mqtt-tls and\n"
+    "--mqtt-prefix apply here too):\n"
+    "      --mqtt-in HOST[:PORT]\n"
+    "                       show the units, ports and status of every flowhost\n"
+    "                       that publishes to this broker with --mqtt\n"
+    "      --mqtt-in-topic FILTER\n"
+    "                       only the units and ports of these topics (default\n"
+    "                       PREFIX/#, e.g. PREFIX/yard/# for site yard)\n"
+    "      --medium S, --bad S\n"
+    "                       a unit's health: medium, then bad, when its last fix\n"
+    "                       is older than S seconds (default 2 and 4)\n"
     "\n"
     "An option's value may follow as the next word or after '='; a value that may\n"
     "be left out (--http, --gpsd) only after '=' (--gpsd=2948). Short options may\n"
@@ -289,6 +319,10 @@ const char* valueNeeded(int code) {
     case kMqttUser: return "a user name";
     case kMqttPasswordFile: return "a file holding the password";
     case kMqttTls: return "the broker's CA certificate file";
+    case kSite: return "a site name";
+    case kMqttRate: return "a number of positions per second";
+    case kMqttIn: return "HOST[:PORT]";
+    case kMqttInTopic: return "a topic filter";
     case kMedium:
     case kBad: return "a number of seconds";
     case kTable: return "live, plain or off";
@@ -355,6 +389,42 @@ Taken takePrefix(const std::string& text, std::string* field, std::string* error
   if (text.find_first_of("#+") != std::string::npos || text.front() == '/' || text.back() == '/') {
     refuse(error,
            "MQTT topic prefix '" + text + "' may not hold '#' or '+' nor start or end with '/'");
+    return Taken::kBad;
+  }
+  *field = text;
+  return Taken::kOk;
+}
+
+// An MQTT topic filter: levels, '+' standing for a whole level, '#' only as
+// the last level.
+Taken takeFilter(const std::string& text, std::string* field, std::string* error) {
+  if (text.empty()) return Taken::kMissing;
+  bool fit = text.size() <= 1024;
+  size_t start = 0;
+  while (fit) {
+    const size_t end = std::min(text.find('/', start), text.size());
+    const std::string_view level(text.data() + start, end - start);
+    const bool wild = level.find_first_of("+#") != std::string_view::npos;
+    if (wild && level != "+" && level != "#") fit = false;
+    if (level == "#" && end != text.size()) fit = false;
+    if (end == text.size()) break;
+    start = end + 1;
+  }
+  if (!fit) {
+    refuse(error, "--mqtt-in-topic '" + text +
+                      "' is not an MQTT topic filter ('+' stands for one whole level, '#' for "
+                      "the rest, only at the end)");
+    return Taken::kBad;
+  }
+  *field = text;
+  return Taken::kOk;
+}
+
+Taken takeSite(const std::string& text, std::string* field, std::string* error) {
+  if (text.empty()) return Taken::kMissing;
+  std::string why;
+  if (!kw_out::validSiteName(text, &why)) {
+    refuse(error, "--site: " + why);
     return Taken::kBad;
   }
   *field = text;
@@ -453,6 +523,22 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
     }
     case kMqtt: return takeEndpoint("--mqtt", value, false, &options->outputs.mqtt, error);
     case kMqttPrefix: return takePrefix(value, &options->outputs.mqttPrefix, error);
+    case kMqttIn: return takeEndpoint("--mqtt-in", value, false, &options->mqttIn, error);
+    case kMqttInTopic: return takeFilter(value, &options->mqttInTopic, error);
+    case kSite: return takeSite(value, &options->outputs.site, error);
+    case kMqttRate: {
+      double v = 0;
+      if (!parseNumber(value, kw_out::OutputOptions::kMinMqttRate,
+                       kw_out::OutputOptions::kMaxMqttRate, &v)) {
+        char range[96];
+        std::snprintf(range, sizeof range, "between %g and %g",
+                      kw_out::OutputOptions::kMinMqttRate, kw_out::OutputOptions::kMaxMqttRate);
+        return checked(refuse(error, "--mqtt-rate '" + value +
+                                         "' is not a number of positions per second " + range));
+      }
+      options->outputs.mqttRate = v;
+      return Taken::kOk;
+    }
     case kNodes: return takeName(value, &options->nodeFile);
     case kPorts: return takeName(value, &options->portFile);
     case kFleet: return takeFleet(value, options, error);
@@ -496,21 +582,63 @@ bool checkQuickStart(const RunOptions& options, std::string* error) {
   return options.map.empty() || QuickStart::parseMap(options.map, &map, error);
 }
 
+// A centre shows what other flowhosts publish: it has no graph of its own,
+// and publishing its units again would send every site's units round.
+bool checkCentre(const RunOptions& options, std::string* error) {
+  if (!options.document.empty() || options.quickStart()) {
+    return refuse(error,
+                  "--mqtt-in shows the units other flowhosts publish; it runs without a "
+                  "document or node lists (run a second flowhost with --mqtt for units of "
+                  "this site)");
+  }
+  if (!options.outputs.mqtt.empty()) {
+    return refuse(error,
+                  "--mqtt-in and --mqtt cannot be used together: the centre would publish "
+                  "the sites' units again");
+  }
+  for (const auto& [given, name] :
+       {std::pair{options.save || !options.saveAs.empty(), "--save"},
+        {!options.writeDocument.empty(), "--write-document"}, {!options.map.empty(), "--map"},
+        {!options.trackFile.empty(), "--track"}, {!options.facesDir.empty(), "--faces"}}) {
+    if (given) {
+      return refuse(error, std::string(name) + " needs a graph; --mqtt-in runs without one");
+    }
+  }
+  const double medium = options.medium.value_or(QuickStart::kMediumThreshold);
+  const double bad = options.bad.value_or(QuickStart::kBadThreshold);
+  if (medium >= bad) {
+    char text[96];
+    std::snprintf(text, sizeof text, "the medium threshold (%g s) must be below the bad one (%g s)",
+                  medium, bad);
+    return refuse(error, text);
+  }
+  return true;
+}
+
 // Options that only mean something beside another: false with the reason.
 bool checkCompanions(const RunOptions& options, std::string* error) {
   const kw_out::OutputOptions& o = options.outputs;
-  if (o.mqtt.empty()) {
+  if (o.mqtt.empty() && options.mqttIn.empty()) {
     for (const auto& [given, name] : {std::pair{&o.mqttUser, "--mqtt-user"},
                                       {&o.mqttPasswordFile, "--mqtt-password-file"},
                                       {&o.mqttTls, "--mqtt-tls"}}) {
       if (!given->empty())
-        return refuse(error, std::string(name) + " belongs to --mqtt HOST[:PORT]");
+        return refuse(error, std::string(name) + " belongs to --mqtt HOST[:PORT] or --mqtt-in");
     }
+  }
+  if (o.mqtt.empty()) {
+    if (!o.site.empty()) return refuse(error, "--site names what --mqtt HOST[:PORT] publishes");
+    if (o.mqttRate != kw_out::OutputOptions().mqttRate) {
+      return refuse(error, "--mqtt-rate belongs to --mqtt HOST[:PORT]");
+    }
+  }
+  if (options.mqttIn.empty() && !options.mqttInTopic.empty()) {
+    return refuse(error, "--mqtt-in-topic belongs to --mqtt-in HOST[:PORT]");
   }
   if (!o.mqttPasswordFile.empty() && o.mqttUser.empty()) {
     return refuse(error, "--mqtt-password-file needs --mqtt-user NAME as well");
   }
-  if (!options.quickStart() && (options.medium || options.bad)) {
+  if (!options.quickStart() && options.mqttIn.empty() && (options.medium || options.bad)) {
     return refuse(error, std::string(options.medium ? "--medium" : "--bad") +
                              " belongs to the quick start (--nodes FILE --ports FILE); a "
                              "document keeps its thresholds in its sniffer blocks");
@@ -536,6 +664,7 @@ bool checkAlone(const RunOptions& options, std::string* error) {
       {!options.outputs.gpx.empty(), "--gpx"},
       {!options.outputs.geojson.empty(), "--geojson"},
       {!options.outputs.mqtt.empty(), "--mqtt"},
+      {!options.mqttIn.empty(), "--mqtt-in"},
   };
   for (const auto& writer : writers) {
     if (writer.given) {
@@ -560,6 +689,7 @@ bool takeDocument(const std::vector<std::string>& operands, RunOptions* options,
   if (!options->http && (!options->tiles.empty() || !options->tilesAttribution.empty()))
     return refuse(error, "--tiles shows on the web view: add --http");
   if (!checkCompanions(*options, error)) return false;
+  if (options->centre()) return checkCentre(*options, error);
   if (options->quickStart()) return checkQuickStart(*options, error);
   if (!options->map.empty() || !options->writeDocument.empty()) {
     return refuse(error, std::string(options->map.empty() ? "--write-document" : "--map") +

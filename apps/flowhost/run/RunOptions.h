@@ -5,6 +5,7 @@
 //   flowhost [options] --fleet NAME=NODES,PORTS [--fleet ...] [--map MAP]
 //   flowhost --check <document> | --check --nodes FILE.nod --ports FILE.mcp
 //   flowhost --check --fleet NAME=NODES,PORTS [--fleet ...]
+//   flowhost [options] --mqtt-in HOST[:PORT] [--mqtt-in-topic FILTER]
 //
 // The second and third forms are the quick start: the standard graph for
 // the list files is built in memory (QuickStart) instead of read from a
@@ -17,6 +18,7 @@
 // ones may be bundled ("-st 5"), and "--" ends the options. Every number is
 // checked (finite, in range) and every option that needs a value must have
 // one; a problem gives a one-line reason and no options.
+// The last form is a centre: no graph, the units other flowhosts publish.
 // A plain value type. Thread safety: any thread, on its own copy.
 #pragma once
 
@@ -62,6 +64,8 @@ struct RunOptions {
   std::string facesDir;                 // write each block's face here (SVG)
   std::string trackFile;                // write the track picture here (SVG)
   kw_out::OutputOptions outputs;        // --json, --gpsd, --gpx, --geojson, --mqtt
+  std::string mqttIn;                   // --mqtt-in HOST[:PORT]: a centre of other flowhosts
+  std::string mqttInTopic;              // --mqtt-in-topic FILTER: which of their units; empty: all
   Table table = Table::Auto;
   double every = 1.0;                       // seconds between plain tables
   std::optional<bool> trace;                // the sniffer's trace log on or off; empty: as set
@@ -71,6 +75,7 @@ struct RunOptions {
   bool help = false;
   bool version = false;
 
+  bool centre() const { return !mqttIn.empty(); }
   bool quickStart() const { return !nodeFile.empty() || !portFile.empty() || !fleets.empty(); }
 
   static constexpr double kMaxSeconds = 1e7;

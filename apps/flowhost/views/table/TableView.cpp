@@ -55,10 +55,14 @@ std::string row(const std::string& lead, const std::string& node, const std::str
   return buffer;
 }
 
-// True when a row belongs to a fleet: the table then shows the fleet.
+// True when a row belongs to a fleet or a site: the table then shows them.
 bool withFleets(const std::vector<NodeRow>& rows) {
-  return std::any_of(rows.begin(), rows.end(), [](const NodeRow& r) { return !r.fleet.empty(); });
+  return std::any_of(rows.begin(), rows.end(),
+                     [](const NodeRow& r) { return !r.fleet.empty() || !r.site.empty(); });
 }
+
+// The site and fleet of a row as the table shows them: "north", "yard/north".
+std::string scopeText(const NodeRow& r) { return kw_out::unitScope(r.site, r.fleet); }
 
 // ---- live drawing ---------------------------------------------------------
 
@@ -169,7 +173,10 @@ std::vector<Column> liveColumns(bool withBlock, bool withFleet) {
   }
   if (withFleet) {
     columns.push_back({"fleet", 0, static_cast<int>(kw_out::kMaxFleetName), true, 1,
-                       [](const NodeRow& r) { return r.fleet.empty() ? "-" : r.fleet; }});
+                       [](const NodeRow& r) {
+                         const std::string scope = scopeText(r);
+                         return scope.empty() ? std::string("-") : printable(scope);
+                       }});
   }
   columns.push_back(
       {"node", 5, 0, false, 1, [](const NodeRow& r) { return integerText(r.nodeId); }});
@@ -214,7 +221,7 @@ std::vector<std::string> footer(const std::vector<PortRow>& ports, int most) {
   for (size_t i = 0; i < shown; ++i) {
     const JFeedPortStatus& s = ports[i].stats;
     std::string line = countersText(
-        "port " + printable(std::optional<std::string>(kw_out::unitLabel(ports[i].fleet, s.name))),
+        "port " + printable(std::optional<std::string>(kw_out::unitLabel(ports[i].site, ports[i].fleet, s.name))),
         s.takenIn, s.droppedFull, s.rejected, s.unknownNode, s.older);
     if (!s.setupError.empty()) line += ", not set up";
     out.push_back(line);
@@ -351,7 +358,7 @@ std::vector<std::string> TableView::lines(const std::vector<NodeRow>& rows, doub
   size_t fleetWidth = 0;
   for (const NodeRow& r : rows) {
     blocks.insert(r.block);
-    fleetWidth = std::max(fleetWidth, r.fleet.size());
+    fleetWidth = std::max(fleetWidth, scopeText(r).size());
   }
   const bool withBlock = blocks.size() > 1;
   if (fleetWidth > 0) fleetWidth = std::max<size_t>(fleetWidth, 5);
@@ -374,7 +381,7 @@ std::vector<std::string> TableView::lines(const std::vector<NodeRow>& rows, doub
                     "idle s", "in_map", "pixel_x", "pixel_y"));
   for (const NodeRow& r : rows) {
     const bool mapped = r.mapped;
-    out.push_back(row(lead(std::to_string(r.block + 1), r.fleet), integerText(r.nodeId),
+    out.push_back(row(lead(std::to_string(r.block + 1), scopeText(r)), integerText(r.nodeId),
                       realText(r.latitude, 6), realText(r.longitude, 6), printable(r.utc),
                       integerText(r.health), idleText(r.idle), mapped ? integerText(r.inMap) : "-",
                       mapped ? integerText(r.pixelX) : "-", mapped ? integerText(r.pixelY) : "-"));

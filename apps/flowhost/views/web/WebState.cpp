@@ -267,6 +267,7 @@ void WebState::ports(const std::vector<PortRow>& rows, const kw_out::OutputPorts
     const JFeedPortStatus& s = row.stats;
     const auto number = snifferNumber.find(row.block);
     kw_out::PortCounters port;  // the port as the outputs name it: fleet and name
+    port.site = row.site;
     port.fleet = row.fleet;
     port.port = s.name;
     ports.push_back(WebPort{number != snifferNumber.end() ? number->second : row.block + 1,
