@@ -116,8 +116,7 @@ bool MqttPublisher::start(const Settings& settings) {
     return false;
   }
   for (const Subscription& s : settings.subscriptions) {
-    if (mosquitto_sub_topic_check(s.filter.c_str()) != MOSQ_ERR_SUCCESS || s.qos < 0 ||
-        s.qos > 2) {
+    if (mosquitto_sub_topic_check(s.filter.c_str()) != MOSQ_ERR_SUCCESS || s.qos < 0 || s.qos > 2) {
       error_ = "not a usable MQTT topic filter: '" + s.filter + "'";
       return false;
     }
@@ -363,8 +362,8 @@ void MqttPublisher::onConnect(int rc) {
   for (const Subscription& s : settings_.subscriptions) {
     const int sub = mosquitto_subscribe(client_, nullptr, s.filter.c_str(), s.qos);
     if (sub != MOSQ_ERR_SUCCESS) {
-      note(State::Lost, "cannot subscribe to '" + s.filter + "' at " + where() + ": " +
-                            reasonOf(sub));
+      note(State::Lost,
+           "cannot subscribe to '" + s.filter + "' at " + where() + ": " + reasonOf(sub));
     }
   }
   if (!statusTopic_.empty()) {

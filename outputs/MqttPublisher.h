@@ -84,12 +84,12 @@ class MqttPublisher {
   struct Settings {
     std::string host;
     int port = kDefaultPort;
-    std::string prefix;    // the first topic level(s), e.g. "gpsfeed"
-    std::string site;      // publishes a status under <prefix>/status/<site>; "" none
-    std::string user;      // "" logs in without a name
-    std::string password;  // with `user`
-    std::string caFile;    // "" plain TCP; else TLS, the broker checked against these CAs
-    std::string name = "mqtt";                // the output's name in its state changes
+    std::string prefix;         // the first topic level(s), e.g. "gpsfeed"
+    std::string site;           // publishes a status under <prefix>/status/<site>; "" none
+    std::string user;           // "" logs in without a name
+    std::string password;       // with `user`
+    std::string caFile;         // "" plain TCP; else TLS, the broker checked against these CAs
+    std::string name = "mqtt";  // the output's name in its state changes
     std::vector<Subscription> subscriptions;  // subscribed to on every connection
     Sink sink;                                // takes what they bring
   };

@@ -81,7 +81,8 @@ std::string TrackPicture::toSvg() const {
     const std::string& name = track.last.name;
     if (!dots.empty()) {
       writeTrack(svg, unit,
-                 unitLabel(unit.site, unit.fleet, name.empty() ? "node " + std::to_string(unit.node) : name),
+                 unitLabel(unit.site, unit.fleet,
+                           name.empty() ? "node " + std::to_string(unit.node) : name),
                  dots, ox, oy);
     }
   }
@@ -107,8 +108,7 @@ void TrackPicture::writeTrack(std::ostream& svg, const UnitId& unit, const std::
                               const std::vector<Dot>& dots, int ox, int oy) {
   // Site and fleet names hold no character an id may not (NodeUpdate.h).
   svg << "  <g class=\"node\" id=\"track-" << (unit.site.empty() ? "" : unit.site + "-")
-      << (unit.fleet.empty() ? "" : unit.fleet + "-")
-      << unit.node << "\">\n";
+      << (unit.fleet.empty() ? "" : unit.fleet + "-") << unit.node << "\">\n";
   svg << "    <polyline class=\"track\" fill=\"none\" stroke=\"rgb(150,150,150)\" points=\"";
   for (std::size_t i = 0; i < dots.size(); ++i) {
     svg << (i == 0 ? "" : " ") << ox + dots[i].x << ',' << oy + dots[i].y;

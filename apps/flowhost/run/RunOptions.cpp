@@ -1,10 +1,10 @@
 #include "apps/flowhost/run/RunOptions.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <map>
 #include <string_view>
 
@@ -531,10 +531,10 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
       if (!parseNumber(value, kw_out::OutputOptions::kMinMqttRate,
                        kw_out::OutputOptions::kMaxMqttRate, &v)) {
         char range[96];
-        std::snprintf(range, sizeof range, "between %g and %g",
-                      kw_out::OutputOptions::kMinMqttRate, kw_out::OutputOptions::kMaxMqttRate);
-        return checked(refuse(error, "--mqtt-rate '" + value +
-                                         "' is not a number of positions per second " + range));
+        std::snprintf(range, sizeof range, "between %g and %g", kw_out::OutputOptions::kMinMqttRate,
+                      kw_out::OutputOptions::kMaxMqttRate);
+        return checked(refuse(
+            error, "--mqtt-rate '" + value + "' is not a number of positions per second " + range));
       }
       options->outputs.mqttRate = v;
       return Taken::kOk;
@@ -596,10 +596,11 @@ bool checkCentre(const RunOptions& options, std::string* error) {
                   "--mqtt-in and --mqtt cannot be used together: the centre would publish "
                   "the sites' units again");
   }
-  for (const auto& [given, name] :
-       {std::pair{options.save || !options.saveAs.empty(), "--save"},
-        {!options.writeDocument.empty(), "--write-document"}, {!options.map.empty(), "--map"},
-        {!options.trackFile.empty(), "--track"}, {!options.facesDir.empty(), "--faces"}}) {
+  for (const auto& [given, name] : {std::pair{options.save || !options.saveAs.empty(), "--save"},
+                                    {!options.writeDocument.empty(), "--write-document"},
+                                    {!options.map.empty(), "--map"},
+                                    {!options.trackFile.empty(), "--track"},
+                                    {!options.facesDir.empty(), "--faces"}}) {
     if (given) {
       return refuse(error, std::string(name) + " needs a graph; --mqtt-in runs without one");
     }

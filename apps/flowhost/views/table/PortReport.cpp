@@ -14,9 +14,9 @@ std::string PortReport::failureText(const JFeedPortStatus& port) {
 std::string PortReport::countersLine(const PortRow& row) {
   const JFeedPortStatus& port = row.stats;
   // The name and the group come from the port list as written.
-  std::string line = "port " + kw::terminalText(kw_out::unitLabel(row.site, row.fleet, port.name)) + " " +
-                     kw::terminalText(port.group) + ":" + std::to_string(port.port) + ": taken " +
-                     std::to_string(port.takenIn) + ", dropped (full) " +
+  std::string line = "port " + kw::terminalText(kw_out::unitLabel(row.site, row.fleet, port.name)) +
+                     " " + kw::terminalText(port.group) + ":" + std::to_string(port.port) +
+                     ": taken " + std::to_string(port.takenIn) + ", dropped (full) " +
                      std::to_string(port.droppedFull) + ", rejected " +
                      std::to_string(port.rejected) + ", unknown node " +
                      std::to_string(port.unknownNode) + ", older " + std::to_string(port.older);

@@ -172,11 +172,11 @@ std::vector<Column> liveColumns(bool withBlock, bool withFleet) {
         {"block", 5, 0, false, 9, [](const NodeRow& r) { return std::to_string(r.block + 1); }});
   }
   if (withFleet) {
-    columns.push_back({"fleet", 0, static_cast<int>(kw_out::kMaxFleetName), true, 1,
-                       [](const NodeRow& r) {
-                         const std::string scope = scopeText(r);
-                         return scope.empty() ? std::string("-") : printable(scope);
-                       }});
+    columns.push_back(
+        {"fleet", 0, static_cast<int>(kw_out::kMaxFleetName), true, 1, [](const NodeRow& r) {
+           const std::string scope = scopeText(r);
+           return scope.empty() ? std::string("-") : printable(scope);
+         }});
   }
   columns.push_back(
       {"node", 5, 0, false, 1, [](const NodeRow& r) { return integerText(r.nodeId); }});
@@ -220,9 +220,10 @@ std::vector<std::string> footer(const std::vector<PortRow>& ports, int most) {
       ports.size() <= static_cast<size_t>(most) ? ports.size() : static_cast<size_t>(most - 1);
   for (size_t i = 0; i < shown; ++i) {
     const JFeedPortStatus& s = ports[i].stats;
-    std::string line = countersText(
-        "port " + printable(std::optional<std::string>(kw_out::unitLabel(ports[i].site, ports[i].fleet, s.name))),
-        s.takenIn, s.droppedFull, s.rejected, s.unknownNode, s.older);
+    std::string line =
+        countersText("port " + printable(std::optional<std::string>(
+                                   kw_out::unitLabel(ports[i].site, ports[i].fleet, s.name))),
+                     s.takenIn, s.droppedFull, s.rejected, s.unknownNode, s.older);
     if (!s.setupError.empty()) line += ", not set up";
     out.push_back(line);
   }
