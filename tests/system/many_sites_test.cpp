@@ -246,8 +246,9 @@ class ManySites : public ::testing::Test {
     for (;;) {
       for (auto* p : {&centre_, &sites_[0], &sites_[1], &sites_[2]}) {
         if (!*p || (*p)->pid() < 0) continue;
-        (*p)->readOutUntil([](const std::string&) { return false; }, 1ms);
-        (*p)->readErrUntil([](const std::string&) { return false; }, 1ms);
+        // (At least 2 ms: a shorter wait rounds down to none and reads nothing.)
+        (*p)->readOutUntil([](const std::string&) { return false; }, 2ms);
+        (*p)->readErrUntil([](const std::string&) { return false; }, 2ms);
       }
       if (lines_) lines_->read();
       if (done()) return true;
@@ -286,6 +287,12 @@ class ManySites : public ::testing::Test {
       if ((e.value("site", "") == site) != others) found.insert(keyOf(e));
     }
     return found;
+  }
+
+  std::string outputLines(size_t from) const {
+    std::string text;
+    for (const auto* line : lines_->of("OUTPUT", from)) text += line->json.dump() + "\n";
+    return text;
   }
 
   std::string shownStatus() {
@@ -411,7 +418,8 @@ TEST_F(ManySites, SixHundredUnitsOfThreeSitesThroughASiteKilledAndTheBrokerResta
         return false;
       },
       20s))
-      << "the centre never said it was back on the broker\n"
+      << "the centre never said it was back on the broker; its OUTPUT lines: " << outputLines(0)
+      << "\n"
       << said();
   EXPECT_TRUE(until([&] { return units(mark, "", 0).size() == 3u * kUnitsPerSite; }, 20s))
       << units(mark, "", 0).size() << " units good after the restart\n"
