@@ -277,15 +277,25 @@ void MqttPublisher::serve() {
     return;
   }
   int rc = MOSQ_ERR_SUCCESS;
+  bool closed = false;
   for (const kw::PollLoop::Ready& ready : ready_) {
     if (rc == MOSQ_ERR_SUCCESS &&
         (ready.events & (kw::PollLoop::kReadable | kw::PollLoop::kClosed)))
       rc = mosquitto_loop_read(client_, 1);
     if (rc == MOSQ_ERR_SUCCESS && (ready.events & kw::PollLoop::kWritable))
       rc = mosquitto_loop_write(client_, 1);
+    if (ready.events & kw::PollLoop::kClosed) closed = true;
   }
   if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(client_);
-  if (rc != MOSQ_ERR_SUCCESS) lose(reasonOf(rc));
+  if (rc != MOSQ_ERR_SUCCESS) {
+    lose(reasonOf(rc));
+  } else if (closed && !connected_) {
+    // Over TLS the library takes a connection refused or reset before its
+    // handshake for one still in progress and would wait on it for ever
+    // (a restarted broker was never reached again): a socket in error
+    // before the broker answered is a failed attempt.
+    lose("the connection closed before the broker answered");
+  }
 }
 
 // The socket is gone: the reason, told apart by whether the broker had
