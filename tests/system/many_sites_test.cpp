@@ -379,6 +379,8 @@ TEST_F(ManySites, SixHundredUnitsOfThreeSitesThroughASiteKilledAndTheBrokerResta
                     << siteStates(mark)["dock"] << ", " << wentBad(mark, "dock").size()
                     << " of its units bad\n"
                     << said();
+  std::cout << "site killed: offline and its units bad at the centre "
+            << (Clock::now() - killed) / 1ms << " ms after SIGKILL\n";
   EXPECT_TRUE(wentBad(mark, "dock", true).empty()) << "a unit of another site went bad";
   EXPECT_TRUE(browser_.waitFor(
       "document.getElementById('status').textContent.includes(': 400 good · 0 medium · 200 bad')",
@@ -387,6 +389,7 @@ TEST_F(ManySites, SixHundredUnitsOfThreeSitesThroughASiteKilledAndTheBrokerResta
 
   // Started again, it is back online with every unit good.
   mark = lines_->size();
+  const auto restartedSite = Clock::now();
   startSite(kSites[1]);
   EXPECT_TRUE(until(
       [&] {
@@ -396,6 +399,8 @@ TEST_F(ManySites, SixHundredUnitsOfThreeSitesThroughASiteKilledAndTheBrokerResta
       20s))
       << siteStates(mark)["dock"] << ", " << units(mark, "dock", 0).size() << " units good\n"
       << said();
+  std::cout << "site restarted: online with every unit good "
+            << (Clock::now() - restartedSite) / 1ms << " ms after it was started\n";
   EXPECT_TRUE(browser_.waitFor(
       "document.getElementById('status').textContent.startsWith('live · 600 units: 600 good')",
       10s))
