@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -277,6 +278,14 @@ class ManySites : public ::testing::Test {
     return states;
   }
 
+  // The first SITE line of `site` in `state` from line `from` on; null when none.
+  Json siteLine(size_t from, const std::string& site, const std::string& state) const {
+    for (const auto* line : lines_->of("SITE", from))
+      if (line->json.value("site", "") == site && line->json.value("state", "") == state)
+        return line->json;
+    return nullptr;
+  }
+
   // Units of `site` (every site but it when `others`) told bad by a health
   // EVENT line from line `from` on.
   std::set<UnitKey> wentBad(size_t from, const std::string& site, bool others = false) const {
@@ -382,6 +391,9 @@ TEST_F(ManySites, SixHundredUnitsOfThreeSitesThroughASiteKilledAndTheBrokerResta
   std::cout << "site killed: offline and its units bad at the centre "
             << (Clock::now() - killed) / 1ms << " ms after SIGKILL\n";
   EXPECT_TRUE(wentBad(mark, "dock", true).empty()) << "a unit of another site went bad";
+  const Json offline = siteLine(mark, "dock", "offline");
+  EXPECT_EQ(offline.value("reason", ""), "connection lost") << offline;
+  EXPECT_EQ(offline.value("units", 0), kUnitsPerSite) << offline;
   EXPECT_TRUE(browser_.waitFor(
       "document.getElementById('status').textContent.includes(': 400 good · 0 medium · 200 bad')",
       5s))
@@ -399,6 +411,11 @@ TEST_F(ManySites, SixHundredUnitsOfThreeSitesThroughASiteKilledAndTheBrokerResta
       20s))
       << siteStates(mark)["dock"] << ", " << units(mark, "dock", 0).size() << " units good\n"
       << said();
+  // Its clock was measured against the centre's: the same machine's, so
+  // the skew is within the link's delay of none.
+  const Json online = siteLine(mark, "dock", "online");
+  ASSERT_TRUE(online.is_object()) << said();
+  EXPECT_TRUE(online["skew"].is_number() && std::abs(online["skew"].get<double>()) < 0.5) << online;
   std::cout << "site restarted: online with every unit good "
             << (Clock::now() - restartedSite) / 1ms << " ms after it was started\n";
   EXPECT_TRUE(browser_.waitFor(
