@@ -151,7 +151,7 @@ TEST_F(MqttTest, LateSubscriberSeesEveryUnitAndFeed) {
   mqtt.publishNode(fix(7, "truck/7", 1700000000, 47.25));
   mqtt.publishNode(fix(2, "", 1700000001, 47.5));
   mqtt.publishNode(fix(2, "", 1700000002, 47.75));
-  mqtt.publishPort({"com1", 12, 1, 2, 3, 4, "", ""});
+  mqtt.publishPort({"com1", 12, 1, 2, 3, 4, "", "", ""});
 
   const auto got = retained(port_, "fleet/site1", 3);
   ASSERT_EQ(got.size(), 3u);
@@ -272,7 +272,7 @@ TEST_F(MqttTest, HealthChangeWithoutAFixUpdatesTheRetainedState) {
   u.health = kHealthBad;
   u.idleSec = 31;
   set.tick({u});
-  set.counters({{"com1", 5, 0, 0, 0, 0, "", ""}});
+  set.counters({{"com1", 5, 0, 0, 0, 0, "", "", ""}});
   ASSERT_TRUE(until(
       [&] {
         // The unit, the port and this flowhost's status.

@@ -85,8 +85,8 @@ void SiteTable::take(const std::vector<SiteInbox::Arrival>& arrivals) {
     switch (m.kind) {
       case SiteMessage::Kind::Location: {
         const kw_out::UnitId id{m.site, m.unit.fleet, m.unit.node};
-        const int64_t lastFix = m.sentMs ? *m.sentMs - toMs(m.unit.idle)
-                                         : m.unit.fixSec * 1000 + m.unit.fixMs;
+        const int64_t lastFix =
+            m.sentMs ? *m.sentMs - toMs(m.unit.idle) : m.unit.fixSec * 1000 + m.unit.fixMs;
         auto [it, added] = units_.try_emplace(id);
         // A retained copy never takes the place of something newer.
         if (!added && a.retained && lastFix < it->second.lastFixMs) break;
@@ -180,9 +180,9 @@ std::vector<NodeRow> SiteTable::rows(int64_t nowMs) const {
     row.utcSec = static_cast<int>(u.fixSec);
     row.utcMs = u.fixMs;
     row.health = s->status.state == State::Offline ? kw_out::kHealthBad
-                 : age >= badMs_                    ? kw_out::kHealthBad
-                 : age >= mediumMs_                 ? kw_out::kHealthMedium
-                                                    : kw_out::kHealthGood;
+                 : age >= badMs_                   ? kw_out::kHealthBad
+                 : age >= mediumMs_                ? kw_out::kHealthMedium
+                                                   : kw_out::kHealthGood;
     row.idle = static_cast<double>(age) / 1000.0;
     row.mapped = u.hasMap;
     if (u.hasMap) {

@@ -86,7 +86,7 @@ class SiteTable {
   int64_t badMs_;
   std::map<std::string, Site> siteRecords_;
   std::map<kw_out::UnitId, Unit> units_;
-  std::map<std::string, PortRow> ports_;  // by portLabel
+  std::map<std::string, PortRow> ports_;   // by portLabel
   std::vector<kw_out::SiteStatus> sites_;  // siteRecords_' statuses, in name order
 };
 
