@@ -368,6 +368,11 @@ TEST_F(ManySites, SixHundredUnitsOfThreeSitesThroughASiteKilledAndTheBrokerResta
                        "'live · 600 units: 600 good')",
                        15s))
       << shownStatus();
+  const std::string sitesAndBroker =
+      " · 3 sites · broker 127.0.0.1:" + std::to_string(kBrokerPort) + " connected";
+  EXPECT_TRUE(browser_.waitFor(
+      "document.getElementById('status').textContent.endsWith('" + sitesAndBroker + "')", 5s))
+      << shownStatus();
   EXPECT_EQ(browser_.evaluate("new Set(model.units.map(u => u.name)).size"), Json(600));
   EXPECT_EQ(browser_.evaluate("model.units.some(u => u.name === 'dock/north/unit7') && "
                               "model.units.some(u => u.name === 'yard/north/unit7')"),
@@ -398,6 +403,12 @@ TEST_F(ManySites, SixHundredUnitsOfThreeSitesThroughASiteKilledAndTheBrokerResta
       "document.getElementById('status').textContent.includes(': 400 good · 0 medium · 200 bad')",
       5s))
       << shownStatus();
+  EXPECT_TRUE(
+      browser_.waitFor("document.getElementById('status').textContent.includes("
+                       "' · 3 sites (1 offline) · ') && model.sites.some(s => s[0] === "
+                       "'dock' && s[1] === 'offline' && s[3] === 200)",
+                       5s))
+      << shownStatus() << browser_.evaluate("JSON.stringify(model.sites)");
 
   // Started again, it is back online with every unit good.
   mark = lines_->size();
@@ -454,7 +465,9 @@ TEST_F(ManySites, SixHundredUnitsOfThreeSitesThroughASiteKilledAndTheBrokerResta
       10s))
       << said();
   EXPECT_TRUE(browser_.waitFor(
-      "document.getElementById('status').textContent.startsWith('live · 600 units: 600 good')",
+      "document.getElementById('status').textContent.startsWith('live · 600 units: 600 good') && "
+      "document.getElementById('status').textContent.endsWith('" +
+          sitesAndBroker + "')",
       10s))
       << shownStatus();
   std::cout << "broker restart: every unit good again " << (Clock::now() - restarted) / 1ms
