@@ -278,6 +278,12 @@ class ManySites : public ::testing::Test {
     return states;
   }
 
+  // True when the latest SITE line of every site, and only of the three, says online.
+  bool allOnline() const {
+    return siteStates(0) == std::map<std::string, std::string>{
+                                {"dock", "online"}, {"mill", "online"}, {"yard", "online"}};
+  }
+
   // The first SITE line of `site` in `state` from line `from` on; null when none.
   Json siteLine(size_t from, const std::string& site, const std::string& state) const {
     for (const auto* line : lines_->of("SITE", from))
@@ -341,13 +347,7 @@ TEST_F(ManySites, SixHundredUnitsOfThreeSitesThroughASiteKilledAndTheBrokerResta
   for (const auto& [site, fleet, node] : units(0)) sitesSeen.insert(site);
   EXPECT_EQ(sitesSeen, (std::set<std::string>{"dock", "mill", "yard"}));
   EXPECT_EQ(units(0).size(), 3u * kUnitsPerSite) << "units the sites never had";
-  ASSERT_TRUE(until(
-      [&] {
-        return siteStates(0) == std::map<std::string, std::string>{
-                                    {"dock", "online"}, {"mill", "online"}, {"yard", "online"}};
-      },
-      10s))
-      << said();
+  ASSERT_TRUE(until([&] { return allOnline(); }, 10s)) << said();
   for (const auto* line : lines_->of("NODE")) {
     const Json& j = line->json;
     if (j.value("site", "") == "dock" && j.value("node", -1) == 7) {
@@ -457,13 +457,7 @@ TEST_F(ManySites, SixHundredUnitsOfThreeSitesThroughASiteKilledAndTheBrokerResta
   EXPECT_TRUE(until([&] { return units(mark, "", 0).size() == 3u * kUnitsPerSite; }, 20s))
       << units(mark, "", 0).size() << " units good after the restart\n"
       << said();
-  EXPECT_TRUE(until(
-      [&] {
-        return siteStates(0) == std::map<std::string, std::string>{
-                                    {"dock", "online"}, {"mill", "online"}, {"yard", "online"}};
-      },
-      10s))
-      << said();
+  EXPECT_TRUE(until([&] { return allOnline(); }, 10s)) << said();
   EXPECT_TRUE(browser_.waitFor(
       "document.getElementById('status').textContent.startsWith('live · 600 units: 600 good') && "
       "document.getElementById('status').textContent.endsWith('" +
