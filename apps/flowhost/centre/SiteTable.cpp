@@ -30,7 +30,8 @@ std::string utcText(int64_t sec, int ms) {
 
 }  // namespace
 
-SiteTable::SiteTable(double medium, double bad) : mediumMs_(toMs(medium)), badMs_(toMs(bad)) {}
+SiteTable::SiteTable(double medium, double bad, bool everySite)
+    : mediumMs_(toMs(medium)), badMs_(toMs(bad)), everySite_(everySite) {}
 
 SiteTable::Site& SiteTable::site(const std::string& name) {
   auto [it, added] = siteRecords_.try_emplace(name);
@@ -132,11 +133,14 @@ void SiteTable::judge(int64_t nowMs) {
 }
 
 void SiteTable::publishSites() {
-  std::map<std::string, size_t> units;
+  std::map<std::string, size_t> units, ports;
   for (const auto& [id, unit] : units_) ++units[id.site];
+  for (const auto& [label, row] : ports_) ++ports[row.site];
   sites_.clear();
   for (auto& [name, s] : siteRecords_) {
     s.status.units = units[name];
+    s.ports = ports[name];
+    if (!shown(s)) continue;
     const std::optional<int64_t> offset = offsetOf(s);
     if (offset) s.status.skew = -static_cast<double>(*offset) / 1000.0;
     sites_.push_back(s.status);
@@ -147,6 +151,7 @@ std::vector<size_t> SiteTable::takeChanged() {
   std::vector<size_t> changed;
   size_t i = 0;
   for (auto& [name, s] : siteRecords_) {
+    if (!shown(s)) continue;  // its changes wait until it is shown
     if (s.changed) changed.push_back(i);
     s.changed = false;
     ++i;
