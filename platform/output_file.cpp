@@ -3,16 +3,33 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 namespace kw {
 
+namespace {
+
+// A pipe's reader takes the stream in its own time, while the writer
+// writes only now and then (a runner at its ticks): the kernel's default
+// 64 KiB holds a fraction of one tick of a few thousand units' lines, and
+// the rest waited and then was dropped. The pipe is grown as far as an
+// unprivileged process may (best effort: a pipe left smaller still works).
+void growPipe(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode))
+    ::fcntl(fd, F_SETPIPE_SZ, static_cast<int>(OutputFile::kPipeBytes));
+}
+
+}  // namespace
+
 Failure OutputFile::open(const std::string& path) {
   close();
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) return Failure::fromErrno("cannot open " + path, errno);
+  growPipe(fd);
   fd_ = fd;
   owned_ = true;
   return {};
@@ -24,6 +41,7 @@ Failure OutputFile::attach(int fd) {
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
     return Failure::fromErrno("cannot make the stream non-blocking", errno);
   }
+  growPipe(fd);
   fd_ = fd;
   owned_ = false;
   return {};

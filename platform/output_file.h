@@ -3,6 +3,9 @@
 // non-blocking, and writeSome() says how much it took now, or that it takes
 // nothing now, or why it failed ("write: Broken pipe").
 //
+// A pipe is grown to kPipeBytes where the system allows, so that a reader
+// that takes its time between the writer's bursts loses nothing.
+//
 // A reader at the other end of a pipe that goes away would end the whole
 // process with SIGPIPE; ignoreBrokenPipe() turns that into a failed write.
 //
@@ -21,6 +24,9 @@ namespace kw {
 class OutputFile {
  public:
   static constexpr int kStandardOutput = 1;
+  // What a pipe written to is grown to hold: 1 MiB, the most an
+  // unprivileged process may ask for by default (/proc/sys/fs/pipe-max-size).
+  static constexpr std::size_t kPipeBytes = std::size_t{1} << 20;
 
   OutputFile() = default;
   ~OutputFile() { close(); }
