@@ -144,4 +144,33 @@ void appendPortLine(std::string* out, const PortCounters& c, bool silent, int64_
   out->append("}\n");
 }
 
+void appendSiteLine(std::string* out, const SiteStatus& site, int64_t utcSec, int utcMs) {
+  out->append("{\"class\":\"SITE\",\"site\":");
+  appendJsonString(out, site.site);
+  out->append(",\"time\":\"");
+  appendIsoTime(out, utcSec, utcMs);
+  out->append("\",\"state\":\"");
+  out->append(siteStateWord(site.state));
+  out->append("\",\"reason\":");
+  appendJsonString(out, site.reason);
+  out->append(",\"units\":");
+  appendUnsigned(out, site.units);
+  out->append(",\"skew\":");
+  if (site.skew) {
+    appendFixed(out, *site.skew, 3);
+  } else {
+    out->append("null");
+  }
+  out->append("}\n");
+}
+
+const char* siteStateWord(SiteStatus::State state) {
+  switch (state) {
+    case SiteStatus::State::Online: return "online";
+    case SiteStatus::State::Offline: return "offline";
+    case SiteStatus::State::Unknown: return "unknown";
+  }
+  return "unknown";
+}
+
 }  // namespace kw_out

@@ -1,5 +1,6 @@
 // The --json form: one line per new fix, per event, per change of an
-// output's state and, once a second, per port, written without ever
+// output's state, per change of a site's state (at a centre) and, once a
+// second, per port, written without ever
 // blocking (LineStream); what a slow reader misses is dropped and counted.
 // A reader that goes away is the stream's own state change (lost), told
 // once to the other forms and the runner.
@@ -41,6 +42,15 @@ class JsonLinesForm final : public OutputForm {
     for (const Event& e : report.events) appendEventLine(&text_, e, report.utcSec, report.utcMs);
     for (const PortCounters& p : report.ports) {
       appendPortLine(&text_, p, report.tracker.portSilent(p), report.utcSec, report.utcMs);
+    }
+    stream_.write(text_);
+  }
+
+  void sites(const SiteReport& report) override {
+    if (report.changed.empty()) return;
+    text_.clear();
+    for (const size_t i : report.changed) {
+      appendSiteLine(&text_, report.sites[i], report.utcSec, report.utcMs);
     }
     stream_.write(text_);
   }

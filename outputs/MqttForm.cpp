@@ -22,9 +22,6 @@ namespace kw_out {
 
 namespace {
 
-// A password file is a line of text; more is a mistake.
-constexpr size_t kMaxPasswordFile = 4096;
-
 // The settings the options give; false with the reason.
 bool settingsOf(const OutputOptions& options, MqttPublisher::Settings* settings,
                 std::string* error) {
@@ -58,15 +55,8 @@ bool settingsOf(const OutputOptions& options, MqttPublisher::Settings* settings,
   }
   settings->user = options.mqttUser;
   settings->caFile = options.mqttTls;
-  if (options.mqttPasswordFile.empty()) return true;
-  std::string text;
-  if (const kw::Failure failed =
-          kw::readTextFile(options.mqttPasswordFile, kMaxPasswordFile, &text)) {
-    *error = "--mqtt-password-file: cannot read " + failed.text();
-    return false;
-  }
-  settings->password = text.substr(0, text.find_first_of("\r\n"));
-  return true;
+  return options.mqttPasswordFile.empty() ||
+         MqttPublisher::readPasswordFile(options.mqttPasswordFile, &settings->password, error);
 }
 
 class MqttForm final : public OutputForm {

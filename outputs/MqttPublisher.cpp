@@ -32,6 +32,8 @@ constexpr auto kFirstRetryPause = std::chrono::milliseconds(500);
 constexpr auto kLastRetryPause = std::chrono::milliseconds(5000);
 // How long a clean stop waits for its goodbye to be written.
 constexpr auto kGoodbyeTime = std::chrono::seconds(1);
+// A password file is a line of text; more is a mistake.
+constexpr size_t kMaxPasswordFile = 4096;
 // The largest CA file taken.
 constexpr size_t kMaxCaFile = 4 << 20;
 constexpr int kStateQos = 1;  // status and events: at least once
@@ -108,6 +110,17 @@ void MqttPublisher::appendStatus(std::string* out, const std::string& site, cons
     appendJsonString(out, reason);
   }
   out->push_back('}');
+}
+
+bool MqttPublisher::readPasswordFile(const std::string& file, std::string* password,
+                                     std::string* error) {
+  std::string text;
+  if (const kw::Failure failed = kw::readTextFile(file, kMaxPasswordFile, &text)) {
+    *error = "--mqtt-password-file: cannot read " + failed.text();
+    return false;
+  }
+  *password = text.substr(0, text.find_first_of("\r\n"));
+  return true;
 }
 
 bool MqttPublisher::start(const std::string& host, int port, const std::string& prefix,

@@ -146,6 +146,10 @@ class MqttPublisher {
   // Moves the state changes seen since the last call to the end of *changes.
   void takeStateChanges(std::vector<OutputStateChange>* changes) KW_EXCLUDES(stateMutex_);
 
+  // The password in the first line of `file` (--mqtt-password-file); false
+  // with the reason.
+  static bool readPasswordFile(const std::string& file, std::string* password, std::string* error);
+
   // Appends the location object of `update` (no line feed); with "sent"
   // when `sentSec` >= 0.
   static void appendLocation(std::string* out, const NodeUpdate& update, int64_t sentSec = -1,

@@ -13,6 +13,9 @@
 //    was;
 //  - OutputPorts: the ports' counters, the port events (silent, back) and
 //    whether each port is silent now;
+//  - SiteReport, at a centre that shows other flowhosts' units: every
+//    site's state (online, offline and why, units, clock skew) and which
+//    changed;
 //  - Closing: where a form says which files it wrote at the end, and why
 //    one could not be.
 // Nothing a form does may wait on a consumer: a form drops and counts what
@@ -33,6 +36,7 @@
 #include "outputs/ChangeTracker.h"
 #include "outputs/NodeUpdate.h"
 #include "outputs/OutputState.h"
+#include "outputs/SiteStatus.h"
 
 namespace kw_out {
 
@@ -114,6 +118,8 @@ class OutputForm {
 
   virtual void tick(const OutputTick& tick) = 0;
   virtual void ports(const OutputPorts&) {}
+  // At a centre: the sites as they stand, after every tick.
+  virtual void sites(const SiteReport&) {}
   // The files' periodic rewrite: called every fileInterval while tracks changed.
   virtual void rewrite() {}
   // Writes what it holds a last time and stops; also when a run ends early.

@@ -74,6 +74,7 @@ void OutputSet::tick(const std::vector<NodeUpdate>& nodes,
 // form's latest.
 void OutputSet::gatherStates() {
   states_.clear();
+  states_.swap(added_);
   for (const auto& form : forms_) form->takeStateChanges(&states_);
   for (const OutputStateChange& change : states_) {
     auto same = std::find_if(latest_.begin(), latest_.end(), [&](const OutputStateChange& known) {
@@ -119,6 +120,16 @@ void OutputSet::counters(const std::vector<PortCounters>& ports,
   const auto [sec, ms] = wallNow();
   const OutputPorts report{ports, events_, tracker_, now, sec, ms};
   for (const auto& form : forms_) form->ports(report);
+}
+
+void OutputSet::sites(const std::vector<SiteStatus>& sites, const std::vector<size_t>& changed) {
+  const auto [sec, ms] = wallNow();
+  const SiteReport report{sites, changed, sec, ms};
+  for (const auto& form : forms_) form->sites(report);
+}
+
+void OutputSet::addStateChanges(std::vector<OutputStateChange> changes) {
+  for (OutputStateChange& change : changes) added_.push_back(std::move(change));
 }
 
 void OutputSet::close(Closing* closing) {

@@ -64,6 +64,12 @@ class OutputSet {
   void counters(const std::vector<PortCounters>& ports);
   void counters(const std::vector<PortCounters>& ports, std::chrono::steady_clock::time_point now);
 
+  // At a centre, after each tick: the sites, and which of them changed.
+  void sites(const std::vector<SiteStatus>& sites, const std::vector<size_t>& changed);
+  // State changes of something outside the forms that the outputs tell as
+  // their own (a centre's subscription): handed on with the next tick.
+  void addStateChanges(std::vector<OutputStateChange> changes);
+
   // Writes the files a last time (and waits for them), stops the servers
   // and closes the stream; *closing (when given) says what was written and
   // what failed. Also done by the destructor.
@@ -97,6 +103,7 @@ class OutputSet {
   std::vector<Event> events_;
   std::vector<OutputStateChange> states_;  // gathered for the last tick
   std::vector<OutputStateChange> latest_;  // by form
+  std::vector<OutputStateChange> added_;   // from outside, for the next tick
   std::string closed_;                     // describe() at the last close()
 };
 

@@ -82,6 +82,13 @@ void FeedOutputs::counters(const std::vector<PortRow>& ports,
   set_.counters(ports_, now);
 }
 
+void FeedOutputs::sites(const std::vector<kw_out::SiteStatus>& sites,
+                        const std::vector<size_t>& changed) {
+  if (!set_.isOpen()) return;
+  if (web_ != nullptr) shown_.sites = sites;
+  set_.sites(sites, changed);
+}
+
 void FeedOutputs::stopServing() {
   if (web_ != nullptr) web_->close(nullptr);
 }

@@ -39,6 +39,12 @@ class FeedOutputs {
   void tick(std::vector<NodeRow> rows, std::chrono::steady_clock::time_point now, double seconds,
             long long ticks);
   void counters(const std::vector<PortRow>& ports, std::chrono::steady_clock::time_point now);
+  // At a centre, after each tick: the sites, and which of them changed.
+  void sites(const std::vector<kw_out::SiteStatus>& sites, const std::vector<size_t>& changed);
+  // State changes of the centre's subscription, told with the next tick.
+  void addStateChanges(std::vector<kw_out::OutputStateChange> changes) {
+    set_.addStateChanges(std::move(changes));
+  }
   // Ends the web view's event streams (the run is over; the files follow).
   void stopServing();
   // Writes the files a last time and stops the servers; *closing says what

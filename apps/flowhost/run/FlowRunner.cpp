@@ -16,6 +16,7 @@
 #include "apps/flowhost/blocks/JClockObj.h"
 #include "apps/flowhost/blocks/JConstantObj.h"
 #include "apps/flowhost/blocks/RunnerBlocks.h"
+#include "apps/flowhost/centre/Centre.h"
 #include "apps/flowhost/document/DocumentFile.h"
 #include "apps/flowhost/document/DocumentHints.h"
 #include "apps/flowhost/document/ListCheck.h"
@@ -27,12 +28,14 @@
 #include "apps/flowhost/run/TickTimes.h"
 #include "apps/flowhost/views/table/PortReport.h"
 #include "apps/flowhost/views/table/TableView.h"
+#include "cli/endpoint.h"
 #include "geogrid/JGeoGridObj.h"
 #include "host/JGraph.h"
 #include "host/JGraphics.h"
 #include "host/JModuleObj.h"
 #include "host/JOutputStream.h"
 #include "host/JRegion.h"
+#include "outputs/MqttPublisher.h"
 #include "platform/files.h"
 #include "platform/stop_signal.h"
 #include "platform/terminal.h"
@@ -138,6 +141,10 @@ struct FlowRunner::Run {
     std::string name;         // the document, as messages name it
     JGraph* graph = nullptr;  // the document's or the quick start's
     std::optional<NodeTable> table;
+    // A centre (--mqtt-in) has no graph of its own (an empty one stands
+    // in) and reads its units from the sites.
+    JGraph noGraph;
+    std::optional<Centre> centre;
     // What the run reads that is not read as a person would expect: the
     // document's warnings (lists that cannot be read, node lists longer
     // than a sniffer takes) and the list files' lines (ListCheck).
@@ -202,6 +209,18 @@ bool FlowRunner::refuse(const std::string& reason) {
 int FlowRunner::run(const RunOptions& options, bool outputIsTerminal) {
   Run run(options, outputIsTerminal);
   if (options.check && options.quickStart()) return check(run);  // lists alone: no plug-in
+  if (options.centre()) {
+    if (!prepareCentre(run) || !prepareOutputs(run)) return kFailed;
+    std::string reason;
+    if (!run.loaded.centre->start(&reason)) return failure(reason);
+    out_ << "flowhost: centre: reading the sites at " << kw::terminalText(options.mqttIn)
+         << std::endl;
+    drive(run);
+    run.loaded.centre->stop();
+    out_ << "flowhost: " << kw::terminalText(run.loaded.centre->describe()) << '\n';
+    finish(run);
+    return writeOutputs(run);
+  }
   if (!loadClasses(run)) return kFailed;
   if (options.quickStart()) {
     if (!buildQuickStart(run)) return kFailed;
@@ -319,6 +338,36 @@ std::string makePartFolder() {
   return "";
 }
 }  // namespace
+
+// A centre: the broker and login of --mqtt-in, the thresholds, and an
+// empty graph in place of a document's.
+bool FlowRunner::prepareCentre(Run& run) {
+  const RunOptions& options = run.options;
+  const kw_out::OutputOptions& o = options.outputs;
+  run.loaded.name = "the centre";
+  Centre::Settings settings;
+  SiteInbox::Settings& in = settings.inbox;
+  const int defaultPort = o.mqttTls.empty() ? kw_out::MqttPublisher::kDefaultPort
+                                            : kw_out::MqttPublisher::kDefaultTlsPort;
+  std::string reason;
+  if (!kw_cli::parseEndpoint(options.mqttIn, false, "", defaultPort, &in.host, &in.port, &reason)) {
+    return refuse("--mqtt-in: " + reason);
+  }
+  if (in.port == 0) return refuse("--mqtt-in: port 0 cannot be connected to");
+  in.prefix = o.mqttPrefix;
+  in.filter = options.mqttInTopic;
+  in.user = o.mqttUser;
+  in.caFile = o.mqttTls;
+  if (!o.mqttPasswordFile.empty() &&
+      !kw_out::MqttPublisher::readPasswordFile(o.mqttPasswordFile, &in.password, &reason)) {
+    return refuse(reason);
+  }
+  settings.medium = options.medium.value_or(QuickStart::kMediumThreshold);
+  settings.bad = options.bad.value_or(QuickStart::kBadThreshold);
+  run.loaded.centre.emplace(settings);
+  run.loaded.graph = &run.loaded.noGraph;
+  return true;
+}
 
 // The standard graph of the two list files. The part lists of a long node
 // list go beside the document to be written, or into a private folder that
@@ -502,6 +551,13 @@ void FlowRunner::drive(Run& run) {
   ClockSchedule& schedule = run.schedule;
   schedule.start(run.start);
   Clock::time_point nextRefresh = run.start;
+  // Without clocks the table is refreshed at an idle pace; a centre's pace
+  // is --rate when given.
+  const Clock::duration idleRefresh =
+      run.loaded.centre && run.options.rate
+          ? std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(1.0 / *run.options.rate))
+          : std::chrono::duration_cast<Clock::duration>(kIdleRefresh);
   while (!kw::StopSignal::requested()) {
     const Clock::time_point now = Clock::now();
     if (now >= end) break;
@@ -513,7 +569,7 @@ void FlowRunner::drive(Run& run) {
       }
     } else if (schedule.empty() && now >= nextRefresh) {
       observe(run, now, false);
-      nextRefresh = now + kIdleRefresh;
+      nextRefresh = now + idleRefresh;
     }
     kw::StopSignal::sleepUntil(
         std::min({schedule.empty() ? nextRefresh : schedule.nextDue(), end, now + kLongestSleep}));
@@ -544,7 +600,20 @@ void FlowRunner::startBlocks(Run& run) {
 // Shows the table as it stands, hands the nodes to the output forms and,
 // once a second, reports the ports.
 void FlowRunner::observe(Run& run, Clock::time_point now, bool force) {
-  std::vector<NodeRow> rows = run.loaded.table->read();
+  std::vector<NodeRow> rows;
+  Centre* centre = run.loaded.centre ? &*run.loaded.centre : nullptr;
+  if (centre != nullptr) {
+    const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+    centre->refresh(nowMs);
+    rows = centre->rows(nowMs);
+    std::vector<kw_out::OutputStateChange> changes;
+    centre->takeStateChanges(&changes);
+    run.outputs.addStateChanges(std::move(changes));
+  } else {
+    rows = run.loaded.table->read();
+  }
   if (run.screen.terminalFd >= 0 && kw::Terminal::resizes() != run.screen.resizesSeen) {
     run.screen.resizesSeen = kw::Terminal::resizes();
     fitToTerminal(run);
@@ -556,7 +625,20 @@ void FlowRunner::observe(Run& run, Clock::time_point now, bool force) {
   for (const kw_out::OutputStateChange& change : run.outputs.stateChanges()) {
     err_ << "flowhost: " << kw_out::describe(change) << std::endl;  // seen at once
   }
+  if (centre != nullptr) reportSites(run, *centre);
   if (force || now - run.ports.last >= kCountersPeriod) reportPorts(run, now, force);
+}
+
+// Each change of a site's state, said once and handed to the outputs.
+void FlowRunner::reportSites(Run& run, Centre& centre) {
+  const std::vector<size_t> changed = centre.takeChanged();
+  const std::vector<kw_out::SiteStatus>& sites = centre.sites();
+  for (const size_t i : changed) {
+    const kw_out::SiteStatus& s = sites[i];
+    err_ << "flowhost: site " << kw::terminalText(s.site) << ' ' << kw_out::siteStateWord(s.state)
+         << (s.reason.empty() ? "" : " (" + kw::terminalText(s.reason) + ")") << std::endl;
+  }
+  run.outputs.sites(sites, changed);
 }
 
 // Warns once of each port that could not be set up (the ports that work run
@@ -564,7 +646,8 @@ void FlowRunner::observe(Run& run, Clock::time_point now, bool force) {
 // counters line per port every --every seconds.
 void FlowRunner::reportPorts(Run& run, Clock::time_point now, bool force) {
   run.ports.last = now;
-  const std::vector<PortRow> ports = run.loaded.table->ports();
+  const std::vector<PortRow> ports =
+      run.loaded.centre ? run.loaded.centre->ports() : run.loaded.table->ports();
   for (const std::string& failure : run.ports.report.newFailures(ports)) {
     err_ << "flowhost: warning: " << kw::terminalText(failure) << '\n';
   }

@@ -19,6 +19,10 @@
 //     the nodes to the output forms. Once a second the ports are looked
 //     at: each one that could not be set up is warned of once (PortReport),
 //     the counters go to the outputs and, in plain mode, are printed.
+//  With --mqtt-in (a centre) steps 1 and 2 are left out: there is no graph;
+//  the units, ports and sites come from the other flowhosts' messages
+//  (Centre), refreshed at an idle pace (--rate when given), and step 4
+//  reads them there instead of from the blocks.
 //  5. Paints each block's face and takes the document text, then closes
 //     every block (side by side, JGraph::closeTogether, so that their pauses
 //     overlap), and writes the faces, the outputs' files and the document
@@ -40,6 +44,8 @@
 
 namespace flowhost {
 
+class Centre;
+
 class FlowRunner {
  public:
   // Exit statuses of run().
@@ -58,6 +64,7 @@ class FlowRunner {
   bool loadClasses(Run& run);
   bool loadDocument(Run& run);
   bool buildQuickStart(Run& run);
+  bool prepareCentre(Run& run);
   void sayProblems(Run& run);
   int check(Run& run);
   int writeStartingPoint(Run& run);
@@ -69,6 +76,7 @@ class FlowRunner {
   void startBlocks(Run& run);
   void observe(Run& run, std::chrono::steady_clock::time_point now, bool force);
   void reportPorts(Run& run, std::chrono::steady_clock::time_point now, bool force);
+  void reportSites(Run& run, Centre& centre);
   void finish(Run& run);
   int writeOutputs(Run& run);
   bool saveDocument(Run& run, int status);

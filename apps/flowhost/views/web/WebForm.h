@@ -31,9 +31,10 @@ class WebForm final : public kw_out::OutputForm {
  public:
   // What the runner read, for the page.
   struct Source {
-    std::vector<PortRow> ports;  // as last reported
-    double seconds = 0.0;        // since the start of the run
-    long long ticks = 0;         // rising clock edges so far
+    std::vector<PortRow> ports;             // as last reported
+    std::vector<kw_out::SiteStatus> sites;  // at a centre: the sites as they stand
+    double seconds = 0.0;                   // since the start of the run
+    long long ticks = 0;                    // rising clock edges so far
   };
   // Where and what to serve.
   struct Options {
