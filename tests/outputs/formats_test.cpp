@@ -171,7 +171,7 @@ TEST(JsonLines, EventAndPortLines) {
   EXPECT_EQ(j["port"], "com2");
   EXPECT_FALSE(j.contains("node"));
 
-  PortCounters c{"com1", 10, 2, 3, 4, 5, "cannot join 239.1.1.1: No such device", ""};
+  PortCounters c{"com1", 10, 2, 3, 4, 5, "cannot join 239.1.1.1: No such device", "", ""};
   line.clear();
   appendPortLine(&line, c, true, 0, 0);
   j = parseLine(line);
@@ -235,7 +235,7 @@ TEST(ChangeTracker, PortGoesSilentAndComesBack) {
   ChangeTracker t(5s);
   const auto t0 = std::chrono::steady_clock::time_point{} + 100s;
   std::vector<Event> events;
-  std::vector<PortCounters> ports{{"com1", 0, 0, 0, 0, 0, "", ""}, {"com2", 3, 0, 0, 0, 0, "", ""}};
+  std::vector<PortCounters> ports{{"com1", 0, 0, 0, 0, 0, "", "", ""}, {"com2", 3, 0, 0, 0, 0, "", "", ""}};
   t.ports(ports, t0, &events);
   ports[1].taken = 4;
   t.ports(ports, t0 + 1s, &events);
@@ -347,8 +347,8 @@ TEST(UnitIdentity, NamesWithAndWithoutAFleet) {
   EXPECT_EQ(unitDevice(unitId(north)), "node:north/3");
   EXPECT_EQ(unitTopic(north), "north/a_b_") << "the name stays one topic level";
   EXPECT_LT(unitId(plain), unitId(north));
-  EXPECT_LT((UnitId{"", 2}), (UnitId{"", 10})) << "numbers in number order";
-  PortCounters port{"com1", 0, 0, 0, 0, 0, "", ""};
+  EXPECT_LT((UnitId{"", "", 2}), (UnitId{"", "", 10})) << "numbers in number order";
+  PortCounters port{"com1", 0, 0, 0, 0, 0, "", "", ""};
   EXPECT_EQ(portTopic(port), "feeds/com1");
   port.fleet = "north";
   EXPECT_EQ(portTopic(port), "feeds/north/com1");
@@ -419,7 +419,7 @@ TEST(TrackStore, KeepsTheNewestPointsAndWritesRfc7946) {
   store.add(never);
   NodeUpdate wild = fix(4, "wild", 1, std::nan(""), 200);
   store.add(wild);
-  EXPECT_EQ(store.pointCount({"", 1}), 3u);
+  EXPECT_EQ(store.pointCount({"", "", 1}), 3u);
   EXPECT_EQ(store.nodeCount(), 2u) << "no track for a node without a fix";
 
   std::string text;

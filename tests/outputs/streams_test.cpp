@@ -149,7 +149,7 @@ TEST(OutputSet, JsonStreamEventsAndTrackFiles) {
   NodeUpdate never;
   never.node = 3;
   never.name = "ghost";
-  std::vector<PortCounters> ports{{"com1", 0, 0, 0, 0, 0, "", ""}};
+  std::vector<PortCounters> ports{{"com1", 0, 0, 0, 0, 0, "", "", ""}};
   for (int tick = 0; tick < 100; ++tick) {
     std::vector<NodeUpdate> nodes{fix(1, "truck1", 1000 + tick, 45 + tick * 1e-4, 7),
                                   fix(2, "", 2000, -10, -20), never};
