@@ -407,12 +407,18 @@ void MqttPublisher::onConnect(int rc) {
     appendStatus(&online, settings_.site, "online", "", sec, ms);
     hand(statusTopic_, online, kStateQos, true);
   }
-  std::vector<std::pair<std::string, std::string>> all;
+  std::vector<std::pair<std::string, Latest>> all;
   {
     kw::MutexLock lock(&stateMutex_);
     all.assign(latest_.begin(), latest_.end());
   }
-  for (const auto& [topic, payload] : all) hand(topic, payload, kPositionQos, true);
+  std::string clock;
+  const auto [sec, ms] = wallNow();
+  appendIsoTime(&clock, sec, ms);
+  for (auto& [topic, latest] : all) {
+    if (latest.clockAt != std::string::npos) latest.payload.replace(latest.clockAt, clock.size(), clock);
+    hand(topic, latest.payload, kPositionQos, true);
+  }
   handWaiting();
 }
 
@@ -509,9 +515,22 @@ std::string MqttPublisher::topicOf(const std::string& levels) const {
                                 : settings_.prefix + "/" + settings_.site + "/" + levels;
 }
 
-void MqttPublisher::remember(const std::string& topic, const std::string& payload) {
+namespace {
+
+// Where the value of `field` (`"name":"`) begins in a payload of ours: the
+// field names stand outside every string value (a quote within one is
+// escaped).
+size_t clockOf(const std::string& payload, std::string_view field) {
+  const size_t at = payload.find(field);
+  return at == std::string::npos ? at : at + field.size();
+}
+
+}  // namespace
+
+void MqttPublisher::remember(const std::string& topic, const std::string& payload,
+                             size_t clockAt) {
   kw::MutexLock lock(&stateMutex_);
-  latest_[topic] = payload;
+  latest_[topic] = Latest{payload, clockAt};
 }
 
 void MqttPublisher::publishNode(const NodeUpdate& update) {
@@ -522,7 +541,7 @@ void MqttPublisher::publishNode(const NodeUpdate& update) {
   std::string payload;
   const auto [sec, ms] = wallNow();
   appendLocation(&payload, ours, sec, ms);
-  remember(topic, payload);
+  remember(topic, payload, clockOf(payload, "\"sent\":\""));
   hand(topic, payload, kPositionQos, true);
 }
 
@@ -535,7 +554,7 @@ void MqttPublisher::publishPort(const PortCounters& counters, bool silent) {
   const auto [sec, ms] = wallNow();
   appendPortLine(&payload, ours, silent, sec, ms);
   payload.pop_back();
-  remember(topic, payload);
+  remember(topic, payload, clockOf(payload, "\"time\":\""));
   hand(topic, payload, kPositionQos, true);
 }
 

@@ -30,7 +30,9 @@
 // away or refuses (waiting 0.5 s, then twice as long each time up to 5 s)
 // and on each connection publishes again the latest message of every
 // retained topic (a restarted broker without persistence has forgotten
-// them). publish*() on the runner's thread only hands a message to the
+// them), its wall clock ("sent", a port's "time") made anew: a reader
+// that measures a site's clock by it is not misled by the time the
+// broker was away. publish*() on the runner's thread only hands a message to the
 // library and wakes the worker. While the broker is away, or too many
 // messages wait to be written, a retained topic's message is dropped and
 // counted (its latest content goes out on the next connection anyway);
@@ -176,7 +178,10 @@ class MqttPublisher {
   void handWaiting() KW_EXCLUDES(waitingMutex_);
   // `levels` below the prefix and the site: "<prefix>/<site>/<levels>".
   std::string topicOf(const std::string& levels) const;
-  void remember(const std::string& topic, const std::string& payload) KW_EXCLUDES(stateMutex_);
+  // Keeps a retained topic's latest payload; `clockAt`: where in it the
+  // wall clock it was made at stands, to be made anew when it is sent again.
+  void remember(const std::string& topic, const std::string& payload, size_t clockAt)
+      KW_EXCLUDES(stateMutex_);
   // Notes the connection's state; a change from the last one is kept.
   void note(OutputStateChange::State state, const std::string& reason) KW_EXCLUDES(stateMutex_);
   std::string where() const;
@@ -207,7 +212,11 @@ class MqttPublisher {
   std::chrono::milliseconds retryPause_;
 
   mutable kw::Mutex stateMutex_;
-  std::map<std::string, std::string> latest_ KW_GUARDED_BY(stateMutex_);  // topic -> payload
+  struct Latest {
+    std::string payload;
+    size_t clockAt = std::string::npos;
+  };
+  std::map<std::string, Latest> latest_ KW_GUARDED_BY(stateMutex_);  // by topic
   std::string lastError_ KW_GUARDED_BY(stateMutex_);
   bool stateKnown_ KW_GUARDED_BY(stateMutex_) = false;
   std::string stateReason_ KW_GUARDED_BY(stateMutex_);  // the reason of the last change told
