@@ -66,7 +66,7 @@ std::string isoNow() {
   const std::time_t sec = ms / 1000;
   std::tm tm{};
   ::gmtime_r(&sec, &tm);
-  char text[32];
+  char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
                 tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
                 static_cast<int>(ms % 1000));
