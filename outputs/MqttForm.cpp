@@ -9,6 +9,7 @@
 // waits (only the latest) and goes out when the turn comes, judged by the
 // tick's clock; a health change or a map event of the unit sends its
 // location at once, so that its retained state stays current.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -69,6 +70,7 @@ class MqttForm final : public OutputForm {
     }
     interval_ = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(1.0 / options.mqttRate));
+    slack_ = std::min<Clock::duration>(interval_ / 10, kMaxSlack);
     MqttPublisher::Settings settings;
     if (!settingsOf(options, &settings, error)) return false;
     if (publisher_.start(settings)) return true;
@@ -88,12 +90,16 @@ class MqttForm final : public OutputForm {
         ++k;
         turn.waiting = true;
       }
-      if (hasUnitEvent(tick.events, i) || (turn.waiting && tick.now >= turn.due)) {
+      // A tick a moment early (its clock jitters) still counts as the turn:
+      // else a unit heard exactly N times a second would wait a tick each time.
+      const bool turnCame = tick.now >= turn.due - slack_;
+      if (hasUnitEvent(tick.events, i) || (turn.waiting && turnCame)) {
         publisher_.publishNode(unit);
         turn.waiting = false;
-        // On its turn the next one is a period later, however late the
-        // tick came; out of turn (or after a quiet spell) a period from now.
-        const bool onTurn = tick.now >= turn.due && tick.now - turn.due < interval_;
+        // On its turn the next one is a period later, however late or early
+        // the tick came (N a second in the long run); out of turn (or after
+        // a quiet spell) a period from now.
+        const bool onTurn = turnCame && tick.now - turn.due < interval_;
         turn.due = (onTurn ? turn.due : tick.now) + interval_;
       }
     }
@@ -157,7 +163,10 @@ class MqttForm final : public OutputForm {
   }
 
   MqttPublisher publisher_;
+  // How early a tick may come and still count as a unit's turn.
+  static constexpr auto kMaxSlack = std::chrono::milliseconds(50);
   Clock::duration interval_{};
+  Clock::duration slack_{};
   std::vector<Turn> turns_;
 };
 
