@@ -158,6 +158,14 @@ class MqttTest : public ::testing::Test {
     port_ = freePort();
     broker_ = std::make_unique<Broker>(dir_, port_);
   }
+  // --mqtt to this test's broker, under `prefix`, as site "yard".
+  OutputOptions options(const std::string& prefix) const {
+    OutputOptions o;
+    o.mqtt = "127.0.0.1:" + std::to_string(port_);
+    o.mqttPrefix = prefix;
+    o.site = "yard";
+    return o;
+  }
   kw_test::TempDir dir_;
   int port_ = 0;
   std::unique_ptr<Broker> broker_;
@@ -307,12 +315,8 @@ TEST_F(MqttTest, AnUnknownHostIsRefusedWithTheResolversReason) {
 // has its retained state brought up to date.
 TEST_F(MqttTest, HealthChangeWithoutAFixUpdatesTheRetainedState) {
   ASSERT_TRUE(broker_->start());
-  OutputOptions o;
-  o.mqtt = "127.0.0.1:" + std::to_string(port_);
-  o.mqttPrefix = "site";
-  o.site = "yard";
   OutputSet set;
-  ASSERT_TRUE(set.open(o)) << set.error();
+  ASSERT_TRUE(set.open(options("site"))) << set.error();
   ASSERT_TRUE(until([&] { return set.stats().mqttConnected; }, 10s)) << set.stats().mqttError;
   NodeUpdate u = fix(3, "van", 1000, 46.0);
   set.tick({u});
@@ -459,10 +463,7 @@ TEST_F(MqttTest, EventsWaitForTheBrokerAndArriveInOrder) {
 // health change goes out at once and starts the unit's next period.
 TEST_F(MqttTest, RateSendsTheLatestFixOnEachTurnAndHealthAtOnce) {
   ASSERT_TRUE(broker_->start());
-  OutputOptions o;
-  o.mqtt = "127.0.0.1:" + std::to_string(port_);
-  o.mqttPrefix = "rate";
-  o.site = "yard";
+  OutputOptions o = options("rate");
   o.mqttRate = 1.0;
   OutputSet set;
   ASSERT_TRUE(set.open(o)) << set.error();
