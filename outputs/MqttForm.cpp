@@ -80,6 +80,7 @@ class MqttForm final : public OutputForm {
 
   void tick(const OutputTick& tick) override {
     turns_.resize(tick.nodes.size());
+    markUnitEvents(tick.events, tick.nodes.size());
     size_t k = 0;
     for (size_t i = 0; i < tick.nodes.size(); ++i) {
       const NodeUpdate& unit = tick.nodes[i];
@@ -93,7 +94,7 @@ class MqttForm final : public OutputForm {
       // A tick a moment early (its clock jitters) still counts as the turn:
       // else a unit heard exactly N times a second would wait a tick each time.
       const bool turnCame = tick.now >= turn.due - slack_;
-      if (hasUnitEvent(tick.events, i) || (turn.waiting && turnCame)) {
+      if (eventRows_[i] || (turn.waiting && turnCame)) {
         publisher_.publishNode(unit);
         turn.waiting = false;
         // On its turn the next one is a period later, however late or early
@@ -152,14 +153,15 @@ class MqttForm final : public OutputForm {
     bool waiting = false;
   };
 
-  // True when an event of this tick is about the unit at `row`.
-  static bool hasUnitEvent(const std::vector<Event>& events, size_t row) {
+  // Marks in eventRows_ the rows of the units an event of this tick is
+  // about (health, map entry or departure).
+  void markUnitEvents(const std::vector<Event>& events, size_t rows) {
+    eventRows_.assign(rows, false);
     for (const Event& e : events) {
-      if (e.row == row && e.kind != Event::Kind::PortSilent && e.kind != Event::Kind::PortBack) {
-        return true;
+      if (e.row < rows && e.kind != Event::Kind::PortSilent && e.kind != Event::Kind::PortBack) {
+        eventRows_[e.row] = true;
       }
     }
-    return false;
   }
 
   MqttPublisher publisher_;
@@ -168,6 +170,7 @@ class MqttForm final : public OutputForm {
   Clock::duration interval_{};
   Clock::duration slack_{};
   std::vector<Turn> turns_;
+  std::vector<bool> eventRows_;
 };
 
 }  // namespace

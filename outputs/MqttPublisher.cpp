@@ -416,7 +416,8 @@ void MqttPublisher::onConnect(int rc) {
   const auto [sec, ms] = wallNow();
   appendIsoTime(&clock, sec, ms);
   for (auto& [topic, latest] : all) {
-    if (latest.clockAt != std::string::npos) latest.payload.replace(latest.clockAt, clock.size(), clock);
+    if (latest.clockAt != std::string::npos)
+      latest.payload.replace(latest.clockAt, clock.size(), clock);
     hand(topic, latest.payload, kPositionQos, true);
   }
   handWaiting();
@@ -527,8 +528,7 @@ size_t clockOf(const std::string& payload, std::string_view field) {
 
 }  // namespace
 
-void MqttPublisher::remember(const std::string& topic, const std::string& payload,
-                             size_t clockAt) {
+void MqttPublisher::remember(const std::string& topic, const std::string& payload, size_t clockAt) {
   kw::MutexLock lock(&stateMutex_);
   latest_[topic] = Latest{payload, clockAt};
 }

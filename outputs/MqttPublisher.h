@@ -128,8 +128,8 @@ class MqttPublisher {
 
   // Starts connecting in the background. False with the reason in error()
   // when the prefix is not a valid topic, the site not a valid site name,
-  // the CA file cannot be used or the client cannot be made. A broker that cannot be reached is not an error:
-  // the client keeps trying.
+  // the CA file cannot be used or the client cannot be made. A broker that cannot be reached is not
+  // an error: the client keeps trying.
   bool start(const Settings& settings);
   bool start(const std::string& host, int port, const std::string& prefix,
              const std::string& site = "");

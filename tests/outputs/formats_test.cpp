@@ -235,7 +235,8 @@ TEST(ChangeTracker, PortGoesSilentAndComesBack) {
   ChangeTracker t(5s);
   const auto t0 = std::chrono::steady_clock::time_point{} + 100s;
   std::vector<Event> events;
-  std::vector<PortCounters> ports{{"com1", 0, 0, 0, 0, 0, "", "", ""}, {"com2", 3, 0, 0, 0, 0, "", "", ""}};
+  std::vector<PortCounters> ports{{"com1", 0, 0, 0, 0, 0, "", "", ""},
+                                  {"com2", 3, 0, 0, 0, 0, "", "", ""}};
   t.ports(ports, t0, &events);
   ports[1].taken = 4;
   t.ports(ports, t0 + 1s, &events);

@@ -89,10 +89,10 @@ class Broker {
   // `persistent`: sessions and their queued messages survive a restart.
   Broker(const kw_test::TempDir& dir, int port, bool persistent = false) : port_(port) {
     const passwd* me = ::getpwuid(::geteuid());
-    const std::string persistence =
-        persistent ? "persistence true\npersistence_location " + dir.path().string() +
-                         "/\nmax_queued_messages 20000\n"
-                   : "persistence false\n";
+    const std::string persistence = persistent
+                                        ? "persistence true\npersistence_location " +
+                                              dir.path().string() + "/\nmax_queued_messages 20000\n"
+                                        : "persistence false\n";
     conf_ = dir.write("mosquitto.conf",
                       "listener " + std::to_string(port) + " 127.0.0.1\nallow_anonymous true\n" +
                           persistence + "log_dest stderr\nlog_type error\n" +
@@ -394,9 +394,9 @@ TEST_F(MqttTest, AHostWithoutAPortReachesTheBrokerOnPort1883) {
 TEST_F(MqttTest, EventsWaitForTheBrokerAndArriveInOrder) {
   Broker broker(dir_, port_, true);
   ASSERT_TRUE(broker.start());
-  const std::vector<std::string> session = {"mosquitto_sub", "-h", "127.0.0.1", "-p",
-                                            std::to_string(port_), "-c", "-i", "kw-events",
-                                            "-q", "1", "-t", "site/events/#"};
+  const std::vector<std::string> session = {
+      "mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(port_), "-c", "-i",
+      "kw-events",     "-q", "1",         "-t", "site/events/#"};
   {
     kw_test::ChildProcess subscribe;
     auto args = session;
@@ -424,8 +424,8 @@ TEST_F(MqttTest, EventsWaitForTheBrokerAndArriveInOrder) {
   EXPECT_EQ(mqtt.stats().dropped, 3u) << "the newest beyond the bound";
 
   ASSERT_TRUE(broker.start());
-  ASSERT_TRUE(until([&] { return mqtt.stats().connections >= 2 && mqtt.stats().waiting == 0; },
-                    15s))
+  ASSERT_TRUE(
+      until([&] { return mqtt.stats().connections >= 2 && mqtt.stats().waiting == 0; }, 15s))
       << mqtt.stats().lastError;
   Event after;
   after.kind = Event::Kind::PortBack;

@@ -218,9 +218,12 @@ TEST_F(PositionServers, MosquittoSubSeesEveryUnitAlsoAfterABrokerRestart) {
       flowhost_.start(kFlowhost, {"flowhost", "--table", "off", "--mqtt",
                                   "127.0.0.1:" + std::to_string(kBrokerPort), demoDocument()}));
   const std::string status = "gpsfeed/status/" + hostName();
-  const std::set<std::string> topics{siteTopic("unit0"),        siteTopic("unit1"),
-                                     siteTopic("unit2"),        siteTopic("unit3"),
-                                     siteTopic("unit4"),        siteTopic("feeds/beacon"),
+  const std::set<std::string> topics{siteTopic("unit0"),
+                                     siteTopic("unit1"),
+                                     siteTopic("unit2"),
+                                     siteTopic("unit3"),
+                                     siteTopic("unit4"),
+                                     siteTopic("feeds/beacon"),
                                      status};
   auto check = [&](const std::map<std::string, Json>& got) {
     std::set<std::string> seen;
