@@ -379,9 +379,10 @@ TEST_F(PositionServers, MosquittoWithLoginAndTlsGetsUnitsEventsAndTheLastWill) {
     EXPECT_EQ(e["to"], "medium") << line;
     went.insert(line.substr(0, space));
   }
-  const std::string events = "gpsfeed/events/" + hostName() + "/";
-  EXPECT_EQ(went, (std::set<std::string>{events + "unit0", events + "unit1", events + "unit2",
-                                         events + "unit3", events + "unit4"}))
+  const std::string unitEvents = "gpsfeed/events/" + hostName() + "/";
+  EXPECT_EQ(went,
+            (std::set<std::string>{unitEvents + "unit0", unitEvents + "unit1", unitEvents + "unit2",
+                                   unitEvents + "unit3", unitEvents + "unit4"}))
       << events.out();
 
   // Killed, the flowhost cannot say goodbye: the broker says it for it.
