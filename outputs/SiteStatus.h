@@ -17,7 +17,7 @@ struct SiteStatus {
   enum class State { Unknown, Online, Offline };
   std::string site;
   State state = State::Unknown;  // Unknown: units came, no status yet
-  std::string reason;            // why offline: "connection lost", "stopped", "nothing heard for 4 s"
+  std::string reason;  // why offline: "connection lost", "stopped", "nothing heard for 4 s"
   size_t units = 0;
   // The site's clock minus the centre's, in seconds, as its messages show
   // it (the smallest delay seen lately); empty until a message told.

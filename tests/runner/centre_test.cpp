@@ -170,5 +170,18 @@ TEST(SiteTable, ASiteThatGoesAwayTakesItsUnitsWithItAndBringsThemBack) {
   EXPECT_EQ(healthOf(table, kNow + 5200, 1), 0);
 }
 
+TEST(SiteTable, ACentreOfAChosenPartListsOnlyTheSitesWithUnitsOrPortsInIt) {
+  // Every site's status comes whatever the filter; only yard published
+  // under it.
+  SiteTable chosen(2.0, 4.0, false);
+  chosen.take({arrival(status("dock", true), kNow), arrival(status("yard", true), kNow),
+               arrival(location("yard", 1, kNow, 0.1), kNow)});
+  ASSERT_EQ(chosen.sites().size(), 1u);
+  EXPECT_EQ(chosen.sites()[0].site, "yard");
+  const std::vector<size_t> changed = chosen.takeChanged();
+  ASSERT_EQ(changed.size(), 1u);
+  EXPECT_EQ(changed[0], 0u);
+}
+
 }  // namespace
 }  // namespace flowhost

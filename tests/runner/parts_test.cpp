@@ -176,6 +176,15 @@ TEST(RunOptionsParse, RefusesBadCommandLinesWithAReason) {
       {{"--fleet", "x=n,p", "--nodes", "n", "--ports", "p"}, "name every fleet"},
       {{"--fleet", "x=n,p", "d.json"}, "cannot be used together"},
       {{"--tiles", "area.mbtiles", "d"}, "--tiles shows on the web view: add --http"},
+      {{"--mqtt-in", "b", "d.json"}, "runs without a document or node lists"},
+      {{"--mqtt-in", "b", "--mqtt", "b"}, "would publish the sites' units again"},
+      {{"--mqtt-in", "b", "--track", "t.svg"}, "--track needs a graph"},
+      {{"--mqtt-in-topic", "gpsfeed/#"}, "belongs to --mqtt-in"},
+      {{"--mqtt-in", "b", "--mqtt-in-topic", "gpsfeed/#/x"}, "is not an MQTT topic filter"},
+      {{"--mqtt-in", "b", "--mqtt-in-topic", "gpsfeed/ya+rd"}, "is not an MQTT topic filter"},
+      {{"--site", "yard", "d"}, "--site names what --mqtt"},
+      {{"--mqtt", "b", "--site", "events", "d"}, "topic level the MQTT output uses"},
+      {{"--mqtt", "b", "--mqtt-rate", "0", "d"}, "--mqtt-rate '0' is not"},
   };
   for (const auto& c : cases) {
     RunOptions o;

@@ -3,7 +3,7 @@
 namespace flowhost {
 
 Centre::Centre(const Settings& settings)
-    : settings_(settings), table_(settings.medium, settings.bad) {}
+    : settings_(settings), table_(settings.medium, settings.bad, settings.inbox.filter.empty()) {}
 
 bool Centre::start(std::string* error) { return inbox_.start(settings_.inbox, error); }
 

@@ -33,8 +33,8 @@ class SiteInbox {
   // One message as it arrived.
   struct Arrival {
     SiteMessage message;
-    bool retained = false;   // kept by the broker from before: not news of now
-    int64_t arrivalMs = 0;   // the centre's wall clock when it came, ms since 1970
+    bool retained = false;  // kept by the broker from before: not news of now
+    int64_t arrivalMs = 0;  // the centre's wall clock when it came, ms since 1970
   };
   struct Settings {
     std::string host;

@@ -155,11 +155,11 @@ bool readUnit(Fields& f, SiteMessage* m) {
 bool readPort(Fields& f, SiteMessage* m) {
   SiteMessage::Port& p = m->port;
   return f.site(&m->site) && f.fleet(&p.fleet) &&
-         f.text("port", SiteMessage::kMaxText, true, &p.name) && f.time("time", false, &m->sentMs) &&
-         f.count("taken", &p.taken) && f.count("dropped_full", &p.droppedFull) &&
-         f.count("rejected", &p.rejected) && f.count("unknown_node", &p.unknownNode) &&
-         f.count("older", &p.older) && f.flag("silent", &p.silent) &&
-         f.text("failure", SiteMessage::kMaxText, false, &p.failure);
+         f.text("port", SiteMessage::kMaxText, true, &p.name) &&
+         f.time("time", false, &m->sentMs) && f.count("taken", &p.taken) &&
+         f.count("dropped_full", &p.droppedFull) && f.count("rejected", &p.rejected) &&
+         f.count("unknown_node", &p.unknownNode) && f.count("older", &p.older) &&
+         f.flag("silent", &p.silent) && f.text("failure", SiteMessage::kMaxText, false, &p.failure);
 }
 
 bool readStatus(Fields& f, SiteMessage* m) {

@@ -30,7 +30,8 @@ std::string utcText(int64_t sec, int ms) {
 
 }  // namespace
 
-SiteTable::SiteTable(double medium, double bad) : mediumMs_(toMs(medium)), badMs_(toMs(bad)) {}
+SiteTable::SiteTable(double medium, double bad, bool everySite)
+    : mediumMs_(toMs(medium)), badMs_(toMs(bad)), everySite_(everySite) {}
 
 SiteTable::Site& SiteTable::site(const std::string& name) {
   auto [it, added] = siteRecords_.try_emplace(name);
@@ -85,8 +86,8 @@ void SiteTable::take(const std::vector<SiteInbox::Arrival>& arrivals) {
     switch (m.kind) {
       case SiteMessage::Kind::Location: {
         const kw_out::UnitId id{m.site, m.unit.fleet, m.unit.node};
-        const int64_t lastFix = m.sentMs ? *m.sentMs - toMs(m.unit.idle)
-                                         : m.unit.fixSec * 1000 + m.unit.fixMs;
+        const int64_t lastFix =
+            m.sentMs ? *m.sentMs - toMs(m.unit.idle) : m.unit.fixSec * 1000 + m.unit.fixMs;
         auto [it, added] = units_.try_emplace(id);
         // A retained copy never takes the place of something newer.
         if (!added && a.retained && lastFix < it->second.lastFixMs) break;
@@ -132,11 +133,14 @@ void SiteTable::judge(int64_t nowMs) {
 }
 
 void SiteTable::publishSites() {
-  std::map<std::string, size_t> units;
+  std::map<std::string, size_t> units, ports;
   for (const auto& [id, unit] : units_) ++units[id.site];
+  for (const auto& [label, row] : ports_) ++ports[row.site];
   sites_.clear();
   for (auto& [name, s] : siteRecords_) {
     s.status.units = units[name];
+    s.ports = ports[name];
+    if (!shown(s)) continue;
     const std::optional<int64_t> offset = offsetOf(s);
     if (offset) s.status.skew = -static_cast<double>(*offset) / 1000.0;
     sites_.push_back(s.status);
@@ -147,6 +151,7 @@ std::vector<size_t> SiteTable::takeChanged() {
   std::vector<size_t> changed;
   size_t i = 0;
   for (auto& [name, s] : siteRecords_) {
+    if (!shown(s)) continue;  // its changes wait until it is shown
     if (s.changed) changed.push_back(i);
     s.changed = false;
     ++i;
@@ -180,9 +185,9 @@ std::vector<NodeRow> SiteTable::rows(int64_t nowMs) const {
     row.utcSec = static_cast<int>(u.fixSec);
     row.utcMs = u.fixMs;
     row.health = s->status.state == State::Offline ? kw_out::kHealthBad
-                 : age >= badMs_                    ? kw_out::kHealthBad
-                 : age >= mediumMs_                 ? kw_out::kHealthMedium
-                                                    : kw_out::kHealthGood;
+                 : age >= badMs_                   ? kw_out::kHealthBad
+                 : age >= mediumMs_                ? kw_out::kHealthMedium
+                                                   : kw_out::kHealthGood;
     row.idle = static_cast<double>(age) / 1000.0;
     row.mapped = u.hasMap;
     if (u.hasMap) {

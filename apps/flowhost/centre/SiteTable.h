@@ -43,7 +43,11 @@ namespace flowhost {
 class SiteTable {
  public:
   // Health thresholds, seconds: medium from `medium` on, bad from `bad` on.
-  SiteTable(double medium, double bad);
+  // `everySite`: list every site whose status comes, also one with no unit
+  // or port heard (false when the centre reads a chosen part of the
+  // broker: every site's status still comes, but only those with units or
+  // ports in that part are the centre's).
+  SiteTable(double medium, double bad, bool everySite = true);
 
   void take(const std::vector<SiteInbox::Arrival>& arrivals);
   // Looks at every site's silence at the centre's wall clock `nowMs`
@@ -74,9 +78,11 @@ class SiteTable {
     std::optional<int64_t> minDelay[2];
     int64_t windowStartMs = 0;
     bool changed = false;
+    size_t ports = 0;
   };
 
   Site& site(const std::string& name);
+  bool shown(const Site& s) const { return everySite_ || s.status.units > 0 || s.ports > 0; }
   void hear(Site& s, const SiteInbox::Arrival& a);
   void setState(Site& s, kw_out::SiteStatus::State state, const std::string& reason);
   std::optional<int64_t> offsetOf(const Site& s) const;
@@ -84,9 +90,10 @@ class SiteTable {
 
   int64_t mediumMs_;
   int64_t badMs_;
+  bool everySite_;
   std::map<std::string, Site> siteRecords_;
   std::map<kw_out::UnitId, Unit> units_;
-  std::map<std::string, PortRow> ports_;  // by portLabel
+  std::map<std::string, PortRow> ports_;   // by portLabel
   std::vector<kw_out::SiteStatus> sites_;  // siteRecords_' statuses, in name order
 };
 

@@ -85,7 +85,6 @@ void FeedOutputs::counters(const std::vector<PortRow>& ports,
 void FeedOutputs::sites(const std::vector<kw_out::SiteStatus>& sites,
                         const std::vector<size_t>& changed) {
   if (!set_.isOpen()) return;
-  if (web_ != nullptr) shown_.sites = sites;
   set_.sites(sites, changed);
 }
 

@@ -52,6 +52,8 @@ void WebForm::tick(const kw_out::OutputTick& tick) {
 
 void WebForm::ports(const kw_out::OutputPorts& report) { state_->ports(source_.ports, report); }
 
+void WebForm::sites(const kw_out::SiteReport& report) { state_->sites(report); }
+
 void WebForm::describe(std::string* line) const {
   const WebServer::Stats s = server_->stats();
   *line += " web " + std::to_string(s.streams) + " browsers, dropped " +

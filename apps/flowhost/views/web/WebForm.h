@@ -31,10 +31,9 @@ class WebForm final : public kw_out::OutputForm {
  public:
   // What the runner read, for the page.
   struct Source {
-    std::vector<PortRow> ports;             // as last reported
-    std::vector<kw_out::SiteStatus> sites;  // at a centre: the sites as they stand
-    double seconds = 0.0;                   // since the start of the run
-    long long ticks = 0;                    // rising clock edges so far
+    std::vector<PortRow> ports;  // as last reported
+    double seconds = 0.0;        // since the start of the run
+    long long ticks = 0;         // rising clock edges so far
   };
   // Where and what to serve.
   struct Options {
@@ -52,6 +51,7 @@ class WebForm final : public kw_out::OutputForm {
 
   void tick(const kw_out::OutputTick& tick) override;
   void ports(const kw_out::OutputPorts& report) override;
+  void sites(const kw_out::SiteReport& report) override;
   // Ends the event streams; the server stops at once, not after the files.
   void close(kw_out::Closing*) override { server_->stop(); }
   void describe(std::string* line) const override;

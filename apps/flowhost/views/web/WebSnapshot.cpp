@@ -78,6 +78,32 @@ void appendOutputsJson(std::string* out, const std::vector<WebOutput>& outputs) 
     appendJsonString(out, outputs[i].state);
     out->push_back(',');
     appendJsonString(out, outputs[i].reason);
+    out->push_back(',');
+    appendJsonString(out, outputs[i].peer);
+    out->push_back(']');
+  }
+  out->push_back(']');
+}
+
+void appendSitesJson(std::string* out, const std::vector<WebSite>& sites) {
+  out->push_back('[');
+  for (size_t i = 0; i < sites.size(); ++i) {
+    const WebSite& s = sites[i];
+    if (i != 0) out->push_back(',');
+    out->push_back('[');
+    appendJsonString(out, s.name);
+    out->push_back(',');
+    appendJsonString(out, s.state);
+    out->push_back(',');
+    appendJsonString(out, s.reason);
+    out->push_back(',');
+    appendUnsigned(out, s.units);
+    out->push_back(',');
+    if (s.skew) {
+      appendFixed(out, *s.skew, 3);
+    } else {
+      out->append("null");
+    }
     out->push_back(']');
   }
   out->push_back(']');
@@ -144,6 +170,8 @@ std::string WebSnapshot::stateJson() const {
   appendPortsJson(&out, ports ? *ports : std::vector<WebPort>());
   out.append(",\"outputs\":");
   appendOutputsJson(&out, outputs ? *outputs : std::vector<WebOutput>());
+  out.append(",\"sites\":");
+  appendSitesJson(&out, sites ? *sites : std::vector<WebSite>());
   out.append(",\"events\":[");
   bool first = true;
   for (const WebEvent& e : events ? *events : std::deque<WebEvent>()) {

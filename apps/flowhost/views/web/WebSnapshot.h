@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,10 +73,19 @@ struct WebPort {
   bool operator==(const WebPort&) const = default;
 };
 
-// One output form's state as it last changed ("mqtt", "connected", "").
+// One output form's state as it last changed ("mqtt", "connected", "",
+// "127.0.0.1:1883").
 struct WebOutput {
-  std::string name, state, reason;
+  std::string name, state, reason, peer;
   bool operator==(const WebOutput&) const = default;
+};
+
+// At a centre: one site as it stands.
+struct WebSite {
+  std::string name, state, reason;
+  uint64_t units = 0;
+  std::optional<double> skew;  // seconds, the site's clock ahead of the centre's
+  bool operator==(const WebSite&) const = default;
 };
 
 struct WebEvent {
@@ -95,6 +105,7 @@ struct WebSnapshot {
   std::shared_ptr<const std::vector<WebArea>> areas;
   std::shared_ptr<const std::vector<WebPort>> ports;
   std::shared_ptr<const std::vector<WebOutput>> outputs;
+  std::shared_ptr<const std::vector<WebSite>> sites;   // at a centre; else empty
   std::shared_ptr<const std::deque<WebEvent>> events;  // oldest first
 
   std::string stateJson() const;
@@ -106,6 +117,8 @@ struct WebSnapshot {
 // The JSON of the lists a state and an event share.
 void appendPortsJson(std::string* out, const std::vector<WebPort>& ports);
 void appendOutputsJson(std::string* out, const std::vector<WebOutput>& outputs);
+// [[name,state,reason,units,skew or null],...]
+void appendSitesJson(std::string* out, const std::vector<WebSite>& sites);
 void appendEventJson(std::string* out, const WebEvent& event);
 // A unit's identity as in "units": key, name, node, feed (no brackets).
 void appendUnitJson(std::string* out, const WebUnit& unit);

@@ -1,6 +1,7 @@
 #include "apps/flowhost/views/web/WebState.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -79,7 +80,9 @@ WebState::WebState(const JGraph& graph, std::string siteJson) : graph_(graph) {
   first->ports = std::make_shared<const std::vector<WebPort>>();
   first->outputs = std::make_shared<const std::vector<WebOutput>>();
   first->events = std::make_shared<const std::deque<WebEvent>>();
+  first->sites = std::make_shared<const std::vector<WebSite>>();
   ports_ = first->ports;
+  sites_ = first->sites;
   last_ = std::move(first);
 }
 
@@ -112,6 +115,12 @@ std::shared_ptr<const WebSnapshot> WebState::tick(const kw_out::OutputTick& tick
     body.append(",\"ports\":");
     appendPortsJson(&body, *ports_);
     portsChanged_ = false;
+  }
+  if (sitesChanged_) {
+    next->sites = sites_;
+    body.append(",\"sites\":");
+    appendSitesJson(&body, *sites_);
+    sitesChanged_ = false;
   }
   delta->clear();
   if (!body.empty()) {
@@ -226,7 +235,7 @@ void WebState::takeOutputs(const kw_out::OutputTick& tick, WebSnapshot* next, st
   if (tick.outputStates.empty()) return;
   std::vector<WebOutput> outputs = *last_->outputs;
   for (const kw_out::OutputStateChange& change : tick.outputStates) {
-    WebOutput line{change.output, kw_out::stateWord(change.state), change.reason};
+    WebOutput line{change.output, kw_out::stateWord(change.state), change.reason, change.peer};
     auto same = std::find_if(outputs.begin(), outputs.end(),
                              [&](const WebOutput& o) { return o.name == change.output; });
     if (same == outputs.end())
@@ -237,6 +246,34 @@ void WebState::takeOutputs(const kw_out::OutputTick& tick, WebSnapshot* next, st
   next->outputs = std::make_shared<const std::vector<WebOutput>>(std::move(outputs));
   delta->append(",\"outputs\":");
   appendOutputsJson(delta, *next->outputs);
+}
+
+void WebState::sites(const kw_out::SiteReport& report) {
+  std::vector<WebSite> sites;
+  sites.reserve(report.sites.size());
+  for (const kw_out::SiteStatus& s : report.sites) {
+    sites.push_back(WebSite{s.site, kw_out::siteStateWord(s.state), s.reason, s.units, s.skew});
+  }
+  const int64_t wallMs = report.utcSec * 1000 + report.utcMs;
+  for (const size_t i : report.changed) {
+    const kw_out::SiteStatus& s = report.sites[i];
+    newEvents_.push_back(WebEvent{wallMs, "site",
+                                  "site " + s.site + " " + kw_out::siteStateWord(s.state) +
+                                      (s.reason.empty() ? std::string() : " (" + s.reason + ")")});
+  }
+  // Skews move by milliseconds: only a change of a tenth of a second or
+  // more (or of anything else) is sent.
+  bool same = sites.size() == sites_->size();
+  for (size_t i = 0; same && i < sites.size(); ++i) {
+    const WebSite& a = sites[i];
+    const WebSite& b = (*sites_)[i];
+    same = a.name == b.name && a.state == b.state && a.reason == b.reason && a.units == b.units &&
+           a.skew.has_value() == b.skew.has_value() &&
+           (!a.skew || std::fabs(*a.skew - *b.skew) < 0.1);
+  }
+  if (same) return;
+  sites_ = std::make_shared<const std::vector<WebSite>>(std::move(sites));
+  sitesChanged_ = true;
 }
 
 void WebState::addEvent(int64_t wallMs, const kw_out::Event& event) {

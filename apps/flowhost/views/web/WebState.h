@@ -12,6 +12,7 @@
 //    "f":[[i,key,name,node,feed]]  identities that changed,
 //    "units":[[key,name,node,feed],...]  all of them, when their number changed,
 //    "ports":[...], "outputs":[...]      when they changed,
+//    "sites":[...]                       at a centre, when they changed,
 //    "ev":[[wall ms,kind,text],...]      the events since the last tick}
 //
 // Each part is there only when it has something; a tick where nothing
@@ -54,6 +55,9 @@ class WebState {
                                           long long ticks, std::string* delta);
   // The ports' lines and events, once a second (shown from the next tick).
   void ports(const std::vector<PortRow>& rows, const kw_out::OutputPorts& report);
+  // At a centre: the sites and their changes (each an event), shown from
+  // the next tick.
+  void sites(const kw_out::SiteReport& report);
   // Every block's face at its stored position, and the links:
   // {"width","height","svg","links":[[x1,y1,x2,y2],...]}.
   std::string graphJson() const;
@@ -73,6 +77,8 @@ class WebState {
   std::vector<WebEvent> newEvents_;  // since the last tick
   std::shared_ptr<const std::vector<WebPort>> ports_;
   bool portsChanged_ = false;
+  std::shared_ptr<const std::vector<WebSite>> sites_;
+  bool sitesChanged_ = false;
 };
 
 }  // namespace flowhost

@@ -1,5 +1,6 @@
 // The operations console: the units on a map (Leaflet, clusters when zoomed
-// out), their table, the ports and outputs, the event list, the history
+// out), their table, the ports and outputs (and, at a centre, the sites
+// the units come from), the event list, the history
 // slider and the graph. The page starts from the state the event stream
 // sends first and then applies each delta (only the units that changed);
 // idle times count up here, from the moment each unit was last heard.
@@ -19,7 +20,8 @@ const model = {
   pos: [],        // {lat, lon, health, heardAt (server seconds), map}
   areas: [],
   ports: [],
-  outputs: [],
+  outputs: [],    // [name, state, reason, peer]
+  sites: [],      // at a centre: [name, state, reason, units, skew]
   events: [],     // newest last
   clockT: 0,      // the server's run time at clockAt
   clockAt: 0,     // performance.now() then
@@ -334,6 +336,7 @@ function applyState(s) {
   model.areas = s.areas;
   model.ports = s.ports;
   model.outputs = s.outputs;
+  model.sites = s.sites || [];
   model.events = s.events;
   trails.length = 0;
   model.pos.forEach((p, i) => { if (p.lat !== null) addTrailPoint(i); });
@@ -377,6 +380,8 @@ function applyDelta(d) {
   for (const [i, flag] of d.m || []) if (model.pos[i]) model.pos[i].map = flag;
   if (d.ports) model.ports = d.ports;
   if (d.outputs) model.outputs = d.outputs;
+  if (d.sites) model.sites = d.sites;
+  if ((d.outputs || d.sites) && shownPage === 'units') { drawSites(); drawOutputs(); }
   if (d.ev) {
     model.events.push(...d.ev);
     if (model.events.length > 200) model.events.splice(0, model.events.length - 200);
@@ -422,7 +427,19 @@ function drawStatus() {
   for (const p of model.pos) ++counts[p.lat === null ? 3 : Math.max(0, Math.min(2, p.health))];
   s.className = '';
   s.textContent = `live · ${model.units.length} units: ${counts[0]} good · ${counts[1]} medium · ` +
-                  `${counts[2]} bad · ${counts[3]} never heard · t=${serverNow().toFixed(0)} s`;
+                  `${counts[2]} bad · ${counts[3]} never heard · t=${serverNow().toFixed(0)} s` +
+                  centreStatus();
+}
+
+// At a centre: the broker it reads and how many of the sites are there.
+function centreStatus() {
+  const broker = model.outputs.find(o => o[0] === 'mqtt-in');
+  if (!broker && model.sites.length === 0) return '';
+  const offline = model.sites.filter(site => site[1] === 'offline').length;
+  let text = ` · ${model.sites.length} sites`;
+  if (offline) text += ` (${offline} offline)`;
+  if (broker) text += ` · broker ${broker[3]} ${broker[1] === 'back' ? 'connected' : broker[1]}`;
+  return text;
 }
 
 // ------------------------------------------------------------ side panel
@@ -663,8 +680,30 @@ function drawUnitsPage() {
     body.appendChild(tr);
   }
   table.replaceChild(body, table.tBodies[0]);
+  drawSites();
   drawPorts();
   drawOutputs();
+}
+
+const SITE_COLUMNS = [['name', 'site'], ['state', 'state'], ['reason', 'reason'], ['units', 'units'],
+                      ['skew', 'clock skew']];
+
+// The sites a centre reads; the skew is the site's clock ahead of the centre's.
+function drawSites() {
+  const table = document.getElementById('sites');
+  table.hidden = document.getElementById('sites-title').hidden = model.sites.length === 0;
+  header(table, SITE_COLUMNS, false);
+  const body = document.createElement('tbody');
+  for (const [name, state, reason, units, skew] of model.sites) {
+    const tr = el('tr', 'site ' + state);
+    tr.appendChild(el('td', 'name text', name));
+    tr.appendChild(el('td', 'state text', state));
+    tr.appendChild(el('td', 'reason text', reason || '–'));
+    tr.appendChild(el('td', 'units', String(units)));
+    tr.appendChild(el('td', 'skew', skew === null ? '–' : `${skew >= 0 ? '+' : ''}${skew.toFixed(3)} s`));
+    body.appendChild(tr);
+  }
+  table.replaceChild(body, table.tBodies[0]);
 }
 
 const PORT_COLUMNS = [
@@ -690,12 +729,14 @@ function drawPorts() {
 
 function drawOutputs() {
   const table = document.getElementById('outputs');
-  header(table, [['output', 'output'], ['state', 'state'], ['reason', 'reason']], false);
+  header(table, [['output', 'output'], ['state', 'state'], ['peer', 'with'], ['reason', 'reason']],
+         false);
   const body = document.createElement('tbody');
-  for (const [name, state, reason] of model.outputs) {
+  for (const [name, state, reason, peer] of model.outputs) {
     const tr = el('tr', 'output ' + state);
     tr.appendChild(el('td', 'text', name));
     tr.appendChild(el('td', 'text', state));
+    tr.appendChild(el('td', 'text', peer || '–'));
     tr.appendChild(el('td', 'text', reason || '–'));
     body.appendChild(tr);
   }
