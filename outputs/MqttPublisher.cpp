@@ -416,8 +416,13 @@ void MqttPublisher::onConnect(int rc) {
   const auto [sec, ms] = wallNow();
   appendIsoTime(&clock, sec, ms);
   for (auto& [topic, latest] : all) {
-    if (latest.clockAt != std::string::npos)
+    if (latest.unit) {
+      latest.unit->idleSec += static_cast<double>(sec * 1000 + ms - latest.madeMs) / 1000.0;
+      latest.payload.clear();
+      appendLocation(&latest.payload, *latest.unit, sec, ms);
+    } else if (latest.clockAt != std::string::npos) {
       latest.payload.replace(latest.clockAt, clock.size(), clock);
+    }
     hand(topic, latest.payload, kPositionQos, true);
   }
   handWaiting();
@@ -530,7 +535,7 @@ size_t clockOf(const std::string& payload, std::string_view field) {
 
 void MqttPublisher::remember(const std::string& topic, const std::string& payload, size_t clockAt) {
   kw::MutexLock lock(&stateMutex_);
-  latest_[topic] = Latest{payload, clockAt};
+  latest_[topic] = Latest{payload, clockAt, std::nullopt, 0};
 }
 
 void MqttPublisher::publishNode(const NodeUpdate& update) {
@@ -541,7 +546,10 @@ void MqttPublisher::publishNode(const NodeUpdate& update) {
   std::string payload;
   const auto [sec, ms] = wallNow();
   appendLocation(&payload, ours, sec, ms);
-  remember(topic, payload, clockOf(payload, "\"sent\":\""));
+  {
+    kw::MutexLock lock(&stateMutex_);
+    latest_[topic] = Latest{payload, std::string::npos, ours, sec * 1000 + ms};
+  }
   hand(topic, payload, kPositionQos, true);
 }
 

@@ -63,6 +63,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -215,6 +216,10 @@ class MqttPublisher {
   struct Latest {
     std::string payload;
     size_t clockAt = std::string::npos;
+    // A location is made anew instead: sent now, the unit idle for as much
+    // longer as it waited (its last fix stays where it was).
+    std::optional<NodeUpdate> unit;
+    int64_t madeMs = 0;
   };
   std::map<std::string, Latest> latest_ KW_GUARDED_BY(stateMutex_);  // by topic
   std::string lastError_ KW_GUARDED_BY(stateMutex_);

@@ -270,7 +270,11 @@ TEST_F(MqttTest, BrokerRestartMidRun) {
   EXPECT_LT(slowest, 50ms) << "publishing waited for the broker";
   EXPECT_GE(mqtt.stats().dropped, 300u);
 
+  const auto quietSince = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(300ms);
   const std::string restarted = isoNow();
+  const double outage =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - quietSince).count();
   ASSERT_TRUE(broker_->start());
   ASSERT_TRUE(until([&] { return mqtt.stats().connections >= 2; }, 10s)) << mqtt.stats().lastError;
   // The restarted broker forgot everything; the publisher sent every unit's
@@ -280,9 +284,13 @@ TEST_F(MqttTest, BrokerRestartMidRun) {
   for (int node = 1; node <= 3; ++node) {
     const json& unit = got.at("fleet/" + std::to_string(node));
     EXPECT_DOUBLE_EQ(unit["lat"].get<double>(), node + 1.0) << node;
-    // Sent again now, not when the broker was away: a centre that measures
-    // the site's clock by "sent" would count the outage as skew.
+    // Sent again now, not when the broker was away (a centre that measures
+    // the site's clock by "sent" would count the outage as skew), and idle
+    // for as long as it waited: "sent" less "idle" is still the moment the
+    // unit was last heard, or a centre would take a unit gone quiet for
+    // one just heard.
     EXPECT_GE(unit["sent"].get<std::string>(), restarted) << unit;
+    EXPECT_GE(unit["idle"].get<double>(), outage) << unit;
   }
 
   mqtt.publishNode(fix(2, "", 5000, -12.5));
