@@ -46,6 +46,13 @@ std::pair<int64_t, int> wallNow() {
   return {ms / 1000, static_cast<int>(ms % 1000)};
 }
 
+// Hands a message to the library; its result.
+int handOver(mosquitto* client, const std::string& topic, const std::string& payload, int qos,
+             bool retain) {
+  return mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                           payload.data(), qos, retain);
+}
+
 // The reason of a library result: the system's for MOSQ_ERR_ERRNO.
 std::string reasonOf(int rc) {
   return rc == MOSQ_ERR_ERRNO ? kw::errnoText(errno) : std::string(mosquitto_strerror(rc));
@@ -58,7 +65,8 @@ MqttPublisher::MqttPublisher(size_t maxInFlight)
 
 MqttPublisher::~MqttPublisher() { stop(); }
 
-void MqttPublisher::appendLocation(std::string* out, const NodeUpdate& u) {
+void MqttPublisher::appendLocation(std::string* out, const NodeUpdate& u, int64_t sentSec,
+                                   int sentMs) {
   const std::string name = displayName(u);
   const std::string level = topicLevel(name);
   out->append("{\"_type\":\"location\",\"lat\":");
@@ -76,6 +84,10 @@ void MqttPublisher::appendLocation(std::string* out, const NodeUpdate& u) {
   appendJsonString(out, u.feed);
   out->append(",\"time\":\"");
   appendIsoTime(out, u.utcSec, u.utcMs);
+  if (sentSec >= 0) {
+    out->append("\",\"sent\":\"");
+    appendIsoTime(out, sentSec, sentMs);
+  }
   out->append("\",");
   appendStateFields(out, u);
   out->push_back('}');
@@ -111,11 +123,13 @@ bool MqttPublisher::readPasswordFile(const std::string& file, std::string* passw
   return true;
 }
 
-bool MqttPublisher::start(const std::string& host, int port, const std::string& prefix) {
+bool MqttPublisher::start(const std::string& host, int port, const std::string& prefix,
+                          const std::string& site) {
   Settings settings;
   settings.host = host;
   settings.port = port;
   settings.prefix = prefix;
+  settings.site = site;
   return start(settings);
 }
 
@@ -140,6 +154,10 @@ bool MqttPublisher::start(const Settings& settings) {
     error_ = "not a usable MQTT topic prefix: '" + prefix + "'";
     return false;
   }
+  if (std::string why; !settings.site.empty() && !validSiteName(settings.site, &why)) {
+    error_ = why;
+    return false;
+  }
   if (!settings.caFile.empty()) {
     std::string certificates;
     if (const kw::Failure failed = kw::readTextFile(settings.caFile, kMaxCaFile, &certificates)) {
@@ -148,7 +166,7 @@ bool MqttPublisher::start(const Settings& settings) {
     }
   }
   settings_ = settings;
-  statusTopic_ = settings.site.empty() ? "" : prefix + "/status/" + topicLevel(settings.site);
+  statusTopic_ = settings.site.empty() ? "" : prefix + "/status/" + settings.site;
   std::call_once(libraryInit, [] { mosquitto_lib_init(); });
   client_ = mosquitto_new(nullptr, true, this);
   if (client_ == nullptr) {
@@ -289,13 +307,17 @@ void MqttPublisher::serve() {
   if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(client_);
   if (rc != MOSQ_ERR_SUCCESS) {
     lose(reasonOf(rc));
-  } else if (closed && !connected_) {
+    return;
+  }
+  if (closed && !connected_) {
     // Over TLS the library takes a connection refused or reset before its
     // handshake for one still in progress and would wait on it for ever
     // (a restarted broker was never reached again): a socket in error
     // before the broker answered is a failed attempt.
     lose("the connection closed before the broker answered");
+    return;
   }
+  handWaiting();
 }
 
 // The socket is gone: the reason, told apart by whether the broker had
@@ -395,12 +417,25 @@ void MqttPublisher::onConnect(int rc) {
     appendStatus(&online, settings_.site, "online", "", sec, ms);
     hand(statusTopic_, online, kStateQos, true);
   }
-  std::vector<std::pair<std::string, std::string>> all;
+  std::vector<std::pair<std::string, Latest>> all;
   {
     kw::MutexLock lock(&stateMutex_);
     all.assign(latest_.begin(), latest_.end());
   }
-  for (const auto& [topic, payload] : all) hand(topic, payload, kPositionQos, true);
+  std::string clock;
+  const auto [sec, ms] = wallNow();
+  appendIsoTime(&clock, sec, ms);
+  for (auto& [topic, latest] : all) {
+    if (latest.unit) {
+      latest.unit->idleSec += static_cast<double>(sec * 1000 + ms - latest.madeMs) / 1000.0;
+      latest.payload.clear();
+      appendLocation(&latest.payload, *latest.unit, sec, ms);
+    } else if (latest.clockAt != std::string::npos) {
+      latest.payload.replace(latest.clockAt, clock.size(), clock);
+    }
+    hand(topic, latest.payload, kPositionQos, true);
+  }
+  handWaiting();
 }
 
 void MqttPublisher::onDisconnect() {
@@ -433,13 +468,8 @@ void MqttPublisher::takeStateChanges(std::vector<OutputStateChange>* changes) {
 // woken to write it.
 void MqttPublisher::hand(const std::string& topic, const std::string& payload, int qos,
                          bool retain) {
-  if (!connected_ || inFlight_ >= static_cast<int64_t>(maxInFlight_)) {
-    ++dropped_;
-    return;
-  }
-  const int rc = mosquitto_publish(client_, nullptr, topic.c_str(),
-                                   static_cast<int>(payload.size()), payload.data(), qos, retain);
-  if (rc != MOSQ_ERR_SUCCESS) {
+  if (!connected_ || inFlight_ >= static_cast<int64_t>(maxInFlight_) ||
+      handOver(client_, topic, payload, qos, retain) != MOSQ_ERR_SUCCESS) {
     ++dropped_;
     return;
   }
@@ -448,28 +478,101 @@ void MqttPublisher::hand(const std::string& topic, const std::string& payload, i
   if (armed_.exchange(false)) worker_.wake();
 }
 
-void MqttPublisher::remember(const std::string& topic, const std::string& payload) {
+// An event goes out now when nothing older waits, the broker is there and
+// the library's backlog has room; else it waits its turn (the oldest
+// first), or is dropped and counted when kMaxWaiting wait already.
+void MqttPublisher::handOrKeep(std::string topic, std::string payload) {
+  kw::MutexLock lock(&waitingMutex_);
+  if (waiting_.empty() && connected_ && inFlight_ < static_cast<int64_t>(maxInFlight_)) {
+    const int rc = handOver(client_, topic, payload, kStateQos, false);
+    if (rc == MOSQ_ERR_SUCCESS) {
+      ++inFlight_;
+      ++published_;
+      if (armed_.exchange(false)) worker_.wake();
+      return;
+    }
+    if (rc != MOSQ_ERR_NO_CONN) {
+      ++dropped_;
+      return;
+    }
+  }
+  if (waiting_.size() >= kMaxWaiting) {
+    ++dropped_;
+    return;
+  }
+  waiting_.emplace_back(std::move(topic), std::move(payload));
+  waitingCount_ = waiting_.size();
+  if (connected_ && armed_.exchange(false)) worker_.wake();
+}
+
+// On the worker, connected: what waited goes out in order, as far as the
+// library's backlog has room (the rest as it is written). The lock keeps
+// newer events behind them.
+void MqttPublisher::handWaiting() {
+  if (waitingCount_ == 0 || !connected_) return;
+  kw::MutexLock lock(&waitingMutex_);
+  while (!waiting_.empty() && inFlight_ < static_cast<int64_t>(maxInFlight_)) {
+    const auto& [topic, payload] = waiting_.front();
+    const int rc = handOver(client_, topic, payload, kStateQos, false);
+    if (rc == MOSQ_ERR_NO_CONN) break;  // lost again: they wait for the next one
+    if (rc == MOSQ_ERR_SUCCESS) {
+      ++inFlight_;
+      ++published_;
+    } else {
+      ++dropped_;
+    }
+    waiting_.pop_front();
+  }
+  waitingCount_ = waiting_.size();
+}
+
+std::string MqttPublisher::topicOf(const std::string& levels) const {
+  return settings_.site.empty() ? settings_.prefix + "/" + levels
+                                : settings_.prefix + "/" + settings_.site + "/" + levels;
+}
+
+namespace {
+
+// Where the value of `field` (`"name":"`) begins in a payload of ours: the
+// field names stand outside every string value (a quote within one is
+// escaped).
+size_t clockOf(const std::string& payload, std::string_view field) {
+  const size_t at = payload.find(field);
+  return at == std::string::npos ? at : at + field.size();
+}
+
+}  // namespace
+
+void MqttPublisher::remember(const std::string& topic, const std::string& payload, size_t clockAt) {
   kw::MutexLock lock(&stateMutex_);
-  latest_[topic] = payload;
+  latest_[topic] = Latest{payload, clockAt, std::nullopt, 0};
 }
 
 void MqttPublisher::publishNode(const NodeUpdate& update) {
   if (client_ == nullptr || !hasFix(update)) return;
-  const std::string topic = settings_.prefix + "/" + unitTopic(update);
+  const std::string topic = topicOf(unitTopic(update));
+  NodeUpdate ours = update;
+  ours.site = settings_.site;
   std::string payload;
-  appendLocation(&payload, update);
-  remember(topic, payload);
+  const auto [sec, ms] = wallNow();
+  appendLocation(&payload, ours, sec, ms);
+  {
+    kw::MutexLock lock(&stateMutex_);
+    latest_[topic] = Latest{payload, std::string::npos, ours, sec * 1000 + ms};
+  }
   hand(topic, payload, kPositionQos, true);
 }
 
 void MqttPublisher::publishPort(const PortCounters& counters, bool silent) {
   if (client_ == nullptr) return;
-  const std::string topic = settings_.prefix + "/" + portTopic(counters);
+  const std::string topic = topicOf(portTopic(counters));
+  PortCounters ours = counters;
+  ours.site = settings_.site;
   std::string payload;
   const auto [sec, ms] = wallNow();
-  appendPortLine(&payload, counters, silent, sec, ms);
+  appendPortLine(&payload, ours, silent, sec, ms);
   payload.pop_back();
-  remember(topic, payload);
+  remember(topic, payload, clockOf(payload, "\"time\":\""));
   hand(topic, payload, kPositionQos, true);
 }
 
@@ -477,15 +580,19 @@ void MqttPublisher::publishPort(const PortCounters& counters, bool silent) {
 void MqttPublisher::publishEvent(const Event& event, const NodeUpdate* unit, int64_t utcSec,
                                  int utcMs) {
   if (client_ == nullptr) return;
-  const std::string events = settings_.prefix + "/events";
   PortCounters port;  // a port event names its port as the counters do
   port.port = event.name;
   port.fleet = event.fleet;
-  const std::string topic = events + "/" + (unit != nullptr ? unitTopic(*unit) : portTopic(port));
+  const std::string levels = unit != nullptr ? unitTopic(*unit) : portTopic(port);
+  std::string topic = settings_.prefix + "/events/";
+  if (!settings_.site.empty()) topic.append(settings_.site).push_back('/');
+  topic.append(levels);
+  Event ours = event;
+  ours.site = settings_.site;
   std::string payload;
-  appendEventLine(&payload, event, utcSec, utcMs);
+  appendEventLine(&payload, ours, utcSec, utcMs);
   payload.pop_back();
-  hand(topic, payload, kStateQos, false);
+  handOrKeep(std::move(topic), std::move(payload));
 }
 
 MqttPublisher::Stats MqttPublisher::stats() const {
@@ -495,6 +602,7 @@ MqttPublisher::Stats MqttPublisher::stats() const {
   s.published = published_;
   s.dropped = dropped_;
   s.received = received_;
+  s.waiting = waitingCount_;
   kw::MutexLock lock(&stateMutex_);
   s.lastError = lastError_;
   return s;

@@ -1,12 +1,17 @@
 // Publishes positions to an MQTT broker so that other machines can follow
-// the units. Topics, under the prefix (e.g. "gpsfeed"):
+// the units. Every topic names this flowhost's site (e.g. "yard") below
+// the prefix (e.g. "gpsfeed"), so that the sites of one broker stay apart:
 //
-//   <prefix>/<unit>                 each unit's OwnTracks-style location,
-//                                   retained (<unit>: its name or number)
-//   <prefix>/feeds/<port>           each port's counters, retained
-//   <prefix>/events/<unit>          a unit's events (health, map enter and
-//   <prefix>/events/feeds/<port>    leave) and a port's (silent, back), as
-//                                   the JSON stream's EVENT objects, QoS 1
+//   <prefix>/<site>/<unit>          each unit's OwnTracks-style location,
+//                                   retained, QoS 0 (<unit>: its label's
+//                                   levels, "unit3", "north/unit3"), with
+//                                   "site" and "sent" (this machine's wall
+//                                   clock when the message was made)
+//   <prefix>/<site>/feeds/<port>    each port's counters, retained, QoS 0
+//   <prefix>/events/<site>/<unit>   a unit's events (health, map enter and
+//   <prefix>/events/<site>/feeds/<port>   leave) and a port's (silent,
+//                                   back), as the JSON stream's EVENT
+//                                   objects with "site", QoS 1
 //   <prefix>/status/<site>          this flowhost's status, retained, QoS 1:
 //     {"class":"STATUS","site":"<site>","state":"online","time":"<ISO>"}
 //     and, as the broker's last will when the connection dies without a
@@ -14,7 +19,9 @@
 //     {"class":"STATUS","site":"<site>","state":"offline","reason":"connection lost"}
 //
 // A subscriber to "<prefix>/status/+" learns every site and whether it is
-// there; one to "<prefix>/#" gets the whole picture.
+// there; one to "<prefix>/#" gets the whole picture. A client without a
+// site (one that only subscribes) publishes without the site level and
+// without a status.
 //
 // The client (Debian's libmosquitto) is driven from a worker of our own
 // (kw::Worker) around a poll loop on the client's socket: connecting,
@@ -23,10 +30,15 @@
 // away or refuses (waiting 0.5 s, then twice as long each time up to 5 s)
 // and on each connection publishes again the latest message of every
 // retained topic (a restarted broker without persistence has forgotten
-// them). publish*() on the runner's thread only hands a message to the
-// library and wakes the worker: while the broker is away, or when too many
-// messages wait to be written, the message is dropped and counted; a
-// retained topic's latest content is still sent on the next connection.
+// them), its wall clock ("sent", a port's "time") made anew: a reader
+// that measures a site's clock by it is not misled by the time the
+// broker was away. publish*() on the runner's thread only hands a message to the
+// library and wakes the worker. While the broker is away, or too many
+// messages wait to be written, a retained topic's message is dropped and
+// counted (its latest content goes out on the next connection anyway);
+// the other messages (events) wait in a queue of kMaxWaiting and go out
+// in order, before anything newer, once the broker is back and has taken
+// the backlog; beyond that bound they are dropped and counted.
 //
 // The same client also serves a centre that reads other flowhosts back:
 // with subscriptions in its settings it subscribes to them on every
@@ -38,7 +50,8 @@
 // refuses the login says why ("not authorised"); a TLS failure carries the
 // library's own words ("certificate verify failed").
 //
-// Owns: the libmosquitto client, the worker, the latest message per topic.
+// Owns: the libmosquitto client, the worker, the latest message per topic,
+// the events waiting for the broker.
 // Thread safety: publish*/stats/takeStateChanges from any one thread while
 // running; start()/stop() from the thread that owns the object; the
 // library's callbacks run on the worker.
@@ -47,8 +60,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,6 +85,9 @@ class MqttPublisher {
   // TLS's.
   static constexpr int kDefaultPort = 1883;
   static constexpr int kDefaultTlsPort = 8883;
+  // The most messages that are not retained (events) waiting for the
+  // broker to come back.
+  static constexpr size_t kMaxWaiting = 10000;
 
   // One topic filter to subscribe to, and the largest QoS to take it at.
   struct Subscription {
@@ -85,7 +103,7 @@ class MqttPublisher {
     std::string host;
     int port = kDefaultPort;
     std::string prefix;         // the first topic level(s), e.g. "gpsfeed"
-    std::string site;           // publishes a status under <prefix>/status/<site>; "" none
+    std::string site;           // the level after the prefix, and the status; "" none
     std::string user;           // "" logs in without a name
     std::string password;       // with `user`
     std::string caFile;         // "" plain TCP; else TLS, the broker checked against these CAs
@@ -99,6 +117,7 @@ class MqttPublisher {
     uint64_t connections = 0;  // successful connections (the first and every reconnection)
     uint64_t published = 0;    // messages handed to the library
     uint64_t dropped = 0;      // messages not handed over: broker away or backlog full
+    uint64_t waiting = 0;      // events waiting for the broker to come back
     uint64_t received = 0;     // messages that arrived on the subscriptions
     std::string lastError;     // the last connection failure with its reason
   };
@@ -109,11 +128,12 @@ class MqttPublisher {
   MqttPublisher& operator=(const MqttPublisher&) = delete;
 
   // Starts connecting in the background. False with the reason in error()
-  // when the prefix is not a valid topic, the CA file cannot be used or the
-  // client cannot be made. A broker that cannot be reached is not an error:
-  // the client keeps trying.
+  // when the prefix is not a valid topic, the site not a valid site name,
+  // the CA file cannot be used or the client cannot be made. A broker that cannot be reached is not
+  // an error: the client keeps trying.
   bool start(const Settings& settings);
-  bool start(const std::string& host, int port, const std::string& prefix);
+  bool start(const std::string& host, int port, const std::string& prefix,
+             const std::string& site = "");
   // Says "offline" (when it publishes a status) and disconnects cleanly.
   void stop();
   const std::string& error() const { return error_; }
@@ -133,8 +153,10 @@ class MqttPublisher {
   // with the reason.
   static bool readPasswordFile(const std::string& file, std::string* password, std::string* error);
 
-  // Appends the location object of `update` (no line feed).
-  static void appendLocation(std::string* out, const NodeUpdate& update);
+  // Appends the location object of `update` (no line feed); with "sent"
+  // when `sentSec` >= 0.
+  static void appendLocation(std::string* out, const NodeUpdate& update, int64_t sentSec = -1,
+                             int sentMs = 0);
   // Appends the status object of `site`: `state` "online" or "offline",
   // `reason` "" for none, `utcSec` < 0 for no time.
   static void appendStatus(std::string* out, const std::string& site, const char* state,
@@ -151,7 +173,16 @@ class MqttPublisher {
   bool setUpClient();
 
   void hand(const std::string& topic, const std::string& payload, int qos, bool retain);
-  void remember(const std::string& topic, const std::string& payload) KW_EXCLUDES(stateMutex_);
+  // Hands an event over, or keeps it until the broker is back.
+  void handOrKeep(std::string topic, std::string payload) KW_EXCLUDES(waitingMutex_);
+  // Hands over the events that waited, in order (on the worker).
+  void handWaiting() KW_EXCLUDES(waitingMutex_);
+  // `levels` below the prefix and the site: "<prefix>/<site>/<levels>".
+  std::string topicOf(const std::string& levels) const;
+  // Keeps a retained topic's latest payload; `clockAt`: where in it the
+  // wall clock it was made at stands, to be made anew when it is sent again.
+  void remember(const std::string& topic, const std::string& payload, size_t clockAt)
+      KW_EXCLUDES(stateMutex_);
   // Notes the connection's state; a change from the last one is kept.
   void note(OutputStateChange::State state, const std::string& reason) KW_EXCLUDES(stateMutex_);
   std::string where() const;
@@ -182,17 +213,30 @@ class MqttPublisher {
   std::chrono::milliseconds retryPause_;
 
   mutable kw::Mutex stateMutex_;
-  std::map<std::string, std::string> latest_ KW_GUARDED_BY(stateMutex_);  // topic -> payload
+  struct Latest {
+    std::string payload;
+    size_t clockAt = std::string::npos;
+    // A location is made anew instead: sent now, the unit idle for as much
+    // longer as it waited (its last fix stays where it was).
+    std::optional<NodeUpdate> unit;
+    int64_t madeMs = 0;
+  };
+  std::map<std::string, Latest> latest_ KW_GUARDED_BY(stateMutex_);  // by topic
   std::string lastError_ KW_GUARDED_BY(stateMutex_);
   bool stateKnown_ KW_GUARDED_BY(stateMutex_) = false;
   std::string stateReason_ KW_GUARDED_BY(stateMutex_);  // the reason of the last change told
   OutputStateChange::State state_ KW_GUARDED_BY(stateMutex_) = OutputStateChange::State::Lost;
   std::vector<OutputStateChange> changes_ KW_GUARDED_BY(stateMutex_);
 
+  // Events for the broker while it is away: topic and payload, oldest first.
+  mutable kw::Mutex waitingMutex_;
+  std::deque<std::pair<std::string, std::string>> waiting_ KW_GUARDED_BY(waitingMutex_);
+
   std::atomic<bool> armed_{false};  // the worker may sleep: a new message must wake it
   std::atomic<bool> connected_{false};
   std::atomic<int64_t> inFlight_{0};
   std::atomic<uint64_t> connections_{0}, published_{0}, dropped_{0}, received_{0};
+  std::atomic<size_t> waitingCount_{0};  // waiting_.size(), read without the lock
 };
 
 }  // namespace kw_out

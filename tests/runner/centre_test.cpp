@@ -8,6 +8,8 @@
 
 #include "apps/flowhost/centre/SiteMessage.h"
 #include "apps/flowhost/centre/SiteTable.h"
+#include "outputs/JsonLines.h"
+#include "outputs/MqttPublisher.h"
 
 namespace flowhost {
 namespace {
@@ -73,6 +75,41 @@ TEST(SiteMessages, WhatASiteSendsIsTakenAndWhatDoesNotHoldUpIsRefusedWithTheReas
   ASSERT_EQ(wound.kind, SiteMessage::Kind::Status);
   EXPECT_FALSE(wound.status.online);
   EXPECT_EQ(wound.status.reason, "connection lost");
+
+  // What the publisher writes is what the centre reads, name, fleet, map and all.
+  kw_out::NodeUpdate u;
+  u.site = "yard";
+  u.fleet = "north";
+  u.node = 12;
+  u.name = "truck \"12\"";
+  u.feed = "beacon";
+  u.utcSec = kNow / 1000;
+  u.utcMs = 500;
+  u.lat = -33.25;
+  u.lon = 151.5;
+  u.idleSec = 1.25;
+  u.neverHeard = false;
+  u.hasMap = u.inMap = true;
+  u.pixelX = 40;
+  std::string written;
+  kw_out::MqttPublisher::appendLocation(&written, u, kNow / 1000 + 2, 0);
+  const SiteMessage back = SiteMessage::read(written);
+  ASSERT_EQ(back.kind, SiteMessage::Kind::Location) << back.refusal << "\n" << written;
+  EXPECT_EQ(back.site, "yard");
+  EXPECT_EQ(back.unit.fleet, "north");
+  EXPECT_EQ(back.unit.name, u.name);
+  EXPECT_EQ(back.unit.fixMs, 500);
+  EXPECT_EQ(back.sentMs, kNow / 1000 * 1000 + 2000);
+  EXPECT_DOUBLE_EQ(back.unit.idle, 1.25);
+  EXPECT_TRUE(back.unit.hasMap && back.unit.inMap);
+  EXPECT_EQ(back.unit.x, 40);
+  written.clear();
+  const kw_out::PortCounters counters{"beacon", 7, 0, 1, 0, 0, "", "north", "yard"};
+  kw_out::appendPortLine(&written, counters, false, kNow / 1000, 0);
+  const SiteMessage portBack = SiteMessage::read(written);
+  ASSERT_EQ(portBack.kind, SiteMessage::Kind::Port) << portBack.refusal;
+  EXPECT_EQ(portBack.port.taken, 7u);
+  EXPECT_EQ(portBack.port.fleet, "north");
 
   // Not ours: passed over without a word.
   EXPECT_EQ(SiteMessage::read(R"({"class":"EVENT","event":"health"})").kind,

@@ -54,6 +54,12 @@ std::string hostName() {
   return name;
 }
 
+// A topic of this flowhost's site (its host name unless --site says
+// otherwise): "gpsfeed/<site>/<levels>".
+std::string siteTopic(const std::string& levels, const std::string& site = hostName()) {
+  return "gpsfeed/" + site + "/" + levels;
+}
+
 size_t count(const std::string& text, const std::string& part) {
   size_t n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -212,15 +218,19 @@ TEST_F(PositionServers, MosquittoSubSeesEveryUnitAlsoAfterABrokerRestart) {
       flowhost_.start(kFlowhost, {"flowhost", "--table", "off", "--mqtt",
                                   "127.0.0.1:" + std::to_string(kBrokerPort), demoDocument()}));
   const std::string status = "gpsfeed/status/" + hostName();
-  const std::set<std::string> topics{"gpsfeed/unit0", "gpsfeed/unit1", "gpsfeed/unit2",
-                                     "gpsfeed/unit3", "gpsfeed/unit4", "gpsfeed/feeds/beacon",
+  const std::set<std::string> topics{siteTopic("unit0"),
+                                     siteTopic("unit1"),
+                                     siteTopic("unit2"),
+                                     siteTopic("unit3"),
+                                     siteTopic("unit4"),
+                                     siteTopic("feeds/beacon"),
                                      status};
   auto check = [&](const std::map<std::string, Json>& got) {
     std::set<std::string> seen;
     for (const auto& [topic, payload] : got) {
       seen.insert(topic);
       ASSERT_TRUE(payload.is_object()) << topic;
-      if (topic == "gpsfeed/feeds/beacon") {
+      if (topic == siteTopic("feeds/beacon")) {
         EXPECT_GT(payload["taken"].get<int>(), 0);
         continue;
       }
@@ -245,7 +255,7 @@ TEST_F(PositionServers, MosquittoSubSeesEveryUnitAlsoAfterABrokerRestart) {
     std::map<std::string, Json> got;
     do {
       got = retained(count, timeout);
-      const auto port = got.find("gpsfeed/feeds/beacon");
+      const auto port = got.find(siteTopic("feeds/beacon"));
       if (port != got.end() && port->second.is_object() && port->second.value("taken", 0) > 0) {
         break;
       }
@@ -334,8 +344,8 @@ TEST_F(PositionServers, MosquittoWithLoginAndTlsGetsUnitsEventsAndTheLastWill) {
   const std::string status = "gpsfeed/status/" + hostName();
   const auto got = retained(7, 15s, login);
   EXPECT_EQ(got.size(), 7u);
-  ASSERT_TRUE(got.count("gpsfeed/unit3")) << flowhost_.err();
-  EXPECT_EQ(got.at("gpsfeed/unit3")["_type"], "location");
+  ASSERT_TRUE(got.count(siteTopic("unit3"))) << flowhost_.err();
+  EXPECT_EQ(got.at(siteTopic("unit3"))["_type"], "location");
   ASSERT_TRUE(got.count(status));
   EXPECT_EQ(got.at(status)["state"], "online");
 
@@ -369,9 +379,10 @@ TEST_F(PositionServers, MosquittoWithLoginAndTlsGetsUnitsEventsAndTheLastWill) {
     EXPECT_EQ(e["to"], "medium") << line;
     went.insert(line.substr(0, space));
   }
-  EXPECT_EQ(went, (std::set<std::string>{"gpsfeed/events/unit0", "gpsfeed/events/unit1",
-                                         "gpsfeed/events/unit2", "gpsfeed/events/unit3",
-                                         "gpsfeed/events/unit4"}))
+  const std::string unitEvents = "gpsfeed/events/" + hostName() + "/";
+  EXPECT_EQ(went,
+            (std::set<std::string>{unitEvents + "unit0", unitEvents + "unit1", unitEvents + "unit2",
+                                   unitEvents + "unit3", unitEvents + "unit4"}))
       << events.out();
 
   // Killed, the flowhost cannot say goodbye: the broker says it for it.
@@ -420,7 +431,10 @@ TEST_F(PositionServers, TwoFleetsWithTheSameNumbersAreTenUnitsInEveryOutput) {
                                    dir_.file("units.geojson"),
                                    "--gpsd=127.0.0.1:0",
                                    "--http=127.0.0.1:18080"};
-  if (mqtt) args.insert(args.end(), {"--mqtt", "127.0.0.1:" + std::to_string(kBrokerPort)});
+  if (mqtt) {
+    args.insert(args.end(),
+                {"--mqtt", "127.0.0.1:" + std::to_string(kBrokerPort), "--site", "yard"});
+  }
   ASSERT_TRUE(flowhost_.start(kFlowhost, args));
   std::smatch found;
   const std::regex listening("flowhost: gpsd server on port ([0-9]+)\n");
@@ -475,9 +489,9 @@ TEST_F(PositionServers, TwoFleetsWithTheSameNumbersAreTenUnitsInEveryOutput) {
   if (mqtt) {
     // The units, the two ports and this flowhost's status.
     for (const auto& [topic, payload] : retained(labels.size() + 3, 15s)) topics.insert(topic);
-    std::set<std::string> expected{"gpsfeed/feeds/north/beacon", "gpsfeed/feeds/south/beacon",
-                                   "gpsfeed/status/" + hostName()};
-    for (const std::string& label : labels) expected.insert("gpsfeed/" + label);
+    std::set<std::string> expected{siteTopic("feeds/north/beacon", "yard"),
+                                   siteTopic("feeds/south/beacon", "yard"), "gpsfeed/status/yard"};
+    for (const std::string& label : labels) expected.insert(siteTopic(label, "yard"));
     EXPECT_EQ(topics, expected);
   }
   stopFlowhost();

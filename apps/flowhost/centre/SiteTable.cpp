@@ -142,7 +142,7 @@ void SiteTable::publishSites() {
     s.ports = ports[name];
     if (!shown(s)) continue;
     const std::optional<int64_t> offset = offsetOf(s);
-    if (offset) s.status.skew = -static_cast<double>(*offset) / 1000.0;
+    if (offset) s.status.skew = static_cast<double>(-*offset) / 1000.0;  // never -0
     sites_.push_back(s.status);
   }
 }
