@@ -548,6 +548,17 @@ Taken takeOption(int code, const std::string& value, RunOptions* options, std::s
   }
 }
 
+// --medium and --bad (or their defaults): medium comes before bad.
+bool checkThresholds(const RunOptions& options, std::string* error) {
+  const double medium = options.medium.value_or(QuickStart::kMediumThreshold);
+  const double bad = options.bad.value_or(QuickStart::kBadThreshold);
+  if (medium < bad) return true;
+  char text[96];
+  std::snprintf(text, sizeof text, "the medium threshold (%g s) must be below the bad one (%g s)",
+                medium, bad);
+  return refuse(error, text);
+}
+
 // The quick start needs both lists and takes no document to run or save.
 bool checkQuickStart(const RunOptions& options, std::string* error) {
   if (!options.document.empty()) {
@@ -570,14 +581,7 @@ bool checkQuickStart(const RunOptions& options, std::string* error) {
   if (options.save || !options.saveAs.empty()) {
     return refuse(error, "the quick start has no document to save; use --write-document FILE");
   }
-  const double medium = options.medium.value_or(QuickStart::kMediumThreshold);
-  const double bad = options.bad.value_or(QuickStart::kBadThreshold);
-  if (medium >= bad) {
-    char text[96];
-    std::snprintf(text, sizeof text, "the medium threshold (%g s) must be below the bad one (%g s)",
-                  medium, bad);
-    return refuse(error, text);
-  }
+  if (!checkThresholds(options, error)) return false;
   QuickStart::Map map;
   return options.map.empty() || QuickStart::parseMap(options.map, &map, error);
 }
@@ -605,15 +609,7 @@ bool checkCentre(const RunOptions& options, std::string* error) {
       return refuse(error, std::string(name) + " needs a graph; --mqtt-in runs without one");
     }
   }
-  const double medium = options.medium.value_or(QuickStart::kMediumThreshold);
-  const double bad = options.bad.value_or(QuickStart::kBadThreshold);
-  if (medium >= bad) {
-    char text[96];
-    std::snprintf(text, sizeof text, "the medium threshold (%g s) must be below the bad one (%g s)",
-                  medium, bad);
-    return refuse(error, text);
-  }
-  return true;
+  return checkThresholds(options, error);
 }
 
 // Options that only mean something beside another: false with the reason.
