@@ -216,8 +216,9 @@ int FlowRunner::run(const RunOptions& options, bool outputIsTerminal) {
     out_ << "flowhost: centre: reading the sites at " << kw::terminalText(options.mqttIn)
          << std::endl;
     drive(run);
+    const std::string summary = run.loaded.centre->describe();  // as it stood, not as stopped
     run.loaded.centre->stop();
-    out_ << "flowhost: " << kw::terminalText(run.loaded.centre->describe()) << '\n';
+    out_ << "flowhost: " << kw::terminalText(summary) << '\n';
     finish(run);
     return writeOutputs(run);
   }
