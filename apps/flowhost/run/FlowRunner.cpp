@@ -515,6 +515,7 @@ void FlowRunner::prepareDriving(Run& run) {
     case RunOptions::Table::Off: mode = TableView::Mode::Off; break;
   }
   run.screen.view.emplace(out_, mode, options.every);
+  if (run.loaded.centre) run.screen.view->setEmptyText("(no unit heard from the sites yet)");
   run.screen.mode = mode;
   if (mode != TableView::Mode::Live) return;
   // Only a terminal has colours and a size; a live table forced into a pipe

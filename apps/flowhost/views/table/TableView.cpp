@@ -344,7 +344,7 @@ std::vector<std::string> TableView::fitted(const std::vector<NodeRow>& rows,
     out.push_back(clipped(nodeLine(rows[i], columns, fit.colour), width));
   }
   if (count == 0 && body > 0) {
-    out.push_back(clipped("(no sniffer block with nodes in this document)", width));
+    out.push_back(clipped(fit.empty, width));
   }
   for (const std::string& line : footer(ports, footerLines)) out.push_back(clipped(line, width));
   return out;
@@ -354,7 +354,7 @@ TableView::TableView(std::ostream& out, Mode mode, double everySeconds)
     : out_(out), mode_(mode), every_(everySeconds) {}
 
 std::vector<std::string> TableView::lines(const std::vector<NodeRow>& rows, double elapsed,
-                                          long long ticks) {
+                                          long long ticks, const char* empty) {
   std::set<int> blocks;
   size_t fleetWidth = 0;
   for (const NodeRow& r : rows) {
@@ -387,7 +387,7 @@ std::vector<std::string> TableView::lines(const std::vector<NodeRow>& rows, doub
                       integerText(r.health), idleText(r.idle), mapped ? integerText(r.inMap) : "-",
                       mapped ? integerText(r.pixelX) : "-", mapped ? integerText(r.pixelY) : "-"));
   }
-  if (rows.empty()) out.emplace_back("(no sniffer block with nodes in this document)");
+  if (rows.empty()) out.emplace_back(empty);
   return out;
 }
 
@@ -408,7 +408,7 @@ void TableView::show(const std::vector<NodeRow>& rows, double elapsed, long long
     // first one away.
     const long long page =
         elapsed > 0.0 && elapsed < 1e15 ? static_cast<long long>(elapsed / kPageSeconds) : 0;
-    const Fit fit{columns_, rows_ - 1, page, colour_};
+    const Fit fit{columns_, rows_ - 1, page, colour_, empty_};
     const std::vector<std::string> drawing = fitted(rows, ports_, elapsed, ticks, fit);
     if (clearScreen_) {
       // The terminal may have rewrapped the old drawing: start afresh.
@@ -425,7 +425,7 @@ void TableView::show(const std::vector<NodeRow>& rows, double elapsed, long long
   }
   if (!force && lastShown_ >= 0.0 && elapsed - lastShown_ < every_) return;
   lastShown_ = elapsed;
-  const std::vector<std::string> drawing = lines(rows, elapsed, ticks);
+  const std::vector<std::string> drawing = lines(rows, elapsed, ticks, empty_);
   for (const std::string& line : drawing) out_ << line << '\n';
   out_ << '\n';
   out_.flush();

@@ -49,11 +49,15 @@ class TableView {
   static constexpr double kPageSeconds = 4.0;  // a page of nodes stays this long
 
   // What a live drawing is fitted to.
+  // What stands in the table while it has no node.
+  static constexpr const char* kNoNodes = "(no sniffer block with nodes in this document)";
+
   struct Fit {
     int columns = kDefaultColumns;
     int lines = kDefaultRows - 1;  // lines the drawing may take
     long long page = 0;            // page of nodes to show, taken round the pages
     bool colour = false;           // health in colour (ANSI escapes)
+    const char* empty = kNoNodes;  // the line shown while there is no node
   };
 
   TableView(std::ostream& out, Mode mode, double everySeconds);
@@ -62,6 +66,8 @@ class TableView {
   // clears the screen at the next drawing.
   void setScreen(int columns, int rows);
   void setColour(bool colour) { colour_ = colour; }
+  // The line shown while there is no node (a centre: none heard yet).
+  void setEmptyText(const char* text) { empty_ = text; }
   // The ports whose counters the live footer shows.
   void setPorts(std::vector<PortRow> ports) { ports_ = std::move(ports); }
 
@@ -73,7 +79,7 @@ class TableView {
   // The lines of one plain drawing: the status line, the column heading and
   // one line per node. A value that was not read shows as "-".
   static std::vector<std::string> lines(const std::vector<NodeRow>& rows, double elapsed,
-                                        long long ticks);
+                                        long long ticks, const char* empty = kNoNodes);
 
   // The lines of one live drawing, fitted as said above.
   static std::vector<std::string> fitted(const std::vector<NodeRow>& rows,
@@ -86,6 +92,7 @@ class TableView {
 
  private:
   std::ostream& out_;
+  const char* empty_ = kNoNodes;
   Mode mode_;
   double every_;
   double lastShown_ = -1.0;  // elapsed time of the last plain block
