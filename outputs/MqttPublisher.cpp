@@ -422,19 +422,9 @@ void MqttPublisher::onConnect(int rc) {
     kw::MutexLock lock(&stateMutex_);
     all.assign(latest_.begin(), latest_.end());
   }
-  std::string clock;
   const auto [sec, ms] = wallNow();
-  appendIsoTime(&clock, sec, ms);
-  for (auto& [topic, latest] : all) {
-    if (latest.unit) {
-      latest.unit->idleSec += static_cast<double>(sec * 1000 + ms - latest.madeMs) / 1000.0;
-      latest.payload.clear();
-      appendLocation(&latest.payload, *latest.unit, sec, ms);
-    } else if (latest.clockAt != std::string::npos) {
-      latest.payload.replace(latest.clockAt, clock.size(), clock);
-    }
-    hand(topic, latest.payload, kPositionQos, true);
-  }
+  for (auto& [topic, latest] : all)
+    hand(topic, remade(std::move(latest), sec, ms), kPositionQos, true);
   handWaiting();
 }
 
@@ -531,48 +521,42 @@ std::string MqttPublisher::topicOf(const std::string& levels) const {
                                 : settings_.prefix + "/" + settings_.site + "/" + levels;
 }
 
-namespace {
-
-// Where the value of `field` (`"name":"`) begins in a payload of ours: the
-// field names stand outside every string value (a quote within one is
-// escaped).
-size_t clockOf(const std::string& payload, std::string_view field) {
-  const size_t at = payload.find(field);
-  return at == std::string::npos ? at : at + field.size();
+void MqttPublisher::remember(const std::string& topic, Latest latest) {
+  kw::MutexLock lock(&stateMutex_);
+  latest_[topic] = std::move(latest);
 }
 
-}  // namespace
-
-void MqttPublisher::remember(const std::string& topic, const std::string& payload, size_t clockAt) {
-  kw::MutexLock lock(&stateMutex_);
-  latest_[topic] = Latest{payload, clockAt, std::nullopt, 0};
+std::string MqttPublisher::remade(Latest latest, int64_t sec, int ms) {
+  std::string payload;
+  if (latest.unit) {
+    latest.unit->idleSec += static_cast<double>(sec * 1000 + ms - latest.madeMs) / 1000.0;
+    appendLocation(&payload, *latest.unit, sec, ms);
+  } else {
+    appendPortLine(&payload, latest.port, latest.silent, sec, ms);
+    payload.pop_back();
+  }
+  return payload;
 }
 
 void MqttPublisher::publishNode(const NodeUpdate& update) {
   if (client_ == nullptr || !hasFix(update)) return;
   const std::string topic = topicOf(unitTopic(update));
-  NodeUpdate ours = update;
-  ours.site = settings_.site;
-  std::string payload;
   const auto [sec, ms] = wallNow();
-  appendLocation(&payload, ours, sec, ms);
-  {
-    kw::MutexLock lock(&stateMutex_);
-    latest_[topic] = Latest{payload, std::string::npos, ours, sec * 1000 + ms};
-  }
+  Latest latest{update, {}, false, sec * 1000 + ms};
+  latest.unit->site = settings_.site;
+  const std::string payload = remade(latest, sec, ms);
+  remember(topic, std::move(latest));
   hand(topic, payload, kPositionQos, true);
 }
 
 void MqttPublisher::publishPort(const PortCounters& counters, bool silent) {
   if (client_ == nullptr) return;
   const std::string topic = topicOf(portTopic(counters));
-  PortCounters ours = counters;
-  ours.site = settings_.site;
-  std::string payload;
   const auto [sec, ms] = wallNow();
-  appendPortLine(&payload, ours, silent, sec, ms);
-  payload.pop_back();
-  remember(topic, payload, clockOf(payload, "\"time\":\""));
+  Latest latest{std::nullopt, counters, silent, sec * 1000 + ms};
+  latest.port.site = settings_.site;
+  const std::string payload = remade(latest, sec, ms);
+  remember(topic, std::move(latest));
   hand(topic, payload, kPositionQos, true);
 }
 

@@ -30,15 +30,15 @@
 // away or refuses (waiting 0.5 s, then twice as long each time up to 5 s)
 // and on each connection publishes again the latest message of every
 // retained topic (a restarted broker without persistence has forgotten
-// them), its wall clock ("sent", a port's "time") made anew: a reader
-// that measures a site's clock by it is not misled by the time the
-// broker was away. publish*() on the runner's thread only hands a message to the
-// library and wakes the worker. While the broker is away, or too many
-// messages wait to be written, a retained topic's message is dropped and
-// counted (its latest content goes out on the next connection anyway);
-// the other messages (events) wait in a queue of kMaxWaiting and go out
-// in order, before anything newer, once the broker is back and has taken
-// the backlog; beyond that bound they are dropped and counted.
+// them), made anew: "sent" (a port's "time") is the wall clock of the new
+// message, so a reader that measures a site's clock by it is not misled by
+// the time the broker was away, and a unit's "idle" grows by the wait, so
+// that "sent" less "idle" stays the moment the unit was last heard. publish*() on the runner's
+// thread only hands a message to the library and wakes the worker. While the broker is away, or too
+// many messages wait to be written, a retained topic's message is dropped and counted (its latest
+// content goes out on the next connection anyway); the other messages (events) wait in a queue of
+// kMaxWaiting and go out in order, before anything newer, once the broker is back and has taken the
+// backlog; beyond that bound they are dropped and counted.
 //
 // The same client also serves a centre that reads other flowhosts back:
 // with subscriptions in its settings it subscribes to them on every
@@ -179,10 +179,12 @@ class MqttPublisher {
   void handWaiting() KW_EXCLUDES(waitingMutex_);
   // `levels` below the prefix and the site: "<prefix>/<site>/<levels>".
   std::string topicOf(const std::string& levels) const;
-  // Keeps a retained topic's latest payload; `clockAt`: where in it the
-  // wall clock it was made at stands, to be made anew when it is sent again.
-  void remember(const std::string& topic, const std::string& payload, size_t clockAt)
-      KW_EXCLUDES(stateMutex_);
+  // The latest message of a retained topic, made at `sec`/`ms`, kept to
+  // be made anew on the next connection.
+  struct Latest;
+  void remember(const std::string& topic, Latest latest) KW_EXCLUDES(stateMutex_);
+  // The message of `latest` made anew at `sec`/`ms`.
+  static std::string remade(Latest latest, int64_t sec, int ms);
   // Notes the connection's state; a change from the last one is kept.
   void note(OutputStateChange::State state, const std::string& reason) KW_EXCLUDES(stateMutex_);
   std::string where() const;
@@ -213,12 +215,14 @@ class MqttPublisher {
   std::chrono::milliseconds retryPause_;
 
   mutable kw::Mutex stateMutex_;
+  // A location (with `unit`) or a port's counters: what went into it and
+  // when it was made. Made anew, a location says it is sent now and its
+  // unit idle for as much longer as it waited (so its last fix stays where
+  // it was); the counters say they are now.
   struct Latest {
-    std::string payload;
-    size_t clockAt = std::string::npos;
-    // A location is made anew instead: sent now, the unit idle for as much
-    // longer as it waited (its last fix stays where it was).
     std::optional<NodeUpdate> unit;
+    PortCounters port;
+    bool silent = false;
     int64_t madeMs = 0;
   };
   std::map<std::string, Latest> latest_ KW_GUARDED_BY(stateMutex_);  // by topic
