@@ -6,22 +6,13 @@
 #include <nlohmann/json.hpp>
 
 #include "outputs/NodeUpdate.h"
+#include "platform/calendar.h"
 
 namespace flowhost {
 
 namespace {
 
 using Json = nlohmann::json;
-
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
 
 bool digits(std::string_view text, size_t at, size_t count, unsigned* value) {
   if (at + count > text.size()) return false;
@@ -195,8 +186,14 @@ bool parseIsoTimeMs(std::string_view t, int64_t* ms) {
   if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
     return false;
   }
-  const int64_t days = daysFromCivil(year, month, day);
-  *ms = ((days * 24 + hour) * 60 + minute) * 60000 + int64_t{second} * 1000 + milli;
+  tm calendar{};
+  calendar.tm_year = static_cast<int>(year) - 1900;
+  calendar.tm_mon = static_cast<int>(month) - 1;
+  calendar.tm_mday = static_cast<int>(day);
+  calendar.tm_hour = static_cast<int>(hour);
+  calendar.tm_min = static_cast<int>(minute);
+  calendar.tm_sec = static_cast<int>(second);
+  *ms = static_cast<int64_t>(kw::utcSecondsOf(&calendar)) * 1000 + milli;
   return true;
 }
 
